@@ -1,0 +1,249 @@
+#include "RZSMC.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "NSBundle.h"
+#include "PropertyList.h"
+
+namespace {
+
+constexpr char kFanDigits[] = "0123456789ABCDEFGHIJ";
+
+QStringList sortedKeysOfSection(const QVariantMap& table, const QString& section)
+{
+    QVariantList entries = table.value(section).toMap().values();
+    std::stable_sort(entries.begin(), entries.end(), [](const QVariant& a, const QVariant& b) {
+        return a.toMap().value(QStringLiteral("index")).toDouble() < b.toMap().value(QStringLiteral("index")).toDouble();
+    });
+    QStringList keys;
+    keys.reserve(entries.size());
+    for (const QVariant& entry : entries)
+        keys.append(entry.toMap().value(QStringLiteral("key")).toString());
+    return keys;
+}
+
+// The first four bytes of the key's UTF-8 text, zero-padded.
+void keyBytes(const QString& key, char out[5])
+{
+    std::memset(out, 0, 5);
+    bool ascii = true;
+    for (qsizetype i = 0; i < key.size() && i < 4; ++i)
+        ascii = ascii && key.at(i).unicode() < 0x80;
+    if (ascii) {
+        for (qsizetype i = 0; i < key.size() && i < 4; ++i)
+            out[i] = static_cast<char>(key.at(i).unicode());
+        return;
+    }
+    const QByteArray utf8 = key.toUtf8();
+    std::memcpy(out, utf8.constData(), static_cast<size_t>(std::min<qsizetype>(utf8.size(), 4)));
+}
+
+uint16_t bigEndian16(const RZSMCValue& value)
+{
+    return static_cast<uint16_t>(value.bytes[0] << 8 | value.bytes[1]);
+}
+
+}  // namespace
+
+RZSMC& RZSMC::smc()
+{
+    static RZSMC instance;
+    return instance;
+}
+
+RZSMC::RZSMC()
+{
+    smcOpenConnection();
+    const QString path = NSBundle::mainBundle().pathForResource(QStringLiteral("RZSMC"), QStringLiteral("plist"));
+    if (!path.isNull())
+        m_allSensorsDict = PropertyList::readFile(path).toMap();
+    m_allTempKeys = sortedKeysOfSection(m_allSensorsDict, QStringLiteral("Temperature"));
+    m_allVoltageKeys = sortedKeysOfSection(m_allSensorsDict, QStringLiteral("Voltage"));
+    m_allCurrentKeys = sortedKeysOfSection(m_allSensorsDict, QStringLiteral("Current"));
+    m_allPowerKeys = sortedKeysOfSection(m_allSensorsDict, QStringLiteral("Power"));
+}
+
+RZSMC::~RZSMC()
+{
+    smcCloseConnection();
+}
+
+QStringList RZSMC::workingKeys(const QStringList& keys)
+{
+    QStringList working;
+    for (const QString& key : keys) {
+        if (rawValueForKey(key) != 0)  // NaN compares unequal, so it counts as a reading
+            working.append(key);
+    }
+    return working;
+}
+
+QStringList RZSMC::workingTempKeys()
+{
+    return workingKeys(m_allTempKeys);
+}
+
+QStringList RZSMC::workingVoltageKeys()
+{
+    return workingKeys(m_allVoltageKeys);
+}
+
+QStringList RZSMC::workingCurrentKeys()
+{
+    return workingKeys(m_allCurrentKeys);
+}
+
+QStringList RZSMC::workingPowerKeys()
+{
+    return workingKeys(m_allPowerKeys);
+}
+
+QString RZSMC::fanKey(const char* pattern, unsigned long fan)
+{
+    return QString::asprintf(pattern, kFanDigits[std::min(fan, kMaxFans - 1)]);
+}
+
+unsigned long RZSMC::numberOfFans()
+{
+    const double count = rawValueForKey(QStringLiteral("FNum"));
+    return count > 0 && std::isfinite(count) ? static_cast<unsigned long>(count) : 0;
+}
+
+// A fan beyond the twenty that keys can name has no reading.
+double RZSMC::speedOfFan(unsigned long fan)
+{
+    return fan < kMaxFans ? rawValueForKey(fanKey("F%cAc", fan)) : 0;
+}
+
+double RZSMC::safeMinimumSpeedOfFan(unsigned long fan)
+{
+    return fan < kMaxFans ? rawValueForKey(fanKey("F%cMn", fan)) : 0;
+}
+
+double RZSMC::safeMaximumSpeedOfFan(unsigned long fan)
+{
+    return fan < kMaxFans ? rawValueForKey(fanKey("F%cMx", fan)) : 0;
+}
+
+QString RZSMC::descriptionOfFan(unsigned long fan)
+{
+    RZSMCValue value{};
+    if (fan < kMaxFans) {
+        char key[5];
+        keyBytes(fanKey("F%cID", fan), key);
+        smcReadKey(key, &value);
+    }
+    if (value.dataSize == 0)
+        return QStringLiteral("Fan %1").arg(fan + 1);
+    QString description;
+    for (uint32_t i = 0; i < value.dataSize && i < sizeof value.bytes; ++i) {
+        if (value.bytes[i] > 0x20)
+            description.append(QChar(value.bytes[i]));
+    }
+    return description;
+}
+
+double RZSMC::temperatureInCelsiusForKey(const QString& key)
+{
+    return rawValueForKey(key);
+}
+
+double RZSMC::temperatureInFahrenheitForKey(const QString& key)
+{
+    return rawValueForKey(key) * 9.0 / 5.0 + 32.0;
+}
+
+QVariantMap RZSMC::entryForKey(const QString& key) const
+{
+    for (auto section = m_allSensorsDict.cbegin(); section != m_allSensorsDict.cend(); ++section) {
+        const QVariantMap entries = section.value().toMap();
+        const auto found = entries.constFind(key);
+        if (found != entries.cend())
+            return found.value().toMap();
+    }
+    return {};
+}
+
+QString RZSMC::humanReadableNameForKey(const QString& key) const
+{
+    const QVariantMap entry = entryForKey(key);
+    return entry.isEmpty() ? QString() : entry.value(QStringLiteral("name")).toString();
+}
+
+long RZSMC::sensorGroupForKey(const QString& key) const
+{
+    return static_cast<long>(entryForKey(key).value(QStringLiteral("group")).toLongLong());
+}
+
+double RZSMC::rawValueForKey(const QString& key)
+{
+    char bytes[5];
+    keyBytes(key, bytes);
+    RZSMCValue value;
+    if (smcReadKey(bytes, &value) != kIOReturnSuccess)
+        return 0;
+    return convertToNumber(value);
+}
+
+float RZSMC::convertToNumber(const RZSMCValue& value) const
+{
+    const uint32_t size = value.dataSize;
+    if (size == 0)
+        return 0;
+    const auto is = [&value](const char* type) { return std::memcmp(value.dataType, type, 5) == 0; };
+
+    if (is("ui8 "))
+        return size == 1 ? value.bytes[0] : 0;
+    if (is("ui16") || is("ui32"))
+        return static_cast<float>(smcBytesToUInt(value.bytes, static_cast<int>(size), 10));
+    if (is("flt ")) {
+        if (size != 4)
+            return 0;
+        float f;
+        std::memcpy(&f, value.bytes, 4);
+        return f;
+    }
+    if (is("si8 "))
+        return size == 1 ? value.bytes[0] : 0;
+    if (size != 2)
+        return 0;
+
+    struct Scale {
+        const char* type;
+        int fractionBits;
+        bool isSigned;
+    };
+    static constexpr Scale scales[] = {
+        {"fp1f", 15, false}, {"fp4c", 12, false}, {"fp5b", 11, false}, {"fp6a", 10, false}, {"fp79", 9, false},
+        {"fp88", 8, false},  {"fpa6", 6, false},  {"fpc4", 4, false},  {"fpe2", 2, false},  {"sp1e", 14, true},
+        {"sp3c", 12, true},  {"sp4b", 11, true},  {"sp5a", 10, true},  {"sp69", 9, true},   {"sp78", 8, true},
+        {"sp87", 7, true},   {"sp96", 6, true},   {"spb4", 4, true},   {"spf0", 0, false},  {"si16", 0, false},
+    };
+    const uint16_t raw = bigEndian16(value);
+    for (const Scale& scale : scales) {
+        if (is(scale.type)) {
+            const double v = scale.isSigned ? static_cast<double>(static_cast<int16_t>(raw)) : raw;
+            return static_cast<float>(v / std::ldexp(1.0, scale.fractionBits));
+        }
+    }
+    if (is("{pwm"))
+        return static_cast<float>(raw * 100.0 / 65536.0);
+    return 0;
+}
+
+QString RZSMC::createCheckSum(const QString& path) const
+{
+    QFile file(path);
+    QByteArray contents;
+    if (file.open(QIODevice::ReadOnly)) {
+        if (const uchar* mapped = file.map(0, file.size()))
+            contents = QByteArray(reinterpret_cast<const char*>(mapped), file.size());
+        else
+            contents = file.readAll();
+    }
+    return QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Md5).toHex());
+}

@@ -1,0 +1,10 @@
+#include <QCoreApplication>
+
+#include "TerminationSignals.h"
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    quitOnTerminationSignals(application);
+    return application.exec();
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Property lists (XML or binary) as Qt values: dictionary -> QVariantMap,
+// array -> QVariantList, string -> QString, integer -> qlonglong, real -> double,
+// boolean -> bool, data -> QByteArray, date -> QDateTime, UID -> PlistUID.
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+#include <QVariant>
+
+struct PlistUID {
+    quint64 value = 0;
+    bool operator==(const PlistUID&) const = default;
+};
+Q_DECLARE_METATYPE(PlistUID)
+
+namespace PropertyList {
+
+enum class Format { Xml, Binary };
+
+// An invalid QVariant when the bytes are not a property list.
+QVariant fromData(const QByteArray& data);
+// An invalid QVariant when the file is missing or not a property list; the reason goes to *error.
+QVariant readFile(const QString& path, QString* error = nullptr);
+QByteArray toData(const QVariant& value, Format format);
+
+}  // namespace PropertyList

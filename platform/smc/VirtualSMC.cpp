@@ -1,0 +1,523 @@
+#include "VirtualSMC.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace smc {
+
+namespace {
+
+constexpr double kFanRampSeconds = 3.0;
+const char kFanDigits[] = "0123456789ABCDEFGHIJ";
+
+int fractionBits(const std::string& type)
+{
+    // "fpe2", "sp78": the last hex digit is the count of fraction bits.
+    const char c = type[3];
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool isFixedPoint(const std::string& type)
+{
+    return type.size() == 4 && (type.rfind("fp", 0) == 0 || type.rfind("sp", 0) == 0) &&
+           fractionBits(type) >= 0;
+}
+
+std::string hexOf(const std::vector<uint8_t>& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t b : bytes) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+std::optional<std::vector<uint8_t>> bytesOfHex(const std::string& text)
+{
+    if (text.size() % 2)
+        return std::nullopt;
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        unsigned value;
+        if (std::sscanf(text.c_str() + i, "%2x", &value) != 1 || !std::isxdigit(text[i]) ||
+            !std::isxdigit(text[i + 1]))
+            return std::nullopt;
+        bytes.push_back(static_cast<uint8_t>(value));
+    }
+    return bytes;
+}
+
+double wallClock()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+double monotonic()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string fanKey(const char* pattern, int fan)
+{
+    char key[5];
+    std::snprintf(key, sizeof key, pattern, kFanDigits[fan]);
+    return key;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeSMCValue(const std::string& type, uint32_t size, double value)
+{
+    std::vector<uint8_t> bytes(size, 0);
+    if (type == "flt " && size == 4) {
+        const float f = static_cast<float>(value);
+        std::memcpy(bytes.data(), &f, 4);
+    } else if (isFixedPoint(type) && size == 2) {
+        const double scaled = std::round(value * std::ldexp(1.0, fractionBits(type)));
+        const bool isSigned = type[0] == 's' && type != "spf0";
+        const double low = isSigned ? -32768.0 : 0.0;
+        const double high = isSigned ? 32767.0 : 65535.0;
+        const auto raw = static_cast<uint16_t>(static_cast<int32_t>(std::clamp(scaled, low, high)));
+        bytes[0] = raw >> 8;
+        bytes[1] = raw & 0xFF;
+    } else if (type == "ui8 " || type == "ui16" || type == "ui32" || type == "si8 " || type == "si16") {
+        auto raw = static_cast<uint64_t>(std::max(0.0, std::round(value)));
+        for (int i = static_cast<int>(size) - 1; i >= 0; --i) {
+            bytes[i] = raw & 0xFF;
+            raw >>= 8;
+        }
+    }
+    return bytes;
+}
+
+std::optional<double> decodeSMCValue(const std::string& type, const std::vector<uint8_t>& bytes)
+{
+    if (type == "flt " && bytes.size() == 4) {
+        float f;
+        std::memcpy(&f, bytes.data(), 4);
+        return f;
+    }
+    if (isFixedPoint(type) && bytes.size() == 2) {
+        const uint16_t raw = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+        const bool isSigned = type[0] == 's' && type != "spf0";
+        const double v = isSigned ? static_cast<int16_t>(raw) : raw;
+        return std::ldexp(v, -fractionBits(type));
+    }
+    if (type == "ui8 " || type == "ui16" || type == "ui32" || type == "si8 " || type == "si16") {
+        uint64_t raw = 0;
+        for (uint8_t b : bytes)
+            raw = raw << 8 | b;
+        return static_cast<double>(raw);
+    }
+    return std::nullopt;
+}
+
+std::string VirtualSMCState::serialize() const
+{
+    std::ostringstream out;
+    out.precision(17);
+    out << "# Kelvara virtual SMC\n";
+    out << "profile " << profile << "\n";
+    if (clock)
+        out << "clock " << *clock << "\n";
+    if (load)
+        out << "load " << *load << "\n";
+    for (const auto& [key, bytes] : values)
+        out << "set " << key << " " << hexOf(bytes) << "\n";
+    for (const auto& [fan, ramp] : ramps)
+        out << "ramp " << fan << " " << ramp.since << " " << ramp.from << "\n";
+    return out.str();
+}
+
+VirtualSMCState VirtualSMCState::parse(const std::string& text)
+{
+    VirtualSMCState state;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("profile ", 0) == 0) {
+            state.profile = line.substr(8);
+        } else if (line.rfind("clock ", 0) == 0) {
+            state.clock = std::strtod(line.c_str() + 6, nullptr);
+        } else if (line.rfind("load ", 0) == 0) {
+            state.load = std::clamp(std::strtod(line.c_str() + 5, nullptr), 0.0, 1.0);
+        } else if (line.rfind("set ", 0) == 0 && line.size() >= 10 && line[8] == ' ') {
+            // Keys may hold a space ("FS! "), so the key is taken by position.
+            if (auto bytes = bytesOfHex(line.substr(9)); bytes && bytes->size() <= 32)
+                state.values[line.substr(4, 4)] = *bytes;
+        } else if (line.rfind("ramp ", 0) == 0) {
+            int fan;
+            double since, from;
+            if (std::sscanf(line.c_str() + 5, "%d %lf %lf", &fan, &since, &from) == 3 && fan >= 0 && fan < 20)
+                state.ramps[fan] = {since, from};
+        }
+    }
+    return state;
+}
+
+VirtualSMC::VirtualSMC(std::string statePath)
+    : m_statePath(std::move(statePath))
+{
+}
+
+std::string VirtualSMC::defaultStatePath()
+{
+    const char* home = std::getenv("HOME");
+    std::string root = home && *home ? home : "";
+    if (root.empty()) {
+        if (const passwd* pw = getpwuid(getuid()))
+            root = pw->pw_dir;
+    }
+    return root + "/.local/state/kelvara/virtual-smc";
+}
+
+void VirtualSMC::refresh()
+{
+    struct stat st;
+    FileStamp stamp;
+    if (::stat(m_statePath.c_str(), &st) == 0) {
+        stamp.inode = st.st_ino;
+        stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+        stamp.size = st.st_size;
+    }
+    if (stamp == m_stamp && stamp.size >= 0)
+        return;
+    m_stamp = stamp;
+    if (stamp.size < 0) {
+        m_state = VirtualSMCState{};
+    } else {
+        std::ifstream file(m_statePath);
+        std::stringstream text;
+        text << file.rdbuf();
+        m_state = VirtualSMCState::parse(text.str());
+    }
+    const VirtualProfile* p = virtualProfile(m_state.profile);
+    m_profile = p ? p : virtualProfile(kDefaultVirtualProfile);
+}
+
+template <typename Change>
+bool VirtualSMC::update(Change&& change)
+{
+    std::error_code error;
+    const std::filesystem::path path(m_statePath);
+    std::filesystem::create_directories(path.parent_path(), error);
+    const std::string lockPath = m_statePath + ".lock";
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return false;
+    bool written = false;
+    if (::flock(lock, LOCK_EX) == 0) {
+        // Re-read under the lock so that no other writer's change is lost.
+        m_stamp = FileStamp{};
+        refresh();
+        VirtualSMCState next = m_state;
+        change(next);
+        const std::string temp = m_statePath + ".tmp." + std::to_string(::getpid());
+        {
+            std::ofstream out(temp, std::ios::trunc);
+            out << next.serialize();
+            written = static_cast<bool>(out.flush());
+        }
+        written = written && ::rename(temp.c_str(), m_statePath.c_str()) == 0;
+        if (!written)
+            ::unlink(temp.c_str());
+        m_stamp = FileStamp{};
+        ::flock(lock, LOCK_UN);
+    }
+    ::close(lock);
+    return written;
+}
+
+const VirtualProfile& VirtualSMC::profile()
+{
+    refresh();
+    return *m_profile;
+}
+
+const VirtualKey* VirtualSMC::findKey(const std::string& key)
+{
+    const auto& keys = m_profile->keys;
+    const auto found = std::lower_bound(keys.begin(), keys.end(), key,
+                                        [](const VirtualKey& k, const std::string& name) { return k.key < name; });
+    return found != keys.end() && found->key == key ? &*found : nullptr;
+}
+
+uint8_t VirtualSMC::keyInfo(uint32_t code, SMCKeyInfo& info)
+{
+    refresh();
+    const VirtualKey* key = findKey(keyText(code));
+    if (!key)
+        return kSMCKeyNotFound;
+    info.dataSize = key->size;
+    info.dataType = keyCode(key->type);
+    info.attributes = kSMCAttrRead | (key->writable ? kSMCAttrWrite : 0);
+    return kSMCSuccess;
+}
+
+uint8_t VirtualSMC::readKey(uint32_t code, uint32_t dataSize, SMCBytes& out)
+{
+    refresh();
+    const VirtualKey* key = findKey(keyText(code));
+    if (!key)
+        return kSMCKeyNotFound;
+    if (dataSize != key->size)
+        return kSMCKeySizeMismatch;
+    out.fill(0);
+    const auto stored = m_state.values.find(key->key);
+    if (stored != m_state.values.end()) {
+        std::copy_n(stored->second.begin(), std::min<size_t>(stored->second.size(), key->size), out.begin());
+        return kSMCSuccess;
+    }
+    if (key->source == VirtualSource::FanID) {
+        // {fds: type, zone, location, a reserved byte, then the name padded with spaces.
+        const std::string& name = m_profile->fans.at(key->fan).name;
+        out[1] = 0x12;
+        for (size_t i = 0; i < 12 && 4 + i < key->size; ++i)
+            out[4 + i] = i < name.size() ? static_cast<uint8_t>(name[i]) : ' ';
+        return kSMCSuccess;
+    }
+    const auto bytes = encodeSMCValue(key->type, key->size, valueOf(*key));
+    std::copy(bytes.begin(), bytes.end(), out.begin());
+    return kSMCSuccess;
+}
+
+uint8_t VirtualSMC::writeKey(uint32_t code, uint32_t dataSize, const SMCBytes& in)
+{
+    refresh();
+    const VirtualKey* key = findKey(keyText(code));
+    if (!key)
+        return kSMCKeyNotFound;
+    if (!key->writable)
+        return kSMCKeyNotWritable;
+    if (dataSize != key->size)
+        return kSMCKeySizeMismatch;
+    const std::string name = key->key;
+    const int fan = key->fan;
+    // The fan starts from where it is now towards its new target.
+    const double from = fan >= 0 ? fanActualNow(fan) : 0;
+    const double at = currentTime();
+    const std::vector<uint8_t> bytes(in.begin(), in.begin() + dataSize);
+    const bool ok = update([&](VirtualSMCState& s) {
+        s.values[name] = bytes;
+        if (fan >= 0)
+            s.ramps[fan] = {at, from};
+    });
+    return ok ? kSMCSuccess : kSMCError;
+}
+
+double VirtualSMC::currentTime()
+{
+    return m_state.clock.value_or(wallClock());
+}
+
+double VirtualSMC::hostLoad()
+{
+    const double t = monotonic();
+    if (m_hostLoadReadAt >= 0 && t - m_hostLoadReadAt < 1.0)
+        return m_hostLoad;
+    m_hostLoadReadAt = t;
+    if (FILE* f = std::fopen("/proc/loadavg", "re")) {
+        double average = 0;
+        if (std::fscanf(f, "%lf", &average) == 1) {
+            const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+            m_hostLoad = std::clamp(average / cpus, 0.0, 1.0);
+        }
+        std::fclose(f);
+    }
+    return m_hostLoad;
+}
+
+double VirtualSMC::currentLoad()
+{
+    const auto& frozen = m_state.load;
+    return frozen ? *frozen : hostLoad();
+}
+
+std::optional<double> VirtualSMC::storedValue(const std::string& name)
+{
+    const auto& values = m_state.values;
+    const auto found = values.find(name);
+    if (found == values.end())
+        return std::nullopt;
+    const VirtualKey* key = findKey(name);
+    return key ? decodeSMCValue(key->type, found->second) : std::nullopt;
+}
+
+double VirtualSMC::fanMinimumNow(int fan)
+{
+    const VirtualFan& f = m_profile->fans.at(fan);
+    return storedValue(fanKey("F%cMn", fan)).value_or(f.minimum);
+}
+
+double VirtualSMC::fanTargetNow(int fan)
+{
+    const VirtualFan& f = m_profile->fans.at(fan);
+    if (m_profile->targetSpeedFans && storedValue(fanKey("F%cMd", fan)).value_or(0) == 1) {
+        if (auto target = storedValue(fanKey("F%cTg", fan)))
+            return std::clamp(*target, 0.0, f.maximum);
+    }
+    // The system's own control: faster as the load rises, never below the minimum.
+    const double minimum = std::clamp(fanMinimumNow(fan), 0.0, f.maximum);
+    const double demand = std::clamp((currentLoad() - 0.35) / 0.65, 0.0, 1.0);
+    return minimum + (f.maximum - minimum) * demand;
+}
+
+double VirtualSMC::fanActualNow(int fan)
+{
+    if (auto fixed = storedValue(fanKey("F%cAc", fan)))
+        return *fixed;
+    const double target = fanTargetNow(fan);
+    const auto& ramps = m_state.ramps;
+    const auto ramp = ramps.find(fan);
+    if (ramp == ramps.end())
+        return target;
+    const double elapsed = std::max(0.0, currentTime() - ramp->second.since);
+    return target + (ramp->second.from - target) * std::exp(-elapsed / kFanRampSeconds);
+}
+
+double VirtualSMC::temperatureCooling()
+{
+    const auto& fans = m_profile->fans;
+    if (fans.empty())
+        return 0;
+    double sum = 0;
+    for (size_t i = 0; i < fans.size(); ++i) {
+        const double span = fans[i].maximum - fans[i].minimum;
+        sum += span > 0 ? std::clamp((fanActualNow(static_cast<int>(i)) - fans[i].minimum) / span, 0.0, 1.0) : 0;
+    }
+    return sum / static_cast<double>(fans.size());
+}
+
+double VirtualSMC::valueOf(const VirtualKey& key)
+{
+    const double l = currentLoad();
+    switch (key.source) {
+    case VirtualSource::Temperature: {
+        // A slow wobble keeps the graphs alive; its phase differs per key.
+        const double phase = static_cast<double>(keyCode(key.key) % 97);
+        const double wobble = 0.4 * std::sin(currentTime() / 23.0 + phase);
+        return m_profile->ambient + key.base + key.loadGain * l - key.cooling * temperatureCooling() + wobble;
+    }
+    case VirtualSource::Voltage:
+    case VirtualSource::Current:
+    case VirtualSource::Power:
+        return key.base + key.loadGain * l;
+    case VirtualSource::Zero:
+    case VirtualSource::FanID:
+        return 0;
+    case VirtualSource::FanCount:
+        return static_cast<double>(m_profile->fans.size());
+    case VirtualSource::FanActual:
+        return fanActualNow(key.fan);
+    case VirtualSource::FanMinimum:
+        return fanMinimumNow(key.fan);
+    case VirtualSource::FanMaximum:
+        return m_profile->fans.at(key.fan).maximum;
+    case VirtualSource::FanTarget:
+        return fanTargetNow(key.fan);
+    case VirtualSource::FanMode:
+        return 0;
+    }
+    return 0;
+}
+
+double VirtualSMC::now()
+{
+    refresh();
+    return currentTime();
+}
+
+double VirtualSMC::load()
+{
+    refresh();
+    return currentLoad();
+}
+
+double VirtualSMC::fanMinimum(int fan)
+{
+    refresh();
+    return fanMinimumNow(fan);
+}
+
+double VirtualSMC::fanTarget(int fan)
+{
+    refresh();
+    return fanTargetNow(fan);
+}
+
+double VirtualSMC::fanActual(int fan)
+{
+    refresh();
+    return fanActualNow(fan);
+}
+
+bool VirtualSMC::setProfile(const std::string& model)
+{
+    if (!virtualProfile(model))
+        return false;
+    return update([&](VirtualSMCState& s) {
+        s.profile = model;
+        s.values.clear();
+        s.ramps.clear();
+    });
+}
+
+bool VirtualSMC::freezeClock(std::optional<double> secondsSince1970)
+{
+    return update([&](VirtualSMCState& s) { s.clock = secondsSince1970; });
+}
+
+bool VirtualSMC::setLoad(std::optional<double> value)
+{
+    return update([&](VirtualSMCState& s) {
+        s.load = value ? std::optional(std::clamp(*value, 0.0, 1.0)) : std::nullopt;
+    });
+}
+
+bool VirtualSMC::setKeyBytes(const std::string& key, const std::vector<uint8_t>& bytes)
+{
+    if (key.size() != 4 || bytes.size() > 32)
+        return false;
+    return update([&](VirtualSMCState& s) { s.values[key] = bytes; });
+}
+
+bool VirtualSMC::setKeyValue(const std::string& name, double value)
+{
+    refresh();
+    const VirtualKey* key = findKey(name);
+    return key && setKeyBytes(name, encodeSMCValue(key->type, key->size, value));
+}
+
+bool VirtualSMC::clearKey(const std::string& key)
+{
+    return update([&](VirtualSMCState& s) { s.values.erase(key); });
+}
+
+bool VirtualSMC::reset()
+{
+    return update([](VirtualSMCState& s) { s = VirtualSMCState{}; });
+}
+
+}  // namespace smc

@@ -1,0 +1,136 @@
+#pragma once
+// A simulated Mac SMC. Its profile says which keys exist; its writable state
+// (fan modes, targets and minimums, frozen time and values) lives in one small
+// file in the user's home, so every process and the SMC tool see the same fans.
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "SMCBackend.h"
+
+namespace smc {
+
+enum class VirtualSource {
+    Temperature,
+    Voltage,
+    Current,
+    Power,
+    Zero,        // present, but the sensor is not fitted: reads 0
+    FanCount,
+    FanActual,
+    FanMinimum,
+    FanMaximum,
+    FanTarget,
+    FanMode,
+    FanID,
+};
+
+struct VirtualKey {
+    std::string key;
+    std::string type;
+    uint32_t size = 0;
+    VirtualSource source = VirtualSource::Zero;
+    double base = 0;       // offset above ambient, or the value at no load
+    double loadGain = 0;   // added at full load
+    double cooling = 0;    // removed when the fans run at their maximum
+    int fan = -1;
+    bool writable = false;
+};
+
+struct VirtualFan {
+    std::string name;
+    double minimum = 0;
+    double maximum = 0;
+};
+
+struct VirtualProfile {
+    std::string model;
+    bool targetSpeedFans = false;  // fans driven through mode and target keys
+    double ambient = 30;
+    std::vector<VirtualFan> fans;
+    std::vector<VirtualKey> keys;  // sorted by key
+};
+
+inline constexpr const char* kDefaultVirtualProfile = "MacBookPro15,1";
+const VirtualProfile* virtualProfile(const std::string& model);
+std::vector<std::string> virtualProfileNames();
+
+struct VirtualSMCState {
+    struct Ramp {
+        double since = 0;
+        double from = 0;
+    };
+    std::string profile = kDefaultVirtualProfile;
+    std::optional<double> clock;  // frozen time, seconds since 1970
+    std::optional<double> load;   // frozen CPU load, 0..1
+    std::map<std::string, std::vector<uint8_t>> values;  // written or fixed key bytes
+    std::map<int, Ramp> ramps;    // where each fan's speed was when its target last changed
+
+    std::string serialize() const;
+    static VirtualSMCState parse(const std::string& text);
+};
+
+// Bytes of a value in an SMC data type (big-endian fixed point, "flt " in host order).
+std::vector<uint8_t> encodeSMCValue(const std::string& type, uint32_t size, double value);
+std::optional<double> decodeSMCValue(const std::string& type, const std::vector<uint8_t>& bytes);
+
+class VirtualSMC : public SMCBackend {
+public:
+    explicit VirtualSMC(std::string statePath = defaultStatePath());
+    static std::string defaultStatePath();
+
+    uint8_t keyInfo(uint32_t key, SMCKeyInfo& info) override;
+    uint8_t readKey(uint32_t key, uint32_t dataSize, SMCBytes& out) override;
+    uint8_t writeKey(uint32_t key, uint32_t dataSize, const SMCBytes& in) override;
+
+    const std::string& statePath() const { return m_statePath; }
+    const VirtualProfile& profile();
+    std::string modelIdentifier() { return profile().model; }
+
+    // Readings in the SMC's units, as the model computes them now.
+    double now();
+    double load();
+    double fanMinimum(int fan);
+    double fanTarget(int fan);
+    double fanActual(int fan);
+
+    // Changes to the shared state; each is one locked read-modify-write of the file.
+    bool setProfile(const std::string& model);
+    bool freezeClock(std::optional<double> secondsSince1970);
+    bool setLoad(std::optional<double> load);
+    bool setKeyBytes(const std::string& key, const std::vector<uint8_t>& bytes);
+    bool setKeyValue(const std::string& key, double value);
+    bool clearKey(const std::string& key);
+    bool reset();
+
+private:
+    void refresh();  // re-reads the state file when it changed
+    double currentTime();
+    double currentLoad();
+    double fanMinimumNow(int fan);
+    double fanTargetNow(int fan);
+    double fanActualNow(int fan);
+    template <typename Change>
+    bool update(Change&& change);
+    const VirtualKey* findKey(const std::string& key);
+    double valueOf(const VirtualKey& key);
+    std::optional<double> storedValue(const std::string& key);
+    double temperatureCooling();
+    double hostLoad();
+
+    std::string m_statePath;
+    VirtualSMCState m_state;
+    const VirtualProfile* m_profile = nullptr;
+    struct FileStamp {
+        ino_t inode = 0;
+        long long mtimeNs = -1;
+        long long size = -1;
+        bool operator==(const FileStamp&) const = default;
+    } m_stamp;
+    double m_hostLoad = 0;
+    double m_hostLoadReadAt = -1;
+};
+
+}  // namespace smc

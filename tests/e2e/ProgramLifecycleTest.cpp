@@ -1,0 +1,46 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <csignal>
+#include <gtest/gtest.h>
+
+#include "TestHome.h"
+
+namespace {
+
+class ProgramLifecycleTest : public ::testing::TestWithParam<const char*> {};
+
+// Each program runs until it is told to stop, says nothing, and stops cleanly.
+TEST_P(ProgramLifecycleTest, QuietUntilTerminatedThenExitsCleanly)
+{
+    const TestHome home;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    // A desktop session always has a private runtime folder; CI may not.
+    const QString runtime = home.path() + "/run";
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KELVARA_APP_DIR) + GetParam(), {});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    EXPECT_FALSE(program.waitForFinished(700)) << "exited on its own";
+
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(program.readAllStandardOutput(), "");
+    EXPECT_EQ(program.readAllStandardError(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, ProgramLifecycleTest,
+                         ::testing::Values("/Contents/MacOS/Kelvara",
+                                           "/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper",
+                                           "/Contents/Components/Kelvara Menu.app/Contents/MacOS/Kelvara Menu"));
+
+}  // namespace

@@ -1,0 +1,133 @@
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+#include "NSBundle.h"
+#include "PropertyList.h"
+
+namespace {
+
+TEST(PropertyListTest, RoundTripsEveryTypeInBothFormats)
+{
+    const QVariantMap value{
+        {"text", QStringLiteral("Température")},
+        {"int", qlonglong(-42)},
+        {"big", qlonglong(1) << 40},
+        {"real", 2.5},
+        {"yes", true},
+        {"no", false},
+        {"data", QByteArray("\x00\x01\xff", 3)},
+        {"date", QDateTime::fromSecsSinceEpoch(1800000000, QTimeZone::utc())},
+        {"uid", QVariant::fromValue(PlistUID{7})},
+        {"list", QVariantList{1, "two", QVariantMap{{"three", 3.0}}}},
+        {"empty", QVariantMap{}},
+    };
+    for (auto format : {PropertyList::Format::Binary, PropertyList::Format::Xml}) {
+        if (format == PropertyList::Format::Xml) {
+            // UIDs exist only in binary lists.
+            QVariantMap withoutUID = value;
+            withoutUID.remove("uid");
+            EXPECT_EQ(PropertyList::fromData(PropertyList::toData(withoutUID, format)), QVariant(withoutUID));
+            continue;
+        }
+        const QVariant back = PropertyList::fromData(PropertyList::toData(value, format));
+        const QVariantMap map = back.toMap();
+        EXPECT_EQ(map.value("text").toString(), QStringLiteral("Température"));
+        EXPECT_EQ(map.value("int").toLongLong(), -42);
+        EXPECT_EQ(map.value("big").toLongLong(), qlonglong(1) << 40);
+        EXPECT_EQ(map.value("yes").typeId(), QMetaType::Bool);
+        EXPECT_EQ(map.value("data").toByteArray(), QByteArray("\x00\x01\xff", 3));
+        EXPECT_EQ(map.value("date").toDateTime().toSecsSinceEpoch(), 1800000000);
+        EXPECT_EQ(map.value("uid").value<PlistUID>(), PlistUID{7});
+        EXPECT_EQ(map.value("list"), value.value("list"));
+        EXPECT_EQ(back, QVariant(value));
+    }
+    EXPECT_TRUE(PropertyList::toData(value, PropertyList::Format::Binary).startsWith("bplist00"));
+}
+
+TEST(PropertyListTest, GarbageAndMissingFilesAreInvalidNotFatal)
+{
+    EXPECT_FALSE(PropertyList::fromData({}).isValid());
+    EXPECT_FALSE(PropertyList::fromData("not a plist at all").isValid());
+    EXPECT_FALSE(PropertyList::fromData("<?xml version=\"1.0\"?><plist><dict><key>a</key>").isValid());
+    QByteArray truncated = PropertyList::toData(QVariantMap{{"a", QVariantList{1, 2, 3}}}, PropertyList::Format::Binary);
+    truncated.chop(10);
+    EXPECT_FALSE(PropertyList::fromData(truncated).isValid());
+
+    QString error;
+    EXPECT_FALSE(PropertyList::readFile("/nonexistent/file.plist", &error).isValid());
+    EXPECT_FALSE(error.isEmpty());
+}
+
+class BundleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app = dir.path() + "/Kelvara.app";
+        QDir().mkpath(app + "/Contents/MacOS");
+        QDir().mkpath(app + "/Contents/Resources");
+        write(app + "/Contents/Resources/RZSMC.plist", "x");
+        write(app + "/Contents/Resources/Kelvara SMC", "x");
+        write(app + "/Contents/Info.plist",
+              PropertyList::toData(QVariantMap{{"CFBundleIdentifier", "com.orvane.kelvara"}},
+                                   PropertyList::Format::Xml));
+    }
+    static void write(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QTemporaryDir dir;
+    QString app;
+};
+
+TEST_F(BundleTest, FindsTheBundleOfAnExecutable)
+{
+    EXPECT_EQ(NSBundle::bundlePathForExecutable(app + "/Contents/MacOS/Kelvara"), app);
+    const QString helper = app + "/Contents/Components/Kelvara Helper.app";
+    QDir().mkpath(helper + "/Contents/MacOS");
+    EXPECT_EQ(NSBundle::bundlePathForExecutable(helper + "/Contents/MacOS/Kelvara Helper"), helper);
+    // Outside a bundle the executable's folder is its bundle.
+    EXPECT_EQ(NSBundle::bundlePathForExecutable("/usr/bin/tool"), "/usr/bin");
+    EXPECT_EQ(NSBundle::bundlePathForExecutable("/opt/MacOS/tool"), "/opt/MacOS");
+}
+
+TEST_F(BundleTest, ResolvesResourcesInsideTheBundleOnly)
+{
+    const NSBundle bundle(app);
+    EXPECT_EQ(bundle.pathForResource("RZSMC", "plist"), app + "/Contents/Resources/RZSMC.plist");
+    EXPECT_EQ(bundle.pathForResource("Kelvara SMC", ""), app + "/Contents/Resources/Kelvara SMC");
+    EXPECT_TRUE(bundle.pathForResource("RZSMC", "strings").isNull());
+    EXPECT_TRUE(bundle.pathForResource("", "plist").isNull());
+    EXPECT_TRUE(bundle.pathForResource("../Info", "plist").isNull());
+    EXPECT_EQ(bundle.bundleIdentifier(), "com.orvane.kelvara");
+
+    NSBundle::setMainBundlePathForTesting(app);
+    EXPECT_EQ(NSBundle::mainBundle().pathForResource("RZSMC", "plist"), app + "/Contents/Resources/RZSMC.plist");
+    NSBundle::setMainBundlePathForTesting({});
+    EXPECT_NE(NSBundle::mainBundle().bundlePath(), app);
+}
+
+TEST(BuiltBundleTest, ProgramsAndResourcesAreLaidOut)
+{
+    const QString app = KELVARA_APP_DIR;
+    EXPECT_EQ(NSBundle(app).bundleIdentifier(), "com.orvane.kelvara");
+    EXPECT_FALSE(NSBundle(app).pathForResource("Kelvara SMC", "").isNull());
+    EXPECT_FALSE(NSBundle(app).pathForResource("RZSMC", "plist").isNull());
+    const NSBundle helper(app + "/Contents/Components/Kelvara Helper.app");
+    EXPECT_EQ(helper.bundleIdentifier(), "com.orvane.kelvara.helper");
+    EXPECT_FALSE(helper.pathForResource("RZSMC", "plist").isNull());
+    EXPECT_TRUE(QFileInfo(helper.bundlePath() + "/Contents/MacOS/Kelvara Helper").isExecutable());
+    const NSBundle menu(app + "/Contents/Components/Kelvara Menu.app");
+    EXPECT_EQ(menu.bundleIdentifier(), "com.orvane.kelvara.menu");
+    EXPECT_TRUE(QFileInfo(menu.bundlePath() + "/Contents/MacOS/Kelvara Menu").isExecutable());
+    EXPECT_EQ(NSBundle::bundlePathForExecutable(helper.bundlePath() + "/Contents/MacOS/Kelvara Helper"),
+              helper.bundlePath());
+}
+
+}  // namespace

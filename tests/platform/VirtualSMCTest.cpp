@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TestHome.h"
+#include "VirtualSMC.h"
+
+namespace {
+
+using namespace smc;
+using Bytes = std::vector<uint8_t>;
+
+constexpr double kT0 = 1'700'000'000;
+
+Bytes readBytes(VirtualSMC& smc, const std::string& key)
+{
+    SMCKeyInfo info;
+    if (smc.keyInfo(keyCode(key), info) != kSMCSuccess) {
+        ADD_FAILURE() << key << " is missing";
+        return {};
+    }
+    SMCBytes out{};
+    EXPECT_EQ(smc.readKey(keyCode(key), info.dataSize, out), kSMCSuccess) << key;
+    return Bytes(out.begin(), out.begin() + info.dataSize);
+}
+
+double readValue(VirtualSMC& smc, const std::string& key)
+{
+    SMCKeyInfo info;
+    smc.keyInfo(keyCode(key), info);
+    return decodeSMCValue(keyText(info.dataType), readBytes(smc, key)).value_or(NAN);
+}
+
+uint8_t writeBytes(VirtualSMC& smc, const std::string& key, const Bytes& bytes)
+{
+    SMCBytes in{};
+    std::copy(bytes.begin(), bytes.end(), in.begin());
+    return smc.writeKey(keyCode(key), static_cast<uint32_t>(bytes.size()), in);
+}
+
+class VirtualSMCTest : public ::testing::Test {
+protected:
+    TestHome home;
+    VirtualSMC smc{home.virtualSMCState()};
+
+    void freeze(double load, double clock = kT0)
+    {
+        ASSERT_TRUE(smc.freezeClock(clock));
+        ASSERT_TRUE(smc.setLoad(load));
+    }
+};
+
+TEST_F(VirtualSMCTest, TwoInstancesOnOneFileBehaveLikeTwoProcesses)
+{
+    VirtualSMC other{home.virtualSMCState()};
+    ASSERT_EQ(other.modelIdentifier(), kDefaultVirtualProfile);
+
+    // Same-size rewrites in quick succession, two between reads, so a freed
+    // inode may come back with the same size and file time.
+    const double loads[] = {0.1, 0.3, 0.7};
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_TRUE(smc.setLoad(loads[i % 3]));
+        if (i % 2)
+            ASSERT_DOUBLE_EQ(other.load(), loads[i % 3]) << "write " << i;
+    }
+
+    // `smc` holds a view from before `other` wrote; its own write must keep both.
+    EXPECT_DOUBLE_EQ(smc.load(), 0.1);
+    ASSERT_EQ(writeBytes(other, "F0Md", {1}), kSMCSuccess);
+    ASSERT_TRUE(smc.freezeClock(kT0));
+    ASSERT_EQ(writeBytes(smc, "F1Md", {1}), kSMCSuccess);
+
+    VirtualSMC third{home.virtualSMCState()};
+    EXPECT_EQ(readBytes(third, "F0Md"), Bytes{1});
+    EXPECT_EQ(readBytes(third, "F1Md"), Bytes{1});
+    EXPECT_DOUBLE_EQ(third.now(), kT0);
+    EXPECT_DOUBLE_EQ(third.load(), 0.1);
+    EXPECT_EQ(readBytes(other, "F1Md"), Bytes{1});
+}
+
+TEST_F(VirtualSMCTest, FrozenReadingsAreDeterministicAndFollowLoadAndFans)
+{
+    const std::vector<std::string> cpuKeys{"TC0P", "TC0E", "TC1C", "TCXC"};
+    auto cpu = [&](VirtualSMC& s) {
+        std::vector<double> t;
+        for (const auto& k : cpuKeys)
+            t.push_back(readValue(s, k));
+        return t;
+    };
+
+    freeze(0.2);
+    const auto idle = cpu(smc);
+    VirtualSMC other{home.virtualSMCState()};
+    EXPECT_EQ(cpu(smc), idle);
+    EXPECT_EQ(cpu(other), idle);
+    EXPECT_EQ(readBytes(other, "PC0C"), readBytes(smc, "PC0C"));
+
+    ASSERT_TRUE(smc.setLoad(0.9));
+    const auto busy = cpu(other);
+    for (size_t i = 0; i < cpuKeys.size(); ++i) {
+        EXPECT_GT(idle[i], 30) << cpuKeys[i];  // above the ambient air
+        EXPECT_GT(busy[i], idle[i] + 5) << cpuKeys[i];
+    }
+    EXPECT_GT(readValue(smc, "PC0C"), 20);
+
+    // Same light load and time, fans pinned at their maximum: the chips run cooler.
+    ASSERT_TRUE(smc.setLoad(0.2));
+    ASSERT_TRUE(smc.setKeyValue("F0Ac", 5927));
+    ASSERT_TRUE(smc.setKeyValue("F1Ac", 6448));
+    const auto cooled = cpu(other);
+    for (size_t i = 0; i < cpuKeys.size(); ++i)
+        EXPECT_LT(cooled[i], idle[i] - 5) << cpuKeys[i];
+}
+
+TEST_F(VirtualSMCTest, ForcedFanRampsTowardsItsTargetAndModeZeroHandsItBack)
+{
+    freeze(0.2);
+    const double idle = readValue(smc, "F0Ac");
+    EXPECT_NEAR(idle, 2160, 1);  // light load: at the minimum
+    EXPECT_EQ(readBytes(smc, "F0Md"), Bytes{0});
+
+    ASSERT_EQ(writeBytes(smc, "F0Md", {1}), kSMCSuccess);
+    ASSERT_EQ(writeBytes(smc, "F0Tg", {0x00, 0x00, 0x7A, 0x45}), kSMCSuccess);  // 4000.0f
+    EXPECT_EQ(readBytes(smc, "F0Md"), Bytes{1});
+    EXPECT_DOUBLE_EQ(readValue(smc, "F0Tg"), 4000);
+    EXPECT_NEAR(readValue(smc, "F0Ac"), idle, 1) << "the fan must not jump";
+
+    double previous = idle;
+    for (int second = 1; second <= 4; ++second) {
+        ASSERT_TRUE(smc.freezeClock(kT0 + second));
+        const double actual = readValue(smc, "F0Ac");
+        EXPECT_GT(actual, previous + 50) << second << " s";
+        EXPECT_LT(actual, 4000 - 50) << second << " s";
+        previous = actual;
+    }
+    ASSERT_TRUE(smc.freezeClock(kT0 + 30));
+    EXPECT_NEAR(readValue(smc, "F0Ac"), 4000, 2);
+    EXPECT_NEAR(readValue(smc, "F1Ac"), 2000, 1) << "the other fan is untouched";
+
+    ASSERT_EQ(writeBytes(smc, "F0Md", {0}), kSMCSuccess);
+    EXPECT_NEAR(smc.fanTarget(0), 2160, 1);
+    EXPECT_NEAR(readValue(smc, "F0Ac"), 4000, 2);
+    ASSERT_TRUE(smc.freezeClock(kT0 + 31));
+    const double easing = readValue(smc, "F0Ac");
+    EXPECT_GT(easing, 2300);
+    EXPECT_LT(easing, 3900);
+    ASSERT_TRUE(smc.freezeClock(kT0 + 60));
+    EXPECT_NEAR(readValue(smc, "F0Ac"), 2160, 2);
+
+    // Back in the system's hands, the fan follows the load again.
+    ASSERT_TRUE(smc.setLoad(1.0));
+    ASSERT_TRUE(smc.freezeClock(kT0 + 120));
+    EXPECT_NEAR(readValue(smc, "F0Ac"), 5927, 2);
+}
+
+TEST_F(VirtualSMCTest, MinimumSpeedProfileRaisesTheFanThroughF0Mn)
+{
+    ASSERT_TRUE(smc.setProfile("MacBookPro11,3"));
+    freeze(0.2);
+    VirtualSMC other{home.virtualSMCState()};
+    EXPECT_EQ(other.modelIdentifier(), "MacBookPro11,3");
+    SMCKeyInfo info;
+    EXPECT_EQ(smc.keyInfo(keyCode("F0Md"), info), kSMCKeyNotFound);
+    EXPECT_EQ(writeBytes(smc, "F0Tg", {0x2E, 0xE0}), kSMCKeyNotWritable);
+    EXPECT_EQ(readBytes(smc, "F0Ac"), (Bytes{0x1F, 0x40}));  // 2000 rpm
+
+    ASSERT_EQ(writeBytes(smc, "F0Mn", {0x2E, 0xE0}), kSMCSuccess);  // 3000 rpm
+    EXPECT_DOUBLE_EQ(other.fanMinimum(0), 3000);
+    EXPECT_DOUBLE_EQ(readValue(other, "F0Mn"), 3000);
+    ASSERT_TRUE(smc.freezeClock(kT0 + 1));
+    const double rising = readValue(other, "F0Ac");
+    EXPECT_GT(rising, 2050);
+    EXPECT_LT(rising, 2950);
+    ASSERT_TRUE(smc.freezeClock(kT0 + 30));
+    EXPECT_NEAR(readValue(other, "F0Ac"), 3000, 1);
+    EXPECT_NEAR(readValue(other, "F1Ac"), 2000, 1);
+}
+
+TEST_F(VirtualSMCTest, RejectedAccessesLeaveNoStateAndKeyInfoFollowsTheProfile)
+{
+    SMCKeyInfo info;
+    ASSERT_EQ(smc.keyInfo(keyCode("TC0P"), info), kSMCSuccess);
+    EXPECT_EQ(keyText(info.dataType), "sp78");
+    EXPECT_EQ(info.dataSize, 2u);
+    EXPECT_EQ(info.attributes, kSMCAttrRead);
+    ASSERT_EQ(smc.keyInfo(keyCode("F0Tg"), info), kSMCSuccess);
+    EXPECT_EQ(keyText(info.dataType), "flt ");
+    EXPECT_EQ(info.dataSize, 4u);
+    EXPECT_EQ(info.attributes, kSMCAttrRead | kSMCAttrWrite);
+    ASSERT_EQ(smc.keyInfo(keyCode("F0ID"), info), kSMCSuccess);
+    EXPECT_EQ(keyText(info.dataType), "{fds");
+    EXPECT_EQ(info.dataSize, 16u);
+
+    EXPECT_EQ(writeBytes(smc, "TC0P", {0x2A, 0x80}), kSMCKeyNotWritable);
+    EXPECT_EQ(writeBytes(smc, "F0Ac", {0, 0, 0x7A, 0x45}), kSMCKeyNotWritable);
+    EXPECT_EQ(writeBytes(smc, "F0Md", {1, 0}), kSMCKeySizeMismatch);
+    EXPECT_EQ(writeBytes(smc, "F0Tg", {0x0F, 0xA0}), kSMCKeySizeMismatch);
+    EXPECT_EQ(writeBytes(smc, "ZZZZ", {1}), kSMCKeyNotFound);
+    EXPECT_EQ(writeBytes(smc, "FS! ", {0, 1}), kSMCKeyNotFound);  // only the older profile has it
+    SMCBytes out{};
+    EXPECT_EQ(smc.readKey(keyCode("TC0P"), 4, out), kSMCKeySizeMismatch);
+    EXPECT_EQ(smc.readKey(keyCode("ZZZZ"), 2, out), kSMCKeyNotFound);
+    EXPECT_FALSE(std::filesystem::exists(home.virtualSMCState()));
+}
+
+TEST_F(VirtualSMCTest, GarbageStateFileFallsBackToTheDefaultProfile)
+{
+    std::filesystem::create_directories(std::filesystem::path(home.virtualSMCState()).parent_path());
+    {
+        std::ofstream file(home.virtualSMCState(), std::ios::binary);
+        file << "profile NoSuchMac\nclock \nload x\nset F0Md zz\nset F0\nramp 99 a b\nramp -1 0 0\n";
+        file << std::string("\0\xff\x80set TC0P 2a8\n", 16) << std::string(5000, '\xfe');
+    }
+    VirtualSMC fresh{home.virtualSMCState()};
+    EXPECT_EQ(fresh.modelIdentifier(), kDefaultVirtualProfile);
+    EXPECT_EQ(readBytes(fresh, "FNum"), Bytes{2});
+    EXPECT_EQ(readBytes(fresh, "F0Md"), Bytes{0});
+    EXPECT_TRUE(std::isfinite(readValue(fresh, "TC0P")));
+    EXPECT_TRUE(std::isfinite(fresh.fanActual(1)));
+    // The next write replaces the garbage with a usable file.
+    ASSERT_EQ(writeBytes(fresh, "F0Md", {1}), kSMCSuccess);
+    VirtualSMC later{home.virtualSMCState()};
+    EXPECT_EQ(readBytes(later, "F0Md"), Bytes{1});
+}
+
+TEST(SMCValueTest, EncodingAndDecodingAgreeAndClamp)
+{
+    struct Case {
+        std::string type;
+        double value;
+        Bytes bytes;
+        double decoded;
+    };
+    const Case cases[] = {
+        {"sp78", 42.5, {0x2A, 0x80}, 42.5},
+        {"sp78", -1, {0xFF, 0x00}, -1},
+        {"sp78", 1000, {0x7F, 0xFF}, 127.99609375},
+        {"sp78", -1000, {0x80, 0x00}, -128},
+        {"fpe2", 2000, {0x1F, 0x40}, 2000},
+        {"fpe2", -5, {0x00, 0x00}, 0},
+        {"fpe2", 1e6, {0xFF, 0xFF}, 16383.75},
+        {"flt ", 2000, {0x00, 0x00, 0xFA, 0x44}, 2000},
+        {"ui8 ", 300, {0xFF}, 255},
+        {"ui16", 70000, {0xFF, 0xFF}, 65535},
+        {"ui16", -3, {0x00, 0x00}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type + " " + std::to_string(c.value));
+        EXPECT_EQ(encodeSMCValue(c.type, static_cast<uint32_t>(c.bytes.size()), c.value), c.bytes);
+        EXPECT_EQ(decodeSMCValue(c.type, c.bytes), c.decoded);
+    }
+    EXPECT_EQ(decodeSMCValue("sp78", {0x2A, 0x80, 0x00}), std::nullopt);
+    EXPECT_EQ(decodeSMCValue("{fds", Bytes(16, 0)), std::nullopt);
+}
+
+TEST_F(VirtualSMCTest, FixedKeyValueOverridesTheModelUntilCleared)
+{
+    freeze(0.2);
+    const Bytes modelled = readBytes(smc, "TC0P");
+    ASSERT_TRUE(smc.setKeyValue("TC0P", 55.25));
+    EXPECT_FALSE(smc.setKeyValue("ZZZZ", 1));
+    ASSERT_TRUE(smc.setLoad(1.0));
+    ASSERT_TRUE(smc.freezeClock(kT0 + 500));
+    VirtualSMC other{home.virtualSMCState()};
+    EXPECT_EQ(readBytes(other, "TC0P"), (Bytes{0x37, 0x40}));
+
+    ASSERT_TRUE(smc.clearKey("TC0P"));
+    ASSERT_TRUE(smc.setLoad(0.2));
+    ASSERT_TRUE(smc.freezeClock(kT0));
+    EXPECT_EQ(readBytes(other, "TC0P"), modelled);
+}
+
+}  // namespace

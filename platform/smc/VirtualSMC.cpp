@@ -103,7 +103,9 @@ std::vector<uint8_t> encodeSMCValue(const std::string& type, uint32_t size, doub
         bytes[0] = raw >> 8;
         bytes[1] = raw & 0xFF;
     } else if (type == "ui8 " || type == "ui16" || type == "ui32" || type == "si8 " || type == "si16") {
-        auto raw = static_cast<uint64_t>(std::max(0.0, std::round(value)));
+        // Saturate rather than wrap: 300 in one byte is 255, not 44.
+        const double high = size >= 8 ? 9.2e18 : std::ldexp(1.0, 8 * static_cast<int>(size)) - 1;
+        auto raw = static_cast<uint64_t>(std::min(std::max(0.0, std::round(value)), high));
         for (int i = static_cast<int>(size) - 1; i >= 0; --i) {
             bytes[i] = raw & 0xFF;
             raw >>= 8;
@@ -239,6 +241,16 @@ bool VirtualSMC::update(Change&& change)
             std::ofstream out(temp, std::ios::trunc);
             out << next.serialize();
             written = static_cast<bool>(out.flush());
+        }
+        // The new file may get the inode just freed by the last write; with a coarse
+        // clock and the same size, readers would take it for a version they hold.
+        // A strictly later file time tells them apart.
+        struct stat st;
+        if (written && m_stamp.mtimeNs >= 0 && ::stat(temp.c_str(), &st) == 0 &&
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec <= m_stamp.mtimeNs) {
+            const long long later = m_stamp.mtimeNs + 1;
+            const timespec times[2] = {{0, UTIME_OMIT}, {later / 1000000000LL, later % 1000000000LL}};
+            written = ::utimensat(AT_FDCWD, temp.c_str(), times, 0) == 0;
         }
         written = written && ::rename(temp.c_str(), m_statePath.c_str()) == 0;
         if (!written)

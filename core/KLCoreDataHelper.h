@@ -1,0 +1,34 @@
+#pragma once
+// The process's one store stack over "Database.sqlite" in the app-group
+// container. Every part is made on first use; all three programs open the
+// same file, each with its own coordinator and contexts.
+#include <QString>
+#include <memory>
+
+#include "NSManagedObjectContext.h"
+
+inline constexpr const char* KLAppGroupIdentifier = "group.com.orvane.kelvara";
+
+class KLCoreDataHelper {
+public:
+    static KLCoreDataHelper& sharedInstance();
+    KLCoreDataHelper() = default;
+
+    QString applicationDocumentsDirectory() const;
+    std::shared_ptr<NSManagedObjectModel> managedObjectModel();
+    std::shared_ptr<NSPersistentStoreCoordinator> persistentStoreCoordinator();
+    // Null when there is no model; fetches in it then find nothing.
+    NSManagedObjectContext* masterContext();
+    // A private child of the master context; the caller owns it.
+    std::shared_ptr<NSManagedObjectContext> newContext();
+
+    // Saves the child into the master context and then the master into the store, both queued.
+    void saveContext(const std::shared_ptr<NSManagedObjectContext>& context);
+    void saveMasterContext();
+    void refreshAllObjectsInMasterContext();
+
+private:
+    std::shared_ptr<NSManagedObjectModel> m_model;
+    std::shared_ptr<NSPersistentStoreCoordinator> m_coordinator;
+    std::unique_ptr<NSManagedObjectContext> m_masterContext;
+};

@@ -1,0 +1,585 @@
+#include "NSPersistentStoreCoordinator.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <map>
+#include <unordered_map>
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+QString quoted(const QString& identifier)
+{
+    return QLatin1Char('"') + identifier + QLatin1Char('"');
+}
+
+QString sqlType(NSAttributeType type)
+{
+    switch (type) {
+    case NSAttributeType::Integer16:
+    case NSAttributeType::Integer32:
+    case NSAttributeType::Integer64:
+    case NSAttributeType::Boolean:
+        return QStringLiteral("INTEGER");
+    case NSAttributeType::Double:
+    case NSAttributeType::Float:
+    case NSAttributeType::Date:
+        return QStringLiteral("REAL");
+    case NSAttributeType::String:
+        return QStringLiteral("TEXT");
+    case NSAttributeType::Binary:
+        return QStringLiteral("BLOB");
+    }
+    return QStringLiteral("BLOB");
+}
+
+QString sqlLiteral(const QVariant& value, NSAttributeType type)
+{
+    if (!value.isValid())
+        return QStringLiteral("NULL");
+    switch (type) {
+    case NSAttributeType::String:
+        return QLatin1Char('\'') + value.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+    case NSAttributeType::Boolean:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case NSAttributeType::Double:
+    case NSAttributeType::Float:
+        return QString::number(value.toDouble(), 'g', 17);
+    case NSAttributeType::Binary:
+    case NSAttributeType::Date:
+        return QStringLiteral("NULL");
+    default:
+        return QString::number(value.toLongLong());
+    }
+}
+
+// Dates are stored as seconds since 1970.
+void bindValue(SQLite::Statement& statement, int index, const QVariant& value)
+{
+    if (!value.isValid() || value.isNull()) {
+        statement.bind(index);
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::QString: {
+        const QByteArray utf8 = value.toString().toUtf8();
+        statement.bind(index, std::string(utf8.constData(), static_cast<size_t>(utf8.size())));
+        return;
+    }
+    case QMetaType::Bool:
+        statement.bind(index, static_cast<int64_t>(value.toBool() ? 1 : 0));
+        return;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        statement.bind(index, value.toDouble());
+        return;
+    case QMetaType::QDateTime:
+        statement.bind(index, static_cast<double>(value.toDateTime().toMSecsSinceEpoch()) / 1000.0);
+        return;
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        statement.bind(index, bytes.constData(), static_cast<int>(bytes.size()));
+        return;
+    }
+    default:
+        statement.bind(index, static_cast<int64_t>(value.toLongLong()));
+        return;
+    }
+}
+
+QVariant readColumn(const SQLite::Column& column, NSAttributeType type)
+{
+    if (column.isNull())
+        return {};
+    switch (type) {
+    case NSAttributeType::Integer16:
+    case NSAttributeType::Integer32:
+    case NSAttributeType::Integer64:
+        return static_cast<qlonglong>(column.getInt64());
+    case NSAttributeType::Boolean:
+        return column.getInt64() != 0;
+    case NSAttributeType::Double:
+    case NSAttributeType::Float:
+        return column.getDouble();
+    case NSAttributeType::String:
+        return QString::fromUtf8(static_cast<const char*>(column.getBlob()), column.getBytes());
+    case NSAttributeType::Date:
+        return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(column.getDouble() * 1000.0));
+    case NSAttributeType::Binary:
+        return QByteArray(static_cast<const char*>(column.getBlob()), column.getBytes());
+    }
+    return {};
+}
+
+}  // namespace
+
+// A statement left mid-way keeps its read snapshot open, which blocks other
+// programs' checkpoints and makes our next write transaction fail as busy.
+struct ResetOnExit {
+    SQLite::Statement& statement;
+    ~ResetOnExit() { statement.tryReset(); }
+};
+
+struct NSPersistentStoreCoordinator::Store {
+    explicit Store(const QString& path)
+        : db(QFile::encodeName(path).toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE, kBusyTimeoutMs)
+    {
+    }
+
+    SQLite::Statement& statement(const QString& sql)
+    {
+        auto found = statements.find(sql);
+        if (found == statements.end())
+            found = statements.emplace(sql, std::make_unique<SQLite::Statement>(db, sql.toStdString())).first;
+        SQLite::Statement& s = *found->second;
+        s.tryReset();
+        s.clearBindings();
+        return s;
+    }
+
+    SQLite::Database db;
+    std::unordered_map<QString, std::unique_ptr<SQLite::Statement>> statements;
+    QHash<const NSEntityDescription*, QString> selectColumns;
+};
+
+NSPersistentStoreCoordinator::NSPersistentStoreCoordinator(std::shared_ptr<NSManagedObjectModel> model)
+    : m_model(std::move(model))
+{
+}
+
+NSPersistentStoreCoordinator::~NSPersistentStoreCoordinator() = default;
+
+bool NSPersistentStoreCoordinator::hasStore() const
+{
+    return m_store != nullptr;
+}
+
+bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const QString& storeType, const QString&,
+                                                              const QString& path, const QVariantMap& options,
+                                                              QString* error)
+{
+    auto fail = [&](const QString& reason) {
+        m_store.reset();
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (storeType != QLatin1String(NSSQLiteStoreType))
+        return fail(QStringLiteral("unsupported store type %1").arg(storeType));
+    if (!m_model)
+        return fail(QStringLiteral("no model"));
+    m_path = path;
+    const QFileInfo info(path);
+    if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable()))
+        return fail(QStringLiteral("%1 is not a readable and writable file").arg(path));
+
+    const bool migrate = options.value(NSMigratePersistentStoresAutomaticallyOption).toBool() &&
+                         options.value(NSInferMappingModelAutomaticallyOption).toBool();
+    try {
+        m_store = std::make_unique<Store>(path);
+        SQLite::Database& db = m_store->db;
+        // Reading the schema first fails on a file that is not a database,
+        // before anything could be written to it.
+        QSet<QString> tables;
+        {
+            SQLite::Statement query(db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+            while (query.executeStep())
+                tables.insert(QString::fromStdString(query.getColumn(0).getString()));
+        }
+        db.exec("PRAGMA journal_mode = WAL");
+        db.exec("PRAGMA synchronous = NORMAL");
+        db.exec("PRAGMA foreign_keys = ON");
+
+        const bool fresh = !tables.contains(QStringLiteral("kelvara_metadata"));
+        if (!fresh) {
+            SQLite::Statement version(db, "SELECT value FROM kelvara_metadata WHERE key = 'model'");
+            const QString stored = version.executeStep() ? QString::fromStdString(version.getColumn(0).getString())
+                                                         : QString();
+            if (stored != m_model->versionIdentifier() && !migrate)
+                return fail(QStringLiteral("the store was made by another model and migration was not allowed"));
+        }
+
+        db.exec("BEGIN IMMEDIATE");
+        try {
+            db.exec("CREATE TABLE IF NOT EXISTS kelvara_metadata (key TEXT PRIMARY KEY, value TEXT)");
+            for (const auto& entity : m_model->entities()) {
+                struct Column {
+                    QString name;
+                    QString definition;
+                };
+                QVector<Column> columns;
+                for (const auto& attribute : entity->attributes) {
+                    QString definition = sqlType(attribute.type);
+                    if (attribute.defaultValue.isValid())
+                        definition += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute.defaultValue, attribute.type);
+                    columns.append({attribute.name, definition});
+                }
+                for (const auto& relationship : entity->relationships) {
+                    if (relationship.toMany)
+                        continue;
+                    const bool cascade = relationship.inverseRelationship->deleteRule == NSDeleteRule::Cascade;
+                    columns.append({relationship.foreignKeyColumn(),
+                                    QStringLiteral("INTEGER REFERENCES %1(\"id\") ON DELETE %2")
+                                        .arg(quoted(relationship.destinationEntity->name),
+                                             cascade ? QStringLiteral("CASCADE") : QStringLiteral("SET NULL"))});
+                    if (relationship.keepsOrder())
+                        columns.append({relationship.orderColumn(), QStringLiteral("REAL")});
+                }
+                if (!tables.contains(entity->name)) {
+                    QStringList definitions{QStringLiteral("\"id\" INTEGER PRIMARY KEY")};
+                    for (const auto& column : columns)
+                        definitions.append(quoted(column.name) + QLatin1Char(' ') + column.definition);
+                    db.exec(QStringLiteral("CREATE TABLE %1 (%2)")
+                                .arg(quoted(entity->name), definitions.join(QStringLiteral(", ")))
+                                .toStdString());
+                } else {
+                    // The inferred mapping: add what an older model did not have.
+                    QSet<QString> existing;
+                    SQLite::Statement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(quoted(entity->name)).toStdString());
+                    while (info.executeStep())
+                        existing.insert(QString::fromStdString(info.getColumn(1).getString()));
+                    for (const auto& column : columns) {
+                        if (!existing.contains(column.name))
+                            db.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                                        .arg(quoted(entity->name), quoted(column.name), column.definition)
+                                        .toStdString());
+                    }
+                }
+                for (const auto& relationship : entity->relationships) {
+                    if (relationship.toMany)
+                        continue;
+                    QString indexed = quoted(relationship.foreignKeyColumn());
+                    if (relationship.keepsOrder())
+                        indexed += QStringLiteral(", ") + quoted(relationship.orderColumn());
+                    db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
+                                .arg(quoted(entity->name + QLatin1Char('_') + relationship.name), quoted(entity->name),
+                                     indexed)
+                                .toStdString());
+                }
+                for (const auto& attribute : entity->attributes) {
+                    if (attribute.indexed)
+                        db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
+                                    .arg(quoted(entity->name + QLatin1Char('_') + attribute.name), quoted(entity->name),
+                                         quoted(attribute.name))
+                                    .toStdString());
+                }
+            }
+            SQLite::Statement version(db, "INSERT OR REPLACE INTO kelvara_metadata (key, value) VALUES ('model', ?)");
+            version.bind(1, m_model->versionIdentifier().toStdString());
+            version.exec();
+            db.exec("COMMIT");
+        } catch (...) {
+            db.tryExec("ROLLBACK");
+            throw;
+        }
+    } catch (const std::exception& e) {
+        return fail(QStringLiteral("%1: %2").arg(path, QString::fromUtf8(e.what())));
+    }
+
+    for (const auto& entity : m_model->entities()) {
+        QStringList columns{QStringLiteral("\"id\"")};
+        for (const auto& attribute : entity->attributes)
+            columns.append(quoted(attribute.name));
+        for (const auto& relationship : entity->relationships) {
+            if (relationship.toMany)
+                continue;
+            columns.append(quoted(relationship.foreignKeyColumn()));
+            if (relationship.keepsOrder())
+                columns.append(quoted(relationship.orderColumn()));
+        }
+        m_store->selectColumns.insert(entity.get(), columns.join(QStringLiteral(", ")));
+    }
+    return true;
+}
+
+namespace {
+
+NSStoreRow readRow(const SQLite::Statement& query, const NSEntityDescription& entity)
+{
+    NSStoreRow row;
+    row.id = query.getColumn(0).getInt64();
+    int column = 1;
+    row.attributes.reserve(entity.attributes.size());
+    for (const auto& attribute : entity.attributes)
+        row.attributes.append(readColumn(query.getColumn(column++), attribute.type));
+    row.keys.resize(entity.relationships.size());
+    row.orders.resize(entity.relationships.size());
+    for (const auto& relationship : entity.relationships) {
+        if (relationship.toMany)
+            continue;
+        const SQLite::Column key = query.getColumn(column++);
+        row.keys[relationship.index] = key.isNull() ? 0 : key.getInt64();
+        if (relationship.keepsOrder()) {
+            const SQLite::Column order = query.getColumn(column++);
+            if (!order.isNull())
+                row.orders[relationship.index] = order.getDouble();
+        }
+    }
+    return row;
+}
+
+}  // namespace
+
+std::optional<NSStoreRow> NSPersistentStoreCoordinator::fetchRow(const NSEntityDescription& entity, qint64 id,
+                                                                 QString* error)
+{
+    if (!m_store) {
+        if (error)
+            *error = QStringLiteral("no store");
+        return std::nullopt;
+    }
+    try {
+        SQLite::Statement& query = m_store->statement(QStringLiteral("SELECT %1 FROM %2 WHERE \"id\" = ?")
+                                                          .arg(m_store->selectColumns.value(&entity), quoted(entity.name)));
+        ResetOnExit resetQuery{query};
+        query.bind(1, static_cast<int64_t>(id));
+        if (query.executeStep())
+            return readRow(query, entity);
+    } catch (const std::exception& e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+    }
+    return std::nullopt;
+}
+
+bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, const NSEntityDescription& entity,
+                                             std::vector<NSStoreRow>& rows, QString* error)
+{
+    if (!m_store) {
+        if (error)
+            *error = QStringLiteral("no store");
+        return false;
+    }
+    QString condition;
+    QVariantList bindings;
+    const auto column = [&entity](const QString& key) -> std::optional<QString> {
+        if (entity.attributeIndex(key) >= 0)
+            return quoted(key);
+        return std::nullopt;
+    };
+    if (!request.predicate.sqlCondition(column, condition, bindings)) {
+        if (error)
+            *error = request.predicate.isValid() ? QStringLiteral("the predicate names a key %1 does not have").arg(entity.name)
+                                                 : request.predicate.error();
+        return false;
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), condition);
+    QStringList order;
+    for (const auto& sort : request.sortDescriptors) {
+        if (entity.attributeIndex(sort.key) < 0) {
+            if (error)
+                *error = QStringLiteral("cannot sort %1 by %2").arg(entity.name, sort.key);
+            return false;
+        }
+        order.append(quoted(sort.key) + (sort.ascending ? QStringLiteral(" ASC") : QStringLiteral(" DESC")));
+    }
+    order.append(QStringLiteral("\"id\""));
+    sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
+    try {
+        SQLite::Statement& query = m_store->statement(sql);
+        ResetOnExit resetQuery{query};
+        for (int i = 0; i < bindings.size(); ++i)
+            bindValue(query, i + 1, bindings.at(i));
+        while (query.executeStep())
+            rows.push_back(readRow(query, entity));
+        return true;
+    } catch (const std::exception& e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        rows.clear();
+        return false;
+    }
+}
+
+bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription& toMany, qint64 owner,
+                                                std::vector<NSStoreRow>& rows, QString* error)
+{
+    if (!m_store) {
+        if (error)
+            *error = QStringLiteral("no store");
+        return false;
+    }
+    const NSRelationshipDescription& inverse = *toMany.inverseRelationship;
+    const NSEntityDescription& entity = *toMany.destinationEntity;
+    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ? ORDER BY ")
+                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), quoted(inverse.foreignKeyColumn()));
+    sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"") : QStringLiteral("\"id\"");
+    try {
+        SQLite::Statement& query = m_store->statement(sql);
+        ResetOnExit resetQuery{query};
+        query.bind(1, static_cast<int64_t>(owner));
+        while (query.executeStep())
+            rows.push_back(readRow(query, entity));
+        return true;
+    } catch (const std::exception& e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        rows.clear();
+        return false;
+    }
+}
+
+bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
+{
+    if (!m_store) {
+        if (error)
+            *error = QStringLiteral("no store");
+        return false;
+    }
+    std::vector<qint64> inserted(request.inserts.size(), 0);
+    // Orders taken at the end of a list, per (relationship, owner), within this save.
+    std::map<std::pair<const NSRelationshipDescription*, qint64>, double> nextOrder;
+    std::vector<std::vector<std::pair<int, double>>> insertOrders(request.inserts.size());
+    std::vector<std::vector<std::pair<int, double>>> updateOrders(request.updates.size());
+
+    auto rowOf = [&](const NSStoreKey& key) -> qint64 {
+        return key.insert >= 0 ? inserted.at(static_cast<size_t>(key.insert)) : key.row;
+    };
+    auto endOfList = [&](const NSRelationshipDescription& relationship, qint64 owner) -> double {
+        auto found = nextOrder.find({&relationship, owner});
+        if (found == nextOrder.end()) {
+            SQLite::Statement& max = m_store->statement(
+                QStringLiteral("SELECT MAX(%1) FROM %2 WHERE %3 = ?")
+                    .arg(quoted(relationship.orderColumn()), quoted(relationship.entity->name),
+                         quoted(relationship.foreignKeyColumn())));
+            ResetOnExit resetMax{max};
+            max.bind(1, static_cast<int64_t>(owner));
+            double last = 0;
+            if (max.executeStep() && !max.getColumn(0).isNull())
+                last = max.getColumn(0).getDouble();
+            found = nextOrder.emplace(std::make_pair(&relationship, owner), last).first;
+        }
+        found->second += 1;
+        return found->second;
+    };
+
+    SQLite::Database& db = m_store->db;
+    try {
+        db.exec("BEGIN IMMEDIATE");
+    } catch (const std::exception& e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        return false;
+    }
+    try {
+        // Inserts go entity by entity so that every key points at a row that exists.
+        std::vector<size_t> order(request.inserts.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return request.inserts[a].entity->insertRank < request.inserts[b].entity->insertRank;
+        });
+        for (size_t i : order) {
+            const auto& insert = request.inserts[i];
+            const NSEntityDescription& entity = *insert.entity;
+            QStringList columns;
+            QVariantList values;
+            for (const auto& attribute : entity.attributes) {
+                const QVariant& value = insert.attributes.value(attribute.index);
+                if (!value.isValid())
+                    continue;
+                columns.append(quoted(attribute.name));
+                values.append(normalizedValue(value, attribute.type));
+            }
+            for (const auto& relationship : entity.relationships) {
+                if (relationship.toMany)
+                    continue;
+                const qint64 owner = rowOf(insert.keys.value(relationship.index));
+                if (owner == 0)
+                    continue;
+                columns.append(quoted(relationship.foreignKeyColumn()));
+                values.append(owner);
+                if (relationship.keepsOrder()) {
+                    const auto explicitOrder = insert.orders.value(relationship.index);
+                    const double place = explicitOrder ? *explicitOrder : endOfList(relationship, owner);
+                    insertOrders[i].push_back({relationship.index, place});
+                    columns.append(quoted(relationship.orderColumn()));
+                    values.append(place);
+                }
+            }
+            QString sql = columns.isEmpty()
+                              ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(entity.name))
+                              : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                    .arg(quoted(entity.name), columns.join(QStringLiteral(", ")),
+                                         QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+            SQLite::Statement& statement = m_store->statement(sql);
+            ResetOnExit resetStatement{statement};
+            for (int v = 0; v < values.size(); ++v)
+                bindValue(statement, v + 1, values.at(v));
+            statement.exec();
+            inserted[i] = db.getLastInsertRowid();
+        }
+
+        for (size_t u = 0; u < request.updates.size(); ++u) {
+            const auto& update = request.updates[u];
+            const NSEntityDescription& entity = *update.entity;
+            QStringList assignments;
+            QVariantList values;
+            for (const auto& [index, value] : update.attributes) {
+                assignments.append(quoted(entity.attributes[index].name) + QStringLiteral(" = ?"));
+                values.append(normalizedValue(value, entity.attributes[index].type));
+            }
+            for (const auto& change : update.relationships) {
+                const NSRelationshipDescription& relationship = entity.relationships[change.relationship];
+                const qint64 owner = rowOf(change.key);
+                if (change.keyChanged) {
+                    assignments.append(quoted(relationship.foreignKeyColumn()) + QStringLiteral(" = ?"));
+                    values.append(owner ? QVariant(owner) : QVariant());
+                }
+                if (relationship.keepsOrder() && (change.orderChanged || change.keyChanged)) {
+                    std::optional<double> place = change.order;
+                    if (!place && owner)
+                        place = endOfList(relationship, owner);
+                    if (place)
+                        updateOrders[u].push_back({relationship.index, *place});
+                    assignments.append(quoted(relationship.orderColumn()) + QStringLiteral(" = ?"));
+                    values.append(place ? QVariant(*place) : QVariant());
+                }
+            }
+            if (assignments.isEmpty())
+                continue;
+            SQLite::Statement& statement = m_store->statement(
+                QStringLiteral("UPDATE %1 SET %2 WHERE \"id\" = ?")
+                    .arg(quoted(entity.name), assignments.join(QStringLiteral(", "))));
+            ResetOnExit resetStatement{statement};
+            int v = 1;
+            for (const QVariant& value : values)
+                bindValue(statement, v++, value);
+            statement.bind(v, static_cast<int64_t>(update.row));
+            statement.exec();
+        }
+
+        for (const auto& deletion : request.deletes) {
+            SQLite::Statement& statement =
+                m_store->statement(QStringLiteral("DELETE FROM %1 WHERE \"id\" = ?").arg(quoted(deletion.entity->name)));
+            statement.bind(1, static_cast<int64_t>(deletion.row));
+            statement.exec();
+        }
+        db.exec("COMMIT");
+    } catch (const std::exception& e) {
+        db.tryExec("ROLLBACK");
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        return false;
+    }
+
+    for (size_t i = 0; i < request.inserts.size(); ++i) {
+        request.inserts[i].assignedRow = inserted[i];
+        for (const auto& [relationship, place] : insertOrders[i])
+            request.inserts[i].orders[relationship] = place;
+    }
+    for (size_t u = 0; u < request.updates.size(); ++u) {
+        for (const auto& [relationship, place] : updateOrders[u]) {
+            for (auto& change : request.updates[u].relationships) {
+                if (change.relationship == relationship)
+                    change.order = place;
+            }
+        }
+    }
+    return true;
+}

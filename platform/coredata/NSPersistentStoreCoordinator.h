@@ -1,0 +1,90 @@
+#pragma once
+// One SQLite store file under a model: schema creation and the inferred
+// mapping from older models, row reads for faults, fetches and relationships,
+// and saves as single transactions that write only what changed.
+#include <QString>
+#include <QVariantMap>
+#include <QVector>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "NSFetchRequest.h"
+#include "NSManagedObjectModel.h"
+
+inline constexpr const char* NSSQLiteStoreType = "SQLite";
+inline constexpr const char* NSMigratePersistentStoresAutomaticallyOption = "NSMigratePersistentStoresAutomaticallyOption";
+inline constexpr const char* NSInferMappingModelAutomaticallyOption = "NSInferMappingModelAutomaticallyOption";
+
+struct NSStoreRow {
+    qint64 id = 0;
+    QVector<QVariant> attributes;
+    QVector<qint64> keys;                    // per relationship; 0 for none and for to-many
+    QVector<std::optional<double>> orders;   // per relationship, where it keeps an order
+};
+
+// A reference to a row that exists, or to one inserted earlier in the same save.
+struct NSStoreKey {
+    qint64 row = 0;
+    int insert = -1;
+};
+
+struct NSStoreSave {
+    struct Insert {
+        const NSEntityDescription* entity = nullptr;
+        QVector<QVariant> attributes;
+        QVector<NSStoreKey> keys;
+        QVector<std::optional<double>> orders;  // nullopt with a key: take the end of the list
+        qint64 assignedRow = 0;                 // filled by a successful save
+    };
+    struct Change {
+        int relationship = 0;
+        NSStoreKey key;
+        std::optional<double> order;
+        bool keyChanged = false;
+        bool orderChanged = false;
+    };
+    struct Update {
+        const NSEntityDescription* entity = nullptr;
+        qint64 row = 0;
+        QVector<std::pair<int, QVariant>> attributes;
+        QVector<Change> relationships;
+    };
+    struct Delete {
+        const NSEntityDescription* entity = nullptr;
+        qint64 row = 0;
+    };
+    std::vector<Insert> inserts;
+    std::vector<Update> updates;
+    std::vector<Delete> deletes;
+};
+
+class NSPersistentStoreCoordinator {
+public:
+    explicit NSPersistentStoreCoordinator(std::shared_ptr<NSManagedObjectModel> model);
+    ~NSPersistentStoreCoordinator();
+
+    std::shared_ptr<NSManagedObjectModel> managedObjectModel() const { return m_model; }
+
+    // Opens (or creates) the store. A file that is not a readable database is
+    // left exactly as it was and the coordinator works without a store.
+    bool addPersistentStoreWithType(const QString& storeType, const QString& configuration, const QString& path,
+                                    const QVariantMap& options, QString* error);
+    bool hasStore() const;
+    QString storePath() const { return m_path; }
+
+    std::optional<NSStoreRow> fetchRow(const NSEntityDescription& entity, qint64 id, QString* error);
+    bool fetchRows(const NSFetchRequest& request, const NSEntityDescription& entity, std::vector<NSStoreRow>& rows,
+                   QString* error);
+    // The rows on the to-one side of a to-many relationship, in the list's order.
+    bool fetchRelated(const NSRelationshipDescription& toMany, qint64 owner, std::vector<NSStoreRow>& rows,
+                      QString* error);
+    // One transaction; on failure nothing is written and the request is unchanged.
+    bool save(NSStoreSave& request, QString* error);
+
+private:
+    struct Store;
+    std::shared_ptr<NSManagedObjectModel> m_model;
+    std::unique_ptr<Store> m_store;
+    QString m_path;
+};

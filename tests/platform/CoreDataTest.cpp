@@ -1,0 +1,318 @@
+#include <QFile>
+#include <QTemporaryDir>
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <gtest/gtest.h>
+
+#include "StoreFixture.h"
+
+namespace {
+
+class CoreDataTest : public ::testing::Test {
+protected:
+    QString path() const { return dir.filePath("Database.sqlite"); }
+    NSManagedObject* sensor(StoreConnection& store, const QString& key, double value = 0)
+    {
+        NSManagedObject* s = store.insert("Sensor");
+        s->setValueForKey(key, "key");
+        s->setValueForKey(value, "value");
+        return s;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(CoreDataTest, SavedRowsReachAnotherConnectionAndEachRowIsOneObject)
+{
+    StoreConnection a(path());
+    ASSERT_TRUE(a.opened) << a.error.toStdString();
+    sensor(a, "TC0P", 42.5);
+    EXPECT_TRUE(a.context->hasChanges());
+    ASSERT_TRUE(a.context->save());
+    EXPECT_FALSE(a.context->hasChanges());
+
+    StoreConnection b(path());
+    const auto found = b.fetch("Sensor", NSPredicate::withFormat("key = %@", QString("TC0P")));
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_DOUBLE_EQ(found.first()->valueForKey("value").toDouble(), 42.5);
+    EXPECT_EQ(b.fetch("Sensor").first(), found.first());
+    EXPECT_EQ(b.context->registeredObjectCount(), 1);
+}
+
+TEST_F(CoreDataTest, WritersOfDifferentAttributesNeverUndoEachOther)
+{
+    StoreConnection helper(path());
+    sensor(helper, "TC0P", 40)->setValueForKey("CPU", "name");
+    ASSERT_TRUE(helper.context->save());
+
+    StoreConnection app(path());
+    NSManagedObject* mine = app.fetch("Sensor").first();
+    NSManagedObject* theirs = helper.fetch("Sensor").first();
+    ASSERT_DOUBLE_EQ(mine->valueForKey("value").toDouble(), 40);
+
+    theirs->setValueForKey(55.0, "value");
+    ASSERT_TRUE(helper.context->save());
+    mine->setValueForKey("CPU Proximity", "name");
+    mine->setValueForKey(110.0, "maxValue");
+    ASSERT_TRUE(app.context->save());
+
+    StoreConnection reader(path());
+    NSManagedObject* stored = reader.fetch("Sensor").first();
+    EXPECT_DOUBLE_EQ(stored->valueForKey("value").toDouble(), 55);
+    EXPECT_EQ(stored->valueForKey("name").toString(), "CPU Proximity");
+    EXPECT_DOUBLE_EQ(stored->valueForKey("maxValue").toDouble(), 110);
+}
+
+TEST_F(CoreDataTest, RefreshShowsAnotherWritersValueAndKeepsUnsavedChanges)
+{
+    StoreConnection helper(path());
+    sensor(helper, "TC0P", 40);
+    ASSERT_TRUE(helper.context->save());
+
+    StoreConnection app(path());
+    NSManagedObject* seen = app.fetch("Sensor").first();
+    EXPECT_DOUBLE_EQ(seen->valueForKey("value").toDouble(), 40);
+    seen->setValueForKey("renamed", "name");
+
+    helper.fetch("Sensor").first()->setValueForKey(61.0, "value");
+    ASSERT_TRUE(helper.context->save());
+    EXPECT_DOUBLE_EQ(seen->valueForKey("value").toDouble(), 40);  // cached until refreshed
+
+    app.context->refreshAllObjects();
+    EXPECT_TRUE(seen->isFault());
+    EXPECT_DOUBLE_EQ(seen->valueForKey("value").toDouble(), 61);
+    EXPECT_EQ(seen->valueForKey("name").toString(), "renamed");
+    EXPECT_TRUE(app.context->hasChanges());
+}
+
+TEST_F(CoreDataTest, FetchesSeeUnsavedInsertsAndChanges)
+{
+    StoreConnection store(path());
+    sensor(store, "TC0P", 30);
+    sensor(store, "TG0P", 50);
+    ASSERT_TRUE(store.context->save());
+
+    sensor(store, "TM0P", 20);  // unsaved
+    store.fetch("Sensor", NSPredicate::withFormat("key = %@", QString("TG0P"))).first()->setValueForKey(10.0, "value");
+    const auto warm = store.fetch("Sensor", NSPredicate::withFormat("value > %f", 25.0));
+    ASSERT_EQ(warm.size(), 1);
+    EXPECT_EQ(warm.first()->valueForKey("key").toString(), "TC0P");
+    EXPECT_EQ(store.fetch("Sensor", NSPredicate::withFormat("value < %d AND key != 'TC0P'", 25)).size(), 2);
+
+    NSFetchRequest sorted("Sensor");
+    sorted.sortDescriptors = {{"value", false}};
+    QStringList keys;
+    for (NSManagedObject* s : store.context->executeFetchRequest(sorted))
+        keys << s->valueForKey("key").toString();
+    EXPECT_EQ(keys, QStringList({"TC0P", "TM0P", "TG0P"}));
+
+    store.context->deleteObject(warm.first());
+    EXPECT_EQ(store.fetch("Sensor").size(), 2);
+    QString error;
+    NSFetchRequest bad("Sensor");
+    bad.predicate = NSPredicate::withFormat("nosuchkey = 1");
+    EXPECT_TRUE(store.context->executeFetchRequest(bad, &error).isEmpty());
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(CoreDataTest, OrderedRelationshipsKeepTheirOrderInTheFile)
+{
+    {
+        StoreConnection store(path());
+        NSManagedObject* category = store.insert("Category");
+        category->setValueForKey("Temperature", "name");
+        QList<NSManagedObject*> sensors{sensor(store, "C"), sensor(store, "A"), sensor(store, "B")};
+        category->setObjectsForRelationship(sensors, "sensors");
+        NSManagedObject* s = sensors.first();
+        for (int i = 0; i < 5; ++i) {
+            NSManagedObject* point = store.insert("GraphPoint");
+            point->setValueForKey(double(i), "pointX");
+            s->addObjectToRelationship(point, "graphPoints");
+            if (i == 2) {
+                ASSERT_TRUE(store.context->save());  // appends across saves
+            }
+        }
+        ASSERT_TRUE(store.context->save());
+    }
+    StoreConnection store(path());
+    NSManagedObject* category = store.fetch("Category").first();
+    QStringList keys;
+    for (NSManagedObject* s : category->objectsForRelationship("sensors"))
+        keys << s->valueForKey("key").toString();
+    EXPECT_EQ(keys, QStringList({"C", "A", "B"}));
+
+    NSManagedObject* s = store.fetch("Sensor", NSPredicate::withFormat("key = 'C'")).first();
+    QList<NSManagedObject*> points = s->objectsForRelationship("graphPoints");
+    ASSERT_EQ(points.size(), 5);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_DOUBLE_EQ(points[i]->valueForKey("pointX").toDouble(), i);
+    EXPECT_EQ(points[0]->objectForRelationship("sensor"), s);
+
+    // Dropping the oldest points keeps the rest where they are, and deleting them
+    // leaves the owner consistent.
+    s->setObjectsForRelationship(points.mid(2), "graphPoints");
+    store.context->deleteObject(points[0]);
+    store.context->deleteObject(points[1]);
+    ASSERT_TRUE(store.context->save());
+    // Reversing writes new places.
+    QList<NSManagedObject*> reversed = s->objectsForRelationship("graphPoints");
+    std::reverse(reversed.begin(), reversed.end());
+    s->setObjectsForRelationship(reversed, "graphPoints");
+    ASSERT_TRUE(store.context->save());
+
+    StoreConnection again(path());
+    QList<double> xs;
+    for (NSManagedObject* p : again.fetch("Sensor", NSPredicate::withFormat("key = 'C'")).first()->objectsForRelationship("graphPoints"))
+        xs << p->valueForKey("pointX").toDouble();
+    EXPECT_EQ(xs, QList<double>({4, 3, 2}));
+    EXPECT_EQ(again.fetch("GraphPoint").size(), 3);
+}
+
+TEST_F(CoreDataTest, ChildContextReachesTheFileOnlyThroughItsParent)
+{
+    StoreConnection master(path());
+    NSManagedObjectContext child(NSPrivateQueueConcurrencyType);
+    child.setParentContext(master.context.get());
+    NSManagedObjectContext other(NSPrivateQueueConcurrencyType);
+    other.setParentContext(master.context.get());
+
+    NSManagedObject* set = child.insertNewObjectForEntityForName("FanSet");
+    set->setValueForKey("Quiet", "name");
+    NSManagedObject* condition = child.insertNewObjectForEntityForName("FanCondition");
+    condition->setValueForKey("TC0P", "sensorKey");
+    condition->setObjectForRelationship(set, "fanSet");
+    EXPECT_TRUE(master.fetch("FanSet").isEmpty());
+    EXPECT_TRUE(other.executeFetchRequest(NSFetchRequest("FanSet")).isEmpty());
+
+    ASSERT_TRUE(child.save());
+    ASSERT_EQ(master.fetch("FanSet").size(), 1);
+    EXPECT_EQ(master.fetch("FanSet").first()->objectsForRelationship("fanConditions").size(), 1);
+    EXPECT_EQ(StoreConnection(path()).fetch("FanSet").size(), 0);  // not in the file yet
+    ASSERT_TRUE(master.context->save());
+    StoreConnection reader(path());
+    ASSERT_EQ(reader.fetch("FanCondition").size(), 1);
+    EXPECT_EQ(reader.fetch("FanCondition").first()->objectForRelationship("fanSet")->valueForKey("name").toString(),
+              "Quiet");
+
+    // Edits thrown away with a reset never reach the parent.
+    NSManagedObject* mine = child.executeFetchRequest(NSFetchRequest("FanSet")).first();
+    mine->setValueForKey("Loud", "name");
+    child.reset();
+    EXPECT_FALSE(child.hasChanges());
+    EXPECT_EQ(master.fetch("FanSet").first()->valueForKey("name").toString(), "Quiet");
+
+    // A deletion in the child deletes in the parent on save, conditions with it.
+    child.deleteObject(child.executeFetchRequest(NSFetchRequest("FanSet")).first());
+    ASSERT_TRUE(child.save());
+    EXPECT_TRUE(master.fetch("FanSet").isEmpty());
+    EXPECT_TRUE(master.fetch("FanCondition").isEmpty());
+}
+
+TEST_F(CoreDataTest, OlderStoresGainWhatTheModelAdded)
+{
+    QVariantMap old{{"version", "0"},
+                    {"entities", QVariantList{QVariantMap{
+                                     {"name", "Sensor"},
+                                     {"class", "KLSensor"},
+                                     {"attributes", QVariantList{QVariantMap{{"name", "key"}, {"type", "string"}},
+                                                                 QVariantMap{{"name", "value"}, {"type", "double"}}}}}}}};
+    {
+        StoreConnection v0(path(), NSManagedObjectModel::modelWithDescription(old));
+        ASSERT_TRUE(v0.opened) << v0.error.toStdString();
+        sensor(v0, "TC0P", 33);
+        ASSERT_TRUE(v0.context->save());
+    }
+    StoreConnection v1(path());
+    ASSERT_TRUE(v1.opened) << v1.error.toStdString();
+    NSManagedObject* s = v1.fetch("Sensor").first();
+    EXPECT_DOUBLE_EQ(s->valueForKey("value").toDouble(), 33);
+    EXPECT_TRUE(s->valueForKey("fullName").isNull());
+    EXPECT_EQ(s->valueForKey("group").toInt(), 0);  // the model's default
+    NSManagedObject* category = v1.insert("Category");
+    s->setObjectForRelationship(category, "category");
+    EXPECT_TRUE(v1.context->save());
+}
+
+TEST_F(CoreDataTest, AFileThatIsNotAStoreIsLeftAloneAndNothingIsLost)
+{
+    const QByteArray garbage("this is someone's notes, not a database\n");
+    {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(garbage);
+    }
+    StoreConnection store(path());
+    EXPECT_FALSE(store.opened);
+    EXPECT_FALSE(store.error.isEmpty());
+    EXPECT_TRUE(store.fetch("Sensor").isEmpty());
+    NSManagedObject* s = sensor(store, "TC0P");
+    EXPECT_FALSE(store.context->save());
+    EXPECT_TRUE(s->isInserted());
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), garbage);
+    EXPECT_FALSE(QFile::exists(path() + "-wal"));
+}
+
+TEST_F(CoreDataTest, AFailedSaveKeepsItsChangesForTheNextOne)
+{
+    StoreConnection store(path());
+    sensor(store, "TC0P", 1);
+    ASSERT_TRUE(store.context->save());
+    {
+        SQLite::Database db(path().toStdString(), SQLite::OPEN_READWRITE);
+        db.exec("CREATE TRIGGER full BEFORE INSERT ON GraphPoint BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    }
+    NSManagedObject* s = store.fetch("Sensor").first();
+    s->setValueForKey(2.0, "value");
+    NSManagedObject* point = store.insert("GraphPoint");
+    s->addObjectToRelationship(point, "graphPoints");
+    QString error;
+    EXPECT_FALSE(store.context->save(&error));
+    EXPECT_TRUE(error.contains("disk full"));
+    EXPECT_TRUE(store.context->hasChanges());
+    EXPECT_DOUBLE_EQ(StoreConnection(path()).fetch("Sensor").first()->valueForKey("value").toDouble(), 1);
+    {
+        SQLite::Database db(path().toStdString(), SQLite::OPEN_READWRITE);
+        db.exec("DROP TRIGGER full");
+    }
+    ASSERT_TRUE(store.context->save(&error)) << error.toStdString();
+    StoreConnection reader(path());
+    EXPECT_DOUBLE_EQ(reader.fetch("Sensor").first()->valueForKey("value").toDouble(), 2);
+    EXPECT_EQ(reader.fetch("Sensor").first()->objectsForRelationship("graphPoints").size(), 1);
+}
+
+TEST(PredicateTest, MemoryAndSQLAgree)
+{
+    const QVariantMap object{{"key", "TC0P"}, {"type", 1}, {"value", 42.5}, {"name", QVariant()}};
+    struct Case {
+        NSPredicate predicate;
+        bool expected;
+        const char* sql;
+    } cases[] = {
+        {NSPredicate::withFormat("key = %@", QString("TC0P")), true, "(\"key\" = ?)"},
+        {NSPredicate::withFormat("key == 'TC0P'"), true, nullptr},
+        {NSPredicate::withFormat("type = %d", 1), true, nullptr},
+        {NSPredicate::withFormat("type = %d AND key = %@", 2, QString("TC0P")), false, nullptr},
+        {NSPredicate::withFormat("type = 2 OR (value >= 42.5 AND NOT key = 'X')"), true, nullptr},
+        {NSPredicate::withFormat("%K == %@", QString("key"), QString("TC0P")), true, nullptr},
+        {NSPredicate::withFormat("name = nil"), true, "\"name\" IS NULL"},
+        {NSPredicate::withFormat("name != 'x'"), true, nullptr},
+        {NSPredicate::withFormat("value < 0"), false, nullptr},
+        {NSPredicate::withFormat("SELF.key != \"TC0P\""), false, nullptr},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(c.predicate.isValid()) << c.predicate.error().toStdString();
+        EXPECT_EQ(c.predicate.evaluateWithObject(object), c.expected);
+        QString sql;
+        QVariantList bindings;
+        ASSERT_TRUE(c.predicate.sqlCondition([](const QString& k) { return std::optional<QString>('"' + k + '"'); },
+                                             sql, bindings));
+        if (c.sql) {
+            EXPECT_EQ(sql, c.sql);
+        }
+    }
+    for (const char* bad : {"key =", "key = %@", "= 3", "(key = 1", "key ~ 1", "1 = 2"})
+        EXPECT_FALSE(NSPredicate::predicateWithFormat(bad).isValid()) << bad;
+    EXPECT_FALSE(NSPredicate::withFormat("key = %@", QString("a"), QString("b")).isValid());
+}
+
+}  // namespace

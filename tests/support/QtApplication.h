@@ -1,0 +1,22 @@
+#pragma once
+// One application object per test process, for code that queues work on the main thread.
+#include <QCoreApplication>
+#include <QEventLoop>
+
+inline QCoreApplication& testApplication()
+{
+    static int argc = 1;
+    static char name[] = "kelvara-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
+                                                                : new QCoreApplication(argc, argv);
+    return *app;
+}
+
+// Runs everything queued on the main thread so far (and what that queues in turn).
+inline void drainMainQueue()
+{
+    testApplication();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

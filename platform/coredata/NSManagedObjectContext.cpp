@@ -468,8 +468,7 @@ bool NSManagedObjectContext::save(QString* error)
 {
     if (!hasChanges()) {
         // Objects inserted and deleted again before any save leave nothing behind.
-        for (NSManagedObject* object : m_discarded)
-            destroy(object);
+        destroy(QSet<NSManagedObject*>(m_discarded.begin(), m_discarded.end()));
         m_discarded.clear();
         return true;
     }
@@ -584,13 +583,11 @@ bool NSManagedObjectContext::saveToStore(QString* error)
         settle(object);
     m_inserted.clear();
     m_changed.clear();
-    const QSet<NSManagedObject*> deleted = m_deleted;
+    QSet<NSManagedObject*> doomed = m_deleted;
+    doomed.unite(QSet<NSManagedObject*>(m_discarded.begin(), m_discarded.end()));
     m_deleted.clear();
-    for (NSManagedObject* object : deleted)
-        destroy(object);
-    for (NSManagedObject* object : m_discarded)
-        destroy(object);
     m_discarded.clear();
+    destroy(doomed);
     return true;
 }
 
@@ -656,38 +653,44 @@ bool NSManagedObjectContext::saveToParent(QString*)
         settle(object);
     m_inserted.clear();
     m_changed.clear();
-    const QSet<NSManagedObject*> deleted = m_deleted;
+    QSet<NSManagedObject*> doomed = m_deleted;
+    doomed.unite(QSet<NSManagedObject*>(m_discarded.begin(), m_discarded.end()));
     m_deleted.clear();
-    for (NSManagedObject* object : deleted)
-        destroy(object);
-    for (NSManagedObject* object : m_discarded)
-        destroy(object);
     m_discarded.clear();
+    destroy(doomed);
     return true;
 }
 
-void NSManagedObjectContext::destroy(NSManagedObject* object)
+void NSManagedObjectContext::destroy(const QSet<NSManagedObject*>& doomed)
 {
-    for (NSManagedObjectContext* child : m_children)
-        child->parentObjectGone(object);
-    // No other object may keep pointing at it.
-    for (auto& [pointer, owned] : m_objects) {
-        for (auto& slot : pointer->m_toOne) {
-            if (slot.target == object) {
-                slot.target = nullptr;
-                slot.resolved = pointer->m_changedKeys != 0;
+    // First unhook them from the objects that stay; only then free them, since
+    // doomed objects may point at each other (a cascade).
+    for (NSManagedObject* object : doomed) {
+        for (NSManagedObjectContext* child : m_children)
+            child->parentObjectGone(object);
+        for (const auto& relationship : object->m_entity->relationships) {
+            const int r = relationship.index;
+            const int inverse = relationship.inverseRelationship->index;
+            if (!relationship.toMany) {
+                NSManagedObject* target = object->m_toOne[r].target;
+                if (target && !doomed.contains(target) && target->m_toMany[inverse].loaded)
+                    target->m_toMany[inverse].objects.removeAll(object);
+                continue;
+            }
+            for (NSManagedObject* member : object->m_toMany[r].objects) {
+                if (!doomed.contains(member) && member->m_toOne[inverse].target == object) {
+                    member->m_toOne[inverse].target = nullptr;
+                    member->m_toOne[inverse].resolved = (member->m_changedKeys >> inverse) & 1;
+                }
             }
         }
-        for (auto& list : pointer->m_toMany) {
-            if (list.loaded)
-                list.objects.removeAll(object);
-        }
+        if (object->m_rowID > 0 && !m_parent)
+            m_byRow.remove(qMakePair(object->m_entity->index, object->m_rowID));
+        if (object->m_parentObject)
+            m_byParent.remove(object->m_parentObject);
     }
-    if (object->m_rowID > 0 && !m_parent)
-        m_byRow.remove(qMakePair(object->m_entity->index, object->m_rowID));
-    if (object->m_parentObject)
-        m_byParent.remove(object->m_parentObject);
-    m_objects.erase(object);
+    for (NSManagedObject* object : doomed)
+        m_objects.erase(object);
 }
 
 void NSManagedObjectContext::parentObjectGone(NSManagedObject* parentObject)

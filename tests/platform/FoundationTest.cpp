@@ -6,7 +6,11 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
+#include "Dispatch.h"
 #include "NSBundle.h"
+#include "NSManagedObjectContext.h"
+#include "QtApplication.h"
+#include <thread>
 #include "PropertyList.h"
 
 namespace {
@@ -128,6 +132,35 @@ TEST(BuiltBundleTest, ProgramsAndResourcesAreLaidOut)
     EXPECT_TRUE(QFileInfo(menu.bundlePath() + "/Contents/MacOS/Kelvara Menu").isExecutable());
     EXPECT_EQ(NSBundle::bundlePathForExecutable(helper.bundlePath() + "/Contents/MacOS/Kelvara Helper"),
               helper.bundlePath());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MainQueueTest, BlocksRunInOrderAndWaitingOnTheMainThreadRunsAtOnce)
+{
+    testApplication();
+    QStringList ran;
+    dispatch_async(dispatch_get_main_queue(), [&] { ran << "first"; });
+    NSManagedObjectContext context(NSMainQueueConcurrencyType);
+    context.performBlock([&] {
+        ran << "second";
+        dispatch_async(dispatch_get_main_queue(), [&] { ran << "fourth"; });
+    });
+    dispatch_async(dispatch_get_main_queue(), [&] { ran << "third"; });
+    context.performBlockAndWait([&] { ran << "inline"; });
+    EXPECT_EQ(ran, QStringList({"inline"}));
+    drainMainQueue();
+    EXPECT_EQ(ran, QStringList({"inline", "first", "second", "third", "fourth"}));
+
+    // From another thread, waiting means the main thread ran it.
+    bool onMain = false;
+    std::thread worker([&] { context.performBlockAndWait([&] { onMain = dispatch_is_main_thread(); }); });
+    while (!onMain)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    EXPECT_TRUE(onMain);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
 #include "KLGraphPoint.h"
 
 NSFetchRequest KLSensor::fetchRequest()
@@ -58,6 +59,11 @@ std::optional<QList<KLSensor*>> KLSensor::fanSensors()
 std::optional<QList<KLSensor*>> KLSensor::tempSensors()
 {
     return sensorsOfFirstCategory(KLCategoryTypeTemperature);
+}
+
+double KLSensor::convertedTemp(double celsius)
+{
+    return KLDataManager::sharedInstance().tempUnitCelsius() ? celsius : celsius * 9.0 / 5.0 + 32.0;
 }
 
 KLCategory* KLSensor::category()

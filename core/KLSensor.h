@@ -34,6 +34,8 @@ public:
     // The sensors of the first fan (temperature) category; nothing when there is no such category.
     static std::optional<QList<KLSensor*>> fanSensors();
     static std::optional<QList<KLSensor*>> tempSensors();
+    // Degrees Celsius in the unit chosen in the settings.
+    static double convertedTemp(double celsius);
 
     QString key() { return valueForKey(QStringLiteral("key")).toString(); }
     void setKey(const QString& v) { setValueForKey(v, QStringLiteral("key")); }

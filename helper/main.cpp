@@ -1,10 +1,13 @@
 #include <QCoreApplication>
 
+#include "NSBundle.h"
+#include "NSRunningApplication.h"
 #include "TerminationSignals.h"
 
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
     quitOnTerminationSignals(application);
+    NSRunningApplication::registerCurrentApplication(application, NSBundle::mainBundle().bundleIdentifier());
     return application.exec();
 }

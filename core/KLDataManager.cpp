@@ -1,0 +1,428 @@
+#include "KLDataManager.h"
+
+#include "Dispatch.h"
+#include "KLCategory.h"
+#include "KLCoreDataHelper.h"
+#include "KLSensor.h"
+#include "KLUtils.h"
+#include "NSBundle.h"
+#include "NSDate+KLExtension.h"
+#include "NSDistributedNotificationCenter.h"
+
+KLDataManager::Program KLDataManager::currentProgram()
+{
+    const QString identifier = NSBundle::mainBundle().bundleIdentifier();
+    if (identifier == QLatin1String("com.orvane.kelvara.helper"))
+        return Program::Helper;
+    if (identifier == QLatin1String("com.orvane.kelvara.menu"))
+        return Program::MenuBar;
+    return Program::Main;
+}
+
+KLDataManager& KLDataManager::sharedInstance()
+{
+    static KLDataManager manager;
+    return manager;
+}
+
+KLDataManager::KLDataManager(Program program)
+    : m_program(program)
+    , m_userDefaults(std::make_unique<NSUserDefaults>(QString::fromLatin1(KLAppGroupSuiteName)))
+    , m_allLanguages({QStringLiteral("en"), QStringLiteral("fr"), QStringLiteral("de"), QStringLiteral("es"),
+                      QStringLiteral("vi")})
+{
+    if (m_program == Program::Main)
+        setupDatabase();
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+        [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+}
+
+KLDataManager::~KLDataManager()
+{
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void KLDataManager::kelvaraTempDidChangeNotification()
+{
+    // The windowed programs show what the helper just saved; the helper itself wrote it.
+    if (m_program != Program::Helper)
+        KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext();
+}
+
+void KLDataManager::setupDatabase()
+{
+    // The catalogue of categories and sensors is built by the sensor catalogue
+    // builder; this is where the main program's start runs it.
+}
+
+void KLDataManager::post(const char* notice)
+{
+    const QString name = QString::fromLatin1(notice);
+    // Queued after the write, so a receiver that reads the suite sees the new value.
+    dispatch_async(dispatch_get_main_queue(),
+                   [name] { NSDistributedNotificationCenter::defaultCenter().postNotificationName(name, {}, {}, true); });
+}
+
+KLSensor* KLDataManager::mainSensor()
+{
+    if (!m_mainSensor) {
+        const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::withFormat(QStringLiteral("key = 'TC0P'")));
+        if (!found.isEmpty())
+            m_mainSensor = found.first();
+    }
+    return m_mainSensor;
+}
+
+std::optional<QStringList> KLDataManager::menuSensors()
+{
+    const QVariant stored = m_userDefaults->objectForKey(KLMenuSensorsKey);
+    if (stored.typeId() == QMetaType::QVariantList) {
+        m_menuSensors = stored.toStringList();
+        return m_menuSensors;
+    }
+    KLSensor* sensor = mainSensor();
+    if (!sensor)
+        return std::nullopt;
+    m_menuSensors = QStringList{sensor->key()};
+    return m_menuSensors;
+}
+
+void KLDataManager::setMenuSensors(const QStringList& keys)
+{
+    m_menuSensors = keys;
+    m_userDefaults->setObject(QVariant(keys).toList(), KLMenuSensorsKey);
+    post(KLDataManagerMenuSensorsDidChangeNotification);
+}
+
+bool KLDataManager::manualLinkEnabled()
+{
+    return m_userDefaults->boolForKey(KLFanControllerManualLinkEnabledKey);
+}
+
+void KLDataManager::setManualLinkEnabled(bool enabled)
+{
+    m_userDefaults->setBool(enabled, KLFanControllerManualLinkEnabledKey);
+    post(KLDataManagerSettingsDidChangeNotification);
+}
+
+bool KLDataManager::autoBoostNotificationEnabled()
+{
+    return m_userDefaults->boolForKey(KLFanControllerAutoBoostNotificationEnabledKey);
+}
+
+void KLDataManager::setAutoBoostNotificationEnabled(bool enabled)
+{
+    m_userDefaults->setBool(enabled, KLFanControllerAutoBoostNotificationEnabledKey);
+}
+
+unsigned KLDataManager::fanControlMode()
+{
+    return static_cast<unsigned>(m_userDefaults->integerForKey(KLFanControllerModeKey));
+}
+
+void KLDataManager::setFanControlMode(unsigned mode)
+{
+    m_userDefaults->setInteger(mode, KLFanControllerModeKey);
+}
+
+QString KLDataManager::fanSetName()
+{
+    return m_userDefaults->stringForKey(KLFanControllerFanSetNameKey);
+}
+
+void KLDataManager::setFanSetName(const QString& name)
+{
+    m_userDefaults->setObject(name.isNull() ? QVariant() : QVariant(name), KLFanControllerFanSetNameKey);
+}
+
+bool KLDataManager::didAutoBoost()
+{
+    return m_userDefaults->boolForKey(KLFanControllerDidAutoBoostKey);
+}
+
+void KLDataManager::setDidAutoBoost(bool value)
+{
+    m_userDefaults->setBool(value, KLFanControllerDidAutoBoostKey);
+}
+
+bool KLDataManager::fileLoggingEnabled()
+{
+    return m_userDefaults->boolForKey(KLFileLoggingEnabledKey);
+}
+
+void KLDataManager::setFileLoggingEnabled(bool enabled)
+{
+    m_userDefaults->setBool(enabled, KLFileLoggingEnabledKey);
+}
+
+QString KLDataManager::fileLoggingPath()
+{
+    const QString stored = m_userDefaults->stringForKey(KLFileLoggingPathKey);
+    if (!stored.isNull())
+        return stored;
+    return KLUtils::documentsPath() + QStringLiteral("/Kelvara Log.csv");
+}
+
+void KLDataManager::setFileLoggingPath(const QString& path)
+{
+    m_userDefaults->setObject(path.isNull() ? QVariant() : QVariant(path), KLFileLoggingPathKey);
+}
+
+QStringList KLDataManager::fileLoggingSensorKeys()
+{
+    const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
+    if (stored.typeId() == QMetaType::QVariantList)
+        return stored.toStringList();
+    QStringList keys;
+    for (KLCategory* category : KLCategory::allObjects()) {
+        for (KLSensor* sensor : category->sensors())
+            keys.append(sensor->key());
+    }
+    if (!keys.isEmpty())
+        m_userDefaults->setObject(QVariant(keys).toList(), KLFileLoggingSensorsKey);
+    return keys;
+}
+
+void KLDataManager::setFileLoggingSensorKeys(const QStringList& keys)
+{
+    m_userDefaults->setObject(QVariant(keys).toList(), KLFileLoggingSensorsKey);
+    post(KLDataManagerFileLoggingSensorKeysDidChangeNotification);
+}
+
+unsigned KLDataManager::fileLoggingResetMode()
+{
+    return static_cast<unsigned>(m_userDefaults->integerForKey(KLFileLoggingResetModeKey));
+}
+
+void KLDataManager::setFileLoggingResetMode(unsigned mode)
+{
+    m_userDefaults->setInteger(mode, KLFileLoggingResetModeKey);
+}
+
+// A setting that is on unless it was switched off: absent reads as YES and
+// is stored, either straight away or through its setter.
+bool KLDataManager::storedFlag(const char* key, bool directly)
+{
+    const QVariant stored = m_userDefaults->objectForKey(key);
+    if (stored.isValid())
+        return m_userDefaults->boolForKey(key);
+    if (directly)
+        m_userDefaults->setBool(true, key);
+    return true;
+}
+
+bool KLDataManager::openAtLogin()
+{
+    if (!m_userDefaults->objectForKey(KLOpenAtLoginKey).isValid())
+        setOpenAtLogin(true);
+    return storedFlag(KLOpenAtLoginKey, false);
+}
+
+void KLDataManager::setOpenAtLogin(bool open)
+{
+    m_userDefaults->setBool(open, KLOpenAtLoginKey);
+}
+
+bool KLDataManager::autoCheckUpdate()
+{
+    if (!m_userDefaults->objectForKey(KLAutoCheckUpdateKey).isValid())
+        setAutoCheckUpdate(true);
+    return storedFlag(KLAutoCheckUpdateKey, false);
+}
+
+void KLDataManager::setAutoCheckUpdate(bool check)
+{
+    m_userDefaults->setBool(check, KLAutoCheckUpdateKey);
+}
+
+unsigned KLDataManager::graphTimeRange()
+{
+    return static_cast<unsigned>(m_userDefaults->integerForKey(KLGraphTimeRangeKey));
+}
+
+void KLDataManager::setGraphTimeRange(unsigned range)
+{
+    m_userDefaults->setInteger(range, KLGraphTimeRangeKey);
+}
+
+unsigned KLDataManager::updateFrequency()
+{
+    return static_cast<unsigned>(m_userDefaults->integerForKey(KLUpdateFrequencyKey));
+}
+
+void KLDataManager::setUpdateFrequency(unsigned frequency)
+{
+    m_userDefaults->setInteger(frequency, KLUpdateFrequencyKey);
+    post(KLDataManagerUpdateFrequencyDidChangeNotification);
+}
+
+long KLDataManager::appLaunchCount()
+{
+    return static_cast<long>(m_userDefaults->integerForKey(KLAppLaunchCountKey));
+}
+
+void KLDataManager::setAppLaunchCount(long count)
+{
+    m_userDefaults->setInteger(count, KLAppLaunchCountKey);
+}
+
+bool KLDataManager::tempUnitCelsius()
+{
+    return storedFlag(KLTempUnitCelsiusKey, true);
+}
+
+void KLDataManager::setTempUnitCelsius(bool celsius)
+{
+    m_userDefaults->setBool(celsius, KLTempUnitCelsiusKey);
+    post(KLDataManagerSettingsDidChangeNotification);
+}
+
+bool KLDataManager::showTempInMenu()
+{
+    return storedFlag(KLShowTempInMenuKey, true);
+}
+
+void KLDataManager::setShowTempInMenu(bool show)
+{
+    m_userDefaults->setBool(show, KLShowTempInMenuKey);
+    post(KLDataManagerSettingsDidChangeNotification);
+}
+
+bool KLDataManager::showIconInMenu()
+{
+    return storedFlag(KLShowIconInMenuKey, true);
+}
+
+void KLDataManager::setShowIconInMenu(bool show)
+{
+    m_userDefaults->setBool(show, KLShowIconInMenuKey);
+    post(KLDataManagerSettingsDidChangeNotification);
+}
+
+QVariantList KLDataManager::dropdownItems()
+{
+    const QVariant stored = m_userDefaults->objectForKey(KLDropdownItemsKey);
+    const QVariantList read = stored.typeId() == QMetaType::QVariantList
+                                  ? stored.toList()
+                                  : QVariantList{QVariantMap{{QStringLiteral("main_sensor"), true}},
+                                                 QVariantMap{{QStringLiteral("fan_control"), true}}};
+    QVariantList items = read;
+    for (KLCategory* category : KLCategory::allObjects()) {
+        const QString name = category->name();
+        const bool listed = std::any_of(read.begin(), read.end(), [&name](const QVariant& entry) {
+            const QVariantMap map = entry.toMap();
+            return !map.isEmpty() && map.firstKey() == name;
+        });
+        if (!listed)
+            items.append(QVariantMap{{name, true}});
+    }
+    m_dropdownItems = items;
+    return items;
+}
+
+void KLDataManager::setDropdownItems(const QVariantList& items)
+{
+    m_dropdownItems = items;
+    m_userDefaults->setObject(items, KLDropdownItemsKey);
+    post(KLDataManagerSettingsDidChangeNotification);
+}
+
+QString KLDataManager::currentLanguage()
+{
+    const QVariant stored = m_userDefaults->objectForKey(KLCurrentLanguageKey);
+    if (stored.isValid()) {
+        m_currentLanguage = m_userDefaults->stringForKey(KLCurrentLanguageKey);
+        return m_currentLanguage;
+    }
+    const QStringList preferred = NSBundle::mainBundle().preferredLocalizations();
+    const QString first = preferred.isEmpty() ? QString() : preferred.first();
+    m_currentLanguage = m_allLanguages.contains(first) ? first : m_allLanguages.first();
+    m_userDefaults->setObject(m_currentLanguage, KLCurrentLanguageKey);
+    return m_currentLanguage;
+}
+
+void KLDataManager::setCurrentLanguage(const QString& language)
+{
+    if (language == m_currentLanguage)
+        return;
+    m_currentLanguage = language;
+    m_userDefaults->setObject(language, KLCurrentLanguageKey);
+    post(KLDataManagerLanguageDidChangeNotification);
+}
+
+std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
+{
+    const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
+    if (stored.isValid()) {
+        QList<KLNotification> kept;
+        for (const KLNotification& rule : KLNotification::unarchive(stored.toByteArray())) {
+            if (rule.sensorKey == QLatin1String("any-sensor") || rule.sensor())
+                kept.append(rule);
+        }
+        return kept;
+    }
+    if (appLaunchCount() > 1)
+        return std::nullopt;
+    // Without the main sensor the default rule cannot name it; storing a list
+    // now would keep the default from ever being made.
+    if (!mainSensor())
+        return QList<KLNotification>();
+    const QList<KLNotification> defaults = defaultOverheatNotifications();
+    setOverheatNotifications(defaults);
+    return defaults;
+}
+
+void KLDataManager::setOverheatNotifications(const QList<KLNotification>& rules)
+{
+    m_userDefaults->setObject(KLNotification::archive(rules), KLOverheatNotificationsKey);
+    post(KLDataManagerOverheatListDidChangeNotification);
+}
+
+QList<KLNotification> KLDataManager::defaultOverheatNotifications()
+{
+    KLNotification rule;
+    KLSensor* sensor = mainSensor();
+    rule.sensorKey = sensor ? sensor->key() : QString();
+    rule.sensorName = sensor ? sensor->name() : QString();
+    rule.threshold = KLSensor::convertedTemp(70.0);
+    rule.active = true;
+    rule.repeat = true;
+    return {rule};
+}
+
+double KLDataManager::updateInterval()
+{
+    switch (updateFrequency()) {
+    case 2:
+        return 10.0;
+    case 1:
+        return 5.0;
+    default:
+        return 2.0;
+    }
+}
+
+RZAxisValues KLDataManager::xAxisWithCurrentDate(const QDateTime& date, unsigned timeRange)
+{
+    int steps = 7;
+    double stepSize = 86400;
+    if (timeRange == 0) {
+        steps = 6;
+        stepSize = 600;
+    } else if (timeRange == 1) {
+        steps = 6;
+        stepSize = 14400;
+    }
+    const double now = static_cast<double>(date.toMSecsSinceEpoch()) / 1000.0;
+    RZAxisValues values;
+    for (int d = steps; d >= 0; --d) {
+        const double t = now - d * stepSize;
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(t * 1000.0));
+        QString label = timeRange == 2 ? KLExtension::shortDateOnlyFormat(at) : KLExtension::shortTimeOnlyFormat(at);
+        if (label.isEmpty())
+            label = QStringLiteral("--");
+        values.append({t, label});
+    }
+    return values;
+}

@@ -1,0 +1,147 @@
+#pragma once
+// The settings of all three programs, in the shared defaults suite. Getters
+// read the suite anew; setters write at once and, for the settings other
+// programs follow, announce the change on the distributed notice centre.
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <memory>
+#include <optional>
+
+#include "KLNotification.h"
+#include "NSUserDefaults.h"
+#include "RZAxisValue.h"
+
+class KLSensor;
+
+inline constexpr const char* KLAppGroupSuiteName = "group.com.orvane.kelvara";
+
+// Settings keys.
+inline constexpr const char* KLMenuSensorsKey = "KLMenuSensors";
+inline constexpr const char* KLFanControllerManualLinkEnabledKey = "KLFanControllerManualLinkEnabledKey";
+inline constexpr const char* KLFanControllerAutoBoostNotificationEnabledKey = "KLFanControllerAutoBoostNotificationEnabledKey";
+inline constexpr const char* KLFanControllerModeKey = "KLFanControllerModeKey";
+inline constexpr const char* KLFanControllerFanSetNameKey = "KLFanControllerFanSetNameKey";
+inline constexpr const char* KLFanControllerDidAutoBoostKey = "KLFanControllerDidAutoBoostKey";
+inline constexpr const char* KLFileLoggingEnabledKey = "KLFileLoggingEnabledKey";
+inline constexpr const char* KLFileLoggingPathKey = "KLFileLoggingPathKey";
+inline constexpr const char* KLFileLoggingSensorsKey = "KLFileLoggingSensorsKey";
+inline constexpr const char* KLFileLoggingResetModeKey = "KLFileLoggingResetModeKey";
+inline constexpr const char* KLOpenAtLoginKey = "KLOpenAtLogin";
+inline constexpr const char* KLAutoCheckUpdateKey = "KLAutoCheckUpdate";
+inline constexpr const char* KLGraphTimeRangeKey = "KLGraphTimeRangeKey";
+inline constexpr const char* KLUpdateFrequencyKey = "KLUpdateFrequencyKey";
+inline constexpr const char* KLAppLaunchCountKey = "KLAppLaunchCountKey";
+inline constexpr const char* KLTempUnitCelsiusKey = "KLTempUnitCelsius";
+inline constexpr const char* KLShowTempInMenuKey = "KLShowTempInMenu";
+inline constexpr const char* KLShowIconInMenuKey = "KLShowIconInMenu";
+inline constexpr const char* KLDropdownItemsKey = "KLDropdownItemsKey";
+inline constexpr const char* KLCurrentLanguageKey = "CURRENT_LANGUAGE_KEY";
+inline constexpr const char* KLOverheatNotificationsKey = "KLOverheatNotificationsKey";
+
+// Notices.
+inline constexpr const char* KLDataManagerMenuSensorsDidChangeNotification = "KLDataManagerMenuSensorsDidChangeNotification";
+inline constexpr const char* KLDataManagerSettingsDidChangeNotification = "KLDataManagerSettingsDidChangeNotification";
+inline constexpr const char* KLDataManagerFileLoggingSensorKeysDidChangeNotification =
+    "KLDataManagerFileLoggingSensorKeysDidChangeNotification";
+inline constexpr const char* KLDataManagerUpdateFrequencyDidChangeNotification =
+    "KLDataManagerUpdateFrequencyDidChangeNotification";
+inline constexpr const char* KLDataManagerLanguageDidChangeNotification = "KLDataManagerLanguageDidChangeNotification";
+inline constexpr const char* KLDataManagerOverheatListDidChangeNotification = "KLDataManagerOverheatListDidChangeNotification";
+inline constexpr const char* KLDataManagerDidGenerateDatasetNotification = "KLDataManagerDidGenerateDatasetNotification";
+inline constexpr const char* KLKelvaraTempDidChangeNotification = "KLKelvaraTempDidChangeNotification";
+
+inline constexpr const char* KLMainSensorKey = "TC0P";
+
+enum KLFanControlMode : unsigned { KLFanControlModeSystem = 0, KLFanControlModeFanSet = 1, KLFanControlModeAutoBoost = 2 };
+enum KLUpdateFrequency : unsigned { KLUpdateFrequencyHigh = 0, KLUpdateFrequencyMedium = 1, KLUpdateFrequencyLow = 2 };
+enum KLFileLoggingResetMode : unsigned { KLFileLoggingResetModeNever = 0, KLFileLoggingResetModeLaunch = 1, KLFileLoggingResetModeDaily = 2 };
+
+class KLDataManager {
+public:
+    // Which program this is decides what creating the manager does.
+    enum class Program { Main, MenuBar, Helper };
+    static Program currentProgram();
+
+    static KLDataManager& sharedInstance();
+    explicit KLDataManager(Program program = currentProgram());
+    ~KLDataManager();
+    KLDataManager(const KLDataManager&) = delete;
+    KLDataManager& operator=(const KLDataManager&) = delete;
+
+    NSUserDefaults& userDefaults() { return *m_userDefaults; }
+    const QStringList& allLanguages() const { return m_allLanguages; }
+
+    KLSensor* mainSensor();
+    void setMainSensor(KLSensor* sensor) { m_mainSensor = sensor; }
+
+    // Nothing when the key is absent and there is no main sensor.
+    std::optional<QStringList> menuSensors();
+    void setMenuSensors(const QStringList& keys);
+    bool manualLinkEnabled();
+    void setManualLinkEnabled(bool enabled);
+    bool autoBoostNotificationEnabled();
+    void setAutoBoostNotificationEnabled(bool enabled);
+    unsigned fanControlMode();
+    void setFanControlMode(unsigned mode);
+    QString fanSetName();
+    void setFanSetName(const QString& name);
+    bool didAutoBoost();
+    void setDidAutoBoost(bool value);
+    bool fileLoggingEnabled();
+    void setFileLoggingEnabled(bool enabled);
+    QString fileLoggingPath();
+    void setFileLoggingPath(const QString& path);
+    QStringList fileLoggingSensorKeys();
+    void setFileLoggingSensorKeys(const QStringList& keys);
+    unsigned fileLoggingResetMode();
+    void setFileLoggingResetMode(unsigned mode);
+    bool openAtLogin();
+    void setOpenAtLogin(bool open);
+    bool autoCheckUpdate();
+    void setAutoCheckUpdate(bool check);
+    unsigned graphTimeRange();
+    void setGraphTimeRange(unsigned range);
+    unsigned updateFrequency();
+    void setUpdateFrequency(unsigned frequency);
+    long appLaunchCount();
+    void setAppLaunchCount(long count);
+    bool tempUnitCelsius();
+    void setTempUnitCelsius(bool celsius);
+    bool showTempInMenu();
+    void setShowTempInMenu(bool show);
+    bool showIconInMenu();
+    void setShowIconInMenu(bool show);
+    // One-entry maps {section name: shown}, in display order.
+    QVariantList dropdownItems();
+    void setDropdownItems(const QVariantList& items);
+    QString currentLanguage();
+    void setCurrentLanguage(const QString& language);
+
+    // Nothing when no list was ever stored and the main program has started more than once.
+    std::optional<QList<KLNotification>> overheatNotifications();
+    void setOverheatNotifications(const QList<KLNotification>& rules);
+    QList<KLNotification> defaultOverheatNotifications();
+
+    // Seconds between polls: 10 for frequency 2, 5 for 1, else 2.
+    double updateInterval();
+
+    static RZAxisValues xAxisWithCurrentDate(const QDateTime& date, unsigned timeRange);
+
+    // Builds the catalogue in the store (main program only).
+    void setupDatabase();
+
+private:
+    void post(const char* notice);
+    bool storedFlag(const char* key, bool directly);
+    void kelvaraTempDidChangeNotification();
+
+    Program m_program;
+    std::unique_ptr<NSUserDefaults> m_userDefaults;
+    QStringList m_allLanguages;
+    KLSensor* m_mainSensor = nullptr;
+    QStringList m_menuSensors;
+    QVariantList m_dropdownItems;
+    QString m_currentLanguage;
+};

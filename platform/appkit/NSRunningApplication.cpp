@@ -1,0 +1,129 @@
+#include "NSRunningApplication.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <csignal>
+#include <optional>
+#include <sys/types.h>
+
+#include "SessionBus.h"
+
+namespace {
+
+constexpr QLatin1StringView kApplicationPath("/com/orvane/kelvara/Application");
+constexpr QLatin1StringView kApplicationInterface("com.orvane.kelvara.Application");
+constexpr QLatin1StringView kBusService("org.freedesktop.DBus");
+constexpr QLatin1StringView kBusPath("/org/freedesktop/DBus");
+constexpr int kBusTimeoutMs = 3000;
+constexpr int kQuitGraceMs = 2000;
+
+// What other programs may ask of this one over the bus.
+class ApplicationObject : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.orvane.kelvara.Application")
+public:
+    using QObject::QObject;
+
+public slots:
+    // Queued, so the call's reply leaves before the event loop ends.
+    void Quit() { QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection); }
+};
+
+QStringList busNames(const QDBusConnection& bus, const QString& method, const QString& name)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService, method);
+    call << name;
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kBusTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    const QVariant value = reply.arguments().first();
+    return value.typeId() == QMetaType::QString ? QStringList{value.toString()} : value.toStringList();
+}
+
+// Field 22 of /proc/<pid>/stat tells one process from a later one with the same number.
+std::optional<QByteArray> processStartTime(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    // The command name may hold spaces and parentheses; fields resume after the last ')'.
+    const qsizetype end = line.lastIndexOf(')');
+    if (end < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = line.mid(end + 2).split(' ');
+    // fields[0] is field 3 (state), so field 22 is fields[19].
+    if (fields.size() < 20)
+        return std::nullopt;
+    return fields.at(19);
+}
+
+}  // namespace
+
+bool NSRunningApplication::terminate() const
+{
+    if (m_busOwner.isEmpty() || m_processIdentifier <= 0)
+        return false;
+    const QDBusConnection bus = SessionBus::connection();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage quit = QDBusMessage::createMethodCall(m_busOwner, kApplicationPath, kApplicationInterface,
+                                                       QStringLiteral("Quit"));
+    quit.setAutoStartService(false);
+    if (!bus.send(quit))
+        return false;
+
+    const qint64 pid = m_processIdentifier;
+    const auto started = processStartTime(pid);
+    if (!started || !QCoreApplication::instance())
+        return true;
+    QTimer::singleShot(kQuitGraceMs, QCoreApplication::instance(), [pid, started] {
+        if (processStartTime(pid) == started)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+    });
+    return true;
+}
+
+QList<NSRunningApplication> NSRunningApplication::runningApplicationsWithBundleIdentifier(
+    const QString& bundleIdentifier)
+{
+    const QDBusConnection bus = SessionBus::connection();
+    if (!bus.isConnected() || bundleIdentifier.isEmpty())
+        return {};
+    QStringList owners = busNames(bus, QStringLiteral("GetNameOwner"), bundleIdentifier);
+    for (const QString& queued : busNames(bus, QStringLiteral("ListQueuedOwners"), bundleIdentifier))
+        if (!owners.contains(queued))
+            owners.append(queued);
+
+    QList<NSRunningApplication> applications;
+    for (const QString& owner : owners) {
+        const QDBusReply<uint> pid = bus.interface()->servicePid(owner);
+        // An owner that left between the two questions is no longer running.
+        if (pid.isValid())
+            applications.append(NSRunningApplication(bundleIdentifier, owner, pid.value()));
+    }
+    return applications;
+}
+
+bool NSRunningApplication::registerCurrentApplication(QCoreApplication& application, const QString& bundleIdentifier)
+{
+    QDBusConnection bus = SessionBus::connection();
+    if (!bus.isConnected() || bundleIdentifier.isEmpty())
+        return false;
+    static QPointer<ApplicationObject> object;
+    if (!object) {
+        object = new ApplicationObject(&application);
+        bus.registerObject(kApplicationPath, object, QDBusConnection::ExportAllSlots);
+    }
+    // A second copy waits in line and takes over the name when the first one ends.
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
+        bundleIdentifier, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::DontAllowReplacement);
+    return reply.isValid() && reply.value() != QDBusConnectionInterface::ServiceNotRegistered;
+}
+
+#include "NSRunningApplication.moc"

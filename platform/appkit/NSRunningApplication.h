@@ -1,0 +1,36 @@
+#pragma once
+// Programs of this system as the session bus sees them: each one owns the bus
+// name equal to its bundle identifier while it runs.
+#include <QList>
+#include <QString>
+
+class QCoreApplication;
+
+class NSRunningApplication {
+public:
+    NSRunningApplication() = default;
+    NSRunningApplication(const QString& bundleIdentifier, const QString& busOwner, qint64 processIdentifier)
+        : m_bundleIdentifier(bundleIdentifier)
+        , m_busOwner(busOwner)
+        , m_processIdentifier(processIdentifier)
+    {
+    }
+
+    QString bundleIdentifier() const { return m_bundleIdentifier; }
+    qint64 processIdentifier() const { return m_processIdentifier; }
+    // Asks the program to quit over the bus; if it has not gone after a short
+    // grace period (checked without blocking), sends it SIGTERM.
+    bool terminate() const;
+
+    // Every owner of the name, the primary owner first, then those queued for it.
+    static QList<NSRunningApplication> runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier);
+
+    // Makes the running program findable: owns (or queues for) its bus name and
+    // quits its event loop when asked politely. Returns false without a bus.
+    static bool registerCurrentApplication(QCoreApplication& application, const QString& bundleIdentifier);
+
+private:
+    QString m_bundleIdentifier;
+    QString m_busOwner;
+    qint64 m_processIdentifier = 0;
+};

@@ -1,0 +1,33 @@
+#pragma once
+// Notices between programs: D-Bus signals on the session bus carrying a name,
+// an object text and a text-to-text user info. Every observer of the name in
+// every program on the bus hears a post, the posting program included; it is
+// called asynchronously on its main thread, in the order each poster posted.
+// Without a session bus, posts are dropped and observers never fire (said once
+// on standard error).
+#include <QMap>
+#include <QString>
+
+#include "NSNotificationCenter.h"
+
+class NSDistributedNotificationCenter {
+public:
+    static NSDistributedNotificationCenter& defaultCenter();
+
+    int addObserver(const void* owner, const QString& name, NSNotificationObserver observer);
+    void removeObserver(const void* owner);
+    void removeObserverToken(int token);
+    // object and userInfo arrive as QString and QVariantMap of QString values.
+    void postNotificationName(const QString& name, const QString& object = {},
+                              const QMap<QString, QString>& userInfo = {}, bool deliverImmediately = true);
+    bool isConnected() const;
+
+    NSDistributedNotificationCenter(const NSDistributedNotificationCenter&) = delete;
+    NSDistributedNotificationCenter& operator=(const NSDistributedNotificationCenter&) = delete;
+    ~NSDistributedNotificationCenter();
+
+private:
+    NSDistributedNotificationCenter();
+    struct Private;
+    Private* d;
+};

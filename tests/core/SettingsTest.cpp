@@ -1,0 +1,247 @@
+#include <QLocale>
+#include <gtest/gtest.h>
+
+#include "KLCategory.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLNotification.h"
+#include "KLSensor.h"
+#include "NSBundle.h"
+#include "NSDistributedNotificationCenter.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
+#include "TestHome.h"
+
+namespace {
+
+// Each test is its own process: the shared manager and store are new for each.
+class SettingsTest : public ::testing::Test {
+protected:
+    PrivateBus bus;
+    void SetUp() override
+    {
+        testApplication();
+        NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR);
+        for (const char* notice : {KLDataManagerOverheatListDidChangeNotification, KLDataManagerLanguageDidChangeNotification,
+                                   KLDataManagerSettingsDidChangeNotification, KLDataManagerMenuSensorsDidChangeNotification}) {
+            NSDistributedNotificationCenter::defaultCenter().addObserver(
+                this, notice, [this](const NSNotification& n) { heard << n.name; });
+        }
+    }
+    void TearDown() override
+    {
+        NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+        NSBundle::setMainBundlePathForTesting({});
+    }
+    KLDataManager& settings() { return KLDataManager::sharedInstance(); }
+    NSUserDefaults& suite() { return settings().userDefaults(); }
+    KLSensor* addSensor(const QString& categoryName, int type, const QString& key, const QString& name = {})
+    {
+        KLCategory* category = KLCategory::categoryWithName(categoryName);
+        category->setType(type);
+        KLSensor* sensor = KLSensor::sensorWithKey(key);
+        sensor->setName(name.isEmpty() ? key : name);
+        QList<KLSensor*> sensors = category->sensors();
+        sensors.append(sensor);
+        category->setSensors(sensors);
+        return sensor;
+    }
+    QStringList heard;
+    TestHome home;
+};
+
+TEST_F(SettingsTest, AFreshSuiteReadsItsDefaultsAndStoresOnlySome)
+{
+    EXPECT_TRUE(settings().tempUnitCelsius());
+    EXPECT_TRUE(settings().showTempInMenu());
+    EXPECT_TRUE(settings().showIconInMenu());
+    EXPECT_TRUE(settings().openAtLogin());
+    EXPECT_TRUE(settings().autoCheckUpdate());
+    for (const char* key : {KLTempUnitCelsiusKey, KLShowTempInMenuKey, KLShowIconInMenuKey, KLOpenAtLoginKey, KLAutoCheckUpdateKey})
+        EXPECT_TRUE(suite().objectForKey(key).isValid()) << key;
+
+    EXPECT_FALSE(settings().menuSensors().has_value());  // no main sensor yet
+    addSensor("Temperature", 0, "TC0P", "CPU Proximity");
+    EXPECT_EQ(settings().menuSensors(), std::optional<QStringList>(QStringList{"TC0P"}));
+    EXPECT_FALSE(suite().objectForKey(KLMenuSensorsKey).isValid());
+
+    EXPECT_FALSE(settings().manualLinkEnabled());
+    EXPECT_EQ(settings().fanControlMode(), 0u);
+    EXPECT_TRUE(settings().fanSetName().isNull());
+    EXPECT_EQ(settings().fileLoggingPath(), home.path() + "/Documents/Kelvara Log.csv");
+    EXPECT_EQ(settings().updateInterval(), 2.0);
+    settings().setUpdateFrequency(1);
+    EXPECT_EQ(settings().updateInterval(), 5.0);
+    settings().setUpdateFrequency(2);
+    EXPECT_EQ(settings().updateInterval(), 10.0);
+    settings().setUpdateFrequency(5);
+    EXPECT_EQ(settings().updateInterval(), 2.0);
+
+    settings().setTempUnitCelsius(false);
+    EXPECT_FALSE(settings().tempUnitCelsius());
+    EXPECT_DOUBLE_EQ(KLSensor::convertedTemp(70), 158);
+    drainMainQueue();
+    EXPECT_EQ(heard, QStringList({KLDataManagerSettingsDidChangeNotification}));
+}
+
+TEST_F(SettingsTest, LoggedSensorsDefaultToTheWholeCatalogue)
+{
+    EXPECT_TRUE(settings().fileLoggingSensorKeys().isEmpty());
+    EXPECT_FALSE(suite().objectForKey(KLFileLoggingSensorsKey).isValid());
+
+    addSensor("Fan", 1, "0");
+    addSensor("Temperature", 0, "TC0P");
+    addSensor("Temperature", 0, "TG0P");
+    const QStringList expected{"TC0P", "TG0P", "0"};
+    EXPECT_EQ(settings().fileLoggingSensorKeys(), expected);
+    EXPECT_EQ(suite().objectForKey(KLFileLoggingSensorsKey).toStringList(), expected);
+    EXPECT_EQ(settings().fileLoggingSensorKeys(), expected);
+}
+
+TEST_F(SettingsTest, DropdownLayoutIsCompletedWithMissingCategories)
+{
+    int type = 0;
+    for (const char* name : {"Temperature", "Fan", "Voltage", "Current", "Power"})
+        KLCategory::categoryWithName(name)->setType(type++);
+    suite().setObject(QVariantList{QVariantMap{{"fan_control", false}}, QVariantMap{{"main_sensor", true}},
+                                   QVariantMap{{"Temperature", true}}},
+                      KLDropdownItemsKey);
+    const QVariantList items = settings().dropdownItems();
+    QStringList names;
+    for (const QVariant& item : items)
+        names << item.toMap().firstKey();
+    EXPECT_EQ(names, QStringList({"fan_control", "main_sensor", "Temperature", "Fan", "Voltage", "Current", "Power"}));
+    EXPECT_FALSE(items.first().toMap().first().toBool());
+    EXPECT_TRUE(items.last().toMap().first().toBool());
+    EXPECT_EQ(suite().objectForKey(KLDropdownItemsKey).toList().size(), 3);  // reading stores nothing
+}
+
+TEST_F(SettingsTest, LanguageComesFromThePreferredLocalizationOnce)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(settings().currentLanguage(), "de");
+    EXPECT_EQ(suite().stringForKey(KLCurrentLanguageKey), "de");
+    settings().setCurrentLanguage("de");
+    drainMainQueue();
+    EXPECT_TRUE(heard.isEmpty());
+    settings().setCurrentLanguage("vi");
+    drainMainQueue();
+    EXPECT_EQ(heard, QStringList({KLDataManagerLanguageDidChangeNotification}));
+    EXPECT_EQ(settings().currentLanguage(), "vi");
+}
+
+TEST_F(SettingsTest, AnUnsupportedSystemLanguageGivesEnglish)
+{
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    EXPECT_EQ(settings().currentLanguage(), "en");
+    EXPECT_EQ(suite().stringForKey(KLCurrentLanguageKey), "en");
+}
+
+TEST_F(SettingsTest, GraphAxesCoverTheirRange)
+{
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1800000000);
+    const RZAxisValues day = KLDataManager::xAxisWithCurrentDate(now, 1);
+    ASSERT_EQ(day.size(), 7);
+    EXPECT_DOUBLE_EQ(day.first().value, 1800000000 - 86400);
+    EXPECT_DOUBLE_EQ(day.last().value, 1800000000);
+    for (int i = 1; i < day.size(); ++i)
+        EXPECT_DOUBLE_EQ(day[i].value - day[i - 1].value, 14400);
+    EXPECT_EQ(day.last().label, now.toLocalTime().toString("HH:mm"));
+
+    const RZAxisValues week = KLDataManager::xAxisWithCurrentDate(now, 2);
+    ASSERT_EQ(week.size(), 8);
+    EXPECT_DOUBLE_EQ(week[1].value - week[0].value, 86400);
+    EXPECT_EQ(week.last().label, now.toLocalTime().toString("M/dd"));
+    EXPECT_EQ(KLDataManager::xAxisWithCurrentDate(now, 0).size(), 7);
+}
+
+TEST_F(SettingsTest, TheDefaultRuleIsMadeOnceOnTheFirstLaunches)
+{
+    settings().setAppLaunchCount(1);
+    // Without the main sensor nothing is stored, so the default can still come later.
+    EXPECT_EQ(settings().overheatNotifications(), std::optional<QList<KLNotification>>(QList<KLNotification>()));
+    EXPECT_FALSE(suite().objectForKey(KLOverheatNotificationsKey).isValid());
+
+    addSensor("Temperature", 0, "TC0P", "CPU Proximity");
+    const auto rules = settings().overheatNotifications();
+    ASSERT_TRUE(rules.has_value());
+    ASSERT_EQ(rules->size(), 1);
+    EXPECT_EQ(rules->first().sensorKey, "TC0P");
+    EXPECT_EQ(rules->first().sensorName, "CPU Proximity");
+    EXPECT_EQ(rules->first().threshold, 70.0);
+    EXPECT_EQ(rules->first().active, true);
+    EXPECT_EQ(rules->first().repeat, true);
+    drainMainQueue();
+    EXPECT_EQ(heard, QStringList({KLDataManagerOverheatListDidChangeNotification}));
+
+    heard.clear();
+    EXPECT_EQ(settings().overheatNotifications()->size(), 1);
+    drainMainQueue();
+    EXPECT_TRUE(heard.isEmpty());
+}
+
+TEST_F(SettingsTest, LaterLaunchesMakeNoDefaultRule)
+{
+    addSensor("Temperature", 0, "TC0P");
+    settings().setAppLaunchCount(5);
+    EXPECT_FALSE(settings().overheatNotifications().has_value());
+    EXPECT_FALSE(suite().objectForKey(KLOverheatNotificationsKey).isValid());
+}
+
+TEST_F(SettingsTest, RulesOfVanishedSensorsAreLeftOut)
+{
+    addSensor("Temperature", 0, "TC0P");
+    KLNotification any;
+    any.sensorKey = "any-sensor";
+    any.threshold = 80;
+    KLNotification gone;
+    gone.sensorKey = "TZ9Z";
+    KLNotification cpu;
+    cpu.sensorKey = "TC0P";
+    settings().setOverheatNotifications({any, gone, cpu});
+    const auto rules = settings().overheatNotifications();
+    ASSERT_TRUE(rules.has_value());
+    ASSERT_EQ(rules->size(), 2);
+    EXPECT_EQ(rules->at(0).sensorKey, "any-sensor");
+    EXPECT_EQ(rules->at(1).sensorKey, "TC0P");
+    // Not written back: the stored list still has all three.
+    EXPECT_EQ(KLNotification::unarchive(suite().dataForKey(KLOverheatNotificationsKey)).size(), 3);
+}
+
+TEST(OverheatRuleTest, ArchiveNamesTheClassAndDecodesLooseTypes)
+{
+    KLNotification rule;
+    rule.sensorKey = "TC0P";
+    rule.sensorName = "CPU Proximity";
+    rule.threshold = 72.5;
+    rule.active = true;  // repeat left null
+
+    const QByteArray data = KLNotification::archive({rule});
+    EXPECT_TRUE(data.contains("KLNotification"));
+    const QList<KLNotification> back = KLNotification::unarchive(data);
+    ASSERT_EQ(back.size(), 1);
+    EXPECT_EQ(back.first().sensorName, "CPU Proximity");
+    EXPECT_EQ(back.first().threshold, 72.5);
+    EXPECT_EQ(back.first().active, true);
+    EXPECT_FALSE(back.first().repeat.has_value());
+
+    // Stored by another writer: threshold as an integer, flags as numbers, a text where a number belongs.
+    KeyedObject loose{"KLNotification", {{"sensorKey", "TG0P"}, {"threshold", 90}, {"repeat", 1}, {"active", "yes"}}};
+    const QList<KLNotification> decoded = KLNotification::unarchive(
+        NSKeyedArchiver::archivedDataWithRootObject(QVariantList{QVariant::fromValue(loose)}));
+    ASSERT_EQ(decoded.size(), 1);
+    EXPECT_EQ(decoded.first().threshold, 90.0);
+    EXPECT_EQ(decoded.first().repeat, true);
+    EXPECT_FALSE(decoded.first().active.has_value());
+    EXPECT_TRUE(KLNotification::unarchive("garbage").isEmpty());
+
+    KLNotification other = rule;
+    other.threshold = 10;
+    EXPECT_TRUE(other == rule);
+    KLNotification copy = rule.copy();
+    EXPECT_TRUE(copy == rule);
+    copy.threshold = 99;
+    EXPECT_EQ(rule.threshold, 72.5);
+}
+
+}  // namespace

@@ -1,0 +1,383 @@
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+#include "NSBundle.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSRunningApplication.h"
+#include "NSWorkspace.h"
+#include "QtApplication.h"
+#include "TerminationSignals.h"
+#include "TestHome.h"
+
+namespace {
+
+const QString kHelperId = QStringLiteral("com.orvane.kelvara.helper");
+const QString kHelperPath =
+    QStringLiteral(KELVARA_APP_DIR) + "/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper";
+constexpr int kNotices = 5;
+
+template <class Condition>
+bool waitUntil(Condition condition, int timeoutMs = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// ---- The other program: this test binary started with KELVARA_E2E_ROLE. ----
+
+// Answers the parent's notices with its own and reports what it heard, itself included.
+int noticesRole(QCoreApplication& app)
+{
+    const QString tag = qEnvironmentVariable("KELVARA_E2E_TAG");
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    QStringList fromParent;
+    QStringList own;
+    bool intact = true;
+    center.addObserver(nullptr, "KLTestFromParent-" + tag, [&](const NSNotification& n) {
+        fromParent << n.userInfo.value("index").toString();
+        intact = intact && n.object == QVariant(QStringLiteral("parent")) &&
+                 n.userInfo.value("text") == QVariant(QStringLiteral("Température"));
+        if (fromParent.size() == kNotices)
+            for (int i = 0; i < kNotices; ++i)
+                center.postNotificationName("KLTestFromChild-" + tag, "child",
+                                            {{"index", QString::number(i)}, {"text", "Température"}});
+    });
+    center.addObserver(nullptr, "KLTestFromChild-" + tag,
+                       [&](const NSNotification& n) { own << n.userInfo.value("index").toString(); });
+    center.addObserver(nullptr, "KLTestDone-" + tag, [&](const NSNotification&) { app.quit(); });
+    // Says it is ready until the parent, whose subscription may still be on its way, answers.
+    QTimer ready;
+    QObject::connect(&ready, &QTimer::timeout, [&] {
+        if (fromParent.isEmpty())
+            center.postNotificationName("KLTestReady-" + tag);
+    });
+    ready.start(50);
+    QTimer::singleShot(10000, &app, [&] { app.exit(3); });
+    const int code = app.exec();
+    std::printf("result: parent:%s own:%s intact:%d\n", qPrintable(fromParent.join(',')), qPrintable(own.join(',')),
+                intact ? 1 : 0);
+    return code;
+}
+
+int noBusRole(QCoreApplication& app)
+{
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    int heard = 0;
+    center.addObserver(nullptr, QString(), [&](const NSNotification&) { ++heard; });
+    for (int i = 0; i < 3; ++i)
+        center.postNotificationName("KLTestNoBus", "x", {{"k", "v"}});
+    const bool registered = NSRunningApplication::registerCurrentApplication(app, kHelperId);
+    const auto running = NSWorkspace::sharedWorkspace().runningApplications().size() +
+                         NSRunningApplication::runningApplicationsWithBundleIdentifier(kHelperId).size();
+    QTimer::singleShot(300, &app, &QCoreApplication::quit);
+    app.exec();
+    std::printf("result: heard:%d connected:%d registered:%d running:%d\n", heard, center.isConnected() ? 1 : 0,
+                registered ? 1 : 0, int(running));
+    return 0;
+}
+
+// Owns a name but offers no Quit, so only SIGTERM ends it.
+int deafRole(QCoreApplication& app)
+{
+    quitOnTerminationSignals(app);
+    QDBusConnection::sessionBus().interface()->registerService(qEnvironmentVariable("KELVARA_E2E_TAG"));
+    return app.exec();
+}
+
+// Runs once every static is built (a role started from a static initialiser would
+// find the libraries' own statics unmade) and before any test.
+class RoleEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const QByteArray role = qgetenv("KELVARA_E2E_ROLE");
+        if (role.isEmpty())
+            return;
+        int code = 2;
+        {
+            int argc = 1;
+            char name[] = "kelvara-e2e-role";
+            char* argv[] = {name, nullptr};
+            QCoreApplication app(argc, argv);
+            if (role == "notices")
+                code = noticesRole(app);
+            else if (role == "nobus")
+                code = noBusRole(app);
+            else if (role == "deaf")
+                code = deafRole(app);
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(code);
+    }
+};
+
+[[maybe_unused]] auto* const g_roleEnvironment = ::testing::AddGlobalTestEnvironment(new RoleEnvironment);
+
+// ---- The tests. ----
+
+QString uniqueTag()
+{
+    static int counter = 0;
+    return QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+}
+
+void startRole(QProcess& child, const char* role, const QString& tag, QProcessEnvironment env = {})
+{
+    if (env.isEmpty())
+        env = QProcessEnvironment::systemEnvironment();
+    env.insert("KELVARA_E2E_ROLE", role);
+    env.insert("KELVARA_E2E_TAG", tag);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {});
+}
+
+// The role's report, among the test framework's own lines.
+QByteArray resultLine(QProcess& child)
+{
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n'))
+        if (line.startsWith("result: "))
+            return line.mid(8).trimmed();
+    return {};
+}
+
+bool lists(const QString& bundleIdentifier, qint64 pid)
+{
+    for (const auto& app : NSRunningApplication::runningApplicationsWithBundleIdentifier(bundleIdentifier))
+        if (app.processIdentifier() == pid)
+            return true;
+    return false;
+}
+
+NSRunningApplication find(const QString& bundleIdentifier, qint64 pid)
+{
+    for (const auto& app : NSRunningApplication::runningApplicationsWithBundleIdentifier(bundleIdentifier))
+        if (app.processIdentifier() == pid)
+            return app;
+    return {};
+}
+
+bool finished(QProcess& process, int timeoutMs)
+{
+    return waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
+}
+
+class RunningProgramsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        ASSERT_TRUE(NSDistributedNotificationCenter::defaultCenter().isConnected())
+            << "these tests need a session bus (run under dbus-run-session)";
+    }
+
+    // A helper in the test's own home; the caller waits for it to register.
+    void startHelper(QProcess& helper)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        helper.setProcessEnvironment(env);
+        helper.start(kHelperPath, {});
+        ASSERT_TRUE(helper.waitForStarted(5000));
+    }
+
+    TestHome home;
+};
+
+TEST_F(RunningProgramsTest, NoticesReachTheOtherProgramAndThePosterInOrderWithTheirUserInfo)
+{
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    const QString tag = uniqueTag();
+    QStringList fromChild;
+    QStringList own;
+    bool intact = true;
+    center.addObserver(this, "KLTestReady-" + tag, [&](const NSNotification&) {
+        if (!own.isEmpty() || !fromChild.isEmpty())
+            return;
+        for (int i = 0; i < kNotices; ++i)
+            center.postNotificationName("KLTestFromParent-" + tag, "parent",
+                                        {{"index", QString::number(i)}, {"text", "Température"}});
+        own << "posted";
+    });
+    center.addObserver(this, "KLTestFromParent-" + tag,
+                       [&](const NSNotification& n) { own << n.userInfo.value("index").toString(); });
+    center.addObserver(this, "KLTestFromChild-" + tag, [&](const NSNotification& n) {
+        fromChild << n.userInfo.value("index").toString();
+        intact = intact && n.object == QVariant(QStringLiteral("child")) &&
+                 n.userInfo == QVariantMap{{"index", n.userInfo.value("index")}, {"text", "Température"}};
+    });
+
+    QProcess child;
+    startRole(child, "notices", tag);
+    ASSERT_TRUE(waitUntil([&] { return fromChild.size() >= kNotices; }));
+    center.postNotificationName("KLTestDone-" + tag);
+    ASSERT_TRUE(finished(child, 5000));
+    center.removeObserver(this);
+
+    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_EQ(fromChild, QStringList({"0", "1", "2", "3", "4"}));
+    EXPECT_EQ(own, QStringList({"posted", "0", "1", "2", "3", "4"}));
+    EXPECT_TRUE(intact);
+    EXPECT_EQ(resultLine(child), "parent:0,1,2,3,4 own:0,1,2,3,4 intact:1");
+    EXPECT_EQ(child.readAllStandardError(), "");
+}
+
+class NoBusTest : public RunningProgramsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(NoBusTest, PostsAreDroppedWithOneMessageAndNothingIsFound)
+{
+    const QTemporaryDir runtime;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
+    // Nor a bus found another way: a runtime folder's socket or an X display to start one for.
+    env.remove("DISPLAY");
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    if (*GetParam())
+        env.insert("DBUS_SESSION_BUS_ADDRESS", GetParam());
+
+    QProcess child;
+    startRole(child, "nobus", uniqueTag(), env);
+    ASSERT_TRUE(finished(child, 5000));
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_EQ(resultLine(child), "heard:0 connected:0 registered:0 running:0");
+    const QList<QByteArray> lines = child.readAllStandardError().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.first().contains("session D-Bus")) << lines.first().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Unset, NoBusTest, ::testing::Values(""));
+INSTANTIATE_TEST_SUITE_P(Unreachable, NoBusTest, ::testing::Values("unix:path=/nonexistent/kelvara-bus"));
+
+TEST_F(RunningProgramsTest, HelperIsFoundByItsIdentifierAndQuitsWhenAsked)
+{
+    QProcess helper;
+    startHelper(helper);
+    const qint64 pid = helper.processId();
+    ASSERT_TRUE(waitUntil([&] { return lists(kHelperId, pid); }));
+
+    bool inWorkspace = false;
+    for (const auto& app : NSWorkspace::sharedWorkspace().runningApplications())
+        inWorkspace = inWorkspace || app.bundleIdentifier() == kHelperId;
+    EXPECT_TRUE(inWorkspace);
+
+    ASSERT_TRUE(find(kHelperId, pid).terminate());
+    // Well inside the grace period, so it quit on request rather than by SIGTERM.
+    ASSERT_TRUE(finished(helper, 1500));
+    EXPECT_EQ(helper.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(helper.exitCode(), 0);
+    EXPECT_EQ(helper.readAllStandardError(), "");
+    EXPECT_FALSE(lists(kHelperId, pid));
+}
+
+TEST_F(RunningProgramsTest, ASecondCopyWaitsInLineAndOnlyTheCopyAskedQuits)
+{
+    QProcess first;
+    QProcess second;
+    startHelper(first);
+    ASSERT_TRUE(waitUntil([&] { return lists(kHelperId, first.processId()); }));
+    startHelper(second);
+    ASSERT_TRUE(waitUntil([&] { return lists(kHelperId, second.processId()); }));
+
+    QList<qint64> order;
+    for (const auto& app : NSRunningApplication::runningApplicationsWithBundleIdentifier(kHelperId))
+        order << app.processIdentifier();
+    EXPECT_LT(order.indexOf(first.processId()), order.indexOf(second.processId()));
+
+    ASSERT_TRUE(find(kHelperId, second.processId()).terminate());
+    ASSERT_TRUE(finished(second, 1500));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(lists(kHelperId, first.processId()));
+
+    ASSERT_TRUE(find(kHelperId, first.processId()).terminate());
+    ASSERT_TRUE(finished(first, 1500));
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
+TEST_F(RunningProgramsTest, AProgramThatIgnoresTheRequestIsSentSIGTERMAfterTheGracePeriod)
+{
+    const QString name = "com.orvane.kelvara.test.deaf" + uniqueTag().replace('-', '_').prepend('_');
+    QProcess child;
+    startRole(child, "deaf", name);
+    ASSERT_TRUE(waitUntil([&] { return lists(name, child.processId()); }));
+
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(find(name, child.processId()).terminate());
+    ASSERT_TRUE(finished(child, 5000));
+    EXPECT_GE(clock.elapsed(), 1500);
+    // Its own SIGTERM handling ends it cleanly.
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0);
+}
+
+QStringList commandLine(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList args;
+    for (const QByteArray& arg : file.readAll().split('\0'))
+        args << QString::fromLocal8Bit(arg);
+    return args;
+}
+
+TEST_F(RunningProgramsTest, LaunchByIdentifierStartsTheHelperFromTheBundle)
+{
+    NSBundle::setMainBundlePathForTesting(QStringLiteral(KELVARA_APP_DIR));
+    // Tells this launch from helpers that other tests may be running.
+    const QString tag = "--kelvara-test=" + uniqueTag();
+    // Whatever happens below, nothing launched here is left running: it shares
+    // our output, and a test runner waits for that to close.
+    const auto stopAll = qScopeGuard([tag] {
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            bool numeric = false;
+            const qint64 candidate = entry.toLongLong(&numeric);
+            if (numeric && commandLine(candidate).contains(tag))
+                ::kill(static_cast<pid_t>(candidate), SIGKILL);
+        }
+    });
+    ASSERT_TRUE(NSWorkspace::sharedWorkspace().launchApplicationWithBundleIdentifier(kHelperId, {tag, "two words"}));
+
+    NSRunningApplication launched;
+    const bool found = waitUntil([&] {
+        for (const auto& app : NSRunningApplication::runningApplicationsWithBundleIdentifier(kHelperId))
+            if (commandLine(app.processIdentifier()).contains(tag))
+                launched = app;
+        return launched.processIdentifier() > 0;
+    }, 10000);
+    NSBundle::setMainBundlePathForTesting({});
+    ASSERT_TRUE(found);
+    const qint64 pid = launched.processIdentifier();
+
+    const QStringList args = commandLine(pid);
+    EXPECT_EQ(args.mid(1, 2), QStringList({tag, "two words"}));
+    const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    EXPECT_EQ(exe, QFileInfo(kHelperPath).canonicalFilePath());
+
+    ASSERT_TRUE(launched.terminate());
+    EXPECT_TRUE(waitUntil([&] { return !lists(kHelperId, pid); }, 1500));
+}
+
+}  // namespace

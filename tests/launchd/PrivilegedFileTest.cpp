@@ -1,0 +1,191 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "LDAuthorizer.h"
+#include "LaunchdTestSupport.h"
+#include "NSFileManager+Privileged.h"
+#include "ServiceManagement.h"
+
+namespace {
+
+class PrivilegedFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        source = dir.path() + "/report.txt";
+        destination = dir.path() + "/protected";
+        QDir().mkpath(destination);
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("data");
+    }
+
+    QTemporaryDir dir;
+    QString source;
+    QString destination;
+    TestAuthority authority;
+};
+
+TEST_F(PrivilegedFileTest, SourceAndDestinationAreCheckedBeforeAnyoneIsAsked)
+{
+    const struct {
+        QString from;
+        QString to;
+        const char* message;
+    } cases[] = {
+        {dir.path() + "/missing", destination, "there was no file found at specified location"},
+        {destination, destination, "You specified a directory not a file"},
+        {source, source, "You specified a file not a directory"},
+        {source, dir.path() + "/nowhere", "there was no folder found at that location"},
+    };
+    for (const auto& test : cases) {
+        CFError error;
+        EXPECT_FALSE(Privileged::moveItemAtPath(test.from, test.to, false, &error));
+        EXPECT_EQ(error.domain, "com.plovera.ldlaunchctl");
+        EXPECT_EQ(error.code, 1);
+        EXPECT_EQ(error.localizedDescription(), test.message);
+        EXPECT_FALSE(Privileged::copyItemAtPath(test.from, test.to, true, &error));
+    }
+    EXPECT_TRUE(authority.rights.isEmpty());
+    EXPECT_TRUE(authority.commands.isEmpty());
+}
+
+TEST_F(PrivilegedFileTest, MoveCopyAndDeleteRunAsTheAdministrator)
+{
+    CFError error;
+    ASSERT_TRUE(Privileged::copyItemAtPath(source, destination, false, &error)) << qPrintable(error.localizedDescription());
+    EXPECT_EQ(readAll(destination + "/report.txt"), "data");
+    ASSERT_TRUE(Privileged::deleteItemAtPrivilegedPath(destination + "/report.txt", &error));
+    EXPECT_FALSE(QFileInfo::exists(destination + "/report.txt"));
+    ASSERT_TRUE(Privileged::moveItemAtPath(source, destination, false, &error));
+    EXPECT_FALSE(QFileInfo::exists(source));
+    EXPECT_EQ(readAll(destination + "/report.txt"), "data");
+
+    EXPECT_EQ(authority.commands,
+              (QList<QStringList>{{"/bin/cp", "-a", "--", source, destination},
+                                  {"/bin/rm", "--", destination + "/report.txt"},
+                                  {"/bin/mv", "--", source, destination}}));
+    const bool root = ::getuid() == 0;
+    EXPECT_EQ(authority.rights, (QStringList{root ? "com.apple.ServiceManagement.daemons.modify" : "com.plovera.launchctl.filecopy",
+                                             root ? "com.apple.ServiceManagement.daemons.modify" : "com.plovera.launchctl.filedelete",
+                                             root ? "com.apple.ServiceManagement.daemons.modify" : "com.plovera.launchctl.filemove"}));
+    EXPECT_EQ(authority.prompts, (QList<QByteArray>{"Trying to copy a file to a privileged location",
+                                                    "Trying to remove a file from a privileged location",
+                                                    "Trying to move a file to a privileged location"}));
+}
+
+TEST_F(PrivilegedFileTest, AFailingCommandReportsItsOwnExitStatus)
+{
+    // mv cannot put a file where a folder of that name holds something.
+    QDir().mkpath(destination + "/report.txt/inside");
+    CFError error;
+    EXPECT_FALSE(Privileged::moveItemAtPath(source, destination, true, &error));
+    EXPECT_EQ(error.domain, kSMErrorDomainLaunchd);
+    EXPECT_EQ(error.code, 1);
+    EXPECT_EQ(error.userInfo.value("ExitStatus"), QVariant(1));
+    EXPECT_TRUE(error.localizedDescription().startsWith("/bin/mv exited with status 1: ")) << qPrintable(error.localizedDescription());
+    EXPECT_TRUE(QFileInfo::exists(source));
+
+    CFError untouched = CFError::make("before", 99, "unchanged");
+    EXPECT_FALSE(Privileged::deleteItemAtPrivilegedPath(dir.path() + "/missing", &untouched));
+    EXPECT_EQ(untouched.code, 99);
+
+    authority.answer = TestAuthority::Answer::Cancel;
+    EXPECT_FALSE(Privileged::deleteItemAtPrivilegedPath(source, &untouched));
+    EXPECT_EQ(untouched.code, 99);
+    EXPECT_TRUE(QFileInfo::exists(source));
+}
+
+TEST_F(PrivilegedFileTest, AttributesBecomeChmodAndChownUnderOneAuthorization)
+{
+    authority.runCommands = false;
+    CFError error;
+    EXPECT_TRUE(Privileged::setAttributes({{Privileged::kFileGroupOwnerAccountName, "wheel"}}, source, &error));
+    EXPECT_TRUE(Privileged::setAttributes({{Privileged::kFilePosixPermissions, 420},
+                                           {Privileged::kFileOwnerAccountName, "root"},
+                                           {Privileged::kFileGroupOwnerAccountName, "adm"}},
+                                          source, &error));
+    EXPECT_TRUE(Privileged::setAttributes({{Privileged::kFileOwnerAccountName, "daemon"}}, source, &error));
+    EXPECT_EQ(authority.commands, (QList<QStringList>{{"/bin/chown", "--", ":wheel", source},
+                                                      {"/bin/chmod", "--", "644", source},
+                                                      {"/bin/chown", "--", "root:adm", source},
+                                                      {"/bin/chown", "--", "daemon", source}}));
+    EXPECT_EQ(authority.prompts.size(), 3);
+    EXPECT_EQ(authority.prompts.value(0), "Trying to modify attributes of a file in a privileged location");
+
+    EXPECT_FALSE(Privileged::setAttributes({{"NSFileSize", 3}}, source, &error));
+    EXPECT_FALSE(Privileged::setAttributes({{Privileged::kFilePosixPermissions, 420}}, dir.path() + "/missing", &error));
+    EXPECT_EQ(authority.commands.size(), 4);
+}
+
+TEST(LDAuthorizerTest, PromptsRightsAndFlags)
+{
+    TestAuthority authority;
+    EXPECT_EQ(LDAuthorizer::defaultFlags(), 19u);
+
+    AuthorizationRef reference = nullptr;
+    const QString prompt = QStringLiteral("Kelvara möchte den Dienst ändern");
+    ASSERT_EQ(LDAuthorizer::authorizeSystemDaemonWithLabel("com.example.job", prompt, &reference), errAuthorizationSuccess);
+    ASSERT_NE(reference, nullptr);
+    EXPECT_EQ(authority.prompts.value(0), prompt.toUtf8());
+    EXPECT_EQ(authority.promptLengths.value(0), static_cast<size_t>(prompt.toUtf8().size()));
+    EXPECT_GT(authority.promptLengths.value(0), static_cast<size_t>(prompt.size()));
+    LDAuthorizer::authorizationFree(reference);
+    LDAuthorizer::authorizationFree(nullptr);
+
+    LDAuthorizer::authorizeSystemDaemonWithLabel("com.example.job", QString(), &reference);
+    EXPECT_EQ(authority.prompts.value(1),
+              (LDAuthorizer::processName() + " is trying to perform a privileged operation.").toUtf8());
+    LDAuthorizer::authorizationFree(reference);
+
+    authority.answer = TestAuthority::Answer::Cancel;
+    reference = nullptr;
+    EXPECT_EQ(LDAuthorizer::authorizeSMJobBlessWithPrompt(QString(), &reference), errAuthorizationCanceled);
+    EXPECT_EQ(reference, nullptr);
+    EXPECT_EQ(authority.rights.last(), "com.apple.ServiceManagement.blesshelper");
+    // No prompt, no environment item.
+    EXPECT_EQ(authority.prompts.last(), QByteArray());
+}
+
+TEST(AuthorizationTest, ReferencesAndToolsAreChecked)
+{
+    TestAuthority authority;
+    AuthorizationRef reference = nullptr;
+    // No rights asked: nobody is bothered.
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &reference), errAuthorizationSuccess);
+    EXPECT_TRUE(authority.rights.isEmpty());
+    EXPECT_EQ(AuthorizationCreate(nullptr, nullptr, 1u << 20, &reference), errAuthorizationInvalidFlags);
+
+    int status = -1;
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(reference, "bin/true", 0, {}, &status), errAuthorizationToolExecuteFailure);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(reference, "/bin/false", 0, {}, &status), errAuthorizationSuccess);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(AuthorizationFree(reference, kAuthorizationFlagDestroyRights), errAuthorizationSuccess);
+    // A freed reference is refused, not used.
+    EXPECT_EQ(AuthorizationFree(reference, kAuthorizationFlagDestroyRights), errAuthorizationInvalidRef);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(reference, "/bin/true", 0, {}, &status), errAuthorizationInvalidRef);
+    EXPECT_EQ(authority.commands, (QList<QStringList>{{"/bin/false"}}));
+}
+
+TEST(AuthorizationTest, RootIsAuthorizedAtOnceAndRunsToolsItself)
+{
+    if (!SystemAuthority::runsAsRoot())
+        GTEST_SKIP() << "the system authority asks pkexec for anyone but root";
+    AuthorizationRef reference = nullptr;
+    AuthorizationItem right{"com.example.right", 0, nullptr, 0};
+    const AuthorizationRights rights{1, &right};
+    ASSERT_EQ(AuthorizationCreate(&rights, nullptr, 19, &reference), errAuthorizationSuccess);
+    int status = -1;
+    QByteArray errors;
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(reference, "/bin/ls", 0, {"--", "/nonexistent"}, &status, &errors),
+              errAuthorizationSuccess);
+    EXPECT_NE(status, 0);
+    EXPECT_TRUE(errors.contains("nonexistent"));
+    AuthorizationFree(reference, 0);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <gtest/gtest.h>
+
+#include "NSUserDefaults.h"
+#include "PropertyList.h"
+#include "TestHome.h"
+
+namespace {
+
+const QString kSuite = "group.com.orvane.kelvara";
+
+// Run as a child process by the concurrency test below; skipped otherwise.
+TEST(DefaultsChild, WritesItsOwnKeys)
+{
+    const QString prefix = qEnvironmentVariable("KELVARA_TEST_WRITER");
+    if (prefix.isEmpty())
+        GTEST_SKIP() << "only run as a child of SeveralProgramsWritingAtOnceLoseNothing";
+    NSUserDefaults defaults(kSuite);
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(defaults.setInteger(i, prefix + QString::number(i)));
+}
+
+TEST(DefaultsTest, SeveralProgramsWritingAtOnceLoseNothing)
+{
+    const TestHome home;
+    QList<QProcess*> writers;
+    for (const char* prefix : {"a", "b", "c"}) {
+        auto* writer = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("KELVARA_TEST_WRITER", prefix);
+        writer->setProcessEnvironment(env);
+        writers.append(writer);
+    }
+    // The test binary is this process's own executable.
+    const QString self = QFile::symLinkTarget("/proc/self/exe");
+    for (QProcess* writer : writers) {
+        writer->start(self, {"--gtest_filter=DefaultsChild.WritesItsOwnKeys"});
+        ASSERT_TRUE(writer->waitForStarted(5000));
+    }
+    NSUserDefaults mine(kSuite);
+    for (int i = 0; i < 40; ++i)
+        mine.setInteger(i, "main" + QString::number(i));
+    for (QProcess* writer : writers) {
+        ASSERT_TRUE(writer->waitForFinished(30000));
+        EXPECT_EQ(writer->exitCode(), 0) << writer->readAllStandardOutput().toStdString();
+        delete writer;
+    }
+    const QVariantMap all = NSUserDefaults(kSuite).dictionaryRepresentation();
+    EXPECT_EQ(all.size(), 160);
+    for (const char* prefix : {"a", "b", "c", "main"}) {
+        for (int i = 0; i < 40; ++i)
+            EXPECT_EQ(all.value(prefix + QString::number(i)).toInt(), i) << prefix << i;
+    }
+}
+
+TEST(DefaultsTest, ReadsFollowOtherWritersWithoutReparsingUnchangedFiles)
+{
+    const TestHome home;
+    NSUserDefaults reader(kSuite);
+    NSUserDefaults writer(kSuite);
+    EXPECT_TRUE(reader.path().endsWith("/Library/Group Containers/group.com.orvane.kelvara/Library/Preferences/"
+                                       "group.com.orvane.kelvara.plist"));
+    EXPECT_FALSE(reader.objectForKey("KLUpdateFrequencyKey").isValid());
+    writer.setInteger(2, "KLUpdateFrequencyKey");
+    EXPECT_EQ(reader.integerForKey("KLUpdateFrequencyKey"), 2);
+    const int parses = NSUserDefaults::parseCountForTesting();
+    for (int i = 0; i < 20; ++i)
+        reader.integerForKey("KLUpdateFrequencyKey");
+    EXPECT_EQ(NSUserDefaults::parseCountForTesting(), parses);
+    writer.setInteger(1, "KLUpdateFrequencyKey");
+    EXPECT_EQ(reader.integerForKey("KLUpdateFrequencyKey"), 1);
+
+    // The file is a binary property list.
+    QFile file(reader.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().startsWith("bplist00"));
+}
+
+TEST(DefaultsTest, AbsenceIsKeptApartAndTypesCoerceAsDefaultsDo)
+{
+    const TestHome home;
+    NSUserDefaults defaults(kSuite);
+    EXPECT_FALSE(defaults.objectForKey("flag").isValid());
+    defaults.setBool(false, "flag");
+    EXPECT_TRUE(defaults.objectForKey("flag").isValid());
+    EXPECT_FALSE(defaults.boolForKey("flag"));
+
+    defaults.setObject(QString("YES"), "yes");
+    defaults.setObject(QString("42abc"), "text");
+    defaults.setDouble(3.9, "real");
+    defaults.setBool(true, "bool");
+    defaults.setObject(QVariantList{1, 2}, "list");
+    EXPECT_TRUE(defaults.boolForKey("yes"));
+    EXPECT_EQ(defaults.integerForKey("text"), 42);
+    EXPECT_TRUE(defaults.boolForKey("text"));
+    EXPECT_EQ(defaults.integerForKey("real"), 3);
+    EXPECT_EQ(defaults.integerForKey("bool"), 1);
+    EXPECT_EQ(defaults.stringForKey("bool"), "1");
+    EXPECT_EQ(defaults.stringForKey("real"), "3.9");
+    EXPECT_TRUE(defaults.stringForKey("list").isNull());
+    EXPECT_TRUE(defaults.arrayForKey("text").isEmpty());
+    EXPECT_EQ(defaults.arrayForKey("list").size(), 2);
+    EXPECT_EQ(defaults.integerForKey("missing"), 0);
+
+    defaults.removeObjectForKey("flag");
+    EXPECT_FALSE(NSUserDefaults(kSuite).objectForKey("flag").isValid());
+}
+
+TEST(DefaultsTest, ADamagedSuiteIsKeptAsideAndDefaultsApply)
+{
+    const TestHome home;
+    NSUserDefaults defaults(kSuite);
+    QFile file(defaults.path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("bplist00 but then nothing sensible");
+    file.close();
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(defaults.objectForKey("KLTempUnitCelsius").isValid());
+    EXPECT_FALSE(defaults.objectForKey("KLShowIconInMenu").isValid());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+
+    const QStringList aside =
+        QFileInfo(defaults.path()).dir().entryList({"group.com.orvane.kelvara.plist.damaged-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(QFileInfo(defaults.path()).dir().filePath(aside.first()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "bplist00 but then nothing sensible");
+
+    EXPECT_TRUE(defaults.setBool(true, "KLTempUnitCelsius"));
+    EXPECT_TRUE(NSUserDefaults(kSuite).boolForKey("KLTempUnitCelsius"));
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QElapsedTimer>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "Dispatch.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
+#include "QtApplication.h"
+
+namespace {
+
+using Texts = QMap<QString, QString>;
+
+template <class Condition>
+bool waitUntil(Condition condition, int timeoutMs = 3000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Lets anything still in flight arrive, so a duplicate would be seen.
+void settle(int ms = 200)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+QString uniqueName(const char* base)
+{
+    return QStringLiteral("%1-%2").arg(QLatin1String(base)).arg(QCoreApplication::applicationPid());
+}
+
+TEST(NotificationCenterTest, DeliversAtOnceToMatchingObserversInRegistrationOrder)
+{
+    NSNotificationCenter center;
+    QStringList calls;
+    QVariant seenObject;
+    QVariantMap seenInfo;
+    center.addObserver(nullptr, "Saved", [&](const NSNotification& n) {
+        calls << "first:" + n.name;
+        seenObject = n.object;
+        seenInfo = n.userInfo;
+    });
+    center.addObserver(nullptr, QString(), [&](const NSNotification& n) { calls << "any:" + n.name; });
+    center.addObserver(nullptr, "Other", [&](const NSNotification& n) { calls << "other:" + n.name; });
+    center.addObserver(nullptr, "Saved", [&](const NSNotification& n) { calls << "last:" + n.name; });
+
+    center.postNotificationName("Saved", 7, {{"key", "value"}});
+    EXPECT_EQ(calls, QStringList({"first:Saved", "any:Saved", "last:Saved"}));
+    EXPECT_EQ(seenObject, QVariant(7));
+    EXPECT_EQ(seenInfo, (QVariantMap{{"key", "value"}}));
+
+    calls.clear();
+    center.postNotificationName("Other");
+    EXPECT_EQ(calls, QStringList({"any:Other", "other:Other"}));
+}
+
+TEST(NotificationCenterTest, ChangesDuringAPostTakeEffectSafely)
+{
+    NSNotificationCenter center;
+    QStringList calls;
+    int removedLater = 0;
+    int self = 0;
+    bool added = false;
+    const int owner = 0;
+    self = center.addObserver(&owner, "N", [&](const NSNotification&) {
+        calls << "self";
+        // Removes a later observer and itself mid-post, and adds a new one.
+        center.removeObserverToken(removedLater);
+        center.removeObserverToken(self);
+        if (!added) {
+            added = true;
+            center.addObserver(&owner, "N", [&](const NSNotification&) { calls << "added"; });
+        }
+    });
+    removedLater = center.addObserver(&owner, "N", [&](const NSNotification&) { calls << "removed"; });
+    center.addObserver(nullptr, "N", [&](const NSNotification&) { calls << "kept"; });
+
+    center.postNotificationName("N");
+    EXPECT_EQ(calls, QStringList({"self", "kept"}));
+
+    calls.clear();
+    center.postNotificationName("N");
+    EXPECT_EQ(calls, QStringList({"kept", "added"}));
+
+    // Removing by owner drops all of that owner's observers and no others.
+    calls.clear();
+    center.removeObserver(&owner);
+    center.removeObserver(nullptr);
+    center.postNotificationName("N");
+    EXPECT_EQ(calls, QStringList({"kept"}));
+}
+
+TEST(NotificationCenterTest, AnObserverRemovedByANestedPostIsNotCalledByTheOuterOne)
+{
+    NSNotificationCenter center;
+    QStringList calls;
+    int victim = 0;
+    center.addObserver(nullptr, "Outer", [&](const NSNotification&) {
+        calls << "outer";
+        center.postNotificationName("Inner");
+    });
+    center.addObserver(nullptr, "Inner", [&](const NSNotification&) {
+        calls << "inner";
+        center.removeObserverToken(victim);
+    });
+    victim = center.addObserver(nullptr, "Outer", [&](const NSNotification&) { calls << "victim"; });
+
+    center.postNotificationName("Outer");
+    EXPECT_EQ(calls, QStringList({"outer", "inner"}));
+}
+
+class DistributedNotificationCenterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        qDBusRegisterMetaType<Texts>();
+        ASSERT_TRUE(NSDistributedNotificationCenter::defaultCenter().isConnected())
+            << "these tests need a session bus (run under dbus-run-session)";
+    }
+};
+
+// Own posts come back once, later, on the main thread, behind work queued before them.
+TEST_F(DistributedNotificationCenterTest, OwnPostsArriveOnceInOrderAfterEarlierQueuedWork)
+{
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    const QString name = uniqueName("KLTestSaved");
+    QStringList events;
+    QList<QVariantMap> infos;
+    bool onMainThread = true;
+    center.addObserver(this, name, [&](const NSNotification& n) {
+        events << "notice:" + n.object.toString();
+        infos << n.userInfo;
+        onMainThread = onMainThread && dispatch_is_main_thread();
+    });
+    const int other = center.addObserver(this, uniqueName("KLTestOther"), [&](const NSNotification&) {
+        events << "other";
+    });
+
+    dispatch_async(dispatch_get_main_queue(), [&] { events << "saved"; });
+    center.postNotificationName(name, "1", {{"text", "Température"}});
+    center.postNotificationName(name, "2");
+    std::thread([&] { center.postNotificationName(name, "3", {{"a", "b"}, {"c", ""}}); }).join();
+    EXPECT_TRUE(events.isEmpty()) << "delivered during the post";
+
+    ASSERT_TRUE(waitUntil([&] { return events.size() >= 4; }));
+    settle();
+    EXPECT_EQ(events, QStringList({"saved", "notice:1", "notice:2", "notice:3"}));
+    EXPECT_EQ(infos.value(0), (QVariantMap{{"text", "Température"}}));
+    EXPECT_EQ(infos.value(1), QVariantMap());
+    EXPECT_EQ(infos.value(2), (QVariantMap{{"a", "b"}, {"c", ""}}));
+    EXPECT_TRUE(onMainThread);
+
+    center.removeObserverToken(other);
+    center.removeObserver(this);
+    events.clear();
+    center.postNotificationName(name);
+    settle();
+    EXPECT_TRUE(events.isEmpty());
+}
+
+// Another program is simulated by a second connection, which has its own unique name.
+TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndMalformedOnesAreIgnored)
+{
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    const QString name = uniqueName("KLTestRemote");
+    QStringList objects;
+    QList<QVariantMap> infos;
+    center.addObserver(this, name, [&](const NSNotification& n) {
+        objects << n.object.toString();
+        infos << n.userInfo;
+    });
+
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-other");
+    ASSERT_TRUE(other.isConnected());
+    auto send = [&](const QVariantList& args) {
+        QDBusMessage signal = QDBusMessage::createSignal("/com/orvane/kelvara/DistributedNotifications",
+                                                         "com.orvane.kelvara.DistributedNotifications", "Post");
+        signal.setArguments(args);
+        ASSERT_TRUE(other.send(signal));
+    };
+    send({name, "first", QVariant::fromValue(Texts{{"index", "1"}, {"text", "Température"}})});
+    send({42, "number as name", QVariant::fromValue(Texts{})});
+    send({name, "missing user info"});
+    send({name, "variant user info", QVariantMap{{"index", 5}}});
+    send({name, "text user info", "index=6"});
+    send({name, "extra argument", QVariant::fromValue(Texts{}), "more"});
+    send({name, "last", QVariant::fromValue(Texts{{"index", "2"}})});
+
+    // Signals from one sender keep their order, so "last" comes after every malformed one.
+    ASSERT_TRUE(waitUntil([&] { return objects.contains("last"); }));
+    settle(100);
+    EXPECT_EQ(objects, QStringList({"first", "last"}));
+    EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));
+    EXPECT_EQ(infos.value(1), (QVariantMap{{"index", "2"}}));
+    QDBusConnection::disconnectFromBus("kelvara-test-other");
+}
+
+}  // namespace

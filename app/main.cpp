@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "KLDataManager.h"
 #include "NSBundle.h"
 #include "NSRunningApplication.h"
 #include "TerminationSignals.h"
@@ -9,5 +10,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     quitOnTerminationSignals(application);
     NSRunningApplication::registerCurrentApplication(application, NSBundle::mainBundle().bundleIdentifier());
+    // Creating the settings store builds the sensor catalogue into the shared store.
+    KLDataManager::sharedInstance();
     return application.exec();
 }

@@ -34,4 +34,9 @@ public:
 
     QList<KLSensor*> sensors();
     void setSensors(const QList<KLSensor*>& sensors);
+
+    // Lists this category's sensors anew from the SMC's working keys (fans by
+    // index). Only the main program builds the catalogue.
+    void updateSensors();
+    QString localizedName();
 };

@@ -2,6 +2,9 @@
 
 #include "Dispatch.h"
 #include "KLCategory.h"
+#include "KLDataBuilder.h"
+#include "NSNotificationCenter.h"
+#include <QFile>
 #include "KLCoreDataHelper.h"
 #include "KLSensor.h"
 #include "KLUtils.h"
@@ -52,8 +55,19 @@ void KLDataManager::kelvaraTempDidChangeNotification()
 
 void KLDataManager::setupDatabase()
 {
-    // The catalogue of categories and sensors is built by the sensor catalogue
-    // builder; this is where the main program's start runs it.
+    // Files of a storage format that is no longer read.
+    const QString container = KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory();
+    const QString legacy = container + QStringLiteral("/db.realm");
+    if (!container.isEmpty() && QFile::exists(legacy)) {
+        QFile::remove(legacy);
+        for (const char* extension : {"lock", "note", "management"})
+            QFile::remove(legacy + QLatin1Char('.') + QLatin1String(extension));
+    }
+    KLDataBuilder::generateDataSet();
+    dispatch_after_seconds(1.0, dispatch_get_main_queue(), [] {
+        NSNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLDataManagerDidGenerateDatasetNotification));
+    });
 }
 
 void KLDataManager::post(const char* notice)

@@ -198,8 +198,12 @@ float RZSMC::convertToNumber(const RZSMCValue& value) const
 
     if (is("ui8 "))
         return size == 1 ? value.bytes[0] : 0;
-    if (is("ui16") || is("ui32"))
+    if (is("ui16") || is("ui32")) {
+        // A size beyond the value's 32 bytes cannot be read.
+        if (size > sizeof value.bytes)
+            return 0;
         return static_cast<float>(smcBytesToUInt(value.bytes, static_cast<int>(size), 10));
+    }
     if (is("flt ")) {
         if (size != 4)
             return 0;

@@ -94,7 +94,9 @@ kern_return_t smcGetKeyInfo(uint32_t key, RZSMCKeyInfoCacheEntry* info)
     info->dataSize = output.keyInfo.dataSize;
     info->dataType = output.keyInfo.dataType;
     std::memcpy(&info->attributes, &output.keyInfo.dataAttributes, sizeof info->attributes);
-    if (c.count <= kSMCKeyInfoCacheCapacity - 1)
+    // A lookup the controller did not answer (a passing driver error) is not
+    // remembered, or the key would read 0 for the rest of the process's life.
+    if (output.result == 0 && c.count <= kSMCKeyInfoCacheCapacity - 1)
         c.entries[c.count++] = *info;
     return kIOReturnSuccess;
 }

@@ -162,8 +162,9 @@ void NSManagedObject::setObjectsForRelationship(const QList<NSManagedObject*>& o
             m_context->setToOne(object, inverse, nullptr, false);
     }
     for (NSManagedObject* object : list) {
+        // Taken from another owner: that owner's list lets go of it too.
         if (m_context->resolveToOne(object, inverse) != this)
-            m_context->setToOne(object, inverse, this, false);
+            m_context->setToOne(object, inverse, this, true);
     }
     m_toMany[index].objects = list;
     m_toMany[index].loaded = true;

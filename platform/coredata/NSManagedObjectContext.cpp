@@ -417,7 +417,6 @@ QList<NSManagedObject*> NSManagedObjectContext::executeFetchRequest(const NSFetc
         present.insert(object);
         result.append(object);
     }
-    bool joined = false;
     auto join = [&](NSManagedObject* candidate) {
         if (candidate->m_entity != entity || candidate->m_deleted || present.contains(candidate))
             return;
@@ -425,7 +424,6 @@ QList<NSManagedObject*> NSManagedObjectContext::executeFetchRequest(const NSFetc
             return;
         present.insert(candidate);
         result.append(candidate);
-        joined = true;
     };
     for (NSManagedObject* candidate : m_changed) {
         if (candidate->m_changedAttributes)
@@ -434,7 +432,8 @@ QList<NSManagedObject*> NSManagedObjectContext::executeFetchRequest(const NSFetc
     for (NSManagedObject* candidate : m_inserted)
         join(candidate);
 
-    if (!request.sortDescriptors.isEmpty() && (joined || m_parent)) {
+    // Unsaved values may order differently from the store's rows.
+    if (!request.sortDescriptors.isEmpty()) {
         std::stable_sort(result.begin(), result.end(), [&](NSManagedObject* a, NSManagedObject* b) {
             for (const auto& sort : request.sortDescriptors) {
                 const int index = entity->attributeIndex(sort.key);
@@ -549,8 +548,14 @@ bool NSManagedObjectContext::saveToStore(QString* error)
             request.deletes.push_back({object->m_entity, object->m_rowID});
     }
 
-    if (!m_coordinator->save(request, error))
-        return false;
+    if (!m_coordinator->save(request, error)) {
+        // Another program may have deleted a row that an object here still
+        // points at; such a reference becomes nil (as the store's own rule
+        // would have made it) and the save is tried once more.
+        if (!retryAfterVanishedReferences())
+            return false;
+        return saveToStore(error);
+    }
 
     for (size_t i = 0; i < m_inserted.size(); ++i) {
         NSManagedObject* object = m_inserted[i];
@@ -589,6 +594,34 @@ bool NSManagedObjectContext::saveToStore(QString* error)
     m_discarded.clear();
     destroy(doomed);
     return true;
+}
+
+bool NSManagedObjectContext::retryAfterVanishedReferences()
+{
+    bool repaired = false;
+    auto check = [&](NSManagedObject* object) {
+        for (const auto& relationship : object->m_entity->relationships) {
+            if (relationship.toMany)
+                continue;
+            auto& slot = object->m_toOne[relationship.index];
+            const qint64 row = slot.resolved ? (slot.target && !slot.target->m_inserted ? slot.target->m_rowID : 0)
+                                             : slot.targetRow;
+            if (row <= 0 || m_coordinator->fetchRow(*relationship.destinationEntity, row, nullptr))
+                continue;
+            if (slot.target)
+                slot.target->m_vanished = true;
+            slot.target = nullptr;
+            slot.targetRow = 0;
+            slot.resolved = true;
+            object->m_changedKeys |= bit(relationship.index);
+            repaired = true;
+        }
+    };
+    for (NSManagedObject* object : m_inserted)
+        check(object);
+    for (NSManagedObject* object : std::as_const(m_changed))
+        check(object);
+    return repaired;
 }
 
 bool NSManagedObjectContext::saveToParent(QString*)
@@ -689,6 +722,21 @@ void NSManagedObjectContext::destroy(const QSet<NSManagedObject*>& doomed)
         if (object->m_parentObject)
             m_byParent.remove(object->m_parentObject);
     }
+    // One pass over the rest catches any pointer the lists above did not know of.
+    if (!doomed.isEmpty()) {
+        for (auto& [object, owned] : m_objects) {
+            if (doomed.contains(object))
+                continue;
+            for (int r = 0; r < object->m_toOne.size(); ++r) {
+                auto& slot = object->m_toOne[r];
+                if (slot.target && doomed.contains(slot.target)) {
+                    slot.target = nullptr;
+                    slot.targetRow = 0;
+                    slot.resolved = true;
+                }
+            }
+        }
+    }
     for (NSManagedObject* object : doomed)
         m_objects.erase(object);
 }
@@ -710,6 +758,17 @@ void NSManagedObjectContext::refreshAllObjects()
         for (auto& list : object->m_toMany) {
             list.loaded = false;
             list.objects.clear();
+        }
+        // Keys that were not changed here are read again too; until then they
+        // are row numbers, never pointers that a later deletion could leave dangling.
+        for (int r = 0; r < object->m_toOne.size(); ++r) {
+            auto& slot = object->m_toOne[r];
+            if ((object->m_changedKeys >> r) & 1)
+                continue;
+            if (slot.resolved)
+                slot.targetRow = slot.target ? slot.target->m_rowID : 0;
+            slot.target = nullptr;
+            slot.resolved = !m_parent && slot.targetRow == 0;
         }
     }
 }

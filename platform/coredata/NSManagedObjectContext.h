@@ -85,6 +85,7 @@ private:
     bool matches(NSManagedObject* object, const NSPredicate& predicate);
     bool saveToStore(QString* error);
     bool saveToParent(QString* error);
+    bool retryAfterVanishedReferences();
     void destroy(const QSet<NSManagedObject*>& doomed);
     void parentObjectGone(NSManagedObject* parentObject);
     std::shared_ptr<NSManagedObjectModel> model() const;

@@ -59,8 +59,8 @@ std::optional<std::vector<uint8_t>> bytesOfHex(const std::string& text)
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < text.size(); i += 2) {
         unsigned value;
-        if (std::sscanf(text.c_str() + i, "%2x", &value) != 1 || !std::isxdigit(text[i]) ||
-            !std::isxdigit(text[i + 1]))
+        if (std::sscanf(text.c_str() + i, "%2x", &value) != 1 || !std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
             return std::nullopt;
         bytes.push_back(static_cast<uint8_t>(value));
     }
@@ -146,6 +146,8 @@ std::string VirtualSMCState::serialize() const
         out << "clock " << *clock << "\n";
     if (load)
         out << "load " << *load << "\n";
+    if (power)
+        out << "power " << *power << "\n";
     for (const auto& [key, bytes] : values)
         out << "set " << key << " " << hexOf(bytes) << "\n";
     for (const auto& [fan, ramp] : ramps)
@@ -165,6 +167,11 @@ VirtualSMCState VirtualSMCState::parse(const std::string& text)
             state.clock = std::strtod(line.c_str() + 6, nullptr);
         } else if (line.rfind("load ", 0) == 0) {
             state.load = std::clamp(std::strtod(line.c_str() + 5, nullptr), 0.0, 1.0);
+        } else if (line.rfind("power ", 0) == 0) {
+            unsigned value;
+            char extra;
+            if (std::sscanf(line.c_str() + 6, "%u %c", &value, &extra) == 1 && value <= 3)
+                state.power = value;
         } else if (line.rfind("set ", 0) == 0 && line.size() >= 10 && line[8] == ' ') {
             // Keys may hold a space ("FS! "), so the key is taken by position.
             if (auto bytes = bytesOfHex(line.substr(9)); bytes && bytes->size() <= 32)
@@ -506,6 +513,19 @@ bool VirtualSMC::setLoad(std::optional<double> value)
     return update([&](VirtualSMCState& s) {
         s.load = value ? std::optional(std::clamp(*value, 0.0, 1.0)) : std::nullopt;
     });
+}
+
+bool VirtualSMC::setPowerSourceState(std::optional<unsigned> state)
+{
+    if (state && *state > 3)
+        return false;
+    return update([&](VirtualSMCState& s) { s.power = state; });
+}
+
+std::optional<unsigned> VirtualSMC::powerSourceState()
+{
+    refresh();
+    return m_state.power;
 }
 
 bool VirtualSMC::setKeyBytes(const std::string& key, const std::vector<uint8_t>& bytes)

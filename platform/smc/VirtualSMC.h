@@ -65,6 +65,7 @@ struct VirtualSMCState {
     std::string profile = kDefaultVirtualProfile;
     std::optional<double> clock;  // frozen time, seconds since 1970
     std::optional<double> load;   // frozen CPU load, 0..1
+    std::optional<unsigned> power;  // declared power-source state, 0..3
     std::map<std::string, std::vector<uint8_t>> values;  // written or fixed key bytes
     std::map<int, Ramp> ramps;    // where each fan's speed was when its target last changed
 
@@ -100,6 +101,10 @@ public:
     bool setProfile(const std::string& model);
     bool freezeClock(std::optional<double> secondsSince1970);
     bool setLoad(std::optional<double> load);
+    // A power-source state (0 none, 1 AC charging, 2 battery, 3 AC not charging)
+    // the simulated Mac reports instead of the host's; values above 3 are refused.
+    bool setPowerSourceState(std::optional<unsigned> state);
+    std::optional<unsigned> powerSourceState();
     bool setKeyBytes(const std::string& key, const std::vector<uint8_t>& bytes);
     bool setKeyValue(const std::string& key, double value);
     bool clearKey(const std::string& key);

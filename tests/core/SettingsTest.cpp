@@ -21,7 +21,8 @@ protected:
     void SetUp() override
     {
         testApplication();
-        NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR);
+        // The helper's bundle: its settings store builds no catalogue, so each test makes its own.
+        NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR "/Contents/Components/Kelvara Helper.app");
         for (const char* notice : {KLDataManagerOverheatListDidChangeNotification, KLDataManagerLanguageDidChangeNotification,
                                    KLDataManagerSettingsDidChangeNotification, KLDataManagerMenuSensorsDidChangeNotification}) {
             NSDistributedNotificationCenter::defaultCenter().addObserver(

@@ -280,6 +280,57 @@ TEST_F(CoreDataTest, AFailedSaveKeepsItsChangesForTheNextOne)
     EXPECT_EQ(reader.fetch("Sensor").first()->objectsForRelationship("graphPoints").size(), 1);
 }
 
+TEST_F(CoreDataTest, ObjectsNeverKeepPointersToDeletedObjects)
+{
+    StoreConnection app(path());
+    NSManagedObject* first = app.insert("Category");
+    NSManagedObject* second = app.insert("Category");
+    NSManagedObject* s = sensor(app, "TC0P");
+    first->setObjectsForRelationship({s}, "sensors");
+    second->setObjectsForRelationship({s}, "sensors");  // moved, not shared
+    EXPECT_TRUE(first->objectsForRelationship("sensors").isEmpty());
+    EXPECT_EQ(s->objectForRelationship("category"), second);
+    ASSERT_TRUE(app.context->save());
+
+    // Another program moves the sensor back; after a refresh this one deletes
+    // the category it last saw the sensor in.
+    StoreConnection other(path());
+    NSManagedObject* theirs = other.fetch("Sensor").first();
+    NSManagedObject* theirFirst = other.context->executeFetchRequest(NSFetchRequest("Category")).first();
+    theirs->setObjectForRelationship(theirFirst, "category");
+    ASSERT_TRUE(other.context->save());
+    app.context->refreshAllObjects();
+    app.context->deleteObject(second);
+    ASSERT_TRUE(app.context->save());
+    EXPECT_EQ(s->objectForRelationship("category"), first);
+    EXPECT_EQ(first->objectsForRelationship("sensors"), QList<NSManagedObject*>({s}));
+}
+
+TEST_F(CoreDataTest, SortsUseUnsavedValuesAndVanishedRowsDoNotBlockSaves)
+{
+    StoreConnection app(path());
+    sensor(app, "A", 1);
+    sensor(app, "B", 2);
+    NSManagedObject* category = app.insert("Category");
+    ASSERT_TRUE(app.context->save());
+    app.fetch("Sensor", NSPredicate::withFormat("key = 'A'")).first()->setValueForKey(5.0, "value");
+    NSFetchRequest lowest("Sensor");
+    lowest.sortDescriptors = {{"value", true}};
+    lowest.fetchLimit = 1;
+    EXPECT_EQ(app.context->executeFetchRequest(lowest).first()->valueForKey("key").toString(), "B");
+
+    // A category deleted elsewhere while a new sensor here points at it.
+    StoreConnection other(path());
+    other.context->deleteObject(other.context->executeFetchRequest(NSFetchRequest("Category")).first());
+    ASSERT_TRUE(other.context->save());
+    NSManagedObject* late = sensor(app, "C", 3);
+    late->setObjectForRelationship(category, "category");
+    QString error;
+    EXPECT_TRUE(app.context->save(&error)) << error.toStdString();
+    EXPECT_EQ(late->objectForRelationship("category"), nullptr);
+    EXPECT_EQ(StoreConnection(path()).fetch("Sensor").size(), 3);
+}
+
 TEST(PredicateTest, MemoryAndSQLAgree)
 {
     const QVariantMap object{{"key", "TC0P"}, {"type", 1}, {"value", 42.5}, {"name", QVariant()}};

@@ -61,9 +61,7 @@ double cacheSizeOfLevel(int level)
     const QStringList indexes = QDir(KLSystemFiles::path(folder)).entryList({"index*"}, QDir::Dirs, QDir::Name);
     for (const QString& index : indexes) {
         const QString base = folder + '/' + index + '/';
-        // Level 1 is split in two; the data half stands for it.
-        if (KLSystemFiles::readText(base + "level").toInt() == level &&
-            KLSystemFiles::readText(base + "type") != QLatin1String("Instruction"))
+        if (KLSystemFiles::readText(base + "level").toInt() == level)
             return cacheBytes(KLSystemFiles::readText(base + "size"));
     }
     return 0;
@@ -84,7 +82,8 @@ std::pair<QString, QString> pciNames(const QString& vendor, const QString& devic
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         if (!line.startsWith('\t')) {
-
+            if (inVendor)
+                break;
             if (line.startsWith(vendor + "  ")) {
                 inVendor = true;
                 vendorName = line.mid(vendor.size() + 2).trimmed();
@@ -254,7 +253,9 @@ void JSKDevice::getSystemInfo()
     const QString uuid = KLSystemFiles::readText("/sys/class/dmi/id/product_uuid").toUpper();
     const QString serial = KLSystemFiles::readText("/sys/class/dmi/id/product_serial");
     const QString board = KLSystemFiles::readText("/sys/class/dmi/id/board_name");
-    const long byteOrder = std::endian::native == std::endian::little ? 1234 : std::endian::native == std::endian::big ? 4321 : 0;
+    constexpr long byteOrder = std::endian::native == std::endian::little ? 1234
+                               : std::endian::native == std::endian::big  ? 4321
+                                                                          : 0;
     m_systemInfo.emplace(uuid, serial, model, board.isNull() ? QVariant() : QVariant(board), physicalMemory(),
                          family(model), endianness(byteOrder), mainScreenSize());
     m_systemInfo->hostName = QSysInfo::machineHostName();

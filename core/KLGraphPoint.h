@@ -1,5 +1,6 @@
 #pragma once
 #include <QList>
+#include <QString>
 
 #include "NSFetchRequest.h"
 #include "NSManagedObject.h"
@@ -29,4 +30,9 @@ public:
 
     KLSensor* sensor();
     void setSensor(KLSensor* sensor);
+
+    // The date of pointX: "M/dd/yyyy", a newline, "HH:mm:ss".
+    QString title();
+    // pointY as its sensor shows a value, in the chosen temperature unit.
+    QString valueString();
 };

@@ -24,6 +24,29 @@ enum KLSensorGroup : int {
     KLSensorGroupFan = 11,
 };
 
+// KLSensorStatus
+enum KLSensorStatus : int {
+    KLSensorStatusNormalTemp = 1,
+    KLSensorStatusHighTemp = 2,
+    KLSensorStatusVeryHighTemp = 3,
+    KLSensorStatusZeroSpeed = 4,
+    KLSensorStatusNormalSpeed = 5,
+    KLSensorStatusHighSpeed = 6,
+    KLSensorStatusVeryHighSpeed = 7,
+    KLSensorStatusOK = 8,
+    KLSensorStatusSkipped = 9,
+    KLSensorStatusCanNotBeRead = 10,
+    KLSensorStatusFailedToInitialize = 11,
+    KLSensorStatusBelowAllowedMinimum = 12,
+    KLSensorStatusUnstable = 13,
+    KLSensorStatusError = 14,
+};
+
+// The sensor "TC0P" has its own, lower high-temperature threshold.
+inline constexpr double KLCPUProximityHighTemp = 66.0;
+inline constexpr double KLHighTemp = 90.0;
+inline constexpr double KLVeryHighTemp = 100.0;
+
 class KLSensor : public NSManagedObject {
 public:
     static NSFetchRequest fetchRequest();
@@ -36,6 +59,13 @@ public:
     static std::optional<QList<KLSensor*>> tempSensors();
     // Degrees Celsius in the unit chosen in the settings.
     static double convertedTemp(double celsius);
+    // "%.0f" for temperatures and fans, "%.2f" for the other types.
+    static QString stringFromValue(double value, int categoryType);
+    // Null for a type outside 0-4; the long temperature form names the unit (°C, °F).
+    static QString unitStringFromCategoryType(int categoryType, bool shortForm);
+    // "-" below 0 or for not a number; the unit follows without a blank for
+    // temperatures and in tidy mode.
+    static QString fullStringFromValue(double value, int categoryType, bool tidyMode);
 
     QString key() { return valueForKey(QStringLiteral("key")).toString(); }
     void setKey(const QString& v) { setValueForKey(v, QStringLiteral("key")); }
@@ -62,4 +92,34 @@ public:
     QList<KLGraphPoint*> graphPoints();
     void setGraphPoints(const QList<KLGraphPoint*>& points);
     void addGraphPointsObject(KLGraphPoint* point);
+
+    // The history of one range, in history order.
+    QList<KLGraphPoint*> hourGraphPoints();
+    QList<KLGraphPoint*> dayGraphPoints();
+    QList<KLGraphPoint*> weekGraphPoints();
+
+    // The type of the category; 0 (temperature) without one.
+    int categoryType();
+    bool isCPUProximitySensor();
+    // In the chosen temperature unit for temperatures, else as read.
+    double convertedValue();
+    double convertedMinValue();
+    double convertedMaxValue();
+    QString fullStringValue();
+    QString tidyStringValue();
+    QString unitString();
+    QString sensorDescription();
+    // From the raw reading, whatever the chosen unit.
+    KLSensorStatus statusEnum();
+    bool isNormalCondition();
+    // The localized status text; "--" for a code outside 1-14.
+    QString statusDisplay();
+    static QString statusDisplayForStatus(int status);
+    // The status rule in (fixed English) words; null when there is none.
+    QString statusExplanation();
+
+private:
+    QList<KLGraphPoint*> graphPointsOfTimeRange(int timeRange);
+    double converted(double value);
+    double highTemp();
 };

@@ -2,11 +2,16 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "JSKDevice.h"
+#include "KLCoreDataHelper.h"
 #include "NSBundle.h"
+#include "NSFileManager.h"
+#include <QProcess>
 #include "PropertyList.h"
 
 namespace {
@@ -250,4 +255,50 @@ QString RZSMC::createCheckSum(const QString& path) const
             contents = file.readAll();
     }
     return QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Md5).toHex());
+}
+
+const QStringList& RZSMC::targetSpeedModels()
+{
+    static const QStringList models{
+        QStringLiteral("MacBookPro15,1"), QStringLiteral("MacBookPro15,2"), QStringLiteral("MacBookPro15,3"),
+        QStringLiteral("MacBookPro15,4"), QStringLiteral("MacBookAir8,1"),  QStringLiteral("MacBookAir8,2"),
+        QStringLiteral("iMac19,1"),       QStringLiteral("iMac19,2"),       QStringLiteral("Macmini8,1"),
+    };
+    return models;
+}
+
+QString RZSMC::smcToolPath()
+{
+    return KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + QStringLiteral("/Kelvara SMC");
+}
+
+bool RZSMC::setSpeed(unsigned long speed, unsigned long fan, bool autoMode)
+{
+    // No key names a fan beyond the twentieth.
+    if (fan >= kMaxFans)
+        return false;
+    const JSKDSystemReport* system = JSKDevice::device().systemInfo();
+    const QString model = system ? system->rawModelString : QString();
+    if (targetSpeedModels().contains(model)) {
+        setExternalValue(autoMode ? QStringLiteral("00") : QStringLiteral("01"), fanKey("F%cMd", fan));
+        const float target = static_cast<float>(speed);
+        uint8_t bytes[4];
+        std::memcpy(bytes, &target, sizeof bytes);  // host order: lowest byte first
+        const QString hex = QString::asprintf("%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3]);
+        return setExternalValue(hex, fanKey("F%cTg", fan));
+    }
+    return setExternalValue(QString::asprintf("%.4lx", speed << 2), fanKey("F%cMn", fan));
+}
+
+bool RZSMC::setExternalValue(const QString& value, const QString& key)
+{
+    const QString tool = smcToolPath();
+    if (!QFileInfo::exists(tool))
+        return false;
+    QProcess process;
+    process.setProgram(tool);
+    process.setArguments({QStringLiteral("-k"), key, QStringLiteral("-w"), value});
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
 }

@@ -45,6 +45,15 @@ public:
     float convertToNumber(const RZSMCValue& value) const;
     QString createCheckSum(const QString& path) const;
 
+    // Fan speed writes, each a run of the privileged tool. The models listed are
+    // driven through a mode and a target key, every other one through the fan's
+    // minimum-speed key. The result is that of the last tool start.
+    bool setSpeed(unsigned long speed, unsigned long fan, bool autoMode);
+    // Starts "Kelvara SMC" -k key -w value without waiting; false when the tool is missing.
+    bool setExternalValue(const QString& value, const QString& key);
+    static QString smcToolPath();
+    static const QStringList& targetSpeedModels();
+
     // "F%cAc" style key of a fan; fans are named by "0123456789ABCDEFGHIJ".
     static QString fanKey(const char* pattern, unsigned long fan);
     static constexpr unsigned long kMaxFans = 20;

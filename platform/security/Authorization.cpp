@@ -1,5 +1,7 @@
 #include "Authorization.h"
 
+#include <grp.h>
+
 #include <QDir>
 #include <QProcess>
 #include <mutex>
@@ -173,4 +175,13 @@ OSStatus SystemAuthority::execute(const QString& tool, const QStringList& argume
         return errAuthorizationToolEnvironmentError;
     *exitStatus = status;
     return errAuthorizationSuccess;
+}
+
+QString administratorsGroupName()
+{
+    for (const char* name : {"admin", "sudo", "wheel"}) {
+        if (::getgrnam(name))
+            return QString::fromLatin1(name);
+    }
+    return QStringLiteral("root");
 }

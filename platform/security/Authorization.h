@@ -81,3 +81,7 @@ public:
 
 // nullptr restores the system authority. The caller keeps ownership.
 void setAuthorizationAuthorityForTesting(AuthorizationAuthority* authority);
+
+// The group whose members administer this machine: the first of "admin",
+// "sudo" and "wheel" that exists ("root" when none does).
+QString administratorsGroupName();

@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "KLFanSet.h"
 #include "KLGraphPoint.h"
 #include "KLSensor.h"
+#include "KLSystemFiles.h"
 #include "NSBundle.h"
 #include "NSNotificationCenter.h"
 #include "QtApplication.h"
@@ -163,6 +165,44 @@ TEST_F(CatalogueTest, LegacyFilesGoOnlyWithTheirDatabaseAndTheNoticeComesASecond
     lock.close();
     manager.setupDatabase();
     EXPECT_TRUE(QFile::exists(container + "/db.realm.lock"));
+}
+
+// Display devices of a fake machine; the test owns its system root.
+void fakeGPUs(const QString& root, const QList<QPair<QString, QString>>& devices)
+{
+    int slot = 0;
+    for (const auto& [vendor, device] : devices) {
+        const QString folder = root + QStringLiteral("/sys/bus/pci/devices/0000:0%1:00.0").arg(slot++);
+        QDir().mkpath(folder);
+        for (const auto& [name, value] : {qMakePair(QString("class"), QString("0x030000")), qMakePair(QString("vendor"), vendor),
+                                          qMakePair(QString("device"), device)}) {
+            QFile file(folder + "/" + name);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(value.toLatin1() + "\n");
+        }
+    }
+}
+
+TEST_F(CatalogueTest, WithTwoGPUsGPUSensorsCarryTheDedicatedOnesName)
+{
+    fakeGPUs(home.path() + "/system", {{"0x8086", "0x3e9b"}, {"0x1002", "0x67ef"}});
+    KLSystemFiles::setSystemRootForTesting(home.path() + "/system");
+    KLDataBuilder::generateCategories();
+    KLSystemFiles::setSystemRootForTesting({});
+    EXPECT_EQ(KLSensor::sensorWithKey("TG0P")->fullName(), "AMD 0x67ef GPU Proximity");
+    EXPECT_EQ(KLSensor::sensorWithKey("TGDD")->fullName(), "AMD 0x67ef GPU Radeon Die");
+    // Only names that begin with "GPU" are changed.
+    EXPECT_EQ(KLSensor::sensorWithKey("TCGC")->fullName(), "Intel GPU");
+    EXPECT_EQ(KLSensor::sensorWithKey("TC0P")->fullName(), "CPU Proximity");
+}
+
+TEST_F(CatalogueTest, WithOneGPUOrTwoIntegratedOnesNamesStayAsTheyAre)
+{
+    fakeGPUs(home.path() + "/system", {{"0x8086", "0x3e9b"}, {"0x8086", "0x591b"}});
+    KLSystemFiles::setSystemRootForTesting(home.path() + "/system");
+    KLDataBuilder::generateCategories();
+    KLSystemFiles::setSystemRootForTesting({});
+    EXPECT_EQ(KLSensor::sensorWithKey("TG0P")->fullName(), "GPU Proximity");
 }
 
 TEST_F(CatalogueTest, ABadFanCountNamesNoMoreThanTwentyFans)

@@ -1,24 +1,14 @@
 #include "KLNotification.h"
 
 #include "KLSensor.h"
+#include "PropertyList.h"
 
 namespace {
 
 // Numbers may have been stored as integers, reals or booleans.
 std::optional<double> numberOf(const QVariant& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return value.toDouble();
-    default:
-        return std::nullopt;
-    }
+    return PropertyList::isNumber(value) ? std::optional<double>(value.toDouble()) : std::nullopt;
 }
 
 std::optional<bool> flagOf(const QVariant& value)

@@ -74,22 +74,7 @@ bool isMirrored(const QString& key)
 
 bool isNumber(const QVariant& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
+    return PropertyList::isNumber(value);
 }
 
 bool isList(const QVariant& value)

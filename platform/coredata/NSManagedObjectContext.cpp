@@ -578,21 +578,7 @@ bool NSManagedObjectContext::saveToStore(QString* error)
             }
         }
     }
-    auto settle = [](NSManagedObject* object) {
-        object->m_changedAttributes = object->m_changedKeys = object->m_changedOrders = 0;
-        object->m_appendOrders = object->m_changedLists = 0;
-    };
-    for (NSManagedObject* object : m_inserted)
-        settle(object);
-    for (NSManagedObject* object : std::as_const(m_changed))
-        settle(object);
-    m_inserted.clear();
-    m_changed.clear();
-    QSet<NSManagedObject*> doomed = m_deleted;
-    doomed.unite(QSet<NSManagedObject*>(m_discarded.begin(), m_discarded.end()));
-    m_deleted.clear();
-    m_discarded.clear();
-    destroy(doomed);
+    finishSave();
     return true;
 }
 
@@ -676,6 +662,13 @@ bool NSManagedObjectContext::saveToParent(QString*)
         object->m_inserted = false;
         object->m_rowID = object->m_parentObject ? object->m_parentObject->m_rowID : 0;
     }
+    finishSave();
+    return true;
+}
+
+// What a successful save leaves behind: nothing pending, deleted objects freed.
+void NSManagedObjectContext::finishSave()
+{
     auto settle = [](NSManagedObject* object) {
         object->m_changedAttributes = object->m_changedKeys = object->m_changedOrders = 0;
         object->m_appendOrders = object->m_changedLists = 0;
@@ -691,7 +684,6 @@ bool NSManagedObjectContext::saveToParent(QString*)
     m_deleted.clear();
     m_discarded.clear();
     destroy(doomed);
-    return true;
 }
 
 void NSManagedObjectContext::destroy(const QSet<NSManagedObject*>& doomed)

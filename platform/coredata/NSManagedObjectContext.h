@@ -86,6 +86,7 @@ private:
     bool saveToStore(QString* error);
     bool saveToParent(QString* error);
     bool retryAfterVanishedReferences();
+    void finishSave();
     void destroy(const QSet<NSManagedObject*>& doomed);
     void parentObjectGone(NSManagedObject* parentObject);
     std::shared_ptr<NSManagedObjectModel> model() const;

@@ -1,4 +1,5 @@
 #include "NSPredicate.h"
+#include "PropertyList.h"
 
 #include <QDateTime>
 #include <cmath>
@@ -26,22 +27,7 @@ using NodePtr = std::shared_ptr<const Node>;
 
 bool isNumber(const QVariant& v)
 {
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Bool:
-        return true;
-    default:
-        return false;
-    }
+    return PropertyList::isNumber(v);
 }
 
 class Parser {

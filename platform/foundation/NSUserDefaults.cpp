@@ -18,18 +18,7 @@ namespace {
 
 bool isNumber(const QVariant& v)
 {
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Bool:
-        return true;
-    default:
-        return false;
-    }
+    return PropertyList::isNumber(v);
 }
 
 // Where a text begins with a number, that number (as the defaults read it).

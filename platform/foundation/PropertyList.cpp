@@ -180,4 +180,30 @@ QByteArray toData(const QVariant& value, Format format)
     return data;
 }
 
+bool isInteger(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isNumber(const QVariant& value)
+{
+    const int type = value.typeId();
+    return type == QMetaType::Bool || type == QMetaType::Double || type == QMetaType::Float || isInteger(value);
+}
+
 }  // namespace PropertyList

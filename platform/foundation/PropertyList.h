@@ -23,4 +23,9 @@ QVariant fromData(const QByteArray& data);
 QVariant readFile(const QString& path, QString* error = nullptr);
 QByteArray toData(const QVariant& value, Format format);
 
+// A number as property lists hold them: any integer or real type, or a boolean.
+bool isNumber(const QVariant& value);
+// An integer type (not a boolean, not a real).
+bool isInteger(const QVariant& value);
+
 }  // namespace PropertyList

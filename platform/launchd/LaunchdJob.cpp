@@ -1,4 +1,5 @@
 #include "LaunchdJob.h"
+#include "PropertyList.h"
 
 #include <QVariantList>
 
@@ -8,19 +9,7 @@ namespace {
 
 bool isNumber(const QVariant& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
-    }
+    return PropertyList::isNumber(value);
 }
 
 bool isText(const QVariant& value)

@@ -1,4 +1,5 @@
 #include "SystemdUserManager.h"
+#include "PropertyList.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -122,18 +123,10 @@ QString textValue(const QVariantMap& job, const char* key)
 bool hasInteger(const QVariantMap& job, const char* key, qlonglong* value)
 {
     const QVariant v = job.value(QLatin1String(key));
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-        *value = v.toLongLong();
-        return true;
-    default:
+    if (!PropertyList::isInteger(v))
         return false;
-    }
+    *value = v.toLongLong();
+    return true;
 }
 
 QString restartRule(const QVariantMap& job)

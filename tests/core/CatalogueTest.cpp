@@ -14,6 +14,7 @@
 #include "KLSystemFiles.h"
 #include "NSBundle.h"
 #include "NSNotificationCenter.h"
+#include "NSString+KLExtension.h"
 #include "QtApplication.h"
 #include "RZSMC.h"
 #include "TestHome.h"
@@ -203,6 +204,18 @@ TEST_F(CatalogueTest, WithOneGPUOrTwoIntegratedOnesNamesStayAsTheyAre)
     KLDataBuilder::generateCategories();
     KLSystemFiles::setSystemRootForTesting({});
     EXPECT_EQ(KLSensor::sensorWithKey("TG0P")->fullName(), "GPU Proximity");
+}
+
+TEST_F(CatalogueTest, CategoryNamesInTheChosenLanguage)
+{
+    KLDataBuilder::generateCategories();
+    KLDataManager::sharedInstance().setCurrentLanguage("de");
+    KLCategory* fans = KLCategory::getCategoryWithName("Fan");
+    EXPECT_EQ(fans->localizedName(), KLExtension::localizedStringForKey("category-fan-name", "de"));
+    EXPECT_NE(fans->localizedName(), KLExtension::localizedStringForKey("category-fan-name", "en"));
+    KLCategory* other = KLCategory::categoryWithName("Other");
+    other->setType(7);
+    EXPECT_EQ(other->localizedName(), "Other");
 }
 
 TEST_F(CatalogueTest, ABadFanCountNamesNoMoreThanTwentyFans)

@@ -44,21 +44,7 @@ QVariantMap entry(const QString& key, const QString& name, int group, double ind
     return {{"key", key}, {"name", name}, {"group", group}, {"index", index}};
 }
 
-class RZSMCFakeTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        smcResetForTesting();
-        fake = std::make_shared<FakeSMC>();
-        FakeSMC::install(fake);
-    }
-    void TearDown() override
-    {
-        smcResetForTesting();
-        smc::setServiceProviderForTesting({});
-    }
-    std::shared_ptr<FakeSMC> fake;
-};
+using RZSMCFakeTest = FakeSMCTest;
 
 TEST_F(RZSMCFakeTest, DecodingTable)
 {

@@ -5,25 +5,12 @@
 
 namespace {
 
-class SMCAccessTest : public ::testing::Test {
+class SMCAccessTest : public FakeSMCTest {
 protected:
-    void SetUp() override
-    {
-        smcResetForTesting();
-        fake = std::make_shared<FakeSMC>();
-        FakeSMC::install(fake);
-    }
-    void TearDown() override
-    {
-        smcResetForTesting();
-        smc::setServiceProviderForTesting({});
-    }
     void open()
     {
         ASSERT_EQ(smcOpenConnection(), 0);
     }
-
-    std::shared_ptr<FakeSMC> fake;
 };
 
 TEST_F(SMCAccessTest, ReadSendsKeyInfoOnceThenReadsWithTheKeysSize)

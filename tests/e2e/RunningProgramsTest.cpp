@@ -30,19 +30,6 @@ const QString kHelperPath =
     QStringLiteral(KELVARA_APP_DIR) + "/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper";
 constexpr int kNotices = 5;
 
-template <class Condition>
-bool waitUntil(Condition condition, int timeoutMs = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 // ---- The other program: this test binary started with KELVARA_E2E_ROLE. ----
 
 // Answers the parent's notices with its own and reports what it heard, itself included.

@@ -16,19 +16,6 @@ namespace {
 
 using Texts = QMap<QString, QString>;
 
-template <class Condition>
-bool waitUntil(Condition condition, int timeoutMs = 3000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 // Lets anything still in flight arrive, so a duplicate would be seen.
 void settle(int ms = 200)
 {
@@ -157,7 +144,7 @@ TEST_F(DistributedNotificationCenterTest, OwnPostsArriveOnceInOrderAfterEarlierQ
     std::thread([&] { center.postNotificationName(name, "3", {{"a", "b"}, {"c", ""}}); }).join();
     EXPECT_TRUE(events.isEmpty()) << "delivered during the post";
 
-    ASSERT_TRUE(waitUntil([&] { return events.size() >= 4; }));
+    ASSERT_TRUE(waitUntil([&] { return events.size() >= 4; }, 3000));
     settle();
     EXPECT_EQ(events, QStringList({"saved", "notice:1", "notice:2", "notice:3"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"text", "Température"}}));
@@ -202,7 +189,7 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndMa
     send({name, "last", QVariant::fromValue(Texts{{"index", "2"}})});
 
     // Signals from one sender keep their order, so "last" comes after every malformed one.
-    ASSERT_TRUE(waitUntil([&] { return objects.contains("last"); }));
+    ASSERT_TRUE(waitUntil([&] { return objects.contains("last"); }, 3000));
     settle(100);
     EXPECT_EQ(objects, QStringList({"first", "last"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));

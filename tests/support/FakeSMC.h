@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "SMCBackend.h"
 #include "SMCServices.h"
+#include "smc.h"
 
 class FakeSMC : public smc::SMCBackend {
 public:
@@ -72,4 +75,21 @@ public:
 
     std::map<uint32_t, Key> keys;
     std::vector<Call> calls;
+};
+
+// A test whose process-wide SMC connection goes to a fresh FakeSMC.
+class FakeSMCTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        smcResetForTesting();
+        fake = std::make_shared<FakeSMC>();
+        FakeSMC::install(fake);
+    }
+    void TearDown() override
+    {
+        smcResetForTesting();
+        smc::setServiceProviderForTesting({});
+    }
+    std::shared_ptr<FakeSMC> fake;
 };

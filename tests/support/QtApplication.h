@@ -1,6 +1,7 @@
 #pragma once
 // One application object per test process, for code that queues work on the main thread.
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 
 inline QCoreApplication& testApplication()
@@ -19,4 +20,18 @@ inline void drainMainQueue()
     testApplication();
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+// Runs the event loop until the condition holds; false when it did not within the time.
+template <class Condition>
+bool waitUntil(Condition condition, int timeoutMs = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }

@@ -24,9 +24,7 @@ KLCategory* KLCategory::categoryWithName(const QString& name)
 {
     if (KLCategory* category = getCategoryWithName(name))
         return category;
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    auto* category = context ? dynamic_cast<KLCategory*>(context->insertNewObjectForEntityForName(QStringLiteral("Category")))
-                             : nullptr;
+    auto* category = insertObject<KLCategory>(QStringLiteral("Category"));
     if (category)
         category->setName(name);
     return category;
@@ -34,22 +32,12 @@ KLCategory* KLCategory::categoryWithName(const QString& name)
 
 QList<KLCategory*> KLCategory::objectsWhere(const NSPredicate& predicate)
 {
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    if (!context)
-        return {};
-    NSFetchRequest request = fetchRequest();
-    request.predicate = predicate;
-    return objectsOfClass<KLCategory>(context->executeFetchRequest(request));
+    return fetchObjects<KLCategory>(fetchRequest(), predicate);
 }
 
 QList<KLCategory*> KLCategory::allObjects()
 {
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    if (!context)
-        return {};
-    NSFetchRequest request = fetchRequest();
-    request.sortDescriptors = {{QStringLiteral("type"), true}};
-    return objectsOfClass<KLCategory>(context->executeFetchRequest(request));
+    return fetchObjects<KLCategory>(fetchRequest(), {}, {{QStringLiteral("type"), true}});
 }
 
 QList<KLSensor*> KLCategory::sensors()

@@ -32,3 +32,27 @@ private:
     std::shared_ptr<NSPersistentStoreCoordinator> m_coordinator;
     std::unique_ptr<NSManagedObjectContext> m_masterContext;
 };
+
+// The objects of one class that a request finds in a context (the master
+// context when none is given); empty without a store stack.
+template <typename T>
+QList<T*> fetchObjects(NSFetchRequest request, const NSPredicate& predicate = {},
+                       const QList<NSSortDescriptor>& sortDescriptors = {}, NSManagedObjectContext* context = nullptr)
+{
+    if (!context)
+        context = KLCoreDataHelper::sharedInstance().masterContext();
+    if (!context)
+        return {};
+    request.predicate = predicate;
+    request.sortDescriptors = sortDescriptors;
+    return objectsOfClass<T>(context->executeFetchRequest(request));
+}
+
+// A new object of the class's entity in a context (the master context when none is given).
+template <typename T>
+T* insertObject(const QString& entityName, NSManagedObjectContext* context = nullptr)
+{
+    if (!context)
+        context = KLCoreDataHelper::sharedInstance().masterContext();
+    return context ? dynamic_cast<T*>(context->insertNewObjectForEntityForName(entityName)) : nullptr;
+}

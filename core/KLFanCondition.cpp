@@ -14,8 +14,7 @@ KLFanCondition* KLFanCondition::fanConditionWithFanSet(KLFanSet* fanSet, KLSenso
 {
     if (!fanSet || !sensor || !context)
         return nullptr;
-    auto* condition =
-        dynamic_cast<KLFanCondition*>(context->insertNewObjectForEntityForName(QStringLiteral("FanCondition")));
+    auto* condition = insertObject<KLFanCondition>(QStringLiteral("FanCondition"), context);
     if (!condition)
         return nullptr;
     condition->setFanSet(fanSet);
@@ -30,9 +29,7 @@ QList<KLFanCondition*> KLFanCondition::allObjectsInContext(NSManagedObjectContex
 {
     if (!context)
         return {};
-    NSFetchRequest request = fetchRequest();
-    request.sortDescriptors = {{QStringLiteral("created"), true}};
-    return objectsOfClass<KLFanCondition>(context->executeFetchRequest(request));
+    return fetchObjects<KLFanCondition>(fetchRequest(), {}, {{QStringLiteral("created"), true}}, context);
 }
 
 QList<KLFanCondition*> KLFanCondition::allObjects()

@@ -12,8 +12,7 @@ NSFetchRequest KLFanSet::fetchRequest()
 KLFanSet* KLFanSet::fanSetWithName(const QString& name, const std::optional<KLFanSpeeds>& value,
                                    NSManagedObjectContext* context)
 {
-    auto* fanSet = context ? dynamic_cast<KLFanSet*>(context->insertNewObjectForEntityForName(QStringLiteral("FanSet")))
-                           : nullptr;
+    auto* fanSet = context ? insertObject<KLFanSet>(QStringLiteral("FanSet"), context) : nullptr;
     if (!fanSet)
         return nullptr;
     fanSet->setName(name);
@@ -31,9 +30,7 @@ QList<KLFanSet*> KLFanSet::allObjectsInContext(NSManagedObjectContext* context)
 {
     if (!context)
         return {};
-    NSFetchRequest request = fetchRequest();
-    request.sortDescriptors = {{QStringLiteral("created"), true}};
-    return objectsOfClass<KLFanSet>(context->executeFetchRequest(request));
+    return fetchObjects<KLFanSet>(fetchRequest(), {}, {{QStringLiteral("created"), true}}, context);
 }
 
 QList<KLFanSet*> KLFanSet::allObjects()
@@ -43,12 +40,7 @@ QList<KLFanSet*> KLFanSet::allObjects()
 
 QList<KLFanSet*> KLFanSet::objectsWhere(const NSPredicate& predicate)
 {
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    if (!context)
-        return {};
-    NSFetchRequest request = fetchRequest();
-    request.predicate = predicate;
-    return objectsOfClass<KLFanSet>(context->executeFetchRequest(request));
+    return fetchObjects<KLFanSet>(fetchRequest(), predicate);
 }
 
 KLFanSet* KLFanSet::defaultMaxFanSet()

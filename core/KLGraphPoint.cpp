@@ -15,15 +15,12 @@ NSFetchRequest KLGraphPoint::fetchRequest()
 
 KLGraphPoint* KLGraphPoint::newGraphPoint()
 {
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    return context ? dynamic_cast<KLGraphPoint*>(context->insertNewObjectForEntityForName(QStringLiteral("GraphPoint")))
-                   : nullptr;
+    return insertObject<KLGraphPoint>(QStringLiteral("GraphPoint"));
 }
 
 QList<KLGraphPoint*> KLGraphPoint::allObjects()
 {
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    return context ? objectsOfClass<KLGraphPoint>(context->executeFetchRequest(fetchRequest())) : QList<KLGraphPoint*>();
+    return fetchObjects<KLGraphPoint>(fetchRequest());
 }
 
 KLSensor* KLGraphPoint::sensor()

@@ -19,9 +19,7 @@ KLSensor* KLSensor::sensorWithKey(const QString& key)
     const QList<KLSensor*> found = objectsWhere(NSPredicate::withFormat(QStringLiteral("key = %@"), key));
     if (!found.isEmpty())
         return found.first();
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    auto* sensor = context ? dynamic_cast<KLSensor*>(context->insertNewObjectForEntityForName(QStringLiteral("Sensor")))
-                           : nullptr;
+    auto* sensor = insertObject<KLSensor>(QStringLiteral("Sensor"));
     if (sensor)
         sensor->setKey(key);
     return sensor;
@@ -29,12 +27,7 @@ KLSensor* KLSensor::sensorWithKey(const QString& key)
 
 QList<KLSensor*> KLSensor::objectsWhere(const NSPredicate& predicate)
 {
-    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
-    if (!context)
-        return {};
-    NSFetchRequest request = fetchRequest();
-    request.predicate = predicate;
-    return objectsOfClass<KLSensor>(context->executeFetchRequest(request));
+    return fetchObjects<KLSensor>(fetchRequest(), predicate);
 }
 
 QList<KLSensor*> KLSensor::allObjects()

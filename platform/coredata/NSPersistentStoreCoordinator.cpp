@@ -327,11 +327,8 @@ NSStoreRow readRow(const SQLite::Statement& query, const NSEntityDescription& en
 std::optional<NSStoreRow> NSPersistentStoreCoordinator::fetchRow(const NSEntityDescription& entity, qint64 id,
                                                                  QString* error)
 {
-    if (!m_store) {
-        if (error)
-            *error = QStringLiteral("no store");
+    if (!requireStore(error))
         return std::nullopt;
-    }
     try {
         SQLite::Statement& query = m_store->statement(QStringLiteral("SELECT %1 FROM %2 WHERE \"id\" = ?")
                                                           .arg(m_store->selectColumns.value(&entity), quoted(entity.name)));
@@ -349,11 +346,8 @@ std::optional<NSStoreRow> NSPersistentStoreCoordinator::fetchRow(const NSEntityD
 bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, const NSEntityDescription& entity,
                                              std::vector<NSStoreRow>& rows, QString* error)
 {
-    if (!m_store) {
-        if (error)
-            *error = QStringLiteral("no store");
+    if (!requireStore(error))
         return false;
-    }
     QString condition;
     QVariantList bindings;
     const auto column = [&entity](const QString& key) -> std::optional<QString> {
@@ -380,6 +374,33 @@ bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, cons
     }
     order.append(QStringLiteral("\"id\""));
     sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
+    return queryRows(sql, bindings, entity, rows, error);
+}
+
+bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription& toMany, qint64 owner,
+                                                std::vector<NSStoreRow>& rows, QString* error)
+{
+    if (!requireStore(error))
+        return false;
+    const NSRelationshipDescription& inverse = *toMany.inverseRelationship;
+    const NSEntityDescription& entity = *toMany.destinationEntity;
+    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ? ORDER BY ")
+                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), quoted(inverse.foreignKeyColumn()));
+    sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"") : QStringLiteral("\"id\"");
+    return queryRows(sql, {owner}, entity, rows, error);
+}
+
+bool NSPersistentStoreCoordinator::requireStore(QString* error) const
+{
+    if (!m_store && error)
+        *error = QStringLiteral("no store");
+    return m_store != nullptr;
+}
+
+bool NSPersistentStoreCoordinator::queryRows(const QString& sql, const QVariantList& bindings,
+                                             const NSEntityDescription& entity, std::vector<NSStoreRow>& rows,
+                                             QString* error)
+{
     try {
         SQLite::Statement& query = m_store->statement(sql);
         ResetOnExit resetQuery{query};
@@ -396,41 +417,10 @@ bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, cons
     }
 }
 
-bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription& toMany, qint64 owner,
-                                                std::vector<NSStoreRow>& rows, QString* error)
-{
-    if (!m_store) {
-        if (error)
-            *error = QStringLiteral("no store");
-        return false;
-    }
-    const NSRelationshipDescription& inverse = *toMany.inverseRelationship;
-    const NSEntityDescription& entity = *toMany.destinationEntity;
-    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ? ORDER BY ")
-                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), quoted(inverse.foreignKeyColumn()));
-    sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"") : QStringLiteral("\"id\"");
-    try {
-        SQLite::Statement& query = m_store->statement(sql);
-        ResetOnExit resetQuery{query};
-        query.bind(1, static_cast<int64_t>(owner));
-        while (query.executeStep())
-            rows.push_back(readRow(query, entity));
-        return true;
-    } catch (const std::exception& e) {
-        if (error)
-            *error = QString::fromUtf8(e.what());
-        rows.clear();
-        return false;
-    }
-}
-
 bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
 {
-    if (!m_store) {
-        if (error)
-            *error = QStringLiteral("no store");
+    if (!requireStore(error))
         return false;
-    }
     std::vector<qint64> inserted(request.inserts.size(), 0);
     // Orders taken at the end of a list, per (relationship, owner), within this save.
     std::map<std::pair<const NSRelationshipDescription*, qint64>, double> nextOrder;

@@ -83,6 +83,10 @@ public:
     bool save(NSStoreSave& request, QString* error);
 
 private:
+    bool requireStore(QString* error) const;
+    bool queryRows(const QString& sql, const QVariantList& bindings, const NSEntityDescription& entity,
+                   std::vector<NSStoreRow>& rows, QString* error);
+
     struct Store;
     std::shared_ptr<NSManagedObjectModel> m_model;
     std::unique_ptr<Store> m_store;

@@ -1,9 +1,8 @@
 // One poll's worth of SMC reads against the virtual SMC's default profile:
 // the floor that a whole poll tick is compared with.
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
-#include "NSBundle.h"
+#include "BenchHome.h"
 #include "RZSMC.h"
 
 namespace {
@@ -15,10 +14,8 @@ struct PollKeys {
 
 PollKeys& pollKeys()
 {
-    static QTemporaryDir home;
     static PollKeys keys = [] {
-        qputenv("HOME", home.path().toLocal8Bit());
-        NSBundle::setMainBundlePathForTesting(QStringLiteral(KELVARA_APP_DIR));
+        useBenchHome();
         RZSMC& smc = RZSMC::smc();
         PollKeys k;
         k.keys = smc.workingTempKeys() + smc.workingVoltageKeys() + smc.workingCurrentKeys() +

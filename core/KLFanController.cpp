@@ -7,7 +7,16 @@
 #include "Dispatch.h"
 #include "NSBundle.h"
 #include "NSFileManager.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLFanCondition.h"
+#include "KLFanSet.h"
+#include "KLPowerMonitor.h"
+#include "KLSensor.h"
+#include "NSDistributedNotificationCenter.h"
 #include "RZSMC.h"
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -40,10 +49,181 @@ bool grantAndInstall(const QString& tool)
 
 }  // namespace
 
-KLFanController& KLFanController::sharedController()
+KLFanController& KLFanController::sharedInstance()
 {
     static KLFanController controller;
     return controller;
+}
+
+KLFanController::KLFanController()
+    : KLFanController(KLDataManager::currentProgram() == KLDataManager::Program::Helper)
+{
+}
+
+KLFanController::KLFanController(bool drivesFans)
+{
+    if (!drivesFans)
+        return;
+    m_fanSensors = KLSensor::fanSensors();
+    NSDistributedNotificationCenter& center = NSDistributedNotificationCenter::defaultCenter();
+    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    center.addObserver(this, QString::fromLatin1(KLFanControllerShouldUpdateNotification),
+                       [this](const NSNotification&) { fanControllerShouldUpdateNotification(); });
+}
+
+KLFanController::~KLFanController()
+{
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void KLFanController::fireFanController()
+{
+    if (!isSMCBinaryInstalled())
+        return;
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    switch (settings.fanControlMode()) {
+    case KLFanControlModeSystem:
+        applySystemControl();
+        break;
+    case KLFanControlModeFanSet:
+        applyFanSet(settings.fanSetName());
+        break;
+    default:
+        handleAutoBoostFanController();
+        break;
+    }
+}
+
+void KLFanController::applySystemControl()
+{
+    if (!m_fanSensors)
+        return;
+    RZSMC& smc = RZSMC::smc();
+    for (KLSensor* fan : std::as_const(*m_fanSensors)) {
+        if (fan && fan->minValue() > 0)
+            smc.setSpeed(static_cast<unsigned long>(fan->minValue()), static_cast<unsigned long>(fan->key().toInt()),
+                         true);
+    }
+}
+
+void KLFanController::applyFanSet(const QString& name)
+{
+    const QList<KLFanSet*> sets = KLFanSet::objectsWhere(NSPredicate::withFormat(QStringLiteral("name = %@"), name));
+    if (!sets.isEmpty())
+        applyFanSpeeds(sets.first());
+}
+
+void KLFanController::applyFanSpeeds(KLFanSet* fanSet)
+{
+    if (!fanSet || !m_fanSensors)
+        return;
+    // A set that cannot be read, or a fan it does not list, leaves the fan as it
+    // is: reading the gap as 0 rpm would stop a fan whose minimum is 0.
+    const std::optional<KLFanSpeeds> speeds = fanSet->valueDict();
+    if (!speeds)
+        return;
+    RZSMC& smc = RZSMC::smc();
+    for (KLSensor* fan : std::as_const(*m_fanSensors)) {
+        if (!fan)
+            continue;
+        const QVariant entry = speeds->value(fan->key());
+        bool isNumber = false;
+        const double speed = entry.toDouble(&isNumber);
+        if (!entry.isValid() || !isNumber || !std::isfinite(speed) || speed < 0)
+            continue;
+        if (fan->minValue() <= speed && speed <= fan->maxValue())
+            smc.setSpeed(static_cast<unsigned long>(speed), static_cast<unsigned long>(fan->key().toInt()), false);
+    }
+}
+
+void KLFanController::handleAutoBoostFanController()
+{
+    checkAutoBoostAvailable();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const bool didAutoBoost = settings.didAutoBoost();
+    if (m_activeFanCondition && !didAutoBoost) {
+        settings.setDidAutoBoost(true);
+        applyFanSpeeds(m_activeFanCondition->fanSet());
+        dispatch_async(dispatch_get_main_queue(), [this] { postAutoBoostActive(); });
+    } else if (!m_activeFanCondition && didAutoBoost) {
+        settings.setDidAutoBoost(false);
+        applySystemControl();
+    }
+}
+
+void KLFanController::postAutoBoostActive()
+{
+    const auto orDashes = [](const QString& text) { return text.isEmpty() ? QStringLiteral("--") : text; };
+    KLFanSet* fanSet = m_activeFanCondition ? m_activeFanCondition->fanSet() : nullptr;
+    QMap<QString, QString> userInfo;
+    userInfo.insert(QStringLiteral("fanSetName"), orDashes(fanSet ? fanSet->name() : QString()));
+    userInfo.insert(QStringLiteral("sensorName"), orDashes(m_overheatSensor ? m_overheatSensor->name() : QString()));
+    userInfo.insert(QStringLiteral("sensorValue"),
+                    orDashes(m_overheatSensor ? m_overheatSensor->fullStringValue() : QString()));
+    NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+        QString::fromLatin1(KLFanControllerAutoBoostActiveNotification), QString(), userInfo, true);
+}
+
+void KLFanController::checkAutoBoostAvailable()
+{
+    const unsigned powerState = KLPowerMonitor::sharedInstance().powerSourceState();
+    QList<KLFanCondition*> conditions = KLFanCondition::allObjects();
+    std::stable_sort(conditions.begin(), conditions.end(),
+                     [](KLFanCondition* a, KLFanCondition* b) { return a->threshold() > b->threshold(); });
+
+    KLFanCondition* match = nullptr;
+    KLSensor* matchSensor = nullptr;
+    for (KLFanCondition* condition : std::as_const(conditions)) {
+        const int state = condition->batteryState();
+        if (!(state == static_cast<int>(powerState) || powerState == KLPowerSourceStateNone || state == 0))
+            continue;
+        const double threshold = condition->threshold();
+        if (condition->sensorKey() == QLatin1String(KLAnySensorKey)) {
+            const std::optional<QList<KLSensor*>> temps = KLSensor::tempSensors();
+            for (KLSensor* sensor : temps.value_or(QList<KLSensor*>())) {
+                if (std::round(sensor->convertedValue()) >= threshold) {
+                    matchSensor = sensor;
+                    break;
+                }
+            }
+            if (matchSensor) {
+                match = condition;
+                break;
+            }
+        } else {
+            KLSensor* sensor = condition->sensor();
+            const double value = sensor ? std::round(sensor->convertedValue()) : 0.0;
+            if (value >= threshold) {
+                match = condition;
+                matchSensor = sensor;
+                break;
+            }
+        }
+    }
+    if (match && match != m_activeFanCondition)
+        KLDataManager::sharedInstance().setDidAutoBoost(false);
+    m_activeFanCondition = match;
+    m_overheatSensor = match ? matchSensor : nullptr;
+}
+
+void KLFanController::fanControllerShouldUpdateNotification()
+{
+    // Fan sets, conditions and settings may have been saved by another program.
+    KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext();
+    dispatch_after_seconds(0.5, dispatch_get_main_queue(), [this] { fireFanController(); });
+}
+
+void KLFanController::kelvaraTempDidChangeNotification()
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    if (settings.fanControlMode() != KLFanControlModeAutoBoost)
+        return;
+    m_autoBoostTickCounter += 1;
+    if (static_cast<double>(m_autoBoostTickCounter) >= 10.0 / settings.updateInterval()) {
+        m_autoBoostTickCounter = 0;
+        fireFanController();
+    }
 }
 
 bool KLFanController::isSMCBinaryInstalled() const

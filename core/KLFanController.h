@@ -1,10 +1,40 @@
 #pragma once
-// The privileged tool's installation and its installed-state test.
+// Turns the user's fan rules into fan speeds: the system's own control, a named
+// fan set, or auto boost, where temperature conditions choose a fan set. Only
+// Kelvara Helper's controller drives fans; the windowed programs use it for the
+// privileged tool's installation and its installed-state test.
+#include <QList>
 #include <functional>
+#include <optional>
+
+class KLFanCondition;
+class KLSensor;
+
+inline constexpr const char* KLFanControllerShouldUpdateNotification = "KLFanControllerShouldUpdateNotification";
+inline constexpr const char* KLFanControllerAutoBoostActiveNotification = "KLFanControllerAutoBoostActiveNotification";
 
 class KLFanController {
 public:
-    static KLFanController& sharedController();
+    static KLFanController& sharedInstance();
+    // In Kelvara Helper: takes the fan sensors and follows the poll and
+    // should-update notices. Elsewhere: nothing.
+    KLFanController();
+    explicit KLFanController(bool drivesFans);
+    ~KLFanController();
+    KLFanController(const KLFanController&) = delete;
+    KLFanController& operator=(const KLFanController&) = delete;
+
+    const std::optional<QList<KLSensor*>>& fanSensors() const { return m_fanSensors; }
+    void setFanSensors(const std::optional<QList<KLSensor*>>& sensors) { m_fanSensors = sensors; }
+    KLFanCondition* activeFanCondition() const { return m_activeFanCondition; }
+    KLSensor* overheatSensor() const { return m_overheatSensor; }
+
+    // Applies the stored mode once; nothing unless the tool is installed.
+    void fireFanController();
+    void handleAutoBoostFanController();
+    void checkAutoBoostAvailable();
+    void fanControllerShouldUpdateNotification();
+    void kelvaraTempDidChangeNotification();
 
     // The tool in the container is owned by root and the administrators' group,
     // with permissions exactly 6555.
@@ -13,4 +43,16 @@ public:
     // installed, asks an administrator to give it to root with mode 6555. Returns
     // at once; the handler runs later on the main queue with the outcome.
     void requestPrivilegePermissionWithCompletionHandler(std::function<void(bool granted)> handler);
+
+private:
+    void applySystemControl();
+    void applyFanSet(const QString& name);
+    void applyFanSpeeds(class KLFanSet* fanSet);
+    void postAutoBoostActive();
+
+    std::optional<QList<KLSensor*>> m_fanSensors;
+    KLFanCondition* m_activeFanCondition = nullptr;
+    KLSensor* m_overheatSensor = nullptr;
+    // Poll ticks seen in auto-boost mode since the last evaluation.
+    int m_autoBoostTickCounter = 0;
 };

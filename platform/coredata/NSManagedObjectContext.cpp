@@ -99,6 +99,113 @@ NSManagedObject* NSManagedObjectContext::insertNewObjectForEntityForName(const Q
     return object;
 }
 
+std::optional<std::pair<double, double>> NSManagedObjectContext::rangeOfRelationship(NSManagedObject* owner,
+                                                                                    const QString& relationship,
+                                                                                    const QString& attribute)
+{
+    std::optional<std::pair<double, double>> range;
+    if (!owner || owner->m_context != this)
+        return range;
+    const int r = owner->m_entity->relationshipIndex(relationship);
+    if (r < 0 || !owner->m_entity->relationships[r].toMany)
+        return range;
+    const NSRelationshipDescription& description = owner->m_entity->relationships[r];
+    NSEntityDescription* destination = description.destinationEntity;
+    const int a = destination->attributeIndex(attribute);
+    if (a < 0)
+        return range;
+    const int inverse = description.inverseRelationship->index;
+    const auto widen = [&range](double value) {
+        if (!range)
+            range = std::make_pair(value, value);
+        range->first = std::min(range->first, value);
+        range->second = std::max(range->second, value);
+    };
+
+    // The store answers for the saved members unless one of them, or of the
+    // rows that could join them, has unsaved changes here.
+    bool storeAnswers = !m_parent && m_coordinator && owner->m_rowID > 0 && !owner->m_inserted &&
+                        !owner->m_toMany[r].loaded;
+    for (const QSet<NSManagedObject*>* pending : {&m_changed, &m_deleted}) {
+        for (NSManagedObject* object : *pending)
+            storeAnswers = storeAnswers && object->m_entity != destination;
+    }
+    std::optional<std::pair<double, double>> stored;
+    if (storeAnswers && m_coordinator->rangeOfRelated(description, owner->m_rowID, attribute, stored, nullptr)) {
+        range = stored;
+        for (NSManagedObject* object : m_inserted) {
+            if (object->m_entity == destination && resolveToOne(object, inverse) == owner)
+                widen(object->primitiveValue(a).toDouble());
+        }
+        return range;
+    }
+    loadToMany(owner, r);
+    for (NSManagedObject* member : owner->m_toMany[r].objects)
+        widen(member->primitiveValue(a).toDouble());
+    return range;
+}
+
+QList<NSManagedObject*> NSManagedObjectContext::releaseObjects(const QList<NSManagedObject*>& objects)
+{
+    // A child context may hold counterparts of them.
+    if (!m_children.empty())
+        return objects;
+    QSet<NSManagedObject*> released;
+    // Looked up before use: a caller's list may name objects freed since.
+    for (NSManagedObject* object : objects) {
+        if (m_objects.find(object) != m_objects.end() && object->m_rowID > 0 && !object->hasChanges())
+            released.insert(object);
+    }
+    // An unsaved list keeps its members.
+    for (NSManagedObject* owner : std::as_const(m_changed)) {
+        for (int r = 0; r < owner->m_toMany.size(); ++r) {
+            if (owner->m_changedLists & bit(r)) {
+                for (NSManagedObject* member : std::as_const(owner->m_toMany[r].objects))
+                    released.remove(member);
+            }
+        }
+    }
+    QList<NSManagedObject*> kept;
+    for (NSManagedObject* object : objects) {
+        if (!released.contains(object) && m_objects.find(object) != m_objects.end())
+            kept.append(object);
+    }
+    if (released.isEmpty())
+        return kept;
+    for (auto& [object, owned] : m_objects) {
+        if (released.contains(object))
+            continue;
+        // Pointers at released objects become row numbers again; lists that
+        // held them are read again when next used.
+        for (auto& slot : object->m_toOne) {
+            if (slot.target && released.contains(slot.target)) {
+                slot.targetRow = slot.target->m_rowID;
+                slot.target = nullptr;
+                slot.resolved = false;
+            }
+        }
+        for (int r = 0; r < object->m_toMany.size(); ++r) {
+            auto& list = object->m_toMany[r];
+            if (!list.loaded || (object->m_changedLists & bit(r)))
+                continue;
+            for (NSManagedObject* member : std::as_const(list.objects)) {
+                if (released.contains(member)) {
+                    list.loaded = false;
+                    list.objects.clear();
+                    break;
+                }
+            }
+        }
+    }
+    for (NSManagedObject* object : released) {
+        m_byRow.remove(qMakePair(object->m_entity->index, object->m_rowID));
+        if (object->m_parentObject)
+            m_byParent.remove(object->m_parentObject);
+        m_objects.erase(object);
+    }
+    return kept;
+}
+
 QList<NSManagedObject*> NSManagedObjectContext::insertedObjects() const
 {
     return QList<NSManagedObject*>(m_inserted.begin(), m_inserted.end());

@@ -9,6 +9,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -65,6 +66,17 @@ public:
     void refreshAllObjects();
     // Forgets every object and every unsaved change.
     void reset();
+
+    // The smallest and largest value of an attribute over an object's to-many
+    // members, this context's unsaved changes included; nothing without members.
+    // Saved members are not loaded when the store can answer for them.
+    std::optional<std::pair<double, double>> rangeOfRelationship(NSManagedObject* owner, const QString& relationship,
+                                                                 const QString& attribute);
+    // Forgets saved, unchanged objects, so a long-running writer does not keep
+    // every row it ever made. The caller must hold no pointer to them; anything
+    // that referred to them reads them again from the store when used. Gives
+    // back those still registered that had to stay (unsaved ones).
+    QList<NSManagedObject*> releaseObjects(const QList<NSManagedObject*>& objects);
 
     QList<NSManagedObject*> insertedObjects() const;
     int registeredObjectCount() const { return static_cast<int>(m_objects.size()); }

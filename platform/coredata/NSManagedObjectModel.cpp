@@ -149,6 +149,12 @@ std::shared_ptr<NSManagedObjectModel> NSManagedObjectModel::modelWithDescription
         }
         if (entity->attributes.size() > 64 || entity->relationships.size() > 64)
             return fail(QStringLiteral("%1 has too many properties").arg(entity->name));
+        for (const QVariant& i : map.value(QStringLiteral("compoundIndexes")).toList()) {
+            const QStringList columns = i.toStringList();
+            if (columns.isEmpty())
+                return fail(QStringLiteral("an empty compound index in %1").arg(entity->name));
+            entity->compoundIndexes.append(columns);
+        }
         model->m_entities.append(entity);
     }
     if (model->m_entities.isEmpty())
@@ -176,6 +182,14 @@ std::shared_ptr<NSManagedObjectModel> NSManagedObjectModel::modelWithDescription
                                 .arg(entity->name, relationship.name));
             if (relationship.ordered && !relationship.toMany)
                 return fail(QStringLiteral("%1.%2: only to-many can be ordered").arg(entity->name, relationship.name));
+        }
+        for (const QStringList& columns : entity->compoundIndexes) {
+            for (const QString& column : columns) {
+                const NSRelationshipDescription* relationship = entity->relationship(column);
+                if (entity->attributeIndex(column) < 0 && !(relationship && !relationship->toMany))
+                    return fail(QStringLiteral("%1 indexes \"%2\", which is neither an attribute nor a to-one key")
+                                    .arg(entity->name, column));
+            }
         }
     }
     // Insert order: an entity comes after every entity its to-one sides point at.

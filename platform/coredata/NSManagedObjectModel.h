@@ -3,6 +3,7 @@
 // from a property-list model file ("Database.momd").
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 #include <memory>
@@ -45,6 +46,8 @@ public:
     QString managedObjectClassName;
     QVector<NSAttributeDescription> attributes;
     QVector<NSRelationshipDescription> relationships;
+    // Indexes over several columns: attribute names and to-one relationship names.
+    QVector<QStringList> compoundIndexes;
     int index = 0;       // position in the model
     int insertRank = 0;  // entities a row refers to are inserted before it
 

@@ -260,6 +260,15 @@ bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const QString& sto
                                      indexed)
                                 .toStdString());
                 }
+                for (const QStringList& columns : entity->compoundIndexes) {
+                    QStringList quotedColumns;
+                    for (const QString& column : columns)
+                        quotedColumns.append(quoted(column));
+                    db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
+                                .arg(quoted(entity->name + QLatin1Char('_') + columns.join(QLatin1Char('_'))),
+                                     quoted(entity->name), quotedColumns.join(QStringLiteral(", ")))
+                                .toStdString());
+                }
                 for (const auto& attribute : entity->attributes) {
                     if (attribute.indexed)
                         db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
@@ -388,6 +397,40 @@ bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription&
                       .arg(m_store->selectColumns.value(&entity), quoted(entity.name), quoted(inverse.foreignKeyColumn()));
     sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"") : QStringLiteral("\"id\"");
     return queryRows(sql, {owner}, entity, rows, error);
+}
+
+bool NSPersistentStoreCoordinator::rangeOfRelated(const NSRelationshipDescription& toMany, qint64 owner,
+                                                  const QString& attribute, std::optional<std::pair<double, double>>& range,
+                                                  QString* error)
+{
+    range.reset();
+    if (!requireStore(error))
+        return false;
+    const NSEntityDescription& entity = *toMany.destinationEntity;
+    if (entity.attributeIndex(attribute) < 0) {
+        if (error)
+            *error = QStringLiteral("%1 has no attribute %2").arg(entity.name, attribute);
+        return false;
+    }
+    // One aggregate per subquery: SQLite answers a lone MIN or MAX from the
+    // index on (key, attribute) with a single seek instead of visiting every row.
+    const QString one = QStringLiteral("(SELECT %1(%2) FROM %3 WHERE %4 = ?1)");
+    const QString table = quoted(entity.name);
+    const QString key = quoted(toMany.inverseName);
+    const QString sql = QStringLiteral("SELECT ") + one.arg(QStringLiteral("MIN"), quoted(attribute), table, key) +
+                        QStringLiteral(", ") + one.arg(QStringLiteral("MAX"), quoted(attribute), table, key);
+    try {
+        SQLite::Statement& query = m_store->statement(sql);
+        ResetOnExit resetQuery{query};
+        bindValue(query, 1, QVariant(owner));
+        if (query.executeStep() && !query.getColumn(0).isNull())
+            range = std::make_pair(query.getColumn(0).getDouble(), query.getColumn(1).getDouble());
+        return true;
+    } catch (const std::exception& e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        return false;
+    }
 }
 
 bool NSPersistentStoreCoordinator::requireStore(QString* error) const

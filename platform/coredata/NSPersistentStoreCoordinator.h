@@ -79,6 +79,10 @@ public:
     // The rows on the to-one side of a to-many relationship, in the list's order.
     bool fetchRelated(const NSRelationshipDescription& toMany, qint64 owner, std::vector<NSStoreRow>& rows,
                       QString* error);
+    // The smallest and largest value of an attribute over the rows on the
+    // to-one side of a to-many relationship; nothing when there are no rows.
+    bool rangeOfRelated(const NSRelationshipDescription& toMany, qint64 owner, const QString& attribute,
+                        std::optional<std::pair<double, double>>& range, QString* error);
     // One transaction; on failure nothing is written and the request is unchanged.
     bool save(NSStoreSave& request, QString* error);
 

@@ -96,7 +96,7 @@ TEST_F(FanWritesTest, InstalledMeansRootTheAdministratorsAndExactly6555)
     if (geteuid() != 0)
         GTEST_SKIP() << "changing owners needs root";
     const QByteArray tool = QFile::encodeName(RZSMC::smcToolPath());
-    KLFanController& controller = KLFanController::sharedController();
+    KLFanController& controller = KLFanController::sharedInstance();
     EXPECT_FALSE(controller.isSMCBinaryInstalled());  // missing
     installRecordingTool();
     const gid_t admins = getgrnam(administratorsGroupName().toLatin1().constData())->gr_gid;
@@ -153,7 +153,7 @@ public:
 bool requestAndWait()
 {
     std::optional<bool> result;
-    KLFanController::sharedController().requestPrivilegePermissionWithCompletionHandler(
+    KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler(
         [&](bool granted) { result = granted; });
     QElapsedTimer clock;
     clock.start();
@@ -186,7 +186,7 @@ TEST_F(FanWritesTest, InstallingAsksAnAdministratorOnce)
     const QString tool = RZSMC::smcToolPath();
     EXPECT_EQ(granting.commands, QStringList({"/bin/chown -- root:" + administratorsGroupName() + " " + tool,
                                               "/bin/chmod -- 6555 " + tool}));
-    EXPECT_TRUE(KLFanController::sharedController().isSMCBinaryInstalled());
+    EXPECT_TRUE(KLFanController::sharedInstance().isSMCBinaryInstalled());
 
     // Installed already: no second prompt.
     EXPECT_TRUE(requestAndWait());

@@ -331,6 +331,77 @@ TEST_F(CoreDataTest, SortsUseUnsavedValuesAndVanishedRowsDoNotBlockSaves)
     EXPECT_EQ(StoreConnection(path()).fetch("Sensor").size(), 3);
 }
 
+// The history range comes from the index, sees unsaved points and changes,
+// and never loads the points it measures.
+TEST_F(CoreDataTest, RangesOfAListCountUnsavedMembersWithoutLoadingSavedOnes)
+{
+    {
+        StoreConnection writer(path());
+        NSManagedObject* cpu = sensor(writer, "TC0P");
+        for (double y : {41.2, -1.0, 57.3}) {
+            NSManagedObject* point = writer.insert("GraphPoint");
+            point->setValueForKey(y, "pointY");
+            cpu->addObjectToRelationship(point, "graphPoints");
+        }
+        sensor(writer, "TB0T");
+        ASSERT_TRUE(writer.context->save());
+    }
+    SQLite::Database file(path().toStdString());
+    SQLite::Statement plan(file, "EXPLAIN QUERY PLAN SELECT MAX(\"pointY\") FROM \"GraphPoint\" WHERE \"sensor\" = 1");
+    ASSERT_TRUE(plan.executeStep());
+    EXPECT_NE(plan.getColumn(3).getString().find("COVERING INDEX"), std::string::npos) << plan.getColumn(3).getString();
+
+    StoreConnection store(path());
+    NSManagedObject* cpu = store.fetch("Sensor", NSPredicate::withFormat("key = %@", QString("TC0P"))).first();
+    NSManagedObject* battery = store.fetch("Sensor", NSPredicate::withFormat("key = %@", QString("TB0T"))).first();
+    const int before = store.context->registeredObjectCount();
+    EXPECT_EQ(store.context->rangeOfRelationship(cpu, "graphPoints", "pointY"), std::make_pair(-1.0, 57.3));
+    EXPECT_EQ(store.context->rangeOfRelationship(battery, "graphPoints", "pointY"), std::nullopt);
+    EXPECT_EQ(store.context->registeredObjectCount(), before);
+
+    NSManagedObject* hot = store.insert("GraphPoint");
+    hot->setValueForKey(90.0, "pointY");
+    cpu->addObjectToRelationship(hot, "graphPoints");
+    EXPECT_EQ(store.context->rangeOfRelationship(cpu, "graphPoints", "pointY"), std::make_pair(-1.0, 90.0));
+    // A saved point moved elsewhere, unsaved: it counts for its new owner only.
+    NSManagedObject* coldest = store.fetch("GraphPoint", NSPredicate::withFormat("pointY < %@", 0.0)).first();
+    battery->addObjectToRelationship(coldest, "graphPoints");
+    EXPECT_EQ(store.context->rangeOfRelationship(cpu, "graphPoints", "pointY"), std::make_pair(41.2, 90.0));
+    EXPECT_EQ(store.context->rangeOfRelationship(battery, "graphPoints", "pointY"), std::make_pair(-1.0, -1.0));
+}
+
+// Released rows leave memory; whoever referred to them finds them again in the store.
+TEST_F(CoreDataTest, ReleasedObjectsAreReadAgainAndUnsavedOnesStay)
+{
+    StoreConnection store(path());
+    NSManagedObject* cpu = sensor(store, "TC0P");
+    QList<NSManagedObject*> points;
+    for (double y : {40.0, 50.0}) {
+        NSManagedObject* point = store.insert("GraphPoint");
+        point->setValueForKey(y, "pointY");
+        cpu->addObjectToRelationship(point, "graphPoints");
+        points << point;
+    }
+    EXPECT_EQ(store.context->releaseObjects(points), points);  // unsaved: they stay
+    ASSERT_TRUE(store.context->save());
+    ASSERT_EQ(cpu->objectsForRelationship("graphPoints").size(), 2);  // a loaded list that holds them
+
+    const int before = store.context->registeredObjectCount();
+    EXPECT_TRUE(store.context->releaseObjects(points).isEmpty());
+    EXPECT_EQ(store.context->registeredObjectCount(), before - 2);
+    const QList<NSManagedObject*> again = cpu->objectsForRelationship("graphPoints");
+    ASSERT_EQ(again.size(), 2);
+    EXPECT_DOUBLE_EQ(again.last()->valueForKey("pointY").toDouble(), 50);
+    EXPECT_EQ(again.first()->objectForRelationship("sensor"), cpu);
+
+    // A changed one stays, and its change is saved later.
+    again.first()->setValueForKey(45.0, "pointY");
+    EXPECT_EQ(store.context->releaseObjects(again), QList<NSManagedObject*>({again.first()}));
+    ASSERT_TRUE(store.context->save());
+    StoreConnection reader(path());
+    EXPECT_EQ(reader.fetch("GraphPoint", NSPredicate::withFormat("pointY == %@", 45.0)).size(), 1);
+}
+
 TEST(PredicateTest, MemoryAndSQLAgree)
 {
     const QVariantMap object{{"key", "TC0P"}, {"type", 1}, {"value", 42.5}, {"name", QVariant()}};

@@ -1,0 +1,7 @@
+#pragma once
+// Kelvara Helper's start-up.
+
+class AppDelegate {
+public:
+    void applicationDidFinishLaunching();
+};

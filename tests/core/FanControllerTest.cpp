@@ -1,0 +1,305 @@
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "Authorization.h"
+#include "KLCategory.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLFanCondition.h"
+#include "KLFanController.h"
+#include "KLFanSet.h"
+#include "KLSensor.h"
+#include "KLPowerMonitor.h"
+#include "NSBundle.h"
+#include "NSDistributedNotificationCenter.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
+#include "RZSMC.h"
+#include "TestHome.h"
+#include "VirtualSMC.h"
+
+namespace {
+
+// A controller of the helper's kind over a catalogue made by the test, on the
+// default simulated Mac (fans driven through mode and target keys).
+class FanControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR "/Contents/Components/Kelvara Helper.app");
+        temps = category(KLCategoryTypeTemperature);
+        fans = category(KLCategoryTypeFan);
+        fan(0, 2000, 6000);
+        fan(1, 1800, 5500);
+    }
+    void TearDown() override { NSBundle::setMainBundlePathForTesting({}); }
+
+    static KLCategory* category(int type)
+    {
+        KLCategory* made = KLCategory::categoryWithName(QString::number(type));
+        made->setType(type);
+        return made;
+    }
+    static KLSensor* add(KLCategory* owner, const QString& key, double value)
+    {
+        KLSensor* sensor = KLSensor::sensorWithKey(key);
+        sensor->setName(key + " name");
+        sensor->setValue(value);
+        sensor->setCategory(owner);
+        owner->setSensors(owner->sensors() << sensor);
+        return sensor;
+    }
+    KLSensor* temp(const QString& key, double celsius) { return add(temps, key, celsius); }
+    KLSensor* fan(int index, double min, double max)
+    {
+        KLSensor* sensor = add(fans, QString::number(index), min);
+        sensor->setMinValue(min);
+        sensor->setMaxValue(max);
+        return sensor;
+    }
+    static KLFanCondition* condition(const QString& sensorKey, double threshold, int batteryState = 0,
+                                     const QString& setName = "Set")
+    {
+        KLFanSet* set = KLFanSet::fanSetWithName(setName, KLFanSpeeds{{"0", 4000}});
+        auto* made = dynamic_cast<KLFanCondition*>(
+            KLCoreDataHelper::sharedInstance().masterContext()->insertNewObjectForEntityForName("FanCondition"));
+        made->setFanSet(set);
+        made->setSensorKey(sensorKey);
+        made->setThreshold(threshold);
+        made->setBatteryState(batteryState);
+        made->setCreated(QDateTime::currentDateTimeUtc());
+        return made;
+    }
+    KLFanController& controller()
+    {
+        if (!m_controller)
+            m_controller = std::make_unique<KLFanController>(true);
+        return *m_controller;
+    }
+
+    // A stand-in tool that notes each command line, owned and moded as installed.
+    void installRecordingTool()
+    {
+        QFile tool(RZSMC::smcToolPath());
+        ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+        tool.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n").arg(log()).toUtf8());
+        tool.close();
+        const QByteArray path = QFile::encodeName(RZSMC::smcToolPath());
+        const group* admins = getgrnam(administratorsGroupName().toLatin1().constData());
+        ASSERT_NE(admins, nullptr);
+        ASSERT_EQ(::chown(path.constData(), 0, admins->gr_gid), 0);
+        ASSERT_EQ(::chmod(path.constData(), 06555), 0);
+    }
+    QString log() const { return home.path() + "/tool-runs.txt"; }
+    // Target keys written since the last call, sorted ("F0Tg" ...); modes left out.
+    QStringList takeTargetWrites(int expected)
+    {
+        QStringList targets;
+        QElapsedTimer clock;
+        clock.start();
+        const auto read = [&] {
+            targets.clear();
+            QFile file(log());
+            if (file.open(QIODevice::ReadOnly))
+                for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
+                    if (line.contains("Tg"))
+                        targets << line.section(' ', 1, 1);
+        };
+        do {
+            read();
+            QThread::msleep(20);
+        } while (targets.size() < expected && clock.elapsed() < 5000);
+        QThread::msleep(200);
+        read();
+        QFile::remove(log());
+        targets.sort();
+        return targets;
+    }
+
+    PrivateBus bus;
+    TestHome home;
+    KLCategory* temps = nullptr;
+    KLCategory* fans = nullptr;
+    std::unique_ptr<KLFanController> m_controller;
+};
+
+TEST_F(FanControllerTest, TheHighestHoldingThresholdWinsAndAnySensorNamesTheFirstHotOne)
+{
+    KLSensor* first = temp("TA0P", 61);
+    temp("TC0P", 85);
+    KLFanCondition* any60 = condition(KLAnySensorKey, 60);
+    KLFanCondition* cpu80 = condition("TC0P", 80);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), cpu80);
+
+    KLSensor::sensorWithKey("TC0P")->setValue(70);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), any60);
+    EXPECT_EQ(controller().overheatSensor(), first);  // the first to reach 60, not the hottest
+
+    KLSensor::sensorWithKey("TA0P")->setValue(30);
+    KLSensor::sensorWithKey("TC0P")->setValue(40);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), nullptr);
+    EXPECT_EQ(controller().overheatSensor(), nullptr);
+}
+
+TEST_F(FanControllerTest, EqualThresholdsKeepCreationOrderAndVanishedSensorsReadZero)
+{
+    temp("TC0P", 95);
+    KLFanCondition* any70 = condition(KLAnySensorKey, 70);
+    condition("TX9Z", 90);  // no such sensor: counts 0
+    KLFanCondition* second70 = condition("TC0P", 70);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), any70);
+    Q_UNUSED(second70);
+    KLFanCondition* gone = condition("TX9Z", 0);
+    KLSensor::sensorWithKey("TC0P")->setValue(10);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), gone);
+    EXPECT_EQ(controller().overheatSensor(), nullptr);
+}
+
+TEST_F(FanControllerTest, ThePowerSourceDecidesWhichConditionsCount)
+{
+    temp("TC0P", 95);
+    KLFanCondition* onBattery = condition("TC0P", 90, KLPowerSourceStateBattery);
+    KLFanCondition* always = condition("TC0P", 80, 0);
+    smc::VirtualSMC smc;
+    for (unsigned ac : {KLPowerSourceStateACCharging, KLPowerSourceStateACNotCharging}) {
+        smc.setPowerSourceState(ac);
+        controller().checkAutoBoostAvailable();
+        EXPECT_EQ(controller().activeFanCondition(), always) << ac;
+    }
+    smc.setPowerSourceState(KLPowerSourceStateBattery);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), onBattery);
+    smc.setPowerSourceState(KLPowerSourceStateNone);  // unknown: every condition counts
+    KLSensor::sensorWithKey("TC0P")->setValue(95);
+    condition("TC0P", 85, KLPowerSourceStateACCharging);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), onBattery);
+}
+
+TEST_F(FanControllerTest, ThresholdsAreComparedRoundedInTheChosenUnit)
+{
+    KLDataManager::sharedInstance().setTempUnitCelsius(false);
+    temp("TC0P", 79.8);  // 175.64 °F
+    KLFanCondition* hot = condition("TC0P", 176);
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), hot);
+    KLSensor::sensorWithKey("TC0P")->setValue(79.7);  // 175.46 °F
+    controller().checkAutoBoostAvailable();
+    EXPECT_EQ(controller().activeFanCondition(), nullptr);
+}
+
+TEST_F(FanControllerTest, AFanSetDrivesOnlyTheFansItListsWithinTheirRange)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "marking the tool installed needs root";
+    installRecordingTool();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanControlMode(KLFanControlModeFanSet);
+
+    KLFanSet::fanSetWithName("Edge", KLFanSpeeds{{"0", 6000}, {"1", 5501}});
+    settings.setFanSetName("Edge");
+    controller().fireFanController();
+    EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));  // the maximum is allowed, one above is not
+
+    // A fan the set leaves out keeps its speed, even one whose minimum is 0.
+    KLSensor::sensorWithKey("1")->setMinValue(0);
+    KLFanSet::fanSetWithName("Partial", KLFanSpeeds{{"0", 3000}});
+    settings.setFanSetName("Partial");
+    controller().fireFanController();
+    EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
+
+    // A set whose speeds cannot be read, or that is gone, touches nothing.
+    KLFanSet* broken = KLFanSet::fanSetWithName("Broken", KLFanSpeeds{{"0", 3000}});
+    broken->setValue("not an archive");
+    settings.setFanSetName("Broken");
+    controller().fireFanController();
+    settings.setFanSetName("Gone");
+    controller().fireFanController();
+    EXPECT_EQ(takeTargetWrites(0), QStringList());
+}
+
+TEST_F(FanControllerTest, AutoBoostIsReevaluatedEveryTenSecondsOfTicksAndOnlyActsOnChanges)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "marking the tool installed needs root";
+    installRecordingTool();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanControlMode(KLFanControlModeAutoBoost);
+    settings.setDidAutoBoost(false);
+    KLSensor* cpu = temp("TC0P", 85);
+    condition("TC0P", 80);
+    int announced = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, KLFanControllerAutoBoostActiveNotification, [&](const NSNotification&) { ++announced; });
+
+    // At 2 s, the fifth tick evaluates.
+    for (int i = 0; i < 4; ++i)
+        controller().kelvaraTempDidChangeNotification();
+    EXPECT_EQ(takeTargetWrites(0), QStringList());
+    controller().kelvaraTempDidChangeNotification();
+    EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
+    EXPECT_TRUE(settings.didAutoBoost());
+    ASSERT_TRUE(waitUntil([&] { return announced == 1; }));
+
+    // Still holding five ticks later: nothing written, nothing announced.
+    for (int i = 0; i < 5; ++i)
+        controller().kelvaraTempDidChangeNotification();
+    drainMainQueue();
+    EXPECT_EQ(takeTargetWrites(0), QStringList());
+    EXPECT_EQ(announced, 1);
+
+    // The interval grows to 10 s with the count at 3: the next tick evaluates.
+    for (int i = 0; i < 3; ++i)
+        controller().kelvaraTempDidChangeNotification();
+    settings.setUpdateFrequency(KLUpdateFrequencyLow);
+    cpu->setValue(50);
+    controller().kelvaraTempDidChangeNotification();
+    EXPECT_EQ(takeTargetWrites(2), QStringList({"F0Tg", "F1Tg"}));  // both back to the system
+    EXPECT_FALSE(settings.didAutoBoost());
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(FanControllerTest, TheAnnouncementSaysDashesForWhatIsMissing)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "marking the tool installed needs root";
+    installRecordingTool();
+    KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeAutoBoost);
+    KLSensor* cpu = temp("TC0P", 85);
+    cpu->setName(QString());
+    KLFanCondition* hot = condition("TC0P", 80);
+    hot->fanSet()->setName(QString());
+    QVariantMap info;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, KLFanControllerAutoBoostActiveNotification, [&](const NSNotification& notice) { info = notice.userInfo; });
+    controller().fireFanController();
+    ASSERT_TRUE(waitUntil([&] { return !info.isEmpty(); }));
+    EXPECT_EQ(info.value("sensorName").toString(), "--");
+    EXPECT_EQ(info.value("fanSetName").toString(), "--");
+    EXPECT_EQ(info.value("sensorValue").toString(), QStringLiteral("85°"));
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(FanControllerTest, WithoutTheInstalledToolNothingIsApplied)
+{
+    KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeSystem);
+    QFile tool(RZSMC::smcToolPath());
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n").arg(log()).toUtf8());
+    tool.close();
+    tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    controller().fireFanController();
+    EXPECT_EQ(takeTargetWrites(0), QStringList());
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "Dispatch.h"
+#include "HelperProcess.h"
+#include "KLCategory.h"
+#include "KLGraphPoint.h"
+#include "KLSensor.h"
+
+namespace {
+
+class HelperPollLoopTest : public ::testing::Test {
+protected:
+    KLSensor* sensor(const QString& key)
+    {
+        const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::withFormat(QStringLiteral("key = %@"), key));
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    // A frequency change restarts the loop, which polls at once.
+    void restartAt(unsigned frequency, KLDataManager& settings = KLDataManager::sharedInstance())
+    {
+        const int before = helper.ticks;
+        settings.setUpdateFrequency(frequency);
+        ASSERT_TRUE(helper.waitForTicks(before + 1)) << "no tick after the restart";
+    }
+    HelperProcess helper;
+};
+
+// With 10 s between ticks every tick is due for the hour series, so each restart
+// adds one point. The test's store refreshes on each notice, as the windowed
+// programs do, and must already see the tick's values.
+TEST_F(HelperPollLoopTest, TicksStoreValuesPointsAndExtremesBeforeTheirNotice)
+{
+    helper.buildCatalogue();
+    smc::VirtualSMC smc;
+    ASSERT_TRUE(smc.setKeyValue("TC0P", 41.2));
+    ASSERT_TRUE(smc.setKeyValue("VD0R", 12.0));
+    KLDataManager::sharedInstance().setUpdateFrequency(2);
+    double seenAtNotice = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLKelvaraTempDidChangeNotification), [&](const NSNotification&) {
+            // Queued behind the settings store's own refresh of this notice.
+            dispatch_async(dispatch_get_main_queue(), [&] {
+                if (KLSensor* cpu = sensor("TC0P"))
+                    seenAtNotice = cpu->value();
+            });
+        });
+    helper.countTicks();
+    helper.start();
+    ASSERT_TRUE(helper.waitForTicks(1));
+    drainMainQueue();
+    EXPECT_NEAR(seenAtNotice, 41.2, 0.01);  // sp78 keeps 1/256 degree
+
+    ASSERT_TRUE(smc.setKeyValue("TC0P", 57.3));
+    restartAt(1);  // 5 s: not due on its first tick
+    drainMainQueue();
+    EXPECT_NEAR(seenAtNotice, 57.3, 0.01);
+    restartAt(2);
+    drainMainQueue();
+
+    KLSensor* cpu = sensor("TC0P");
+    ASSERT_NE(cpu, nullptr);
+    EXPECT_NEAR(cpu->value(), 57.3, 0.01);
+    EXPECT_EQ(cpu->hourGraphPoints().size(), 2);
+    EXPECT_EQ(cpu->recordedMinValue(), 41);
+    EXPECT_EQ(cpu->recordedMaxValue(), 58);
+    // Temperatures keep their catalogue range; voltages take the recorded one.
+    EXPECT_NE(cpu->maxValue(), 58);
+    KLSensor* volts = sensor("VD0R");
+    ASSERT_NE(volts, nullptr);
+    EXPECT_DOUBLE_EQ(volts->maxValue(), 12);
+    EXPECT_DOUBLE_EQ(volts->minValue(), 10.8);
+    // Every fan was read and has its history too.
+    for (KLSensor* fan : KLSensor::fanSensors().value_or(QList<KLSensor*>())) {
+        EXPECT_GT(fan->value(), 0) << qPrintable(fan->key());
+        EXPECT_EQ(fan->hourGraphPoints().size(), 2);
+    }
+
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    EXPECT_TRUE(helper.stop());
+    EXPECT_EQ(helper.process.readAllStandardError(), "");
+}
+
+// The empty store (the main program never ran) is polled without complaint and
+// still announces each tick; the helper never builds the catalogue itself.
+TEST_F(HelperPollLoopTest, AnEmptyStoreStillTicksAndStaysEmpty)
+{
+    // Settings as the helper's own build has them: making them builds nothing.
+    KLDataManager settings(KLDataManager::Program::Helper);
+    helper.countTicks();
+    helper.start();
+    ASSERT_TRUE(helper.waitForTicks(1));
+    restartAt(1, settings);
+    EXPECT_TRUE(KLCategory::allObjects().isEmpty());
+    EXPECT_TRUE(helper.stop());
+}
+
+}  // namespace

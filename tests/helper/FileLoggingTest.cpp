@@ -1,0 +1,175 @@
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "KLDataManager.h"
+#include "KLFileLoggingManager.h"
+#include "KLSensor.h"
+#include "NSBundle.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
+#include "TestHome.h"
+#include "VirtualSMC.h"
+
+namespace {
+
+// Each test is its own process: a new store, settings and manager each time.
+class FileLoggingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testApplication();
+        NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR);
+        smc::VirtualSMC().freezeClock(1.8e9);
+        settings().setupDatabase();
+        drainMainQueue();
+        sensor("TC0P")->setValue(45);
+        sensor("0")->setValue(2500);
+        sensor("VD0R")->setValue(12.081);
+        QDir().mkpath(folder());
+        settings().setFileLoggingEnabled(true);
+        settings().setFileLoggingPath(folder() + "/Kelvara Log.csv");
+        settings().setFileLoggingSensorKeys({"TC0P"});
+        manager = newRun();
+        drainMainQueue();
+    }
+    void TearDown() override { NSBundle::setMainBundlePathForTesting({}); }
+
+    static KLDataManager& settings() { return KLDataManager::sharedInstance(); }
+    static KLSensor* sensor(const QString& key)
+    {
+        const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::withFormat(QStringLiteral("key = %@"), key));
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    std::unique_ptr<KLFileLoggingManager> newRun()
+    {
+        auto made = std::make_unique<KLFileLoggingManager>();
+        made->setClockForTesting([this] { return clock; });
+        return made;
+    }
+    void tickAt(const QString& time)
+    {
+        clock = QDateTime::fromString(time, Qt::ISODate);
+        manager->kelvaraTempDidChangeNotification();
+    }
+    QString folder() const { return home.path() + "/logs"; }
+    QByteArray read(const QString& name) const
+    {
+        QFile file(folder() + "/" + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    QStringList files() const { return QDir(folder()).entryList(QDir::Files, QDir::Name); }
+
+    PrivateBus bus;  // first: the settings' notices and the manager's observers use it
+    TestHome home;
+    QDateTime clock;
+    std::unique_ptr<KLFileLoggingManager> manager;
+};
+
+const QByteArray kCPUHeader = "Date,Time,CPU Proximity (°C) (TC0P)";
+
+TEST_F(FileLoggingTest, RowsFollowTheHeaderOfTheChosenSensors)
+{
+    settings().setFileLoggingSensorKeys({});
+    tickAt("2026-03-09T21:10:00");
+    EXPECT_TRUE(files().isEmpty());
+
+    settings().setFileLoggingSensorKeys({"TC0P", "NOPE", "0", "VD0R"});
+    drainMainQueue();
+    sensor("VD0R")->setFullName("DC In, main");
+    tickAt("2026-03-09T21:10:05");
+    sensor("TC0P")->setValue(70);  // above the CPU proximity threshold
+    tickAt("2026-03-09T21:10:07");
+    EXPECT_EQ(read("Kelvara Log.csv"), "Date,Time,CPU Proximity (°C) (TC0P),LeftSide (rpm) (0),DC In; main (V) (VD0R)\n"
+                                       "2026-03-09,21:10:05,45°,2500 rpm,12.08 V\n"
+                                       "2026-03-09,21:10:07,70° (High temperature),2500 rpm,12.08 V");
+    EXPECT_EQ(sensor("NOPE"), nullptr);
+}
+
+TEST_F(FileLoggingTest, DailyFilesTurnAtMidnightAndModeLaunchResetsOncePerRun)
+{
+    tickAt("2026-03-09T23:59:58");
+    settings().setFileLoggingResetMode(KLFileLoggingResetModeDaily);
+    tickAt("2026-03-09T23:59:59");
+    tickAt("2026-03-10T00:00:01");
+    EXPECT_EQ(settings().fileLoggingPath(), folder() + "/Kelvara Log 2026-03-10.csv");
+    EXPECT_EQ(read("Kelvara Log 2026-03-09.csv"), kCPUHeader + "\n2026-03-09,23:59:59,45°");
+    EXPECT_EQ(read("Kelvara Log 2026-03-10.csv"), kCPUHeader + "\n2026-03-10,00:00:01,45°");
+
+    // Chosen mid-run, mode 1 still resets the standard file once.
+    settings().setFileLoggingResetMode(KLFileLoggingResetModeLaunch);
+    tickAt("2026-03-10T00:00:03");
+    tickAt("2026-03-10T00:00:05");
+    EXPECT_EQ(read("Kelvara Log.csv"), kCPUHeader + "\n2026-03-10,00:00:03,45°\n2026-03-10,00:00:05,45°");
+
+    // Only the name before the extension must be the standard one.
+    settings().setFileLoggingPath(folder() + "/Kelvara Log.txt");
+    tickAt("2026-03-10T00:00:07");
+    EXPECT_EQ(settings().fileLoggingPath(), folder() + "/Kelvara Log.txt");
+}
+
+TEST_F(FileLoggingTest, AFileIsSetAsideWhenItsColumnsChange)
+{
+    QFile(folder() + "/Kelvara Log.csv").open(QIODevice::WriteOnly);  // empty: nothing to keep
+    tickAt("2026-03-09T21:10:05");
+    const QByteArray first = read("Kelvara Log.csv");
+    settings().setFileLoggingSensorKeys({"0"});
+    drainMainQueue();
+    EXPECT_EQ(read("Kelvara Log (2026-03-09 21-10-05).csv"), first);
+    tickAt("2026-03-09T21:10:05");
+    EXPECT_EQ(read("Kelvara Log.csv"), "Date,Time,LeftSide (rpm) (0)\n2026-03-09,21:10:05,2500 rpm");
+
+    // Logging off: still set aside; a taken name gets a counter.
+    settings().setFileLoggingEnabled(false);
+    settings().setFileLoggingSensorKeys({"TC0P"});
+    drainMainQueue();
+    EXPECT_EQ(read("Kelvara Log (2026-03-09 21-10-05) 2.csv"), "Date,Time,LeftSide (rpm) (0)\n2026-03-09,21:10:05,2500 rpm");
+    EXPECT_FALSE(QFile::exists(folder() + "/Kelvara Log.csv"));
+
+    // The unit changed while the helper was not running.
+    settings().setFileLoggingEnabled(true);
+    tickAt("2026-03-09T21:11:00");
+    settings().setTempUnitCelsius(false);
+    manager = newRun();
+    tickAt("2026-03-09T21:12:00");
+    EXPECT_EQ(read("Kelvara Log (2026-03-09 21-12-00).csv"), kCPUHeader + "\n2026-03-09,21:11:00,45°");
+    EXPECT_EQ(read("Kelvara Log.csv"), "Date,Time,CPU Proximity (°F) (TC0P)\n2026-03-09,21:12:00,113°");
+
+    // Another program rewrote the file between two ticks of this run.
+    QFile other(folder() + "/Kelvara Log.csv");
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    other.write("Date,Time,CPU Proximity (°F) (TC0Q)\n2026-03-09,21:12:00,113°");
+    other.close();
+    tickAt("2026-03-09T21:13:00");
+    EXPECT_EQ(read("Kelvara Log.csv"), "Date,Time,CPU Proximity (°F) (TC0P)\n2026-03-09,21:13:00,113°");
+    EXPECT_EQ(files().size(), 5);
+}
+
+TEST_F(FileLoggingTest, FailedWritesAreSaidOncePerStreakAndOnlyDocumentsIsMade)
+{
+    const QString gone = home.path() + "/gone";
+    settings().setFileLoggingPath(gone + "/Kelvara Log.csv");
+    testing::internal::CaptureStderr();
+    tickAt("2026-03-09T21:10:05");
+    tickAt("2026-03-09T21:10:07");
+    QDir().mkpath(gone);
+    tickAt("2026-03-09T21:10:09");
+    QDir(gone).removeRecursively();
+    tickAt("2026-03-09T21:10:11");
+    const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_FALSE(QFile::exists(gone));
+    const QStringList lines = said.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << qPrintable(said);
+    for (const QString& line : lines) {
+        EXPECT_TRUE(line.startsWith("Kelvara Helper: ")) << qPrintable(line);
+        EXPECT_TRUE(line.contains(gone + "/Kelvara Log.csv")) << qPrintable(line);
+    }
+
+    settings().setFileLoggingPath({});  // the default, in a Documents folder not made yet
+    ASSERT_FALSE(QFile::exists(home.path() + "/Documents"));
+    tickAt("2026-03-09T21:10:13");
+    EXPECT_TRUE(QFile::exists(home.path() + "/Documents/Kelvara Log.csv"));
+}
+
+}  // namespace

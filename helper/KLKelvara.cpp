@@ -38,6 +38,15 @@ bool advance(int& counter, double span, double interval)
     return false;
 }
 
+// The range of a sensor's kept history; the store answers from its index, so
+// the points themselves are never loaded.
+std::optional<std::pair<double, double>> historyRange(KLSensor* sensor)
+{
+    NSManagedObjectContext* context = sensor->managedObjectContext();
+    return context ? context->rangeOfRelationship(sensor, QStringLiteral("graphPoints"), QStringLiteral("pointY"))
+                   : std::nullopt;
+}
+
 }  // namespace
 
 KLKelvara& KLKelvara::sharedInstance()
@@ -145,8 +154,20 @@ void KLKelvara::fireTrackingTemp()
                 sensor->addGraphPointsObject(point);
                 m_unreleasedPoints.append(point);
             }
-            sensor->setRecordedMinValue(recordedMinValueForSensor(sensor));
-            sensor->setRecordedMaxValue(recordedMaxValueForSensor(sensor));
+            // Only this loop adds or removes points, so the range of the kept
+            // history only widens between purges.
+            auto known = m_historyRanges.find(sensor);
+            if (known == m_historyRanges.end()) {
+                sensor->setRecordedMinValue(recordedMinValueForSensor(sensor));
+                sensor->setRecordedMaxValue(recordedMaxValueForSensor(sensor));
+                if (const auto range = historyRange(sensor))
+                    m_historyRanges.insert(sensor, *range);
+            } else {
+                known->first = std::min(known->first, value);
+                known->second = std::max(known->second, value);
+                sensor->setRecordedMinValue(std::floor(known->first));
+                sensor->setRecordedMaxValue(std::ceil(known->second));
+            }
             if (type != KLCategoryTypeTemperature && type != KLCategoryTypeFan) {
                 sensor->setMinValue(sensor->recordedMinValue());
                 sensor->setMaxValue(sensor->recordedMaxValue());
@@ -179,18 +200,6 @@ void KLKelvara::fireTrackingTemp()
         removeOutOfDateGraphPoints();
 }
 
-namespace {
-
-// The range of a sensor's kept history; the store answers from its index, so
-// the points themselves are never loaded.
-std::optional<std::pair<double, double>> historyRange(KLSensor* sensor)
-{
-    NSManagedObjectContext* context = sensor->managedObjectContext();
-    return context ? context->rangeOfRelationship(sensor, QStringLiteral("graphPoints"), QStringLiteral("pointY"))
-                   : std::nullopt;
-}
-
-}  // namespace
 
 // Whole numbers in the raw unit over the kept history, or the stored value
 // without history. A reading of -1.0 counts like any other.
@@ -213,14 +222,16 @@ void KLKelvara::removeOutOfDateGraphPoints()
     for (unsigned range = 0; range < 3; ++range)
         windowStart[range] = KLDataManager::xAxisWithCurrentDate(date, range).first().value;
 
-    // The stale points come from the index on pointX.
+    // The stale points come from the index on (timeRange, pointX), so the kept
+    // history is never read.
     const QList<KLGraphPoint*> stale = fetchObjects<KLGraphPoint>(
         KLGraphPoint::fetchRequest(),
         NSPredicate::withFormat(QStringLiteral("(timeRange == 0 AND pointX < %@) OR (timeRange == 1 AND pointX < %@) OR "
-                                               "(timeRange != 0 AND timeRange != 1 AND pointX < %@)"),
+                                               "((timeRange < 0 OR timeRange > 1) AND pointX < %@)"),
                                 windowStart[0], windowStart[1], windowStart[2]));
     if (stale.isEmpty())
         return;
+    m_historyRanges.clear();
     // Deleting a point also takes it out of its sensor's list, keeping the
     // order of the rest.
     NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();

@@ -3,6 +3,7 @@
 // the hour, day and week history and the recorded extremes, purges old points,
 // saves and announces each tick to every program.
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <functional>
 #include <memory>
@@ -49,6 +50,8 @@ private:
     double m_interval = 0;
     std::unique_ptr<QTimer> m_timer;
     std::function<QDateTime()> m_clock;
+    // The range of each sensor's kept history since the last purge that removed points.
+    QHash<KLSensor*, std::pair<double, double>> m_historyRanges;
     // Points made by ticks and not yet let go by the store context.
     QList<NSManagedObject*> m_unreleasedPoints;
     // Ticks since the series (or the purge) last came due; see the cpp for the spans.

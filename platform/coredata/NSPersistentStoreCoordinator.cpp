@@ -381,7 +381,9 @@ bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, cons
         }
         order.append(quoted(sort.key) + (sort.ascending ? QStringLiteral(" ASC") : QStringLiteral(" DESC")));
     }
-    order.append(QStringLiteral("\"id\""));
+    // The row number only breaks ties; with a condition, "+" keeps SQLite from
+    // scanning the whole table in row order instead of using an index for it.
+    order.append(request.predicate.isEmpty() ? QStringLiteral("\"id\"") : QStringLiteral("+\"id\""));
     sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
     return queryRows(sql, bindings, entity, rows, error);
 }

@@ -81,6 +81,13 @@ void KLKelvara::startMonitoring()
     m_weekTickCounter = 0;
     m_purgeTickCounter = 0;
     removeOutOfDateGraphPoints();
+    // The purge's deletes are written before the first tick, so that tick's
+    // history ranges come from the store's index rather than from loading
+    // every point. Both saves still come before the tick's notice.
+    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext()) {
+        if (context->hasChanges())
+            context->save();
+    }
     fireTrackingTemp();
     startTimer();
 }

@@ -262,8 +262,10 @@ bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const QString& sto
                 }
                 for (const QStringList& columns : entity->compoundIndexes) {
                     QStringList quotedColumns;
-                    for (const QString& column : columns)
-                        quotedColumns.append(quoted(column));
+                    for (const QString& column : columns) {
+                        const NSRelationshipDescription* key = entity->relationship(column);
+                        quotedColumns.append(quoted(key ? key->foreignKeyColumn() : column));
+                    }
                     db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
                                 .arg(quoted(entity->name + QLatin1Char('_') + columns.join(QLatin1Char('_'))),
                                      quoted(entity->name), quotedColumns.join(QStringLiteral(", ")))
@@ -418,7 +420,7 @@ bool NSPersistentStoreCoordinator::rangeOfRelated(const NSRelationshipDescriptio
     // index on (key, attribute) with a single seek instead of visiting every row.
     const QString one = QStringLiteral("(SELECT %1(%2) FROM %3 WHERE %4 = ?1)");
     const QString table = quoted(entity.name);
-    const QString key = quoted(toMany.inverseName);
+    const QString key = quoted(toMany.inverseRelationship->foreignKeyColumn());
     const QString sql = QStringLiteral("SELECT ") + one.arg(QStringLiteral("MIN"), quoted(attribute), table, key) +
                         QStringLiteral(", ") + one.arg(QStringLiteral("MAX"), quoted(attribute), table, key);
     try {

@@ -63,9 +63,9 @@ protected:
         return sensor;
     }
     static KLFanCondition* condition(const QString& sensorKey, double threshold, int batteryState = 0,
-                                     const QString& setName = "Set")
+                                     const KLFanSpeeds& speeds = {{"0", 4000}})
     {
-        KLFanSet* set = KLFanSet::fanSetWithName(setName, KLFanSpeeds{{"0", 4000}});
+        KLFanSet* set = KLFanSet::fanSetWithName("Set", speeds);
         auto* made = dynamic_cast<KLFanCondition*>(
             KLCoreDataHelper::sharedInstance().masterContext()->insertNewObjectForEntityForName("FanCondition"));
         made->setFanSet(set);
@@ -267,6 +267,68 @@ TEST_F(FanControllerTest, AutoBoostIsReevaluatedEveryTenSecondsOfTicksAndOnlyAct
     EXPECT_EQ(takeTargetWrites(2), QStringList({"F0Tg", "F1Tg"}));  // both back to the system
     EXPECT_FALSE(settings.didAutoBoost());
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(FanControllerTest, AHigherConditionTakesOverWithItsSetAtOnce)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "marking the tool installed needs root";
+    installRecordingTool();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanControlMode(KLFanControlModeAutoBoost);
+    settings.setDidAutoBoost(false);
+    temp("TC0P", 85);
+    KLSensor* ambient = temp("TA0P", 50);
+    condition("TC0P", 80, 0, {{"0", 4000}});
+    condition("TA0P", 90, 0, {{"0", 5000}, {"1", 5000}});
+    int announced = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, KLFanControllerAutoBoostActiveNotification, [&](const NSNotification&) { ++announced; });
+    controller().fireFanController();
+    EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
+    ambient->setValue(95);
+    controller().fireFanController();
+    EXPECT_EQ(takeTargetWrites(2), QStringList({"F0Tg", "F1Tg"}));
+    EXPECT_TRUE(waitUntil([&] { return announced == 2; }));
+    EXPECT_TRUE(settings.didAutoBoost());
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+// Any mode past 1 boosts when applied, but only mode 2 re-evaluates on ticks.
+TEST_F(FanControllerTest, AnUnknownModeBoostsWhenAppliedButNotOnTicks)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "marking the tool installed needs root";
+    installRecordingTool();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanControlMode(3);
+    settings.setDidAutoBoost(false);
+    KLSensor* cpu = temp("TC0P", 85);
+    condition("TC0P", 80);
+    controller().fireFanController();
+    EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
+    cpu->setValue(40);
+    for (int i = 0; i < 10; ++i)
+        controller().kelvaraTempDidChangeNotification();
+    EXPECT_EQ(takeTargetWrites(0), QStringList());
+    EXPECT_TRUE(settings.didAutoBoost());
+}
+
+// Other programs' saves are read again, and the rules are applied half a second later.
+TEST_F(FanControllerTest, AnUpdateNoticeAppliesTheRulesHalfASecondLater)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "marking the tool installed needs root";
+    installRecordingTool();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanControlMode(KLFanControlModeAutoBoost);
+    settings.setDidAutoBoost(false);
+    temp("TC0P", 85);
+    condition("TC0P", 80);
+    controller().fanControllerShouldUpdateNotification();
+    drainMainQueue();
+    EXPECT_FALSE(settings.didAutoBoost());
+    EXPECT_TRUE(waitUntil([&] { return settings.didAutoBoost(); }, 2000));
 }
 
 TEST_F(FanControllerTest, TheAnnouncementSaysDashesForWhatIsMissing)

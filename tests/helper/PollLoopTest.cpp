@@ -8,8 +8,10 @@
 #include "KLKelvara.h"
 #include "KLSensor.h"
 #include "NSBundle.h"
+#include "NSDistributedNotificationCenter.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
+#include "StoreFixture.h"
 #include "TestHome.h"
 #include "VirtualSMC.h"
 
@@ -235,6 +237,54 @@ TEST_F(PollLoopTest, AFrequencyChangeRestartsCountsPollsAtOnceAndReplacesTheTime
     // The restart's own tick was tick 0 at 10 s: an hour point at once.
     EXPECT_EQ(temperature->hourGraphPoints().size(), 1);
     EXPECT_TRUE(loop().timer()->isActive());
+}
+
+// Another program that reads the store when the notice arrives finds the
+// tick's values already written.
+TEST_F(PollLoopTest, TheNoticeFollowsTheTicksSave)
+{
+    setFrequency(KLUpdateFrequencyLow);
+    const QString file = KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + "/Database.sqlite";
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    drainMainQueue();
+    QList<double> seen;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, KLKelvaraTempDidChangeNotification, [&](const NSNotification&) {
+            StoreConnection reader(file);
+            const auto found = reader.fetch("Sensor", NSPredicate::withFormat("key = %@", QString("TC0P")));
+            seen << (found.isEmpty() ? -1 : found.first()->valueForKey("value").toDouble());
+        });
+    smc::VirtualSMC smc;
+    smc.setKeyValue("TC0P", 50.5);
+    loop().fireTrackingTemp();
+    ASSERT_TRUE(waitUntil([&] { return seen.size() == 1; }));
+    smc.setKeyValue("TC0P", 60.5);
+    loop().fireTrackingTemp();
+    ASSERT_TRUE(waitUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen, QList<double>({50.5, 60.5}));
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+// Starting over a store full of history (and stale points to purge) reads
+// the ranges from the store: the points are never brought into memory.
+TEST_F(PollLoopTest, AStartKeepsTheHistoryInTheStore)
+{
+    for (int i = 0; i < 200; ++i)
+        pointAt(temperature, now - 10 * i, KLGraphTimeRangeHour);
+    pointAt(temperature, now - 4000, KLGraphTimeRangeHour);
+    pointAt(fan, now - 4000, KLGraphTimeRangeHour);
+    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    drainMainQueue();
+    context->reset();  // as a new process finds it
+    setFrequency(KLUpdateFrequencyLow);  // every tick is due for the hour series
+
+    loop().startMonitoring();
+    drainMainQueue();
+    EXPECT_LT(context->registeredObjectCount(), 20);
+    KLSensor* cpu = KLSensor::sensorWithKey("TC0P");
+    EXPECT_EQ(cpu->recordedMaxValue(), 50);
+    EXPECT_EQ(cpu->hourGraphPoints().size(), 201);  // 200 kept, the stale one gone, one new
 }
 
 }  // namespace

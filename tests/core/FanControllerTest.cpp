@@ -128,6 +128,26 @@ protected:
     std::unique_ptr<KLFanController> m_controller;
 };
 
+// With the tool owned by root and the administrators (only root can arrange that).
+class InstalledToolTest : public FanControllerTest {
+protected:
+    void SetUp() override
+    {
+        FanControllerTest::SetUp();
+        if (geteuid() != 0)
+            GTEST_SKIP() << "marking the tool installed needs root";
+        installRecordingTool();
+    }
+    // Auto boost (or another mode) from a clean start.
+    static KLDataManager& inMode(unsigned mode)
+    {
+        KLDataManager& settings = KLDataManager::sharedInstance();
+        settings.setFanControlMode(mode);
+        settings.setDidAutoBoost(false);
+        return settings;
+    }
+};
+
 TEST_F(FanControllerTest, TheHighestHoldingThresholdWinsAndAnySensorNamesTheFirstHotOne)
 {
     KLSensor* first = temp("TA0P", 61);
@@ -198,11 +218,8 @@ TEST_F(FanControllerTest, ThresholdsAreComparedRoundedInTheChosenUnit)
     EXPECT_EQ(controller().activeFanCondition(), nullptr);
 }
 
-TEST_F(FanControllerTest, AFanSetDrivesOnlyTheFansItListsWithinTheirRange)
+TEST_F(InstalledToolTest, AFanSetDrivesOnlyTheFansItListsWithinTheirRange)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
-    installRecordingTool();
     KLDataManager& settings = KLDataManager::sharedInstance();
     settings.setFanControlMode(KLFanControlModeFanSet);
 
@@ -228,14 +245,9 @@ TEST_F(FanControllerTest, AFanSetDrivesOnlyTheFansItListsWithinTheirRange)
     EXPECT_EQ(takeTargetWrites(0), QStringList());
 }
 
-TEST_F(FanControllerTest, AutoBoostIsReevaluatedEveryTenSecondsOfTicksAndOnlyActsOnChanges)
+TEST_F(InstalledToolTest, AutoBoostIsReevaluatedEveryTenSecondsOfTicksAndOnlyActsOnChanges)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
-    installRecordingTool();
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    settings.setFanControlMode(KLFanControlModeAutoBoost);
-    settings.setDidAutoBoost(false);
+    KLDataManager& settings = inMode(KLFanControlModeAutoBoost);
     KLSensor* cpu = temp("TC0P", 85);
     condition("TC0P", 80);
     int announced = 0;
@@ -269,14 +281,9 @@ TEST_F(FanControllerTest, AutoBoostIsReevaluatedEveryTenSecondsOfTicksAndOnlyAct
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 
-TEST_F(FanControllerTest, AHigherConditionTakesOverWithItsSetAtOnce)
+TEST_F(InstalledToolTest, AHigherConditionTakesOverWithItsSetAtOnce)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
-    installRecordingTool();
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    settings.setFanControlMode(KLFanControlModeAutoBoost);
-    settings.setDidAutoBoost(false);
+    KLDataManager& settings = inMode(KLFanControlModeAutoBoost);
     temp("TC0P", 85);
     KLSensor* ambient = temp("TA0P", 50);
     condition("TC0P", 80, 0, {{"0", 4000}});
@@ -295,14 +302,9 @@ TEST_F(FanControllerTest, AHigherConditionTakesOverWithItsSetAtOnce)
 }
 
 // Any mode past 1 boosts when applied, but only mode 2 re-evaluates on ticks.
-TEST_F(FanControllerTest, AnUnknownModeBoostsWhenAppliedButNotOnTicks)
+TEST_F(InstalledToolTest, AnUnknownModeBoostsWhenAppliedButNotOnTicks)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
-    installRecordingTool();
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    settings.setFanControlMode(3);
-    settings.setDidAutoBoost(false);
+    KLDataManager& settings = inMode(3);
     KLSensor* cpu = temp("TC0P", 85);
     condition("TC0P", 80);
     controller().fireFanController();
@@ -315,14 +317,9 @@ TEST_F(FanControllerTest, AnUnknownModeBoostsWhenAppliedButNotOnTicks)
 }
 
 // Other programs' saves are read again, and the rules are applied half a second later.
-TEST_F(FanControllerTest, AnUpdateNoticeAppliesTheRulesHalfASecondLater)
+TEST_F(InstalledToolTest, AnUpdateNoticeAppliesTheRulesHalfASecondLater)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
-    installRecordingTool();
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    settings.setFanControlMode(KLFanControlModeAutoBoost);
-    settings.setDidAutoBoost(false);
+    KLDataManager& settings = inMode(KLFanControlModeAutoBoost);
     temp("TC0P", 85);
     condition("TC0P", 80);
     controller().fanControllerShouldUpdateNotification();
@@ -331,11 +328,8 @@ TEST_F(FanControllerTest, AnUpdateNoticeAppliesTheRulesHalfASecondLater)
     EXPECT_TRUE(waitUntil([&] { return settings.didAutoBoost(); }, 2000));
 }
 
-TEST_F(FanControllerTest, TheAnnouncementSaysDashesForWhatIsMissing)
+TEST_F(InstalledToolTest, TheAnnouncementSaysDashesForWhatIsMissing)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
-    installRecordingTool();
     KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeAutoBoost);
     KLSensor* cpu = temp("TC0P", 85);
     cpu->setName(QString());
@@ -350,18 +344,6 @@ TEST_F(FanControllerTest, TheAnnouncementSaysDashesForWhatIsMissing)
     EXPECT_EQ(info.value("fanSetName").toString(), "--");
     EXPECT_EQ(info.value("sensorValue").toString(), QStringLiteral("85°"));
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
-}
-
-TEST_F(FanControllerTest, WithoutTheInstalledToolNothingIsApplied)
-{
-    KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeSystem);
-    QFile tool(RZSMC::smcToolPath());
-    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
-    tool.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n").arg(log()).toUtf8());
-    tool.close();
-    tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    controller().fireFanController();
-    EXPECT_EQ(takeTargetWrites(0), QStringList());
 }
 
 }  // namespace

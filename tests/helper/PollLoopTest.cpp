@@ -8,10 +8,8 @@
 #include "KLKelvara.h"
 #include "KLSensor.h"
 #include "NSBundle.h"
-#include "NSDistributedNotificationCenter.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
-#include "StoreFixture.h"
 #include "TestHome.h"
 #include "VirtualSMC.h"
 
@@ -237,32 +235,6 @@ TEST_F(PollLoopTest, AFrequencyChangeRestartsCountsPollsAtOnceAndReplacesTheTime
     // The restart's own tick was tick 0 at 10 s: an hour point at once.
     EXPECT_EQ(temperature->hourGraphPoints().size(), 1);
     EXPECT_TRUE(loop().timer()->isActive());
-}
-
-// Another program that reads the store when the notice arrives finds the
-// tick's values already written.
-TEST_F(PollLoopTest, TheNoticeFollowsTheTicksSave)
-{
-    setFrequency(KLUpdateFrequencyLow);
-    const QString file = KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + "/Database.sqlite";
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
-    drainMainQueue();
-    QList<double> seen;
-    NSDistributedNotificationCenter::defaultCenter().addObserver(
-        this, KLKelvaraTempDidChangeNotification, [&](const NSNotification&) {
-            StoreConnection reader(file);
-            const auto found = reader.fetch("Sensor", NSPredicate::withFormat("key = %@", QString("TC0P")));
-            seen << (found.isEmpty() ? -1 : found.first()->valueForKey("value").toDouble());
-        });
-    smc::VirtualSMC smc;
-    smc.setKeyValue("TC0P", 50.5);
-    loop().fireTrackingTemp();
-    ASSERT_TRUE(waitUntil([&] { return seen.size() == 1; }));
-    smc.setKeyValue("TC0P", 60.5);
-    loop().fireTrackingTemp();
-    ASSERT_TRUE(waitUntil([&] { return seen.size() == 2; }));
-    EXPECT_EQ(seen, QList<double>({50.5, 60.5}));
-    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 
 // Starting over a store full of history (and stale points to purge) reads

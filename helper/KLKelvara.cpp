@@ -164,16 +164,19 @@ void KLKelvara::fireTrackingTemp()
             // Only this loop adds or removes points, so the range of the kept
             // history only widens between purges.
             auto known = m_historyRanges.find(sensor);
-            if (known == m_historyRanges.end()) {
-                sensor->setRecordedMinValue(recordedMinValueForSensor(sensor));
-                sensor->setRecordedMaxValue(recordedMaxValueForSensor(sensor));
-                if (const auto range = historyRange(sensor))
-                    m_historyRanges.insert(sensor, *range);
-            } else {
+            if (known != m_historyRanges.end()) {
                 known->first = std::min(known->first, value);
                 known->second = std::max(known->second, value);
+            } else if (const auto range = historyRange(sensor)) {
+                known = m_historyRanges.insert(sensor, *range);
+            }
+            if (known != m_historyRanges.end()) {
                 sensor->setRecordedMinValue(std::floor(known->first));
                 sensor->setRecordedMaxValue(std::ceil(known->second));
+            } else {
+                // No history at all: the stored extremes stay, as whole numbers.
+                sensor->setRecordedMinValue(std::floor(sensor->recordedMinValue()));
+                sensor->setRecordedMaxValue(std::ceil(sensor->recordedMaxValue()));
             }
             if (type != KLCategoryTypeTemperature && type != KLCategoryTypeFan) {
                 sensor->setMinValue(sensor->recordedMinValue());

@@ -5,6 +5,7 @@
 #include "KLDataBuilder.h"
 #include "NSNotificationCenter.h"
 #include <QFile>
+#include <cstdio>
 #include "KLCoreDataHelper.h"
 #include "KLSensor.h"
 #include "KLUtils.h"
@@ -172,9 +173,10 @@ void KLDataManager::setFileLoggingEnabled(bool enabled)
 
 QString KLDataManager::fileLoggingPath()
 {
-    const QString stored = m_userDefaults->stringForKey(KLFileLoggingPathKey);
-    if (!stored.isNull())
-        return stored;
+    // Only text is a path: a number stored here would name a file in the working folder.
+    const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingPathKey);
+    if (stored.typeId() == QMetaType::QString)
+        return stored.toString();
     return KLUtils::documentsPath() + QStringLiteral("/Kelvara Log.csv");
 }
 
@@ -369,8 +371,27 @@ std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
     if (stored.isValid()) {
+        QString error;
+        const QVariant root = stored.typeId() == QMetaType::QByteArray
+                                  ? NSKeyedUnarchiver::unarchiveObjectWithData(stored.toByteArray(), &error)
+                                  : QVariant();
+        if (root.typeId() != QMetaType::QVariantList) {
+            // Every warning is off while this lasts: say so, but once, not at every check.
+            if (!m_overheatArchiveFailing)
+                std::fprintf(stderr, "Kelvara: the overheat rules stored in the settings cannot be decoded (%s); no overheat warnings are given.\n",
+                             error.isEmpty() ? "not a list of rules" : error.toUtf8().constData());
+            m_overheatArchiveFailing = true;
+            return QList<KLNotification>();
+        }
+        m_overheatArchiveFailing = false;
         QList<KLNotification> kept;
-        for (const KLNotification& rule : KLNotification::unarchive(stored.toByteArray())) {
+        for (const QVariant& item : root.toList()) {
+            if (item.metaType() != QMetaType::fromType<KeyedObject>())
+                continue;
+            const KeyedObject object = item.value<KeyedObject>();
+            if (object.className != QLatin1String(KLNotification::kClassName))
+                continue;
+            const KLNotification rule = KLNotification::decode(object);
             if (rule.sensorKey == QLatin1String("any-sensor") || rule.sensor())
                 kept.append(rule);
         }

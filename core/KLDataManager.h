@@ -144,4 +144,5 @@ private:
     QStringList m_menuSensors;
     QVariantList m_dropdownItems;
     QString m_currentLanguage;
+    bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
 };

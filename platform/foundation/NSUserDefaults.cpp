@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -39,12 +41,23 @@ double leadingNumber(const QString& text)
 }
 
 std::atomic<int> g_parses{0};
+std::function<void()> g_beforeSetAside;
+
+long long nanoseconds(const struct timespec& t)
+{
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
 
 }  // namespace
 
 int NSUserDefaults::parseCountForTesting()
 {
     return g_parses.load();
+}
+
+void NSUserDefaults::setBeforeSetAsideHookForTesting(std::function<void()> hook)
+{
+    g_beforeSetAside = std::move(hook);
 }
 
 NSUserDefaults::NSUserDefaults(const QString& suiteName)
@@ -58,53 +71,162 @@ NSUserDefaults::NSUserDefaults(const QString& suiteName)
     m_path = folder + QLatin1Char('/') + suiteName + QStringLiteral(".plist");
 }
 
-QVariantMap NSUserDefaults::readFile(bool* changedStamp)
+NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, int* error) const
 {
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return errno == ENOENT ? Outcome::Missing : Outcome::Unreadable;
+    }
     struct stat st;
-    Stamp stamp;
+    if (::fstat(fd, &st) != 0) {
+        *error = errno;
+        ::close(fd);
+        return Outcome::Unreadable;
+    }
+    *stamp = {st.st_ino, nanoseconds(st.st_mtim), st.st_size};
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(st.st_size));
+    char chunk[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            ::close(fd);
+            return Outcome::Unreadable;
+        }
+        bytes.append(chunk, static_cast<qsizetype>(n));
+    }
+    ::close(fd);
+    ++g_parses;
+    const QVariant contents = PropertyList::fromData(bytes);
+    if (contents.typeId() != QMetaType::QVariantMap)
+        return Outcome::Damaged;
+    *values = contents.toMap();
+    return Outcome::Read;
+}
+
+int NSUserDefaults::openLock() const
+{
+    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
+    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return -1;
+    int result;
+    while ((result = ::flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) {
+        const int saved = errno;
+        ::close(lock);
+        errno = saved;
+        return -1;
+    }
+    return lock;
+}
+
+// Called under the lock, with the stamp of a file that was read to the end and did not parse.
+void NSUserDefaults::setAside(const Stamp& failed) const
+{
     const QByteArray native = QFile::encodeName(m_path);
-    if (::stat(native.constData(), &st) == 0) {
-        stamp.inode = st.st_ino;
-        stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-        stamp.size = st.st_size;
-    }
-    if (changedStamp)
-        *changedStamp = !(stamp == m_stamp) || !m_loaded;
-    if (changedStamp && !*changedStamp)
-        return m_values;
-    m_stamp = stamp;
-    m_loaded = true;
-    if (stamp.size < 0)
-        return {};
-
-    QFile file(m_path);
-    QVariant contents;
-    if (file.open(QIODevice::ReadOnly)) {
-        contents = PropertyList::fromData(file.readAll());
-        ++g_parses;
-    }
-    if (contents.typeId() == QMetaType::QVariantMap)
-        return contents.toMap();
-
+    struct stat st;
+    if (::stat(native.constData(), &st) != 0 || !(Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == failed))
+        return;
     // A damaged suite is kept beside the new one, never thrown away.
-    const QString aside = m_path + QStringLiteral(".damaged-") +
-                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-    if (::rename(native.constData(), QFile::encodeName(aside).constData()) == 0)
+    const QByteArray aside = QFile::encodeName(m_path + QStringLiteral(".damaged-") +
+                                               QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
+    if (::rename(native.constData(), aside.constData()) == 0)
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; it was kept as %s and the defaults are used.\n",
-                     native.constData(), QFile::encodeName(aside).constData());
+                     native.constData(), aside.constData());
     else
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; the defaults are used.\n",
                      native.constData());
-    m_stamp = Stamp{};
-    return {};
+}
+
+void NSUserDefaults::keep(const QVariantMap& values, const Stamp& stamp)
+{
+    m_values = values;
+    m_stamp = stamp;
+    m_loaded = true;
+    m_failing = false;
+}
+
+void NSUserDefaults::sayUnreadable(int error)
+{
+    // The stamp is left alone, so the next read tries again.
+    if (m_failing)
+        return;
+    m_failing = true;
+    std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); it is left as it is and the last settings read are used.\n",
+                 QFile::encodeName(m_path).constData(), std::strerror(error));
 }
 
 void NSUserDefaults::refresh()
 {
-    bool changed = false;
-    const QVariantMap values = readFile(&changed);
-    if (changed)
-        m_values = values;
+    struct stat st;
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0) {
+        if (errno == ENOENT)
+            keep({}, {});
+        else
+            sayUnreadable(errno);
+        return;
+    }
+    if (m_loaded && Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == m_stamp)
+        return;
+    QVariantMap values;
+    Stamp stamp;
+    int error = 0;
+    switch (load(&values, &stamp, &error)) {
+    case Outcome::Read:
+        keep(values, stamp);
+        break;
+    case Outcome::Missing:
+        keep({}, {});
+        break;
+    case Outcome::Unreadable:
+        sayUnreadable(error);
+        break;
+    case Outcome::Damaged:
+        readUnderLock();
+        break;
+    }
+}
+
+// A getter that found damage reads again under the lock: a writer may have
+// replaced the file meanwhile, and only what is still damaged is set aside.
+void NSUserDefaults::readUnderLock()
+{
+    if (g_beforeSetAside)
+        g_beforeSetAside();
+    const int lock = openLock();
+    if (lock < 0) {
+        sayUnreadable(errno);
+        return;
+    }
+    QVariantMap values;
+    Stamp stamp;
+    int error = 0;
+    switch (load(&values, &stamp, &error)) {
+    case Outcome::Read:
+        keep(values, stamp);
+        break;
+    case Outcome::Missing:
+        keep({}, {});
+        break;
+    case Outcome::Unreadable:
+        sayUnreadable(error);
+        break;
+    case Outcome::Damaged:
+        setAside(stamp);
+        // Kept with its stamp: a file that could not be moved is not parsed again until it changes.
+        keep({}, stamp);
+        break;
+    }
+    ::flock(lock, LOCK_UN);
+    ::close(lock);
 }
 
 QVariant NSUserDefaults::objectForKey(const QString& key)
@@ -187,44 +309,60 @@ QByteArray NSUserDefaults::dataForKey(const QString& key)
 
 bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
 {
-    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
-    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0)
+    const QByteArray native = QFile::encodeName(m_path);
+    const QByteArray name = key.toUtf8();
+    const int lock = openLock();
+    if (lock < 0) {
+        std::fprintf(stderr, "Kelvara: the settings file %s cannot be locked (%s); %s was not saved.\n", native.constData(),
+                     std::strerror(errno), name.constData());
         return false;
-    bool written = false;
-    if (::flock(lock, LOCK_EX) == 0) {
-        // Whatever other programs wrote since our last read stays.
-        m_stamp = Stamp{};
-        m_loaded = false;
-        QVariantMap values = readFile(nullptr);
-        if (value.isValid())
-            values.insert(key, value);
-        else
-            values.remove(key);
-        const QByteArray bytes = PropertyList::toData(values, PropertyList::Format::Binary);
-        const QString temp = m_path + QStringLiteral(".tmp.") + QString::number(::getpid());
-        QFile out(temp);
-        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size() && out.flush()) {
-            ::fsync(out.handle());
-            out.close();
-            written = ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_path).constData()) == 0;
-        }
-        m_stamp = Stamp{};
-        m_loaded = false;
-        if (!written) {
-            QFile::remove(temp);
-        } else {
-            // Under the lock the file is exactly what we wrote: no need to parse it again.
-            struct stat st;
-            if (::stat(QFile::encodeName(m_path).constData(), &st) == 0) {
-                m_values = values;
-                m_stamp = {st.st_ino, static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
-                           st.st_size};
-                m_loaded = true;
-            }
-        }
-        ::flock(lock, LOCK_UN);
     }
+    // Whatever other programs wrote since our last read stays.
+    QVariantMap values;
+    Stamp stamp;
+    int error = 0;
+    switch (load(&values, &stamp, &error)) {
+    case Outcome::Read:
+        break;
+    case Outcome::Missing:
+        values.clear();
+        break;
+    case Outcome::Unreadable:
+        // Writing now would replace every other key with nothing.
+        std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); %s was not saved.\n", native.constData(),
+                     std::strerror(error), name.constData());
+        ::flock(lock, LOCK_UN);
+        ::close(lock);
+        return false;
+    case Outcome::Damaged:
+        setAside(stamp);
+        values.clear();
+        break;
+    }
+    if (value.isValid())
+        values.insert(key, value);
+    else
+        values.remove(key);
+    const QByteArray bytes = PropertyList::toData(values, PropertyList::Format::Binary);
+    const QString temp = m_path + QStringLiteral(".tmp.") + QString::number(::getpid());
+    bool written = false;
+    QFile out(temp);
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size() && out.flush()) {
+        ::fsync(out.handle());
+        out.close();
+        written = ::rename(QFile::encodeName(temp).constData(), native.constData()) == 0;
+    }
+    m_stamp = Stamp{};
+    m_loaded = false;
+    if (!written) {
+        QFile::remove(temp);
+    } else {
+        // Under the lock the file is exactly what we wrote: no need to parse it again.
+        struct stat st;
+        if (::stat(native.constData(), &st) == 0)
+            keep(values, {st.st_ino, nanoseconds(st.st_mtim), st.st_size});
+    }
+    ::flock(lock, LOCK_UN);
     ::close(lock);
     return written;
 }

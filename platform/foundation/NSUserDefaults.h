@@ -4,11 +4,16 @@
 // changes its one key and replaces the file atomically, so no program writes
 // back another's keys from a stale copy. A getter re-reads the file only when
 // it changed since the last read.
+// Only a file that was read to the end and does not parse is damaged: it is
+// set aside under the lock and the defaults apply. A file that cannot be read
+// (open or read failing) stays where it is; getters keep the last values read
+// and setters refuse to write rather than drop the other keys.
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
+#include <functional>
 #include <sys/types.h>
 
 class NSUserDefaults {
@@ -37,18 +42,28 @@ public:
     bool synchronize() { return true; }
     // How often this process parsed a suite file (tests check that unchanged files are not).
     static int parseCountForTesting();
+    // Runs when a getter found the file damaged, before it takes the lock to set it aside.
+    static void setBeforeSetAsideHookForTesting(std::function<void()> hook);
 
 private:
-    void refresh();
-    QVariantMap readFile(bool* changedStamp);
-
-    QString m_path;
-    QVariantMap m_values;
     struct Stamp {
         ino_t inode = 0;
         long long mtimeNs = -1;
         long long size = -1;
         bool operator==(const Stamp&) const = default;
-    } m_stamp;
+    };
+    enum class Outcome { Read, Missing, Unreadable, Damaged };
+    Outcome load(QVariantMap* values, Stamp* stamp, int* error) const;
+    void refresh();
+    void readUnderLock();
+    void setAside(const Stamp& failed) const;
+    void keep(const QVariantMap& values, const Stamp& stamp);
+    void sayUnreadable(int error);
+    int openLock() const;
+
+    QString m_path;
+    QVariantMap m_values;
+    Stamp m_stamp;
     bool m_loaded = false;
+    bool m_failing = false;  // the last read failed and that was said
 };

@@ -11,15 +11,22 @@ namespace {
 
 // Property list dates count from 2001-01-01 UTC.
 constexpr qint64 kReferenceDate = 978307200;
+// Deeper nesting is taken as damage: every level is a stack frame here and
+// again when the values are destroyed.
+constexpr int kMaxDepth = 512;
 
-QVariant toVariant(plist_t node)
+QVariant toVariant(plist_t node, int depth, bool* tooDeep)
 {
+    if (depth > kMaxDepth) {
+        *tooDeep = true;
+        return {};
+    }
     switch (plist_get_node_type(node)) {
     case PLIST_DICT: {
         QVariantMap map;
         plist_dict_iter it = nullptr;
         plist_dict_new_iter(node, &it);
-        for (;;) {
+        while (!*tooDeep) {
             char* key = nullptr;
             plist_t value = nullptr;
             plist_dict_next_item(node, it, &key, &value);
@@ -27,7 +34,7 @@ QVariant toVariant(plist_t node)
                 free(key);
                 break;
             }
-            map.insert(QString::fromUtf8(key), toVariant(value));
+            map.insert(QString::fromUtf8(key), toVariant(value, depth + 1, tooDeep));
             free(key);
         }
         free(it);
@@ -37,8 +44,8 @@ QVariant toVariant(plist_t node)
         QVariantList list;
         const uint32_t size = plist_array_get_size(node);
         list.reserve(static_cast<qsizetype>(size));
-        for (uint32_t i = 0; i < size; ++i)
-            list.append(toVariant(plist_array_get_item(node, i)));
+        for (uint32_t i = 0; i < size && !*tooDeep; ++i)
+            list.append(toVariant(plist_array_get_item(node, i), depth + 1, tooDeep));
         return list;
     }
     case PLIST_STRING: {
@@ -143,9 +150,10 @@ QVariant fromData(const QByteArray& data)
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
     if (!root)
         return {};
-    QVariant value = toVariant(root);
+    bool tooDeep = false;
+    QVariant value = toVariant(root, 0, &tooDeep);
     plist_free(root);
-    return value;
+    return tooDeep ? QVariant() : value;
 }
 
 QVariant readFile(const QString& path, QString* error)

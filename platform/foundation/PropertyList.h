@@ -17,7 +17,7 @@ namespace PropertyList {
 
 enum class Format { Xml, Binary };
 
-// An invalid QVariant when the bytes are not a property list.
+// An invalid QVariant when the bytes are not a property list or nest more than 512 levels deep.
 QVariant fromData(const QByteArray& data);
 // An invalid QVariant when the file is missing or not a property list; the reason goes to *error.
 QVariant readFile(const QString& path, QString* error = nullptr);

@@ -209,6 +209,39 @@ TEST_F(SettingsTest, RulesOfVanishedSensorsAreLeftOut)
     EXPECT_EQ(KLNotification::unarchive(suite().dataForKey(KLOverheatNotificationsKey)).size(), 3);
 }
 
+TEST_F(SettingsTest, AnUndecodableRuleListIsReportedOncePerFailingStreak)
+{
+    addSensor("Temperature", 0, "TC0P");
+    KLNotification cpu;
+    cpu.sensorKey = "TC0P";
+    const auto readThrice = [this] {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(settings().overheatNotifications(), std::optional<QList<KLNotification>>(QList<KLNotification>()));
+    };
+    testing::internal::CaptureStderr();
+    suite().setObject(QByteArray("bplist00 not an archive"), KLOverheatNotificationsKey);
+    readThrice();
+    suite().setObject(QString("a text"), KLOverheatNotificationsKey);
+    readThrice();
+    settings().setOverheatNotifications({cpu});
+    EXPECT_EQ(settings().overheatNotifications()->size(), 1);
+    suite().setObject(KLNotification::archive({cpu}).left(40), KLOverheatNotificationsKey);
+    readThrice();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
+}
+
+TEST_F(SettingsTest, ALogPathThatIsNotTextGivesTheDefaultPath)
+{
+    const QString fallback = home.path() + "/Documents/Kelvara Log.csv";
+    suite().setInteger(42, KLFileLoggingPathKey);
+    EXPECT_EQ(settings().fileLoggingPath(), fallback);
+    suite().setObject(QByteArray("/tmp/log.csv"), KLFileLoggingPathKey);
+    EXPECT_EQ(settings().fileLoggingPath(), fallback);
+    settings().setFileLoggingPath("/var/log/kelvara.csv");
+    EXPECT_EQ(settings().fileLoggingPath(), "/var/log/kelvara.csv");
+}
+
 TEST(OverheatRuleTest, ArchiveNamesTheClassAndDecodesLooseTypes)
 {
     KLNotification rule;

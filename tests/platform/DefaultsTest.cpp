@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "NSUserDefaults.h"
 #include "PropertyList.h"
@@ -13,6 +15,44 @@
 namespace {
 
 const QString kSuite = "group.com.orvane.kelvara";
+
+// While one lives, only `spare` more files can be opened (as when a program runs out of descriptors).
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(int spare)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit tight = m_saved;
+        tight.rlim_cur = static_cast<rlim_t>(lowestFree + spare);
+        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList setAside(const NSUserDefaults& defaults)
+{
+    return QFileInfo(defaults.path()).dir().entryList({"group.com.orvane.kelvara.plist.damaged-*"}, QDir::Files);
+}
+
+void writeAtomically(const QString& path, const QByteArray& bytes)
+{
+    QFile out(path + ".new");
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    out.close();
+    ASSERT_EQ(::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(path).constData()), 0);
+}
 
 // Run as a child process by the concurrency test below; skipped otherwise.
 TEST(DefaultsChild, WritesItsOwnKeys)
@@ -136,6 +176,71 @@ TEST(DefaultsTest, ADamagedSuiteIsKeptAsideAndDefaultsApply)
 
     EXPECT_TRUE(defaults.setBool(true, "KLTempUnitCelsius"));
     EXPECT_TRUE(NSUserDefaults(kSuite).boolForKey("KLTempUnitCelsius"));
+}
+
+TEST(DefaultsTest, ASuiteThatCannotBeReadIsKeptAndNeverOverwritten)
+{
+    const TestHome home;
+    NSUserDefaults reader(kSuite);
+    NSUserDefaults writer(kSuite);
+    writer.setInteger(7, "KLAppLaunchCountKey");
+    writer.setObject(QString("de"), "CURRENT_LANGUAGE_KEY");
+    EXPECT_EQ(reader.integerForKey("KLAppLaunchCountKey"), 7);
+    writer.setBool(false, "KLTempUnitCelsius");  // so the reader must open the file again
+    const QByteArray before = contents(reader.path());
+
+    testing::internal::CaptureStderr();
+    {
+        const DescriptorLimit none(0);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(reader.integerForKey("KLAppLaunchCountKey"), 7);
+            EXPECT_EQ(reader.stringForKey("CURRENT_LANGUAGE_KEY"), "de");
+        }
+    }
+    {
+        const DescriptorLimit lockOnly(1);
+        EXPECT_FALSE(writer.setInteger(2, "KLUpdateFrequencyKey"));
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;  // once for the reads, once for the write
+
+    EXPECT_TRUE(setAside(reader).isEmpty());
+    EXPECT_EQ(contents(reader.path()), before);
+    EXPECT_FALSE(reader.boolForKey("KLTempUnitCelsius"));
+    EXPECT_TRUE(writer.setInteger(2, "KLUpdateFrequencyKey"));
+    EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation().size(), 4);
+}
+
+TEST(DefaultsTest, ASuiteReplacedWhileTheReaderWaitsForTheLockIsNotSetAside)
+{
+    const TestHome home;
+    NSUserDefaults reader(kSuite);
+    writeAtomically(reader.path(), "bplist00 but then nothing sensible");
+    NSUserDefaults::setBeforeSetAsideHookForTesting([&reader] {
+        writeAtomically(reader.path(), PropertyList::toData(QVariantMap{{"KLUpdateFrequencyKey", 2}},
+                                                            PropertyList::Format::Binary));
+    });
+    EXPECT_EQ(reader.integerForKey("KLUpdateFrequencyKey"), 2);
+    NSUserDefaults::setBeforeSetAsideHookForTesting({});
+    EXPECT_TRUE(setAside(reader).isEmpty());
+    EXPECT_EQ(NSUserDefaults(kSuite).integerForKey("KLUpdateFrequencyKey"), 2);
+}
+
+TEST(DefaultsTest, ASuiteNestedTooDeeplyIsDamagedNotFatal)
+{
+    const auto nested = [](int depth) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>KLDropdownItemsKey</key>" +
+               QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</dict></plist>";
+    };
+    EXPECT_EQ(PropertyList::fromData(nested(100)).toMap().size(), 1);
+
+    const TestHome home;
+    NSUserDefaults defaults(kSuite);
+    writeAtomically(defaults.path(), nested(50000));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(defaults.objectForKey("KLDropdownItemsKey").isValid());
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(setAside(defaults).size(), 1);
 }
 
 }  // namespace

@@ -12,10 +12,14 @@
 
 namespace {
 
-class PrivilegedFileTest : public ::testing::Test {
+using LDAuthorizerTest = LaunchdTest;
+using AuthorizationTest = LaunchdTest;
+
+class PrivilegedFileTest : public LaunchdTest {
 protected:
     void SetUp() override
     {
+        LaunchdTest::SetUp();
         source = dir.path() + "/report.txt";
         destination = dir.path() + "/protected";
         QDir().mkpath(destination);
@@ -122,7 +126,7 @@ TEST_F(PrivilegedFileTest, AttributesBecomeChmodAndChownUnderOneAuthorization)
     EXPECT_EQ(authority.commands.size(), 4);
 }
 
-TEST(LDAuthorizerTest, PromptsRightsAndFlags)
+TEST_F(LDAuthorizerTest, PromptsRightsAndFlags)
 {
     TestAuthority authority;
     EXPECT_EQ(LDAuthorizer::defaultFlags(), 19u);
@@ -151,7 +155,7 @@ TEST(LDAuthorizerTest, PromptsRightsAndFlags)
     EXPECT_EQ(authority.prompts.last(), QByteArray());
 }
 
-TEST(AuthorizationTest, ReferencesAndToolsAreChecked)
+TEST_F(AuthorizationTest, ReferencesAndToolsAreChecked)
 {
     TestAuthority authority;
     AuthorizationRef reference = nullptr;
@@ -171,7 +175,7 @@ TEST(AuthorizationTest, ReferencesAndToolsAreChecked)
     EXPECT_EQ(authority.commands, (QList<QStringList>{{"/bin/false"}}));
 }
 
-TEST(AuthorizationTest, RootIsAuthorizedAtOnceAndRunsToolsItself)
+TEST_F(AuthorizationTest, RootIsAuthorizedAtOnceAndRunsToolsItself)
 {
     if (!SystemAuthority::runsAsRoot())
         GTEST_SKIP() << "the system authority asks pkexec for anyone but root";

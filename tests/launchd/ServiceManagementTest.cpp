@@ -20,6 +20,9 @@
 
 namespace {
 
+using SystemdUnitTest = LaunchdTest;
+using ServiceManagementTest = LaunchdTest;
+
 QVariantMap job(const QString& label, const QVariantList& arguments, bool runAtLoad = true)
 {
     return {{"Label", label}, {"ProgramArguments", arguments}, {"RunAtLoad", runAtLoad}};
@@ -35,7 +38,7 @@ qint64 pidOf(const QString& label)
     return SMJobCopyDictionary(kSMDomainUserLaunchd, label).value("PID").toLongLong();
 }
 
-TEST(SystemdUnitTest, ProgramWithSpacesAndKeepAliveRules)
+TEST_F(SystemdUnitTest, ProgramWithSpacesAndKeepAliveRules)
 {
     QVariantMap helper = job("com.orvane.kelvara.helper",
                              {"/opt/My Apps/Kelvara.app/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper",
@@ -83,7 +86,7 @@ TEST(SystemdUnitTest, ProgramWithSpacesAndKeepAliveRules)
 }
 
 // systemd itself reads the unit as meant: the program with spaces is found and runnable.
-TEST(SystemdUnitTest, SystemdAcceptsTheUnit)
+TEST_F(SystemdUnitTest, SystemdAcceptsTheUnit)
 {
     const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
     if (analyze.isEmpty())
@@ -118,7 +121,7 @@ TEST(SystemdUnitTest, SystemdAcceptsTheUnit)
     EXPECT_NE(verify.exitCode(), 0);
 }
 
-TEST(ServiceManagementTest, LabelsAndJobsAreCheckedBeforeAnythingIsMade)
+TEST_F(ServiceManagementTest, LabelsAndJobsAreCheckedBeforeAnythingIsMade)
 {
     const TestHome home;
     for (const char* label : {"", "../x", "a/b", "x@y", ".hidden", "-x", "a b", "tab\tx"})
@@ -151,7 +154,7 @@ TEST(ServiceManagementTest, LabelsAndJobsAreCheckedBeforeAnythingIsMade)
     EXPECT_EQ(error.code, EINVAL);
 }
 
-TEST(ServiceManagementTest, UserServicesThroughTheServiceManager)
+TEST_F(ServiceManagementTest, UserServicesThroughTheServiceManager)
 {
     testApplication();
     const TestHome home;
@@ -201,7 +204,7 @@ TEST(ServiceManagementTest, UserServicesThroughTheServiceManager)
     EXPECT_EQ(readAll(unitFileOf("com.example.mine")), "[Service]\nExecStart=/bin/true\n");
 }
 
-TEST(ServiceManagementTest, WithoutAManagerProgramsAreStartedAndStoppedDirectly)
+TEST_F(ServiceManagementTest, WithoutAManagerProgramsAreStartedAndStoppedDirectly)
 {
     const TestHome home;
     CFError error;
@@ -224,7 +227,7 @@ TEST(ServiceManagementTest, WithoutAManagerProgramsAreStartedAndStoppedDirectly)
     EXPECT_TRUE(SMCopyAllJobDictionaries(kSMDomainUserLaunchd).isEmpty());
 }
 
-TEST(ServiceManagementTest, AnUnreadableOrStaleJobTableHoldsNothing)
+TEST_F(ServiceManagementTest, AnUnreadableOrStaleJobTableHoldsNothing)
 {
     const TestHome home;
     QDir().mkpath(QFileInfo(UserJobTable::path()).path());
@@ -250,7 +253,7 @@ TEST(ServiceManagementTest, AnUnreadableOrStaleJobTableHoldsNothing)
         << qPrintable(error.localizedDescription());
 }
 
-TEST(ServiceManagementTest, TheSystemDomainOnlyRunsOneShotJobs)
+TEST_F(ServiceManagementTest, TheSystemDomainOnlyRunsOneShotJobs)
 {
     TestAuthority authority;
     AuthorizationRef reference = nullptr;

@@ -63,6 +63,9 @@ bool FakeSystemd::handleMessage(const QDBusMessage& message, const QDBusConnecti
     };
 
     if (message.interface() == QLatin1String("org.freedesktop.DBus.Properties") && message.member() == QLatin1String("Get")) {
+        if (message.path() == SystemdUserManager::kPath && args.value(1).toString() == QLatin1String("UnitPath") &&
+            !unitPath.isEmpty())
+            return reply({QVariant::fromValue(QDBusVariant(unitPath))});
         const QString name = unitAtPath(message.path());
         if (name.isEmpty())
             return noSuchUnit(message.path());

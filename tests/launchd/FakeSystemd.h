@@ -27,6 +27,8 @@ public:
     // "Method argument" for every Manager call, in order.
     QStringList calls;
     QMap<QString, Unit> units;
+    // The manager's UnitPath property; unanswered while empty.
+    QStringList unitPath;
 
 private:
     static QString pathOfUnit(const QString& name);

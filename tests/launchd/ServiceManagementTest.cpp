@@ -204,6 +204,86 @@ TEST_F(ServiceManagementTest, UserServicesThroughTheServiceManager)
     EXPECT_EQ(readAll(unitFileOf("com.example.mine")), "[Service]\nExecStart=/bin/true\n");
 }
 
+// A NUL ends a unit file line and a trailing backslash joins the next one to it.
+TEST_F(SystemdUnitTest, TextsThatWouldSpillIntoTheNextSettingAreRefused)
+{
+    FakeSystemd systemd;
+    ASSERT_TRUE(systemd.registerOnSessionBus()) << "needs dbus-daemon";
+    const QString nul(QChar(u'\0'));
+    const QList<QPair<QString, QVariant>> spilling{
+        {"ServiceDescription", "Fans\\"},
+        {"WorkingDirectory", "/tmp/work\\"},
+        {"StandardInPath", "/dev/null" + nul + "x"},
+        {"StandardOutPath", "/tmp/out\\"},
+        {"StandardErrorPath", "/tmp/err" + nul},
+        {"EnvironmentVariables", QVariantMap{{"TOKEN", "a" + nul + "ExecStartPre=/bin/false"}}},
+    };
+    for (const auto& [key, value] : spilling) {
+        QVariantMap agent = job("com.example.spill", {"/bin/true"});
+        agent.insert(key, value);
+        EXPECT_EQ(SystemdUserManager::unitFile(agent), QString()) << qPrintable(key);
+        CFError error;
+        EXPECT_FALSE(SMJobSubmit(kSMDomainUserLaunchd, agent, nullptr, &error)) << qPrintable(key);
+        EXPECT_EQ(error.domain, kSMErrorDomainLaunchd);
+        EXPECT_EQ(error.code, EINVAL);
+        EXPECT_TRUE(error.localizedDescription().contains(key)) << qPrintable(error.localizedDescription());
+    }
+    EXPECT_FALSE(QFileInfo::exists(unitFileOf("com.example.spill")));
+    EXPECT_TRUE(SMCopyAllJobDictionaries(kSMDomainUserLaunchd).isEmpty());
+
+    // Quoted, a backslash at the end of an environment value stays inside its quotes.
+    QVariantMap quoted = job("com.example.spill", {"/bin/true"});
+    quoted.insert("EnvironmentVariables", QVariantMap{{"DIR", "C:\\"}});
+    EXPECT_TRUE(SystemdUserManager::unitFile(quoted).contains("\nEnvironment=\"DIR=C:\\\\\"\n"));
+}
+
+TEST_F(ServiceManagementTest, UnitsOfTheUsersOwnAreLeftAloneWhereverTheyLie)
+{
+    const TestHome home;
+    FakeSystemd systemd;
+    ASSERT_TRUE(systemd.registerOnSessionBus()) << "needs dbus-daemon";
+    const QString shared = home.path() + "/.local/share/systemd/user";
+    systemd.unitPath = QStringList{SystemdUserManager::unitDirectory(), shared, "/usr/lib/systemd/user"};
+    QDir().mkpath(shared);
+    QFile own(shared + "/com.example.mine.service");
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("[Service]\nExecStart=/bin/true\n");
+    own.close();
+
+    // Not loaded, yet ours in ~/.config would shadow it.
+    CFError error;
+    EXPECT_FALSE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.mine", {"/bin/true"}), nullptr, &error));
+    EXPECT_EQ(error.code, EEXIST);
+    EXPECT_FALSE(QFileInfo::exists(unitFileOf("com.example.mine")));
+
+    // Our own unit, left behind by a job table that was lost, is ours to replace and to remove.
+    ASSERT_TRUE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.companion", {"/bin/sleep", "30"}), nullptr, &error))
+        << qPrintable(error.localizedDescription());
+    QFile table(UserJobTable::path());
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write("not a job table");
+    table.close();
+    ASSERT_TRUE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.companion", {"/bin/sleep", "60"}), nullptr, &error))
+        << qPrintable(error.localizedDescription());
+    EXPECT_TRUE(readAll(unitFileOf("com.example.companion")).contains("ExecStart=/bin/sleep 60\n"));
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write("not a job table");
+    table.close();
+
+    systemd.calls.clear();
+    EXPECT_TRUE(SMJobRemove(kSMDomainUserLaunchd, "com.example.companion", nullptr, true, &error))
+        << qPrintable(error.localizedDescription());
+    EXPECT_TRUE(systemd.calls.contains("DisableUnitFiles com.example.companion.service"));
+    EXPECT_FALSE(systemd.units.value("com.example.companion.service").enabled);
+    EXPECT_FALSE(QFileInfo::exists(unitFileOf("com.example.companion")));
+
+    // The user's own unit of a label we do not hold is never removed.
+    QFile::copy(shared + "/com.example.mine.service", unitFileOf("com.example.mine"));
+    EXPECT_FALSE(SMJobRemove(kSMDomainUserLaunchd, "com.example.mine", nullptr, true, &error));
+    EXPECT_EQ(error.code, ESRCH);
+    EXPECT_TRUE(QFileInfo::exists(unitFileOf("com.example.mine")));
+}
+
 TEST_F(ServiceManagementTest, WithoutAManagerProgramsAreStartedAndStoppedDirectly)
 {
     const TestHome home;

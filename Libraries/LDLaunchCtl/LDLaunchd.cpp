@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QUuid>
+#include <QTemporaryDir>
 #include <grp.h>
 
 #include "LDLaunchJob.h"
@@ -35,6 +35,14 @@ bool writeAtomically(const QString& path, const QByteArray& bytes)
 
 constexpr QFileDevice::Permissions kMode0644 = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                QFileDevice::ReadGroup | QFileDevice::ReadOther;
+constexpr QFileDevice::Permissions kMode0600 = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+std::optional<bool> rootForTesting;
+
+bool runsAsRoot()
+{
+    return rootForTesting.value_or(SystemAuthority::runsAsRoot());
+}
 
 // A job that launchd runs once, at once.
 QVariantMap oneShotJob(const QString& label, const QStringList& arguments)
@@ -148,26 +156,33 @@ bool writeLaunchdPlistPrivileged(LDDomainNumber domain, const QVariantMap& dicti
         return false;
     const QByteArray bytes = PropertyList::toData(dictionary, PropertyList::Format::Xml);
 
-    if (SystemAuthority::runsAsRoot()) {
-        writeAtomically(target, bytes);
-        if (!QFile::setPermissions(target, kMode0644))
+    if (runsAsRoot()) {
+        if (!writeAtomically(target, bytes) || !QFile::setPermissions(target, kMode0644))
             return fileError(error, QFileInfo::exists(target) ? kFileWriteUnknownError : kFileNoSuchFileError,
                              QStringLiteral("Cannot write %1.").arg(target));
         return true;
     }
 
-    const QString temporary = QStringLiteral("/tmp/") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    writeAtomically(temporary, bytes);
-    QFile::setPermissions(temporary, kMode0644);
-    // A failed move leaves nothing to change the owner of; its own error is the one to report.
-    if (!runOneShot(QStringLiteral("com.plovera.ldlaunchctl.copy.") + label,
-                    {QStringLiteral("/bin/mv"), QStringLiteral("-f"), QStringLiteral("--"), temporary, target},
-                    authorization, error))
-        return false;
-    return runOneShot(QStringLiteral("com.plovera.ldlaunchctl.chown.") + label,
+    // The job may carry secrets in its environment: until the administrator
+    // takes it, only the user can read it, and it never outlives this call.
+    const QTemporaryDir folder;
+    const QString temporary = folder.filePath(label + QStringLiteral(".plist"));
+    QFile file(temporary);
+    if (!folder.isValid() || !file.open(QIODevice::WriteOnly) || !file.setPermissions(kMode0600) ||
+        file.write(bytes) != bytes.size() || !file.flush())
+        return fileError(error, kFileWriteUnknownError, QStringLiteral("Cannot write %1.").arg(temporary));
+    file.close();
+    // A failed command leaves nothing more to do; its own error is the one to report.
+    return runOneShot(QStringLiteral("com.plovera.ldlaunchctl.copy.") + label,
+                      {QStringLiteral("/bin/mv"), QStringLiteral("-f"), QStringLiteral("--"), temporary, target},
+                      authorization, error) &&
+           runOneShot(QStringLiteral("com.plovera.ldlaunchctl.chown.") + label,
                       {QStringLiteral("/bin/chown"), QStringLiteral("--"),
                        QStringLiteral("root:") + launchdRootGroupName(), target},
-                      authorization, error);
+                      authorization, error) &&
+           runOneShot(QStringLiteral("com.plovera.ldlaunchctl.chmod.") + label,
+                      {QStringLiteral("/bin/chmod"), QStringLiteral("--"), QStringLiteral("644"), target}, authorization,
+                      error);
 }
 
 bool removePrivilegedFile(const QString& path, AuthorizationRef authorization, CFError* error)
@@ -175,7 +190,7 @@ bool removePrivilegedFile(const QString& path, AuthorizationRef authorization, C
     const QFileInfo info(path);
     if (path.isEmpty() || (!info.exists() && !info.isSymLink()))
         return true;
-    if (SystemAuthority::runsAsRoot()) {
+    if (runsAsRoot()) {
         const bool removed = info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively() : QFile::remove(path);
         return removed || fileError(error, kFileWriteUnknownError, QStringLiteral("Cannot remove %1.").arg(path));
     }
@@ -212,6 +227,11 @@ bool launchdSubmitAndWritePlist(LDDomainNumber domain, const QVariantMap& dictio
 {
     return launchdSubmitJob(domain, dictionary, authorization, error) &&
            writeLaunchdPlistPrivileged(domain, dictionary, authorization, error);
+}
+
+void setRunsAsRootForTesting(std::optional<bool> root)
+{
+    rootForTesting = root;
 }
 
 QString launchdRootGroupName()

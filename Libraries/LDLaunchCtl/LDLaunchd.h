@@ -12,6 +12,7 @@
 #include <QList>
 #include <QString>
 #include <QVariantMap>
+#include <optional>
 
 #include "Authorization.h"
 #include "CFError.h"
@@ -40,7 +41,8 @@ QList<QVariantMap> launchdCopyAllJobDictionaries(LDDomainNumber domain);
 bool launchdRemoveJobAndPlist(LDDomainNumber domain, const QString& label, AuthorizationRef authorization,
                               CFError* error);
 // Writes the job file (mode 0644, owned by root) where the current user cannot:
-// directly as root, else by one-shot jobs that run as the administrator.
+// directly as root, else by one-shot jobs that run as the administrator, from a
+// copy only the user can read that is gone again once they have run.
 bool writeLaunchdPlistPrivileged(LDDomainNumber domain, const QVariantMap& dictionary, AuthorizationRef authorization,
                                  CFError* error);
 // A missing file answers YES.
@@ -52,6 +54,9 @@ bool removePrivilegedHelperTool(LDDomainNumber domain, const QString& label, Aut
                                 CFError* error);
 bool launchdSubmitAndWritePlist(LDDomainNumber domain, const QVariantMap& dictionary, AuthorizationRef authorization,
                                 CFError* error);
+
+// Whether the file writes above act as root themselves; nullopt asks the system.
+void setRunsAsRootForTesting(std::optional<bool> root);
 
 // The name of group 0 ("root" here, "wheel" on a Mac): the group of root-owned files.
 QString launchdRootGroupName();

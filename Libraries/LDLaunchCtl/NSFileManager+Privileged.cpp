@@ -5,6 +5,7 @@
 #include "LDAuthorizer.h"
 #include "LDLaunchCtl.h"
 #include "LDLaunchd.h"
+#include "PropertyList.h"
 
 namespace Privileged {
 
@@ -95,6 +96,12 @@ bool setAttributes(const QVariantMap& attributes, const QString& ofItemAtPrivile
 {
     if (!exists(ofItemAtPrivilegedPath))
         return false;
+    const QVariant permissions = attributes.value(kFilePosixPermissions);
+    const bool hasMode = attributes.contains(kFilePosixPermissions);
+    if (hasMode && (!PropertyList::isInteger(permissions) || permissions.toLongLong() < 0 ||
+                    permissions.toLongLong() > 07777))
+        return LDLaunchCtl::errorWithMessage(QStringLiteral("The file permissions must be a number from 0 to 07777."), 1,
+                                             error);
     AuthorizationRef authorization = nullptr;
     LDAuthorizer::authorizeSystemDaemonWithLabel(
         QStringLiteral("com.plovera.launchctl.filechown"),
@@ -102,15 +109,16 @@ bool setAttributes(const QVariantMap& attributes, const QString& ofItemAtPrivile
     if (!authorization)
         return false;
     bool answer = false;
-    if (attributes.contains(kFilePosixPermissions)) {
-        const QString mode = QString::number(attributes.value(kFilePosixPermissions).toLongLong(), 8);
+    if (hasMode) {
+        const QString mode = QString::number(permissions.toLongLong(), 8);
         answer = submit(QStringLiteral("com.plovera.launchctl.filechmod"),
                         {QStringLiteral("/bin/chmod"), QStringLiteral("--"), mode, ofItemAtPrivilegedPath}, authorization,
                         error);
     }
     const bool hasOwner = attributes.contains(kFileOwnerAccountName);
     const bool hasGroup = attributes.contains(kFileGroupOwnerAccountName);
-    if (hasOwner || hasGroup) {
+    // A failed chmod is the answer; a later success must not hide it.
+    if ((hasOwner || hasGroup) && (answer || !hasMode)) {
         QString owner = hasOwner ? attributes.value(kFileOwnerAccountName).toString() : QString();
         if (hasGroup)
             owner += QLatin1Char(':') + attributes.value(kFileGroupOwnerAccountName).toString();

@@ -109,10 +109,16 @@ bool removeUserJob(const QString& label, bool wait, CFError* outError)
     if (!SMJobLabelIsValid(label))
         return fail(outError, launchdError(EINVAL, QStringLiteral("“%1” is not a valid job label.").arg(label)));
     UserJobTable table;
-    if (!table.isOpen())
-        return fail(outError, tableError(table));
-    if (!table.contains(label))
-        return fail(outError, notHeld(label));
+    if (!table.isOpen() || !table.contains(label)) {
+        // A unit of ours the table has lost (unreadable, or never saved) would
+        // still start at every login.
+        const bool lostUnit = SystemdUserManager::ownsUnit(label);
+        if (lostUnit && !SystemdUserManager::remove(QVariantMap{{QStringLiteral("Label"), label}}, wait, outError))
+            return false;
+        if (!table.isOpen())
+            return fail(outError, tableError(table));
+        return lostUnit || fail(outError, notHeld(label));
+    }
     const QVariantMap record = table.record(label);
     const QVariantMap job = record.value(UserJobTable::kJob).toMap();
     if (record.value(UserJobTable::kManager).toString() == UserJobTable::kSystemd) {

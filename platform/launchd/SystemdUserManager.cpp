@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QThread>
 #include <cerrno>
@@ -157,6 +158,54 @@ bool isEnvironmentName(const QString& name)
     return true;
 }
 
+bool isOurUnitFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.readLine().startsWith(kMarker.toUtf8());
+}
+
+QString environmentFolder(const char* variable, const QString& fallback)
+{
+    const QString value = qEnvironmentVariable(variable);
+    return QDir::isAbsolutePath(value) ? value : fallback;
+}
+
+// Where the user manager finds units: its own list when it tells, else systemd's defaults.
+QStringList unitSearchPath()
+{
+    QStringList folders{unitDirectory()};
+    const QStringList told = propertyValue(kPath, kManagerInterface, QStringLiteral("UnitPath")).toStringList();
+    if (!told.isEmpty())
+        return folders + told;
+    const QString config = environmentFolder("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
+    const QString data = environmentFolder("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share"));
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    folders << config + QStringLiteral("/systemd/user.control") << config + QStringLiteral("/systemd/user")
+            << QStringLiteral("/etc/systemd/user") << QStringLiteral("/run/systemd/user")
+            << data + QStringLiteral("/systemd/user");
+    if (QDir::isAbsolutePath(runtime))
+        folders << runtime + QStringLiteral("/systemd/user.control") << runtime + QStringLiteral("/systemd/user");
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty())
+        dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+    for (const QString& folder : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        folders << folder + QStringLiteral("/systemd/user");
+    return folders << QStringLiteral("/usr/local/lib/systemd/user") << QStringLiteral("/usr/lib/systemd/user");
+}
+
+// A unit file of that name that we did not write, anywhere the manager looks (a
+// link to /dev/null, a masked unit, counts too).
+bool foreignUnitFileExists(const QString& name)
+{
+    for (const QString& folder : unitSearchPath()) {
+        const QString path = folder + QLatin1Char('/') + name;
+        const QFileInfo info(path);
+        if ((info.exists() || info.isSymLink()) && !isOurUnitFile(path))
+            return true;
+    }
+    return false;
+}
+
 void removeQuietly(const QString& name)
 {
     callManager(QStringLiteral("DisableUnitFiles"), {QStringList{name}, false});
@@ -197,11 +246,36 @@ QString quoteExecWord(const QString& word)
     return plain ? text : quoted(text);
 }
 
+QString problemWithJob(const QVariantMap& job)
+{
+    // A NUL ends the line for systemd, and a backslash at its end joins the next
+    // line to it. Environment values are quoted, so only a NUL matters there.
+    const QChar nul(u'\0');
+    for (const char* key : {"ServiceDescription", "WorkingDirectory", "StandardInPath", "StandardOutPath",
+                            "StandardErrorPath"}) {
+        const QString text = textValue(job, key);
+        if (text.contains(nul) || text.endsWith(QLatin1Char('\\')))
+            return QStringLiteral("The job's %1 cannot end with a backslash or hold a NUL character.")
+                .arg(QLatin1String(key));
+    }
+    const QVariantMap environment = job.value(QStringLiteral("EnvironmentVariables")).toMap();
+    for (const QVariant& value : environment) {
+        if (value.toString().contains(nul))
+            return QStringLiteral("The job's EnvironmentVariables cannot hold a NUL character.");
+    }
+    return {};
+}
+
+bool ownsUnit(const QString& label)
+{
+    return isOurUnitFile(unitPath(label));
+}
+
 QString unitFile(const QVariantMap& job)
 {
     const QString label = LaunchdJob::labelOf(job);
     const LaunchdJob::Command command = LaunchdJob::commandOf(job);
-    if (command.arguments.isEmpty())
+    if (command.arguments.isEmpty() || !problemWithJob(job).isEmpty())
         return {};
 
     QStringList words;
@@ -265,13 +339,16 @@ bool submit(const QVariantMap& job, CFError* error)
     const QString label = LaunchdJob::labelOf(job);
     const QString name = unitNameForLabel(label);
     const QString path = unitPath(label);
+    const QString problem = problemWithJob(job);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = CFError::make(kSMErrorDomainLaunchd, EINVAL, problem);
+        return false;
+    }
 
     // Never shadow or overwrite a service that is not one of ours.
-    QFile existing(path);
-    const bool ours = existing.open(QIODevice::ReadOnly) && existing.readLine().startsWith(kMarker.toUtf8());
-    existing.close();
     const QString loaded = objectPathOfUnit(name);
-    const bool taken = (QFile::exists(path) && !ours) ||
+    const bool taken = foreignUnitFileExists(name) ||
                        (!QFile::exists(path) && !loaded.isEmpty() &&
                         propertyValue(loaded, kUnitInterface, QStringLiteral("LoadState")).toString() == QLatin1String("loaded"));
     if (taken) {

@@ -21,12 +21,19 @@ bool isAvailable();
 
 QString unitDirectory();
 QString unitNameForLabel(const QString& label);
-// The unit file for a job that LaunchdJob::problemWithJob accepts.
+// Why the job's texts cannot go into a unit file (a NUL, or a backslash ending
+// a line, which would carry the setting on into the next); null when they can.
+QString problemWithJob(const QVariantMap& job);
+// The unit file for a job that LaunchdJob::problemWithJob and the above accept.
 QString unitFile(const QVariantMap& job);
+// Whether the unit file of the label in unitDirectory is one we wrote.
+bool ownsUnit(const QString& label);
 // One ExecStart word, quoted when it holds anything a unit file would read
 // differently; "%" and "$" are escaped always.
 QString quoteExecWord(const QString& word);
 
+// Refuses (EEXIST) when a unit of that name that we did not write is loaded or
+// lies in any folder of the manager's unit path.
 bool submit(const QVariantMap& job, CFError* error);
 // Stops the service (waiting until it has stopped when asked), disables it and
 // deletes its unit file.

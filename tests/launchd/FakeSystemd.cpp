@@ -6,16 +6,12 @@
 #include <QDBusVariant>
 #include <QDir>
 
+#include "LaunchdTestSupport.h"
 #include "SystemdUserManager.h"
 
 bool FakeSystemd::registerOnSessionBus()
 {
-    m_bus.setStandardErrorFile(QProcess::nullDevice());
-    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                 QStringLiteral("--print-address")});
-    if (!m_bus.waitForStarted(5000) || !m_bus.waitForReadyRead(5000))
-        return false;
-    qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+    useOwnSessionBus();
     QDBusConnection bus = QDBusConnection::sessionBus();
     m_registered = bus.isConnected() && bus.registerService(SystemdUserManager::kService) &&
                    bus.registerVirtualObject(SystemdUserManager::kPath, this, QDBusConnection::SubPath);
@@ -29,8 +25,6 @@ FakeSystemd::~FakeSystemd()
         bus.unregisterObject(SystemdUserManager::kPath, QDBusConnection::UnregisterTree);
         bus.unregisterService(SystemdUserManager::kService);
     }
-    m_bus.terminate();
-    m_bus.waitForFinished(2000);
 }
 
 QString FakeSystemd::introspect(const QString&) const
@@ -69,6 +63,9 @@ bool FakeSystemd::handleMessage(const QDBusMessage& message, const QDBusConnecti
     };
 
     if (message.interface() == QLatin1String("org.freedesktop.DBus.Properties") && message.member() == QLatin1String("Get")) {
+        if (message.path() == SystemdUserManager::kPath && args.value(1).toString() == QLatin1String("UnitPath") &&
+            !unitPath.isEmpty())
+            return reply({QVariant::fromValue(QDBusVariant(unitPath))});
         const QString name = unitAtPath(message.path());
         if (name.isEmpty())
             return noSuchUnit(message.path());

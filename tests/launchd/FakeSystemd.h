@@ -1,11 +1,10 @@
 #pragma once
 // A systemd user manager answering the Manager calls and unit properties the
 // launchd layer uses. Units are the unit files it finds in ~/.config/systemd/user
-// at each Reload; starting one gives it a made-up PID. It lives on a session bus
-// of its own, so tests that run at the same time never see it.
+// at each Reload; starting one gives it a made-up PID. It lives on the test
+// process's own session bus (useOwnSessionBus) while it exists.
 #include <QDBusVirtualObject>
 #include <QMap>
-#include <QProcess>
 #include <QStringList>
 
 class FakeSystemd : public QDBusVirtualObject {
@@ -18,8 +17,7 @@ public:
         bool enabled = false;
     };
 
-    // Starts a private session bus for this process (before anything else used
-    // the session bus) and registers org.freedesktop.systemd1 on it.
+    // Registers org.freedesktop.systemd1 on the process's own session bus.
     bool registerOnSessionBus();
     ~FakeSystemd() override;
 
@@ -29,11 +27,12 @@ public:
     // "Method argument" for every Manager call, in order.
     QStringList calls;
     QMap<QString, Unit> units;
+    // The manager's UnitPath property; unanswered while empty.
+    QStringList unitPath;
 
 private:
     static QString pathOfUnit(const QString& name);
     QString unitAtPath(const QString& path) const;
-    QProcess m_bus;
     bool m_registered = false;
     uint m_nextPID = 4000;
 };

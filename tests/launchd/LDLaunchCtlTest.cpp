@@ -38,6 +38,12 @@ QString jobFile(const QString& label)
     return QDir::homePath() + "/Library/LaunchAgents/" + label + ".plist";
 }
 
+using LDLaunchCtlErrorTest = LaunchdTest;
+using LDLaunchCtlAddTest = LaunchdTest;
+using LDLaunchCtlRemoveTest = LaunchdTest;
+using LDLaunchCtlAuthorizationTest = LaunchdTest;
+using LDLaunchCtlJobTest = LaunchdTest;
+
 bool waitUntilGone(qint64 pid)
 {
     for (int i = 0; i < 300; ++i) {
@@ -49,7 +55,7 @@ bool waitUntilGone(qint64 pid)
     return false;
 }
 
-TEST(LDLaunchCtlErrorTest, FixedTableAndSecurityTexts)
+TEST_F(LDLaunchCtlErrorTest, FixedTableAndSecurityTexts)
 {
     const QStringList messages{
         "The job label is not valid.",
@@ -101,7 +107,7 @@ TEST(LDLaunchCtlErrorTest, FixedTableAndSecurityTexts)
     EXPECT_EQ(passedOn.code, 3);
 }
 
-TEST(LDLaunchCtlErrorTest, TranslatedMessagesComeFromTheMainBundlesTable)
+TEST_F(LDLaunchCtlErrorTest, TranslatedMessagesComeFromTheMainBundlesTable)
 {
     QTemporaryDir dir;
     const QString app = dir.path() + "/Kelvara.app";
@@ -116,7 +122,7 @@ TEST(LDLaunchCtlErrorTest, TranslatedMessagesComeFromTheMainBundlesTable)
     NSBundle::setMainBundlePathForTesting({});
 }
 
-TEST(LDLaunchCtlAddTest, ValidationComesFirstAndWritesNothing)
+TEST_F(LDLaunchCtlAddTest, ValidationComesFirstAndWritesNothing)
 {
     const TestHome home;
     LDLaunchCtl& controller = LDLaunchCtl::sharedController();
@@ -141,7 +147,7 @@ TEST(LDLaunchCtlAddTest, ValidationComesFirstAndWritesNothing)
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/Library"));
 }
 
-TEST(LDLaunchCtlAddTest, AddMakesTheFolderWritesTheFileAndSubmits)
+TEST_F(LDLaunchCtlAddTest, AddMakesTheFolderWritesTheFileAndSubmits)
 {
     testApplication();
     const TestHome home;
@@ -183,7 +189,7 @@ TEST(LDLaunchCtlAddTest, AddMakesTheFolderWritesTheFileAndSubmits)
     EXPECT_FALSE(job.isCurrentlyLoaded());
 }
 
-TEST(LDLaunchCtlAddTest, AFolderThatCannotBeMadeIsAWriteError)
+TEST_F(LDLaunchCtlAddTest, AFolderThatCannotBeMadeIsAWriteError)
 {
     const TestHome home;
     QDir().mkpath(home.path() + "/Library");
@@ -199,7 +205,7 @@ TEST(LDLaunchCtlAddTest, AFolderThatCannotBeMadeIsAWriteError)
     EXPECT_TRUE(LDLaunchCtl::allRunningJobsInDomain(1).isEmpty());
 }
 
-TEST(LDLaunchCtlAddTest, WithoutAConsoleUserTheFileIsWrittenButNothingSubmitted)
+TEST_F(LDLaunchCtlAddTest, WithoutAConsoleUserTheFileIsWrittenButNothingSubmitted)
 {
     const TestHome home;
     for (const QString& user : {QString(), QStringLiteral("loginwindow")}) {
@@ -215,7 +221,7 @@ TEST(LDLaunchCtlAddTest, WithoutAConsoleUserTheFileIsWrittenButNothingSubmitted)
     }
 }
 
-TEST(LDLaunchCtlRemoveTest, AJobTheManagerDoesNotHoldLosesItsFileAnyway)
+TEST_F(LDLaunchCtlRemoveTest, AJobTheManagerDoesNotHoldLosesItsFileAnyway)
 {
     const TestHome home;
     const QString file = jobFile("com.orvane.kelvara.menu");
@@ -236,7 +242,7 @@ TEST(LDLaunchCtlRemoveTest, AJobTheManagerDoesNotHoldLosesItsFileAnyway)
     EXPECT_EQ(error.code, EINVAL);
 }
 
-TEST(LDLaunchCtlAuthorizationTest, PrivilegedDomainsAskFirstAndStopOnRefusal)
+TEST_F(LDLaunchCtlAuthorizationTest, PrivilegedDomainsAskFirstAndStopOnRefusal)
 {
     const TestHome home;
     TestAuthority authority;
@@ -264,7 +270,7 @@ TEST(LDLaunchCtlAuthorizationTest, PrivilegedDomainsAskFirstAndStopOnRefusal)
     EXPECT_EQ(authority.rights.size(), asked);
 }
 
-TEST(LDLaunchCtlAuthorizationTest, SessionAuthorizationOnlyForOwnControllers)
+TEST_F(LDLaunchCtlAuthorizationTest, SessionAuthorizationOnlyForOwnControllers)
 {
     TestAuthority authority;
     const MessageLog log;
@@ -290,7 +296,7 @@ TEST(LDLaunchCtlAuthorizationTest, SessionAuthorizationOnlyForOwnControllers)
 }
 
 // No service manager answers here: programs are started and stopped directly.
-TEST(LDLaunchCtlJobTest, LoadUnloadStartStopAndQueriesOnTheFallback)
+TEST_F(LDLaunchCtlJobTest, LoadUnloadStartStopAndQueriesOnTheFallback)
 {
     const TestHome home;
     LDLaunchCtl& controller = LDLaunchCtl::sharedController();
@@ -337,7 +343,7 @@ TEST(LDLaunchCtlJobTest, LoadUnloadStartStopAndQueriesOnTheFallback)
     EXPECT_TRUE(LDLaunchCtl::allRunningJobsInDomain(1).isEmpty());
 }
 
-TEST(LDLaunchCtlJobTest, LoginItemsAndScheduledJobsRunTheirProgram)
+TEST_F(LDLaunchCtlJobTest, LoginItemsAndScheduledJobsRunTheirProgram)
 {
     const TestHome home;
     const QString app = home.path() + "/Tool.app";
@@ -376,7 +382,7 @@ TEST(LDLaunchCtlJobTest, LoginItemsAndScheduledJobsRunTheirProgram)
     EXPECT_EQ(code, 15);
 }
 
-TEST(LDLaunchCtlJobTest, HelpersCannotBeBlessedHere)
+TEST_F(LDLaunchCtlJobTest, HelpersCannotBeBlessedHere)
 {
     const TestHome home;
     TestAuthority authority;

@@ -1,16 +1,23 @@
 #pragma once
 // Helpers shared by the launchd tests: an authority that grants, refuses or
-// cancels and records what it was asked, a capture of logged messages, and a
-// fixed console user.
+// cancels and records what it was asked, a capture of logged messages, a fixed
+// console user, and the fixture that gives every test the same start.
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 
 #include "Authorization.h"
+#include "LDLaunchd.h"
+#include "NSBundle.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
 #include "SystemConfiguration.h"
+#include "TestHome.h"
 
 class TestAuthority : public AuthorizationAuthority {
 public:
@@ -47,7 +54,7 @@ public:
     {
         commands << QStringList{tool} + arguments;
         if (!runCommands) {
-            *exitStatus = 0;
+            *exitStatus = fakeCommand ? fakeCommand(commands.last()) : 0;
             return errAuthorizationSuccess;
         }
         QProcess process;
@@ -62,6 +69,8 @@ public:
 
     Answer answer = Answer::Grant;
     bool runCommands = true;
+    // With runCommands off: the exit status of each command (0 without it).
+    std::function<int(const QStringList& command)> fakeCommand;
     QStringList rights;
     QList<QByteArray> prompts;
     QList<size_t> promptLengths;
@@ -71,7 +80,11 @@ public:
 
 class MessageLog {
 public:
-    MessageLog() { m_previous = qInstallMessageHandler(&MessageLog::capture); }
+    MessageLog()
+    {
+        messages().clear();
+        m_previous = qInstallMessageHandler(&MessageLog::capture);
+    }
     ~MessageLog() { qInstallMessageHandler(m_previous); }
     static QStringList& messages()
     {
@@ -95,3 +108,34 @@ inline QByteArray readAll(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// The session bus of this test process, made once before anything uses the bus
+// (Qt keeps its first session connection for good), so a fake user manager can
+// come and go on it while tests running at the same time never see it.
+inline void useOwnSessionBus()
+{
+    testApplication();
+    static PrivateBus bus;
+}
+
+// All cases of the launchd tests may run in one process, in any order: each
+// starts with its own HOME, no console user, main bundle or root override left
+// by another, and no user manager on the bus.
+class LaunchdTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        useOwnSessionBus();
+        reset();
+    }
+    void TearDown() override { reset(); }
+
+private:
+    static void reset()
+    {
+        setConsoleUserForTesting(std::nullopt);
+        NSBundle::setMainBundlePathForTesting({});
+        setRunsAsRootForTesting(std::nullopt);
+    }
+    TestHome m_home;
+};

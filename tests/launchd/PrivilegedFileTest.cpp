@@ -8,14 +8,19 @@
 #include "LDAuthorizer.h"
 #include "LaunchdTestSupport.h"
 #include "NSFileManager+Privileged.h"
+#include "PropertyList.h"
 #include "ServiceManagement.h"
 
 namespace {
 
-class PrivilegedFileTest : public ::testing::Test {
+using LDAuthorizerTest = LaunchdTest;
+using AuthorizationTest = LaunchdTest;
+
+class PrivilegedFileTest : public LaunchdTest {
 protected:
     void SetUp() override
     {
+        LaunchdTest::SetUp();
         source = dir.path() + "/report.txt";
         destination = dir.path() + "/protected";
         QDir().mkpath(destination);
@@ -120,9 +125,79 @@ TEST_F(PrivilegedFileTest, AttributesBecomeChmodAndChownUnderOneAuthorization)
     EXPECT_FALSE(Privileged::setAttributes({{"NSFileSize", 3}}, source, &error));
     EXPECT_FALSE(Privileged::setAttributes({{Privileged::kFilePosixPermissions, 420}}, dir.path() + "/missing", &error));
     EXPECT_EQ(authority.commands.size(), 4);
+
+    // Permissions that are no mode are refused before anyone is asked, never read as 0.
+    const qsizetype asked = authority.prompts.size();
+    for (const QVariant& bad : {QVariant("644"), QVariant(true), QVariant(4.5), QVariant(-1), QVariant(010000)}) {
+        error = {};
+        EXPECT_FALSE(Privileged::setAttributes({{Privileged::kFilePosixPermissions, bad}}, source, &error))
+            << qPrintable(bad.toString());
+        EXPECT_EQ(error.domain, "com.plovera.ldlaunchctl");
+    }
+    EXPECT_EQ(authority.commands.size(), 4);
+    EXPECT_EQ(authority.prompts.size(), asked);
+
+    // A chmod that fails is the answer; the owner is left as it was.
+    authority.fakeCommand = [](const QStringList& command) { return command.first() == "/bin/chmod" ? 1 : 0; };
+    EXPECT_FALSE(Privileged::setAttributes({{Privileged::kFilePosixPermissions, 384}, {Privileged::kFileOwnerAccountName, "root"}},
+                                           source, &error));
+    EXPECT_EQ(error.userInfo.value("ExitStatus"), QVariant(1));
+    EXPECT_EQ(authority.commands.last(), (QStringList{"/bin/chmod", "--", "600", source}));
 }
 
-TEST(LDAuthorizerTest, PromptsRightsAndFlags)
+TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
+{
+    const QVariantMap job{{"Label", "com.example.daemon"},
+                          {"ProgramArguments", QVariantList{"/bin/true"}},
+                          {"EnvironmentVariables", QVariantMap{{"TOKEN", "secret"}}}};
+    const QString target = QDir::homePath() + "/Library/LaunchAgents/com.example.daemon.plist";
+    constexpr auto kGroupAndOthers = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                     QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    AuthorizationRef reference = nullptr;
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &reference), errAuthorizationSuccess);
+    setRunsAsRootForTesting(false);
+    authority.runCommands = false;
+    QString copy;
+    int moveStatus = 1;
+    authority.fakeCommand = [&](const QStringList& command) {
+        if (command.first() != "/bin/mv")
+            return 0;
+        copy = command.value(3);
+        EXPECT_TRUE(readAll(copy).contains("secret"));
+        EXPECT_EQ(QFileInfo(copy).permissions() & kGroupAndOthers, 0);
+        EXPECT_EQ(QFileInfo(QFileInfo(copy).path()).permissions() & kGroupAndOthers, 0);
+        return moveStatus;
+    };
+    CFError error;
+    EXPECT_FALSE(writeLaunchdPlistPrivileged(1, job, reference, &error));
+    EXPECT_EQ(error.userInfo.value("ExitStatus"), QVariant(1));
+    ASSERT_FALSE(copy.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(copy));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(copy).path()));
+
+    moveStatus = 0;
+    authority.commands.clear();
+    EXPECT_TRUE(writeLaunchdPlistPrivileged(1, job, reference, &error)) << qPrintable(error.localizedDescription());
+    EXPECT_EQ(authority.commands, (QList<QStringList>{{"/bin/mv", "-f", "--", copy, target},
+                                                      {"/bin/chown", "--", "root:" + launchdRootGroupName(), target},
+                                                      {"/bin/chmod", "--", "644", target}}));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(copy).path()));
+
+    // As root the file is written in place, and a write that fails is reported as such.
+    setRunsAsRootForTesting(true);
+    QDir().mkpath(QFileInfo(target).path());
+    ASSERT_TRUE(writeLaunchdPlistPrivileged(1, job, reference, &error)) << qPrintable(error.localizedDescription());
+    EXPECT_EQ(PropertyList::readFile(target).toMap(), job);
+    EXPECT_EQ(QFileInfo(target).permissions() & kGroupAndOthers, QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QFile::remove(target);
+    QDir().mkpath(target);
+    error = {};
+    EXPECT_FALSE(writeLaunchdPlistPrivileged(1, job, reference, &error));
+    EXPECT_EQ(error.domain, "NSCocoaErrorDomain");
+    AuthorizationFree(reference, 0);
+}
+
+TEST_F(LDAuthorizerTest, PromptsRightsAndFlags)
 {
     TestAuthority authority;
     EXPECT_EQ(LDAuthorizer::defaultFlags(), 19u);
@@ -151,7 +226,7 @@ TEST(LDAuthorizerTest, PromptsRightsAndFlags)
     EXPECT_EQ(authority.prompts.last(), QByteArray());
 }
 
-TEST(AuthorizationTest, ReferencesAndToolsAreChecked)
+TEST_F(AuthorizationTest, ReferencesAndToolsAreChecked)
 {
     TestAuthority authority;
     AuthorizationRef reference = nullptr;
@@ -171,7 +246,7 @@ TEST(AuthorizationTest, ReferencesAndToolsAreChecked)
     EXPECT_EQ(authority.commands, (QList<QStringList>{{"/bin/false"}}));
 }
 
-TEST(AuthorizationTest, RootIsAuthorizedAtOnceAndRunsToolsItself)
+TEST_F(AuthorizationTest, RootIsAuthorizedAtOnceAndRunsToolsItself)
 {
     if (!SystemAuthority::runsAsRoot())
         GTEST_SKIP() << "the system authority asks pkexec for anyone but root";

@@ -20,6 +20,9 @@
 
 namespace {
 
+using SystemdUnitTest = LaunchdTest;
+using ServiceManagementTest = LaunchdTest;
+
 QVariantMap job(const QString& label, const QVariantList& arguments, bool runAtLoad = true)
 {
     return {{"Label", label}, {"ProgramArguments", arguments}, {"RunAtLoad", runAtLoad}};
@@ -35,7 +38,7 @@ qint64 pidOf(const QString& label)
     return SMJobCopyDictionary(kSMDomainUserLaunchd, label).value("PID").toLongLong();
 }
 
-TEST(SystemdUnitTest, ProgramWithSpacesAndKeepAliveRules)
+TEST_F(SystemdUnitTest, ProgramWithSpacesAndKeepAliveRules)
 {
     QVariantMap helper = job("com.orvane.kelvara.helper",
                              {"/opt/My Apps/Kelvara.app/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper",
@@ -83,7 +86,7 @@ TEST(SystemdUnitTest, ProgramWithSpacesAndKeepAliveRules)
 }
 
 // systemd itself reads the unit as meant: the program with spaces is found and runnable.
-TEST(SystemdUnitTest, SystemdAcceptsTheUnit)
+TEST_F(SystemdUnitTest, SystemdAcceptsTheUnit)
 {
     const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
     if (analyze.isEmpty())
@@ -118,7 +121,7 @@ TEST(SystemdUnitTest, SystemdAcceptsTheUnit)
     EXPECT_NE(verify.exitCode(), 0);
 }
 
-TEST(ServiceManagementTest, LabelsAndJobsAreCheckedBeforeAnythingIsMade)
+TEST_F(ServiceManagementTest, LabelsAndJobsAreCheckedBeforeAnythingIsMade)
 {
     const TestHome home;
     for (const char* label : {"", "../x", "a/b", "x@y", ".hidden", "-x", "a b", "tab\tx"})
@@ -151,7 +154,7 @@ TEST(ServiceManagementTest, LabelsAndJobsAreCheckedBeforeAnythingIsMade)
     EXPECT_EQ(error.code, EINVAL);
 }
 
-TEST(ServiceManagementTest, UserServicesThroughTheServiceManager)
+TEST_F(ServiceManagementTest, UserServicesThroughTheServiceManager)
 {
     testApplication();
     const TestHome home;
@@ -201,7 +204,87 @@ TEST(ServiceManagementTest, UserServicesThroughTheServiceManager)
     EXPECT_EQ(readAll(unitFileOf("com.example.mine")), "[Service]\nExecStart=/bin/true\n");
 }
 
-TEST(ServiceManagementTest, WithoutAManagerProgramsAreStartedAndStoppedDirectly)
+// A NUL ends a unit file line and a trailing backslash joins the next one to it.
+TEST_F(SystemdUnitTest, TextsThatWouldSpillIntoTheNextSettingAreRefused)
+{
+    FakeSystemd systemd;
+    ASSERT_TRUE(systemd.registerOnSessionBus()) << "needs dbus-daemon";
+    const QString nul(QChar(u'\0'));
+    const QList<QPair<QString, QVariant>> spilling{
+        {"ServiceDescription", "Fans\\"},
+        {"WorkingDirectory", "/tmp/work\\"},
+        {"StandardInPath", "/dev/null" + nul + "x"},
+        {"StandardOutPath", "/tmp/out\\"},
+        {"StandardErrorPath", "/tmp/err" + nul},
+        {"EnvironmentVariables", QVariantMap{{"TOKEN", "a" + nul + "ExecStartPre=/bin/false"}}},
+    };
+    for (const auto& [key, value] : spilling) {
+        QVariantMap agent = job("com.example.spill", {"/bin/true"});
+        agent.insert(key, value);
+        EXPECT_EQ(SystemdUserManager::unitFile(agent), QString()) << qPrintable(key);
+        CFError error;
+        EXPECT_FALSE(SMJobSubmit(kSMDomainUserLaunchd, agent, nullptr, &error)) << qPrintable(key);
+        EXPECT_EQ(error.domain, kSMErrorDomainLaunchd);
+        EXPECT_EQ(error.code, EINVAL);
+        EXPECT_TRUE(error.localizedDescription().contains(key)) << qPrintable(error.localizedDescription());
+    }
+    EXPECT_FALSE(QFileInfo::exists(unitFileOf("com.example.spill")));
+    EXPECT_TRUE(SMCopyAllJobDictionaries(kSMDomainUserLaunchd).isEmpty());
+
+    // Quoted, a backslash at the end of an environment value stays inside its quotes.
+    QVariantMap quoted = job("com.example.spill", {"/bin/true"});
+    quoted.insert("EnvironmentVariables", QVariantMap{{"DIR", "C:\\"}});
+    EXPECT_TRUE(SystemdUserManager::unitFile(quoted).contains("\nEnvironment=\"DIR=C:\\\\\"\n"));
+}
+
+TEST_F(ServiceManagementTest, UnitsOfTheUsersOwnAreLeftAloneWhereverTheyLie)
+{
+    const TestHome home;
+    FakeSystemd systemd;
+    ASSERT_TRUE(systemd.registerOnSessionBus()) << "needs dbus-daemon";
+    const QString shared = home.path() + "/.local/share/systemd/user";
+    systemd.unitPath = QStringList{SystemdUserManager::unitDirectory(), shared, "/usr/lib/systemd/user"};
+    QDir().mkpath(shared);
+    QFile own(shared + "/com.example.mine.service");
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("[Service]\nExecStart=/bin/true\n");
+    own.close();
+
+    // Not loaded, yet ours in ~/.config would shadow it.
+    CFError error;
+    EXPECT_FALSE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.mine", {"/bin/true"}), nullptr, &error));
+    EXPECT_EQ(error.code, EEXIST);
+    EXPECT_FALSE(QFileInfo::exists(unitFileOf("com.example.mine")));
+
+    // Our own unit, left behind by a job table that was lost, is ours to replace and to remove.
+    ASSERT_TRUE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.companion", {"/bin/sleep", "30"}), nullptr, &error))
+        << qPrintable(error.localizedDescription());
+    QFile table(UserJobTable::path());
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write("not a job table");
+    table.close();
+    ASSERT_TRUE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.companion", {"/bin/sleep", "60"}), nullptr, &error))
+        << qPrintable(error.localizedDescription());
+    EXPECT_TRUE(readAll(unitFileOf("com.example.companion")).contains("ExecStart=/bin/sleep 60\n"));
+    ASSERT_TRUE(table.open(QIODevice::WriteOnly));
+    table.write("not a job table");
+    table.close();
+
+    systemd.calls.clear();
+    EXPECT_TRUE(SMJobRemove(kSMDomainUserLaunchd, "com.example.companion", nullptr, true, &error))
+        << qPrintable(error.localizedDescription());
+    EXPECT_TRUE(systemd.calls.contains("DisableUnitFiles com.example.companion.service"));
+    EXPECT_FALSE(systemd.units.value("com.example.companion.service").enabled);
+    EXPECT_FALSE(QFileInfo::exists(unitFileOf("com.example.companion")));
+
+    // The user's own unit of a label we do not hold is never removed.
+    QFile::copy(shared + "/com.example.mine.service", unitFileOf("com.example.mine"));
+    EXPECT_FALSE(SMJobRemove(kSMDomainUserLaunchd, "com.example.mine", nullptr, true, &error));
+    EXPECT_EQ(error.code, ESRCH);
+    EXPECT_TRUE(QFileInfo::exists(unitFileOf("com.example.mine")));
+}
+
+TEST_F(ServiceManagementTest, WithoutAManagerProgramsAreStartedAndStoppedDirectly)
 {
     const TestHome home;
     CFError error;
@@ -224,7 +307,7 @@ TEST(ServiceManagementTest, WithoutAManagerProgramsAreStartedAndStoppedDirectly)
     EXPECT_TRUE(SMCopyAllJobDictionaries(kSMDomainUserLaunchd).isEmpty());
 }
 
-TEST(ServiceManagementTest, AnUnreadableOrStaleJobTableHoldsNothing)
+TEST_F(ServiceManagementTest, AnUnreadableOrStaleJobTableHoldsNothing)
 {
     const TestHome home;
     QDir().mkpath(QFileInfo(UserJobTable::path()).path());
@@ -250,7 +333,7 @@ TEST(ServiceManagementTest, AnUnreadableOrStaleJobTableHoldsNothing)
         << qPrintable(error.localizedDescription());
 }
 
-TEST(ServiceManagementTest, TheSystemDomainOnlyRunsOneShotJobs)
+TEST_F(ServiceManagementTest, TheSystemDomainOnlyRunsOneShotJobs)
 {
     TestAuthority authority;
     AuthorizationRef reference = nullptr;

@@ -242,13 +242,13 @@ void KLFanController::requestPrivilegePermissionWithCompletionHandler(std::funct
 {
     const QString tool = RZSMC::smcToolPath();
     const QString source = NSBundle::mainBundle().pathForResource(QStringLiteral("Kelvara SMC"), QString());
-    const RZSMC& smc = RZSMC::smc();  // made here, not on the request's thread
+    const RZSMC* smc = &RZSMC::smc();  // made here, not on the request's thread
     // One serial queue per request ("Request Privilege"): a thread of its own.
-    std::thread([tool, source, &smc, handler = std::move(handler)] {
+    std::thread([tool, source, smc, handler = std::move(handler)] {
         // In place: installed, and the bundle's own tool rather than whatever
         // else root may have left there.
         const auto inPlace = [&] {
-            return isInstalledAt(tool) && smc.createCheckSum(tool) == smc.createCheckSum(source);
+            return isInstalledAt(tool) && smc->createCheckSum(tool) == smc->createCheckSum(source);
         };
         const bool granted = !source.isNull() && (inPlace() || (installAsAdministrator(source, tool) && inPlace()));
         dispatch_async(dispatch_get_main_queue(), [handler, granted] {

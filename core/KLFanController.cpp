@@ -1,6 +1,5 @@
 #include "KLFanController.h"
 
-#include <QFile>
 #include <thread>
 
 #include "Authorization.h"
@@ -23,28 +22,28 @@ namespace {
 // The tool is given to root with the administrators' group, set-id and read-only.
 constexpr qulonglong kInstalledPermissions = 06555;  // 3437
 
-bool grantAndInstall(const QString& tool)
+// One privileged run of the bundle's tool in its install mode puts that tool at
+// the installed path, owned by root and the administrators with mode 6555. It
+// writes through a descriptor of a file it made itself and renames it over the
+// path, so nothing the user left at the path (a link, a file of their own) is
+// followed or given set-id. One run, so polkit asks only once.
+bool installAsAdministrator(const QString& source, const QString& tool)
 {
     AuthorizationItem right;
-    right.name = "system.privilege.admin";
+    right.name = kAuthorizationRightExecute;
     AuthorizationRights rights{1, &right};
     AuthorizationRef authorization = nullptr;
     if (AuthorizationCreate(&rights, nullptr, kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights,
                             &authorization) != errAuthorizationSuccess)
         return false;
     int exitStatus = -1;
-    bool granted = AuthorizationExecuteWithPrivileges(authorization, QStringLiteral("/bin/chown"), 0,
-                                                      {QStringLiteral("--"),
-                                                       QStringLiteral("root:") + administratorsGroupName(), tool},
-                                                      &exitStatus) == errAuthorizationSuccess &&
-                   exitStatus == 0;
-    if (granted)
-        granted = AuthorizationExecuteWithPrivileges(authorization, QStringLiteral("/bin/chmod"), 0,
-                                                     {QStringLiteral("--"), QStringLiteral("6555"), tool},
-                                                     &exitStatus) == errAuthorizationSuccess &&
-                  exitStatus == 0;
+    QByteArray errors;
+    const OSStatus status = AuthorizationExecuteWithPrivileges(
+        authorization, source, 0, {QStringLiteral("--install"), tool, administratorsGroupName()}, &exitStatus, &errors);
     AuthorizationFree(authorization, kAuthorizationFlagDefaults);
-    return granted;
+    if (status == errAuthorizationSuccess && exitStatus != 0)
+        qWarning("Installing the fan control tool failed: %s", errors.trimmed().constData());
+    return status == errAuthorizationSuccess && exitStatus == 0;
 }
 
 }  // namespace
@@ -228,7 +227,12 @@ void KLFanController::kelvaraTempDidChangeNotification()
 
 bool KLFanController::isSMCBinaryInstalled() const
 {
-    const QVariantMap attributes = NSFileManager::defaultManager().attributesOfItemAtPath(RZSMC::smcToolPath());
+    return isInstalledAt(RZSMC::smcToolPath());
+}
+
+bool KLFanController::isInstalledAt(const QString& path)
+{
+    const QVariantMap attributes = NSFileManager::defaultManager().attributesOfItemAtPath(path);
     return attributes.value(NSFileOwnerAccountName).toString() == QLatin1String("root") &&
            attributes.value(NSFileGroupOwnerAccountName).toString() == administratorsGroupName() &&
            attributes.value(NSFilePosixPermissions).toULongLong() == kInstalledPermissions;
@@ -238,11 +242,15 @@ void KLFanController::requestPrivilegePermissionWithCompletionHandler(std::funct
 {
     const QString tool = RZSMC::smcToolPath();
     const QString source = NSBundle::mainBundle().pathForResource(QStringLiteral("Kelvara SMC"), QString());
+    const RZSMC* smc = &RZSMC::smc();  // made here, not on the request's thread
     // One serial queue per request ("Request Privilege"): a thread of its own.
-    std::thread([this, tool, source, handler = std::move(handler)] {
-        if (!QFile::exists(tool) && !source.isNull())
-            QFile::copy(source, tool);
-        const bool granted = isSMCBinaryInstalled() || grantAndInstall(tool);
+    std::thread([tool, source, smc, handler = std::move(handler)] {
+        // In place: installed, and the bundle's own tool rather than whatever
+        // else root may have left there.
+        const auto inPlace = [&] {
+            return isInstalledAt(tool) && smc->createCheckSum(tool) == smc->createCheckSum(source);
+        };
+        const bool granted = !source.isNull() && (inPlace() || (installAsAdministrator(source, tool) && inPlace()));
         dispatch_async(dispatch_get_main_queue(), [handler, granted] {
             if (handler)
                 handler(granted);

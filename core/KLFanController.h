@@ -4,6 +4,7 @@
 // Kelvara Helper's controller drives fans; the windowed programs use it for the
 // privileged tool's installation and its installed-state test.
 #include <QList>
+#include <QString>
 #include <functional>
 #include <optional>
 
@@ -39,12 +40,14 @@ public:
     // The tool in the container is owned by root and the administrators' group,
     // with permissions exactly 6555.
     bool isSMCBinaryInstalled() const;
-    // Copies the tool into the container when missing and, unless it is already
-    // installed, asks an administrator to give it to root with mode 6555. Returns
-    // at once; the handler runs later on the main queue with the outcome.
+    // Unless the installed tool passes that test and is the bundle's own, asks an
+    // administrator once and has the bundle's tool put itself at the installed
+    // path. Returns at once; the handler runs later on the main queue with YES
+    // when the installed tool then passes the test and matches the bundle's.
     void requestPrivilegePermissionWithCompletionHandler(std::function<void(bool granted)> handler);
 
 private:
+    static bool isInstalledAt(const QString& path);
     void applySystemControl();
     void applyFanSet(const QString& name);
     void applyFanSpeeds(class KLFanSet* fanSet);

@@ -1,8 +1,10 @@
 #include "Authorization.h"
 
+#include <cerrno>
 #include <grp.h>
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <mutex>
 #include <set>
@@ -132,13 +134,21 @@ QString SystemAuthority::pkexecPath()
     return QStringLiteral("/usr/bin/pkexec");
 }
 
-OSStatus SystemAuthority::authorize(const AuthorizationRights&, const AuthorizationEnvironment&,
+OSStatus SystemAuthority::authorize(const AuthorizationRights& rights, const AuthorizationEnvironment&,
                                     AuthorizationFlags flags)
 {
     if (runsAsRoot())
         return errAuthorizationSuccess;
     if (!(flags & kAuthorizationFlagInteractionAllowed))
         return errAuthorizationInteractionNotAllowed;
+    // The right to run tools as administrator is what pkexec checks on each run:
+    // asking now as well would make the administrator authenticate twice.
+    if (rights.count == 1 && qstrcmp(rights.items[0].name, kAuthorizationRightExecute) == 0) {
+        if (::access(QFile::encodeName(pkexecPath()).constData(), X_OK) == 0)
+            return errAuthorizationSuccess;
+        qWarning("Cannot ask for administrator rights: %s is not available.", qPrintable(pkexecPath()));
+        return errAuthorizationInternal;
+    }
     // polkit has no right of its own for this; authenticating as administrator for a
     // program that does nothing is how a desktop user grants it. pkexec shows its own
     // text, not the prompt.
@@ -179,8 +189,17 @@ OSStatus SystemAuthority::execute(const QString& tool, const QStringList& argume
 
 QString administratorsGroupName()
 {
+    // Installations ask from a thread of their own: the reentrant lookup.
+    const long suggested = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 1024);
     for (const char* name : {"admin", "sudo", "wheel"}) {
-        if (::getgrnam(name))
+        group entry;
+        group* found = nullptr;
+        int status = 0;
+        while ((status = ::getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+               buffer.size() < (1u << 20))
+            buffer.resize(buffer.size() * 2);
+        if (status == 0 && found)
             return QString::fromLatin1(name);
     }
     return QStringLiteral("root");

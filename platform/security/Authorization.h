@@ -20,6 +20,12 @@ constexpr AuthorizationFlags kAuthorizationFlagPartialRights = 1 << 2;
 constexpr AuthorizationFlags kAuthorizationFlagDestroyRights = 1 << 3;
 constexpr AuthorizationFlags kAuthorizationFlagPreAuthorize = 1 << 4;
 
+// The right to run tools as the administrator. A process that is not root is
+// granted it without a dialog when interaction is allowed and pkexec is there:
+// pkexec authenticates the administrator on each privileged run, so one run
+// asks once.
+inline constexpr const char* kAuthorizationRightExecute = "system.privilege.admin";
+
 // The environment item that carries the text shown in the administrator dialog.
 inline constexpr const char* kAuthorizationEnvironmentPrompt = "prompt";
 

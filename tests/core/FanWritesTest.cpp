@@ -169,7 +169,7 @@ TEST_F(FanWritesTest, InstallingAsksAnAdministratorOnce)
     ScriptedAuthority refusing(errAuthorizationDenied);
     setAuthorizationAuthorityForTesting(&refusing);
     EXPECT_FALSE(requestAndWait());
-    EXPECT_TRUE(QFile::exists(RZSMC::smcToolPath()));  // copied from the bundle
+    EXPECT_FALSE(QFile::exists(RZSMC::smcToolPath()));  // nothing without an administrator
     EXPECT_EQ(refusing.prompts, 1);
     EXPECT_TRUE(refusing.commands.isEmpty());
 
@@ -184,8 +184,8 @@ TEST_F(FanWritesTest, InstallingAsksAnAdministratorOnce)
     EXPECT_EQ(granting.rightName, "system.privilege.admin");
     EXPECT_EQ(granting.flags, kAuthorizationFlagInteractionAllowed | kAuthorizationFlagExtendRights);
     const QString tool = RZSMC::smcToolPath();
-    EXPECT_EQ(granting.commands, QStringList({"/bin/chown -- root:" + administratorsGroupName() + " " + tool,
-                                              "/bin/chmod -- 6555 " + tool}));
+    const QString bundleTool = NSBundle::mainBundle().pathForResource("Kelvara SMC", QString());
+    EXPECT_EQ(granting.commands, QStringList({bundleTool + " --install " + tool + " " + administratorsGroupName()}));
     EXPECT_TRUE(KLFanController::sharedInstance().isSMCBinaryInstalled());
 
     // Installed already: no second prompt.

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "ApplesmcBackend.h"
@@ -171,6 +175,34 @@ TEST_F(KelvaraSMCToolTest, KeysWithASpaceAreAccepted)
     const ToolRun run = runTool(home, {"-k", "FS! ", "-w", "0003"});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(readBytes(other, "FS! "), (Bytes{0x00, 0x03}));
+}
+
+TEST_F(KelvaraSMCToolTest, InstallModePutsItselfInPlaceForRootOnly)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "installing gives files to root";
+    // Every user may pass through, so another user can start the installed copy.
+    ASSERT_EQ(::chmod(home.path().toLocal8Bit().constData(), 0755), 0);
+    const QString installed = home.path() + "/Kelvara SMC";
+    const QString group = QString::fromLocal8Bit(getgrgid(0)->gr_name);
+    const ToolRun run = runTool(home, {"--install", installed, group});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    struct stat st;
+    ASSERT_EQ(::lstat(QFile::encodeName(installed).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_gid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 06555u);
+    EXPECT_EQ(fileText(installed.toStdString()), fileText(KELVARA_SMC_TOOL));
+
+    // That copy runs as root for anyone: it must not install anything for them.
+    const QString elsewhere = home.path() + "/elsewhere";
+    QProcess process;
+    process.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", installed, "--install",
+                                       elsewhere, group});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_TRUE(process.readAllStandardError().contains("only root"));
+    EXPECT_FALSE(QFile::exists(elsewhere));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // "Kelvara SMC": writes one SMC key. Installed setuid root, so every argument
 // is checked before anything is touched, and root rights are kept only for
-// the kernel driver, which needs them.
+// the kernel driver, which needs them. Run by root with --install, it puts
+// a copy of itself at the installed path.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "ApplesmcBackend.h"
+#include "Install.h"
 #include "SMCServices.h"
 #include "VirtualSMC.h"
 
@@ -82,6 +84,8 @@ const char* describe(uint8_t result)
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--install") == 0)
+        return installSelf(argv[2], argv[3]);
     if (argc != 5 || std::strcmp(argv[1], "-k") != 0 || std::strcmp(argv[3], "-w") != 0)
         return usage("expected exactly -k KEY -w HEXBYTES");
     const char* key = argv[2];

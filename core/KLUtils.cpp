@@ -8,7 +8,12 @@
 
 bool KLUtils::loadMainApp()
 {
-    return NSWorkspace::sharedWorkspace().launchApplicationWithBundleIdentifier(QStringLiteral("com.orvane.kelvara"));
+    const QString kelvara = QStringLiteral("com.orvane.kelvara");
+    // A running Kelvara comes to the front; another copy would only wait in line for its name.
+    const QList<NSRunningApplication> running = NSRunningApplication::runningApplicationsWithBundleIdentifier(kelvara);
+    if (!running.isEmpty() && running.first().activate())
+        return true;
+    return NSWorkspace::sharedWorkspace().launchApplicationWithBundleIdentifier(kelvara);
 }
 
 void KLUtils::terminateApp(const QString& bundleIdentifier)

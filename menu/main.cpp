@@ -1,13 +1,30 @@
 #include <QApplication>
+#include <cstdio>
 
 #include "NSBundle.h"
 #include "NSRunningApplication.h"
 #include "TerminationSignals.h"
 
+namespace {
+
+// As Kelvara Helper: long enough for a copy being stopped to let the name go.
+constexpr int kWaitForNameMs = 5000;
+// The service manager restarts this program after a failed exit only
+// (Restart=on-failure), so a copy that gives way exits with 0.
+constexpr int kGaveWayStatus = 0;
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     quitOnTerminationSignals(application);
-    NSRunningApplication::registerCurrentApplication(application, NSBundle::mainBundle().bundleIdentifier());
+    // Only the owner of the bus name acts; it has nothing to show yet.
+    NSRunningApplication::registerAsSoleCopy(
+        application, NSBundle::mainBundle().bundleIdentifier(), kWaitForNameMs, [] {},
+        [&application] {
+            std::fprintf(stderr, "Kelvara Menu: another copy is running; this one leaves.\n");
+            application.exit(kGaveWayStatus);
+        });
     return application.exec();
 }

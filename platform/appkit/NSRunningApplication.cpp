@@ -4,10 +4,13 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFile>
+#include <QGuiApplication>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QWindow>
 #include <csignal>
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 
@@ -32,6 +35,18 @@ public:
 public slots:
     // Queued, so the call's reply leaves before the event loop ends.
     void Quit() { QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection); }
+    // Brings the program's shown windows to the front; a program without windows has nothing to raise.
+    void Activate()
+    {
+        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+            return;
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            if (!window->isVisible())
+                continue;
+            window->raise();
+            window->requestActivate();
+        }
+    }
 };
 
 QStringList busNames(const QDBusConnection& bus, const QString& method, const QString& name)
@@ -63,7 +78,25 @@ std::optional<QByteArray> processStartTime(qint64 pid)
     return fields.at(19);
 }
 
+bool isPrimaryOwner(const QDBusConnection& bus, const QString& name)
+{
+    return busNames(bus, QStringLiteral("GetNameOwner"), name) == QStringList{bus.baseService()};
+}
+
 }  // namespace
+
+bool NSRunningApplication::activate() const
+{
+    if (m_busOwner.isEmpty())
+        return false;
+    const QDBusConnection bus = SessionBus::connection();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage activate = QDBusMessage::createMethodCall(m_busOwner, kApplicationPath, kApplicationInterface,
+                                                           QStringLiteral("Activate"));
+    activate.setAutoStartService(false);
+    return bus.send(activate);
+}
 
 bool NSRunningApplication::terminate() const
 {
@@ -124,6 +157,59 @@ bool NSRunningApplication::registerCurrentApplication(QCoreApplication& applicat
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
         bundleIdentifier, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::DontAllowReplacement);
     return reply.isValid() && reply.value() != QDBusConnectionInterface::ServiceNotRegistered;
+}
+
+void NSRunningApplication::registerAsSoleCopy(QCoreApplication& application, const QString& bundleIdentifier,
+                                              int waitMs, std::function<void()> act, std::function<void()> leave)
+{
+    struct Answers {
+        std::function<void()> act;
+        std::function<void()> leave;
+        bool given = false;
+    };
+    auto answers = std::make_shared<Answers>(Answers{std::move(act), std::move(leave)});
+    // Owns every connection and the timer of the wait; deleting it ends them all.
+    auto* waiting = new QObject(&application);
+    // Answers once, from the event loop.
+    const auto finish = [answers, waiting](bool acting) {
+        if (answers->given)
+            return;
+        answers->given = true;
+        waiting->deleteLater();
+        QTimer::singleShot(0, QCoreApplication::instance(), [answers, acting] {
+            const auto& answer = acting ? answers->act : answers->leave;
+            if (answer)
+                answer();
+        });
+    };
+
+    QDBusConnection bus = SessionBus::connection();
+    // Without a bus no other copy can be seen, and a copy the bus refused has no line
+    // to wait in: either way this one acts, as a lone copy would.
+    if (!bus.isConnected() || bundleIdentifier.isEmpty()) {
+        registerCurrentApplication(application, bundleIdentifier);
+        finish(true);
+        return;
+    }
+    // Heard before asking for the name, so a hand-over right after the answer is not missed.
+    QObject::connect(bus.interface(), &QDBusConnectionInterface::serviceRegistered, waiting,
+                     [finish, bundleIdentifier](const QString& name) {
+                         if (name == bundleIdentifier)
+                             finish(true);
+                     });
+    if (!registerCurrentApplication(application, bundleIdentifier) || isPrimaryOwner(bus, bundleIdentifier)) {
+        finish(true);
+        return;
+    }
+    QTimer::singleShot(waitMs, waiting, [finish, bus, bundleIdentifier] {
+        if (isPrimaryOwner(bus, bundleIdentifier)) {
+            finish(true);
+            return;
+        }
+        // Out of the line, so nothing lists this copy while it goes.
+        bus.interface()->unregisterService(bundleIdentifier);
+        finish(false);
+    });
 }
 
 #include "NSRunningApplication.moc"

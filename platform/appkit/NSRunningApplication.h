@@ -3,6 +3,7 @@
 // name equal to its bundle identifier while it runs.
 #include <QList>
 #include <QString>
+#include <functional>
 
 class QCoreApplication;
 
@@ -18,6 +19,8 @@ public:
 
     QString bundleIdentifier() const { return m_bundleIdentifier; }
     qint64 processIdentifier() const { return m_processIdentifier; }
+    // Asks the program over the bus to bring its windows to the front; does not wait.
+    bool activate() const;
     // Asks the program to quit over the bus; if it has not gone after a short
     // grace period (checked without blocking), sends it SIGTERM.
     bool terminate() const;
@@ -28,6 +31,13 @@ public:
     // Makes the running program findable: owns (or queues for) its bus name and
     // quits its event loop when asked politely. Returns false without a bus.
     static bool registerCurrentApplication(QCoreApplication& application, const QString& bundleIdentifier);
+
+    // Registers as above, then runs `act` from the event loop once this copy is the
+    // primary owner of the name: at once when the name was free (or there is no bus
+    // to ask), else when the copies ahead of it have gone. A copy still in line after
+    // waitMs leaves the line and runs `leave` instead. Exactly one of the two runs.
+    static void registerAsSoleCopy(QCoreApplication& application, const QString& bundleIdentifier, int waitMs,
+                                   std::function<void()> act, std::function<void()> leave);
 
 private:
     QString m_bundleIdentifier;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 
+#include "PrivateBus.h"
 #include "TestHome.h"
 
 namespace {
@@ -15,6 +16,8 @@ class ProgramLifecycleTest : public ::testing::TestWithParam<const char*> {};
 // Each program runs until it is told to stop, says nothing, and stops cleanly.
 TEST_P(ProgramLifecycleTest, QuietUntilTerminatedThenExitsCleanly)
 {
+    // A bus of its own: a copy of the program from another test would make this one wait in line.
+    const PrivateBus bus;
     const TestHome home;
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

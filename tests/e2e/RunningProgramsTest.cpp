@@ -1,6 +1,8 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,6 +10,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScopeGuard>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
@@ -15,19 +18,29 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "KLDataManager.h"
+#include "KLUtils.h"
 #include "NSBundle.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSRunningApplication.h"
 #include "NSWorkspace.h"
+#include "PrivateBus.h"
 #include "QtApplication.h"
+#include "SystemdUserManager.h"
 #include "TerminationSignals.h"
 #include "TestHome.h"
 
 namespace {
 
+const QString kKelvaraId = QStringLiteral("com.orvane.kelvara");
 const QString kHelperId = QStringLiteral("com.orvane.kelvara.helper");
+const QString kMenuId = QStringLiteral("com.orvane.kelvara.menu");
 const QString kHelperPath =
     QStringLiteral(KELVARA_APP_DIR) + "/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper";
+const QString kMenuPath =
+    QStringLiteral(KELVARA_APP_DIR) + "/Contents/Components/Kelvara Menu.app/Contents/MacOS/Kelvara Menu";
+const QString kApplicationPath = QStringLiteral("/com/orvane/kelvara/Application");
+const QString kApplicationInterface = QStringLiteral("com.orvane.kelvara.Application");
 constexpr int kNotices = 5;
 
 // ---- The other program: this test binary started with KELVARA_E2E_ROLE. ----
@@ -91,6 +104,34 @@ int deafRole(QCoreApplication& app)
     return app.exec();
 }
 
+// Stands in for Kelvara: owns its name and counts the calls to come to the front,
+// ending at the first one.
+class FakeKelvara : public QDBusVirtualObject {
+public:
+    int activations = 0;
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.interface() != kApplicationInterface || message.member() != QLatin1String("Activate"))
+            return false;
+        ++activations;
+        QCoreApplication::exit(0);
+        return connection.send(message.createReply());
+    }
+};
+
+int kelvaraRole(QCoreApplication& app)
+{
+    FakeKelvara kelvara;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.registerVirtualObject(kApplicationPath, &kelvara);
+    bus.registerService(kKelvaraId);
+    QTimer::singleShot(10000, &app, [&] { app.exit(3); });
+    const int code = app.exec();
+    std::printf("result: activated:%d\n", kelvara.activations);
+    return code;
+}
+
 // Runs once every static is built (a role started from a static initialiser would
 // find the libraries' own statics unmade) and before any test.
 class RoleEnvironment : public ::testing::Environment {
@@ -112,6 +153,8 @@ public:
                 code = noBusRole(app);
             else if (role == "deaf")
                 code = deafRole(app);
+            else if (role == "kelvara")
+                code = kelvaraRole(app);
         }
         std::fflush(stdout);
         std::fflush(stderr);
@@ -169,6 +212,30 @@ bool finished(QProcess& process, int timeoutMs)
     return waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
 }
 
+// How many poll notices each program posted, by its unique bus name as the bus tells it.
+class TickPosters : public QObject {
+    Q_OBJECT
+public:
+    explicit TickPosters(QDBusConnection bus)
+    {
+        bus.connect(QString(), "/com/orvane/kelvara/DistributedNotifications",
+                    "com.orvane.kelvara.DistributedNotifications", "Post", this, SLOT(onPost(QDBusMessage)));
+    }
+    QMap<QString, int> ticks;
+
+private slots:
+    void onPost(const QDBusMessage& message)
+    {
+        if (message.arguments().value(0).toString() == QLatin1String(KLKelvaraTempDidChangeNotification))
+            ++ticks[message.service()];
+    }
+};
+
+QString ownerOf(const QString& name)
+{
+    return QDBusConnection::sessionBus().interface()->serviceOwner(name).value();
+}
+
 class RunningProgramsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -178,16 +245,17 @@ protected:
             << "these tests need a session bus (run under dbus-run-session)";
     }
 
-    // A helper in the test's own home; the caller waits for it to register.
-    void startHelper(QProcess& helper)
+    // A helper (or another program) in the test's own home; the caller waits for it to register.
+    void startHelper(QProcess& helper, const QString& path = kHelperPath)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home.path());
         helper.setProcessEnvironment(env);
-        helper.start(kHelperPath, {});
+        helper.start(path, {});
         ASSERT_TRUE(helper.waitForStarted(5000));
     }
 
+    PrivateBus bus;  // first: programs of tests running at the same time never meet
     TestHome home;
 };
 
@@ -367,4 +435,152 @@ TEST_F(RunningProgramsTest, LaunchByIdentifierStartsTheHelperFromTheBundle)
     EXPECT_TRUE(waitUntil([&] { return !lists(kHelperId, pid); }, 1500));
 }
 
+// What the service manager does with an exit status under the Restart= rule of
+// the unit made from the job Kelvara submits for the program.
+bool restartedAfter(const QVariantMap& keepAlive, int status)
+{
+    const QVariantMap job{{"Label", "com.orvane.kelvara.test"},
+                          {"ProgramArguments", QStringList{kHelperPath}},
+                          {"RunAtLoad", true},
+                          {"KeepAlive", keepAlive}};
+    const QString unit = SystemdUserManager::unitFile(job);
+    if (unit.contains("\nRestart=on-success\n"))
+        return status == 0;
+    if (unit.contains("\nRestart=on-failure\n"))
+        return status != 0;
+    ADD_FAILURE() << "unexpected restart rule in:\n" << unit.toStdString();
+    return true;
+}
+
+struct Companion {
+    const char* name;
+    QString path;
+    QString identifier;
+    bool successfulExitKeepsAlive;
+};
+
+void PrintTo(const Companion& companion, std::ostream* out)
+{
+    *out << companion.name;
+}
+
+class SoleCopyTest : public RunningProgramsTest, public ::testing::WithParamInterface<Companion> {};
+
+// Two copies started at once: one acts, the other leaves the line without ever
+// acting, with a status that its service's restart rule does not restart.
+TEST_P(SoleCopyTest, OfTwoCopiesStartedAtOnceOneActsAndTheOtherLeavesForGood)
+{
+    TickPosters posters(QDBusConnection::sessionBus());
+    QProcess copies[2];
+    startHelper(copies[0], GetParam().path);
+    startHelper(copies[1], GetParam().path);
+    const auto stopped = [&] { return copies[0].state() == QProcess::NotRunning || copies[1].state() == QProcess::NotRunning; };
+    ASSERT_TRUE(waitUntil(stopped, 10000));
+    QProcess& left = copies[0].state() == QProcess::NotRunning ? copies[0] : copies[1];
+    QProcess& acting = &left == &copies[0] ? copies[1] : copies[0];
+    EXPECT_EQ(left.exitStatus(), QProcess::NormalExit);
+    EXPECT_FALSE(restartedAfter({{"SuccessfulExit", GetParam().successfulExitKeepsAlive}}, left.exitCode()))
+        << "status " << left.exitCode();
+    EXPECT_TRUE(left.readAllStandardError().contains("another copy is running"));
+
+    const auto running = NSRunningApplication::runningApplicationsWithBundleIdentifier(GetParam().identifier);
+    ASSERT_EQ(running.size(), 1);
+    EXPECT_EQ(running.first().processIdentifier(), acting.processId());
+    if (GetParam().identifier == kHelperId) {
+        const QString owner = ownerOf(kHelperId);
+        ASSERT_TRUE(waitUntil([&] { return posters.ticks.contains(owner); }));
+        EXPECT_EQ(posters.ticks.keys().join(' ').toStdString(), owner.toStdString());
+    }
+    ASSERT_TRUE(running.first().terminate());
+    ASSERT_TRUE(finished(acting, 1500));
+    EXPECT_EQ(acting.exitCode(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Companions, SoleCopyTest,
+                         ::testing::Values(Companion{"Helper", kHelperPath, kHelperId, true},
+                                           Companion{"Menu", kMenuPath, kMenuId, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Kelvara's restart of its helper: the service manager starts a new copy while
+// the running one still holds the name, and then the running one is asked to quit.
+TEST_F(RunningProgramsTest, AHelperWaitingInLineNeverPollsAndTakesOverWhenTheOwnerQuits)
+{
+    TickPosters posters(QDBusConnection::sessionBus());
+    QProcess old;
+    startHelper(old);
+    ASSERT_TRUE(waitUntil([&] { return lists(kHelperId, old.processId()); }));
+    const QString oldName = ownerOf(kHelperId);
+    ASSERT_TRUE(waitUntil([&] { return posters.ticks.contains(oldName); }));
+
+    QProcess restarted;
+    startHelper(restarted);
+    ASSERT_TRUE(waitUntil([&] { return lists(kHelperId, restarted.processId()); }));
+    // A copy that polled would have posted right after taking its place in line,
+    // well before the owner's next tick.
+    const int seen = posters.ticks.value(oldName);
+    ASSERT_TRUE(waitUntil([&] { return posters.ticks.value(oldName) > seen; }));
+    EXPECT_EQ(posters.ticks.keys().join(' ').toStdString(), oldName.toStdString());
+
+    ASSERT_TRUE(find(kHelperId, old.processId()).terminate());
+    ASSERT_TRUE(finished(old, 1500));
+    EXPECT_EQ(old.exitCode(), 0);
+    ASSERT_TRUE(waitUntil([&] { return posters.ticks.size() == 2; }));
+    const auto running = NSRunningApplication::runningApplicationsWithBundleIdentifier(kHelperId);
+    ASSERT_EQ(running.size(), 1);
+    EXPECT_EQ(running.first().processIdentifier(), restarted.processId());
+    EXPECT_TRUE(posters.ticks.contains(ownerOf(kHelperId)));
+
+    ASSERT_TRUE(running.first().terminate());
+    ASSERT_TRUE(finished(restarted, 1500));
+    EXPECT_EQ(restarted.exitCode(), 0);
+    EXPECT_EQ(restarted.readAllStandardError(), "");
+}
+
+// Processes started by this test, known by a variable in their environment.
+QList<qint64> processesWith(const QByteArray& variable)
+{
+    QList<qint64> found;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(entry));
+        if (numeric && pid != QCoreApplication::applicationPid() && environ.open(QIODevice::ReadOnly) &&
+            environ.readAll().split('\0').contains(variable))
+            found << pid;
+    }
+    return found;
+}
+
+TEST_F(RunningProgramsTest, ANoticeClickBringsARunningKelvaraForwardAndStartsItOnlyWhenItDoesNotRun)
+{
+    NSBundle::setMainBundlePathForTesting(QStringLiteral(KELVARA_APP_DIR));
+    QProcess fake;
+    startRole(fake, "kelvara", uniqueTag());
+    ASSERT_TRUE(waitUntil([&] { return lists(kKelvaraId, fake.processId()); }));
+
+    const QByteArray mark = "KELVARA_E2E_LAUNCH=" + uniqueTag().toUtf8();
+    qputenv("KELVARA_E2E_LAUNCH", mark.mid(mark.indexOf('=') + 1));
+    const auto stopLaunched = qScopeGuard([mark] {
+        for (const qint64 pid : processesWith(mark))
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        NSBundle::setMainBundlePathForTesting({});
+    });
+    EXPECT_TRUE(KLUtils::loadMainApp());
+    // A detached start has its process running before the call returns.
+    EXPECT_EQ(processesWith(mark), QList<qint64>{});
+    ASSERT_TRUE(finished(fake, 5000));
+    EXPECT_EQ(resultLine(fake), "activated:1");
+
+    EXPECT_TRUE(KLUtils::loadMainApp());
+    const QList<qint64> started = processesWith(mark);
+    ASSERT_EQ(started.size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return lists(kKelvaraId, started.first()); }, 10000));
+    // The real Kelvara takes the call.
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(ownerOf(kKelvaraId), kApplicationPath, kApplicationInterface, "Activate"));
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
 }  // namespace
+
+#include "RunningProgramsTest.moc"

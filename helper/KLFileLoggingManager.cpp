@@ -170,8 +170,18 @@ void KLFileLoggingManager::kelvaraTempDidChangeNotification()
         if (mode == KLFileLoggingResetModeLaunch && !m_didResetForLaunch) {
             m_didResetForLaunch = true;
             if (fileState(path).exists) {
-                QFile::remove(path);
-                m_written = {};
+                QFile file(path);
+                if (file.remove()) {
+                    m_written = {};
+                } else {
+                    // Tried once per run like the delete itself; the rows go on
+                    // into the old file, so nothing is lost.
+                    std::fprintf(stderr,
+                                 "Kelvara Helper: cannot start a fresh sensor log: %s could not be deleted (%s). "
+                                 "Rows are added to it.\n",
+                                 qPrintable(path), qPrintable(file.errorString()));
+                    std::fflush(stderr);
+                }
             }
         }
     }
@@ -202,6 +212,8 @@ void KLFileLoggingManager::logRow(const QDateTime& date)
     }
 
     const FileState state = fileState(path);
+    // The keys the file was started with, known while it is as this manager left it.
+    const QStringList startKeys = isAsWritten(path, state) ? m_written.startKeys : QStringList();
     if (state.exists && !state.regular) {
         reportFailure(path, QStringLiteral("it is not a regular file"));
         return;
@@ -247,14 +259,13 @@ void KLFileLoggingManager::logRow(const QDateTime& date)
         }
     }
     m_failing = false;
-    remember(path, header);
+    remember(path, header, append ? startKeys : keys);
 }
 
 std::optional<bool> KLFileLoggingManager::headerMatches(const QString& path, const FileState& state,
                                                         const QString& header, QString* reason)
 {
-    if (m_written.path == path && m_written.header == header && m_written.size == state.size &&
-        m_written.inode == state.inode && m_written.modifiedNs == state.modifiedNs)
+    if (m_written.header == header && isAsWritten(path, state))
         return true;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -280,6 +291,11 @@ void KLFileLoggingManager::dataManagerFileLoggingSensorKeysDidChangeNotification
         m_written = {};
         return;
     }
+    // A tick that read the new list before this notice came has already
+    // started a file for it; setting that one aside too would leave a stray file.
+    if (!m_written.startKeys.isEmpty() && isAsWritten(path, state) &&
+        m_written.startKeys == KLDataManager::sharedInstance().fileLoggingSensorKeys())
+        return;
     // A failure here is not said: the next logged row finds the old header and tries again.
     QString reason;
     setAside(path, now(), &reason);
@@ -315,14 +331,20 @@ bool KLFileLoggingManager::ensureFolder(const QString& path, QString* reason)
     return false;
 }
 
-void KLFileLoggingManager::remember(const QString& path, const QString& header)
+bool KLFileLoggingManager::isAsWritten(const QString& path, const FileState& state) const
+{
+    return state.regular && m_written.path == path && m_written.size == state.size &&
+           m_written.inode == state.inode && m_written.modifiedNs == state.modifiedNs;
+}
+
+void KLFileLoggingManager::remember(const QString& path, const QString& header, const QStringList& startKeys)
 {
     const FileState state = fileState(path);
     if (!state.regular) {
         m_written = {};
         return;
     }
-    m_written = {path, header, state.size, state.inode, state.modifiedNs};
+    m_written = {path, header, startKeys, state.size, state.inode, state.modifiedNs};
 }
 
 void KLFileLoggingManager::reportFailure(const QString& path, const QString& reason)

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -58,7 +59,9 @@ private:
     // Renames the file at path to asidePath; false (with the reason) when it could not.
     bool setAside(const QString& path, const QDateTime& date, QString* reason);
     bool ensureFolder(const QString& path, QString* reason);
-    void remember(const QString& path, const QString& header);
+    // Whether the file at path is the one last written, unchanged since.
+    bool isAsWritten(const QString& path, const FileState& state) const;
+    void remember(const QString& path, const QString& header, const QStringList& startKeys);
     void reportFailure(const QString& path, const QString& reason);
 
     std::function<QDateTime()> m_clock;
@@ -71,6 +74,8 @@ private:
     struct Written {
         QString path;
         QString header;
+        // The logged keys when the file was started; empty when not known.
+        QStringList startKeys;
         qint64 size = -1;
         qint64 inode = -1;
         qint64 modifiedNs = -1;

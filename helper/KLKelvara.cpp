@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <cmath>
+#include <cstdio>
 
 #include "Dispatch.h"
 #include "KLCategory.h"
@@ -84,10 +85,8 @@ void KLKelvara::startMonitoring()
     // The purge's deletes are written before the first tick, so that tick's
     // history ranges come from the store's index rather than from loading
     // every point. Both saves still come before the tick's notice.
-    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext()) {
-        if (context->hasChanges())
-            context->save();
-    }
+    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext())
+        saveNow(context);
     fireTrackingTemp();
     startTimer();
 }
@@ -181,15 +180,18 @@ void KLKelvara::fireTrackingTemp()
             if (type != KLCategoryTypeTemperature && type != KLCategoryTypeFan) {
                 sensor->setMinValue(sensor->recordedMinValue());
                 sensor->setMaxValue(sensor->recordedMaxValue());
-                if (sensor->minValue() == sensor->maxValue())
-                    sensor->setMinValue(sensor->minValue() * 0.9);
+                // A steady reading gets a range a tenth of its size below it;
+                // a negative one too (0.9 times it would lie above it). Zero stays.
+                const double steady = sensor->minValue();
+                if (steady == sensor->maxValue())
+                    sensor->setMinValue(steady < 0 ? steady * 1.1 : steady * 0.9);
             }
         }
     }
 
     // Save first, then announce: a reader in any program that refreshes on
     // the notice finds this tick's values in the store.
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    saveQueued();
     dispatch_async(dispatch_get_main_queue(), [] {
         NSDistributedNotificationCenter::defaultCenter().postNotificationName(
             QString::fromLatin1(KLKelvaraTempDidChangeNotification), QString(), {}, true);
@@ -247,5 +249,32 @@ void KLKelvara::removeOutOfDateGraphPoints()
     NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
     for (KLGraphPoint* point : stale)
         context->performBlockAndWait([context, point] { context->deleteObject(point); });
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    saveQueued();
+}
+
+void KLKelvara::saveQueued()
+{
+    NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext();
+    if (!context || !context->hasChanges())
+        return;
+    context->performBlock([this, context] { saveNow(context); });
+}
+
+// A failed save (a full disk) keeps its changes, so the next tick's save
+// writes them too. The failure is said once until a save succeeds again.
+void KLKelvara::saveNow(NSManagedObjectContext* context)
+{
+    if (!context->hasChanges())
+        return;
+    QString error;
+    if (context->save(&error)) {
+        m_saveFailing = false;
+        return;
+    }
+    if (m_saveFailing)
+        return;
+    m_saveFailing = true;
+    std::fprintf(stderr, "Kelvara Helper: the readings cannot be saved (%s); each tick tries again.\n",
+                 qPrintable(error));
+    std::fflush(stderr);
 }

@@ -10,6 +10,7 @@
 
 class KLCategory;
 class NSManagedObject;
+class NSManagedObjectContext;
 class KLSensor;
 class QTimer;
 
@@ -45,6 +46,9 @@ public:
 private:
     void dataManagerUpdateFrequencyDidChangeNotification();
     QDateTime now() const { return m_clock ? m_clock() : QDateTime::currentDateTimeUtc(); }
+    // The master context's save, queued or at once; failures are said once per streak.
+    void saveQueued();
+    void saveNow(NSManagedObjectContext* context);
 
     QList<KLCategory*> m_categories;
     double m_interval = 0;
@@ -59,4 +63,5 @@ private:
     int m_dayTickCounter = 0;
     int m_weekTickCounter = 0;
     int m_purgeTickCounter = 0;
+    bool m_saveFailing = false;
 };

@@ -1,6 +1,8 @@
 #include "VirtualSMC.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <pwd.h>
 #include <sstream>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -77,6 +80,28 @@ double monotonic()
 {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The numbers of a state line, split at single spaces; nothing when any is
+// not a finite number or the count differs. from_chars is free of the locale.
+template <size_t N>
+std::optional<std::array<double, N>> finiteNumbers(std::string_view text)
+{
+    std::array<double, N> numbers{};
+    for (size_t i = 0; i < N; ++i) {
+        const size_t space = text.find(' ');
+        const std::string_view field = text.substr(0, space);
+        double value = 0;
+        const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+        if (error != std::errc() || end != field.data() + field.size() || !std::isfinite(value))
+            return std::nullopt;
+        numbers[i] = value;
+        if ((space == std::string_view::npos) != (i + 1 == N))
+            return std::nullopt;
+        if (space != std::string_view::npos)
+            text.remove_prefix(space + 1);
+    }
+    return numbers;
 }
 
 std::string fanKey(const char* pattern, int fan)
@@ -164,9 +189,11 @@ VirtualSMCState VirtualSMCState::parse(const std::string& text)
         if (line.rfind("profile ", 0) == 0) {
             state.profile = line.substr(8);
         } else if (line.rfind("clock ", 0) == 0) {
-            state.clock = std::strtod(line.c_str() + 6, nullptr);
+            if (const auto clock = finiteNumbers<1>(std::string_view(line).substr(6)))
+                state.clock = (*clock)[0];
         } else if (line.rfind("load ", 0) == 0) {
-            state.load = std::clamp(std::strtod(line.c_str() + 5, nullptr), 0.0, 1.0);
+            if (const auto load = finiteNumbers<1>(std::string_view(line).substr(5)))
+                state.load = std::clamp((*load)[0], 0.0, 1.0);
         } else if (line.rfind("power ", 0) == 0) {
             unsigned value;
             char extra;
@@ -177,10 +204,10 @@ VirtualSMCState VirtualSMCState::parse(const std::string& text)
             if (auto bytes = bytesOfHex(line.substr(9)); bytes && bytes->size() <= 32)
                 state.values[line.substr(4, 4)] = *bytes;
         } else if (line.rfind("ramp ", 0) == 0) {
-            int fan;
-            double since, from;
-            if (std::sscanf(line.c_str() + 5, "%d %lf %lf", &fan, &since, &from) == 3 && fan >= 0 && fan < 20)
-                state.ramps[fan] = {since, from};
+            // The fan, when the ramp began and the speed it began at.
+            const auto ramp = finiteNumbers<3>(std::string_view(line).substr(5));
+            if (ramp && (*ramp)[0] >= 0 && (*ramp)[0] < 20 && (*ramp)[0] == std::floor((*ramp)[0]))
+                state.ramps[static_cast<int>((*ramp)[0])] = {(*ramp)[1], (*ramp)[2]};
         }
     }
     return state;

@@ -39,6 +39,10 @@ protected:
         tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QString log() const { return home.path() + "/tool-runs.txt"; }
+    // The command lines of the tool's runs, sorted. The runs are started
+    // detached one after the other, but each notes its line only when it gets
+    // to run, so under load a later run can note first: only the set of runs,
+    // each line whole, is certain.
     QStringList runs(int expected)
     {
         QElapsedTimer clock;
@@ -56,6 +60,7 @@ protected:
         QFile file(log());
         if (file.open(QIODevice::ReadOnly))
             lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        lines.sort();
         return lines;
     }
     TestHome home;

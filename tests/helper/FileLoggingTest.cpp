@@ -1,7 +1,11 @@
 #include <QDir>
 #include <QFile>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <memory>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "KLDataManager.h"
 #include "KLFileLoggingManager.h"
@@ -144,6 +148,46 @@ TEST_F(FileLoggingTest, AFileIsSetAsideWhenItsColumnsChange)
     tickAt("2026-03-09T21:13:00");
     EXPECT_EQ(read("Kelvara Log.csv"), "Date,Time,CPU Proximity (°F) (TC0P)\n2026-03-09,21:13:00,113°");
     EXPECT_EQ(files().size(), 5);
+
+    // A tick read the new list before its notice came: still one new file.
+    settings().setFileLoggingSensorKeys({"0"});
+    tickAt("2026-03-09T21:14:00");
+    drainMainQueue();
+    tickAt("2026-03-09T21:14:02");
+    EXPECT_EQ(read("Kelvara Log.csv"),
+              "Date,Time,LeftSide (rpm) (0)\n2026-03-09,21:14:00,2500 rpm\n2026-03-09,21:14:02,2500 rpm");
+    EXPECT_EQ(files().size(), 6);
+}
+
+// An append-only file takes rows but cannot be deleted, even by root.
+bool setAppendOnly(const QString& path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
+TEST_F(FileLoggingTest, AModeLaunchDeleteThatFailsIsSaidOnceAndTheOldFileKeepsItsRows)
+{
+    tickAt("2026-03-09T21:10:00");
+    const QString path = folder() + "/Kelvara Log.csv";
+    if (!setAppendOnly(path, true))
+        GTEST_SKIP() << "append-only files need CAP_LINUX_IMMUTABLE and a file system that has them";
+    settings().setFileLoggingResetMode(KLFileLoggingResetModeLaunch);
+    manager = newRun();
+    testing::internal::CaptureStderr();
+    tickAt("2026-03-09T21:10:02");
+    tickAt("2026-03-09T21:10:04");
+    const std::string said = testing::internal::GetCapturedStderr();
+    setAppendOnly(path, false);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_EQ(read("Kelvara Log.csv"),
+              kCPUHeader + "\n2026-03-09,21:10:00,45°\n2026-03-09,21:10:02,45°\n2026-03-09,21:10:04,45°");
 }
 
 TEST_F(FileLoggingTest, FailedWritesAreSaidOncePerStreakAndOnlyDocumentsIsMade)

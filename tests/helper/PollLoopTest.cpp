@@ -1,4 +1,5 @@
 #include <QTimer>
+#include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -174,13 +175,44 @@ TEST_F(PollLoopTest, RecordedExtremesAreWholeNumbersOverTheKeptHistory)
 TEST_F(PollLoopTest, VoltagesTakeTheRecordedRangeWidenedWhenItIsOnePoint)
 {
     KLSensor* silent = addSensor(KLCategoryTypeVoltage, "VZZZ");  // no such key: reads 0
+    KLSensor* negative = addSensor(KLCategoryTypeVoltage, "VP0R");
+    smc::VirtualSMC().setKeyValue("VP0R", -5.0);
     setFrequency(KLUpdateFrequencyLow);
     tick();
     EXPECT_DOUBLE_EQ(voltage->maxValue(), 12);
     EXPECT_DOUBLE_EQ(voltage->minValue(), 12 * 0.9);
+    // A steady negative reading widens downwards too.
+    EXPECT_DOUBLE_EQ(negative->maxValue(), -5);
+    EXPECT_DOUBLE_EQ(negative->minValue(), -5.5);
     // Only zeros: nothing to widen.
     EXPECT_EQ(silent->minValue(), 0);
     EXPECT_EQ(silent->maxValue(), 0);
+}
+
+// A full disk, made by a trigger that refuses every new point.
+TEST_F(PollLoopTest, FailingSavesAreSaidOncePerStreakAndRetriedByTheNextTick)
+{
+    setFrequency(KLUpdateFrequencyLow);  // every tick adds points
+    tick();
+    SQLite::Database store(
+        (KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + "/Database.sqlite").toStdString(),
+        SQLite::OPEN_READWRITE);
+    const auto full = [&] {
+        store.exec("CREATE TRIGGER full BEFORE INSERT ON GraphPoint BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    };
+    const auto linesSaidDuring = [&](int ticks) {
+        testing::internal::CaptureStderr();
+        tick(ticks);
+        const std::string said = testing::internal::GetCapturedStderr();
+        return std::count(said.begin(), said.end(), '\n');
+    };
+    full();
+    EXPECT_EQ(linesSaidDuring(3), 1);
+    store.exec("DROP TRIGGER full");
+    EXPECT_EQ(linesSaidDuring(1), 0);
+    EXPECT_EQ(store.execAndGet("SELECT COUNT(*) FROM GraphPoint").getInt(), 3 * 5);  // nothing lost
+    full();
+    EXPECT_EQ(linesSaidDuring(2), 1);  // a new streak
 }
 
 TEST_F(PollLoopTest, APurgeKeepsPointsExactlyAtTheWindowStartAndDropsOlderOnes)

@@ -221,6 +221,29 @@ TEST_F(VirtualSMCTest, GarbageStateFileFallsBackToTheDefaultProfile)
     EXPECT_EQ(readBytes(later, "F0Md"), Bytes{1});
 }
 
+TEST(VirtualSMCStateTest, NumbersThatAreNotFiniteAreRefusedLikeAnyBadLine)
+{
+    for (const char* bad : {"nan", "inf", "-inf", "NaN", "1e999", "12abc", ""}) {
+        const std::string number = bad;
+        const VirtualSMCState state = VirtualSMCState::parse("clock " + number + "\nload " + number + "\nramp 0 " +
+                                                             number + " 900\nramp 1 5 " + number + "\n");
+        EXPECT_FALSE(state.clock) << bad;
+        EXPECT_FALSE(state.load) << bad;
+        EXPECT_TRUE(state.ramps.empty()) << bad;
+    }
+    // What serialize writes still reads back.
+    VirtualSMCState written;
+    written.clock = kT0 + 0.25;
+    written.load = 1e-5;
+    written.ramps[3] = {kT0, 1234.5};
+    const VirtualSMCState read = VirtualSMCState::parse(written.serialize());
+    EXPECT_EQ(read.clock, written.clock);
+    EXPECT_EQ(read.load, written.load);
+    ASSERT_EQ(read.ramps.count(3), 1u);
+    EXPECT_EQ(read.ramps.at(3).since, kT0);
+    EXPECT_EQ(read.ramps.at(3).from, 1234.5);
+}
+
 TEST(VirtualSMCValueTest, EncodingAndDecodingAgreeAndClamp)
 {
     struct Case {

@@ -2,14 +2,14 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <QHash>
 #include <QSet>
 #include <SQLiteCpp/SQLiteCpp.h>
-#include <sqlite3.h>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <map>
+#include <sqlite3.h>
 #include <unordered_map>
 
 namespace {

@@ -6,6 +6,7 @@
 #include "KLFanCondition.h"
 #include "KLFanSet.h"
 #include "KLGraphPoint.h"
+#include "Dispatch.h"
 #include "KLSensor.h"
 #include "NSBundle.h"
 #include "NSFileManager.h"
@@ -106,7 +107,20 @@ void KLCoreDataHelper::saveMasterContext()
     NSManagedObjectContext* context = m_masterContext.get();
     if (!context || !context->hasChanges())
         return;
-    context->performBlock([context] { context->save(); });
+    context->performBlock([this, context] {
+        if (context->save() || m_saveRetryPending || !m_coordinator || !m_coordinator->hasStore() ||
+            m_coordinator->isReady())
+            return;
+        // The store's tables wait for another program's lock or for disk space;
+        // the changes stay in the context and are written once they can be.
+        m_saveRetryPending = true;
+        dispatch_after_seconds(2.0, dispatch_get_main_queue(), [this, alive = std::weak_ptr<int>(m_alive)] {
+            if (alive.expired())
+                return;
+            m_saveRetryPending = false;
+            saveMasterContext();
+        });
+    });
 }
 
 void KLCoreDataHelper::refreshAllObjectsInMasterContext()

@@ -31,6 +31,8 @@ private:
     std::shared_ptr<NSManagedObjectModel> m_model;
     std::shared_ptr<NSPersistentStoreCoordinator> m_coordinator;
     std::unique_ptr<NSManagedObjectContext> m_masterContext;
+    bool m_saveRetryPending = false;
+    std::shared_ptr<int> m_alive = std::make_shared<int>();
 };
 
 // The objects of one class that a request finds in a context (the master

@@ -258,8 +258,10 @@ void NSManagedObjectContext::applyRow(NSManagedObject* object, const NSStoreRow&
 
 NSManagedObject* NSManagedObjectContext::registerRow(NSEntityDescription* entity, const NSStoreRow& row)
 {
+    // A row without a usable number has no object; callers pass over it.
     NSManagedObject* object = objectForRow(entity, row.id);
-    applyRow(object, row);
+    if (object)
+        applyRow(object, row);
     return object;
 }
 
@@ -361,6 +363,8 @@ void NSManagedObjectContext::loadToMany(NSManagedObject* owner, int relationship
         list.reserve(static_cast<qsizetype>(rows.size()));
         for (const NSStoreRow& row : rows) {
             NSManagedObject* member = registerRow(destination, row);
+            if (!member)
+                continue;
             auto& back = member->m_toOne[inverse];
             if (!(member->m_changedKeys & bit(inverse))) {
                 back.target = owner;
@@ -508,8 +512,10 @@ QList<NSManagedObject*> NSManagedObjectContext::executeFetchRequest(const NSFetc
         if (!m_coordinator->fetchRows(all, *entity, rows, &reason))
             return fail(reason);
         base.reserve(static_cast<qsizetype>(rows.size()));
-        for (const NSStoreRow& row : rows)
-            base.append(registerRow(entity, row));
+        for (const NSStoreRow& row : rows) {
+            if (NSManagedObject* object = registerRow(entity, row))
+                base.append(object);
+        }
     } else {
         return fail(QStringLiteral("no store"));
     }

@@ -5,12 +5,14 @@
 #include <QHash>
 #include <QSet>
 #include <SQLiteCpp/SQLiteCpp.h>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <map>
+#include <sqlite3.h>
 #include <unordered_map>
 
 namespace {
-
-constexpr int kBusyTimeoutMs = 5000;
 
 QString quoted(const QString& identifier)
 {
@@ -107,8 +109,13 @@ QVariant readColumn(const SQLite::Column& column, NSAttributeType type)
         return column.getDouble();
     case NSAttributeType::String:
         return QString::fromUtf8(static_cast<const char*>(column.getBlob()), column.getBytes());
-    case NSAttributeType::Date:
-        return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(column.getDouble() * 1000.0));
+    case NSAttributeType::Date: {
+        // A damaged value beyond any calendar's range reads as nil.
+        const double milliseconds = column.getDouble() * 1000.0;
+        if (!std::isfinite(milliseconds) || std::fabs(milliseconds) > 8.64e15)
+            return {};
+        return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(milliseconds));
+    }
     case NSAttributeType::Binary:
         return QByteArray(static_cast<const char*>(column.getBlob()), column.getBytes());
     }
@@ -125,8 +132,8 @@ struct ResetOnExit {
 };
 
 struct NSPersistentStoreCoordinator::Store {
-    explicit Store(const QString& path)
-        : db(QFile::encodeName(path).toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE, kBusyTimeoutMs)
+    Store(const QString& path, int busyTimeoutMs)
+        : db(QFile::encodeName(path).toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE, busyTimeoutMs)
     {
     }
 
@@ -158,6 +165,176 @@ bool NSPersistentStoreCoordinator::hasStore() const
     return m_store != nullptr;
 }
 
+bool NSPersistentStoreCoordinator::isReady() const
+{
+    return m_store && m_ready;
+}
+
+namespace {
+
+struct Column {
+    QString name;
+    QString definition;
+};
+
+struct TablePlan {
+    const NSEntityDescription* entity = nullptr;
+    QVector<Column> columns;
+};
+
+struct IndexPlan {
+    QString name;
+    QString table;
+    QString columns;
+};
+
+// The tables and indexes a model needs.
+void planSchema(const NSManagedObjectModel& model, std::vector<TablePlan>& tables, std::vector<IndexPlan>& indexes)
+{
+    for (const auto& entity : model.entities()) {
+        TablePlan table{entity.get(), {}};
+        for (const auto& attribute : entity->attributes) {
+            QString definition = sqlType(attribute.type);
+            if (attribute.defaultValue.isValid())
+                definition += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute.defaultValue, attribute.type);
+            table.columns.append({attribute.name, definition});
+        }
+        for (const auto& relationship : entity->relationships) {
+            if (relationship.toMany)
+                continue;
+            const bool cascade = relationship.inverseRelationship->deleteRule == NSDeleteRule::Cascade;
+            table.columns.append({relationship.foreignKeyColumn(),
+                                  QStringLiteral("INTEGER REFERENCES %1(\"id\") ON DELETE %2")
+                                      .arg(quoted(relationship.destinationEntity->name),
+                                           cascade ? QStringLiteral("CASCADE") : QStringLiteral("SET NULL"))});
+            if (relationship.keepsOrder())
+                table.columns.append({relationship.orderColumn(), QStringLiteral("REAL")});
+        }
+        tables.push_back(std::move(table));
+
+        for (const auto& relationship : entity->relationships) {
+            if (relationship.toMany)
+                continue;
+            QString indexed = quoted(relationship.foreignKeyColumn());
+            if (relationship.keepsOrder())
+                indexed += QStringLiteral(", ") + quoted(relationship.orderColumn());
+            indexes.push_back({entity->name + QLatin1Char('_') + relationship.name, entity->name, indexed});
+        }
+        for (const QStringList& columns : entity->compoundIndexes) {
+            QStringList quotedColumns;
+            for (const QString& column : columns) {
+                const NSRelationshipDescription* key = entity->relationship(column);
+                quotedColumns.append(quoted(key ? key->foreignKeyColumn() : column));
+            }
+            indexes.push_back({entity->name + QLatin1Char('_') + columns.join(QLatin1Char('_')), entity->name,
+                               quotedColumns.join(QStringLiteral(", "))});
+        }
+        for (const auto& attribute : entity->attributes) {
+            if (attribute.indexed)
+                indexes.push_back({entity->name + QLatin1Char('_') + attribute.name, entity->name, quoted(attribute.name)});
+        }
+    }
+}
+
+struct ExistingSchema {
+    QSet<QString> tables;
+    QSet<QString> indexes;
+    QSet<QString> triggers;
+    QHash<QString, QSet<QString>> columns;  // of the model's tables that exist
+    QString version;                        // empty without our metadata
+};
+
+// Only reads: fails on a file that is not a database before anything could be written.
+ExistingSchema readSchema(SQLite::Database& db, const NSManagedObjectModel& model)
+{
+    ExistingSchema schema;
+    SQLite::Statement query(db, "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'index', 'trigger')");
+    while (query.executeStep()) {
+        const QString name = QString::fromStdString(query.getColumn(1).getString());
+        const std::string type = query.getColumn(0).getString();
+        (type == "table" ? schema.tables : type == "index" ? schema.indexes : schema.triggers).insert(name);
+    }
+    if (schema.tables.contains(QStringLiteral("kelvara_metadata"))) {
+        SQLite::Statement version(db, "SELECT value FROM kelvara_metadata WHERE key = 'model'");
+        if (version.executeStep() && !version.getColumn(0).isNull())
+            schema.version = QString::fromStdString(version.getColumn(0).getString());
+    }
+    for (const auto& entity : model.entities()) {
+        if (!schema.tables.contains(entity->name))
+            continue;
+        QSet<QString>& existing = schema.columns[entity->name];
+        SQLite::Statement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(quoted(entity->name)).toStdString());
+        while (info.executeStep())
+            existing.insert(QString::fromStdString(info.getColumn(1).getString()));
+    }
+    return schema;
+}
+
+// Errors that pass: another program holds the write lock, or the disk is full
+// (which can also show as a failure to make or grow the journal files).
+bool isTransient(const SQLite::Exception& e)
+{
+    const int code = e.getErrorCode() & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_FULL || code == SQLITE_IOERR ||
+           code == SQLITE_CANTOPEN;
+}
+
+}  // namespace
+
+namespace {
+
+QString idsTrigger(const NSEntityDescription& entity)
+{
+    return QStringLiteral("kelvara_ids_") + entity.name;
+}
+
+void writeSchema(SQLite::Database& db, const ExistingSchema& schema, const std::vector<TablePlan>& tables,
+                 const std::vector<IndexPlan>& indexes, const QString& version)
+{
+    db.exec("CREATE TABLE IF NOT EXISTS kelvara_metadata (key TEXT PRIMARY KEY, value TEXT)");
+    // The highest row number each entity ever gave, so that a deleted row's
+    // number is never given again (another program may still hold its object).
+    db.exec("CREATE TABLE IF NOT EXISTS kelvara_ids (entity TEXT PRIMARY KEY, last INTEGER NOT NULL)");
+    for (const auto& table : tables) {
+        const QString name = quoted(table.entity->name);
+        const auto existing = schema.columns.constFind(table.entity->name);
+        if (existing == schema.columns.constEnd()) {
+            QStringList definitions{QStringLiteral("\"id\" INTEGER PRIMARY KEY")};
+            for (const auto& column : table.columns)
+                definitions.append(quoted(column.name) + QLatin1Char(' ') + column.definition);
+            db.exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(name, definitions.join(QStringLiteral(", "))).toStdString());
+        } else {
+            // The inferred mapping: add what an older model did not have.
+            for (const auto& column : table.columns) {
+                if (!existing->contains(column.name))
+                    db.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                                .arg(name, quoted(column.name), column.definition)
+                                .toStdString());
+            }
+        }
+        SQLite::Statement seed(db, QStringLiteral("INSERT OR IGNORE INTO kelvara_ids (entity, last) "
+                                                  "SELECT ?, IFNULL(MAX(rowid), 0) FROM %1")
+                                       .arg(name)
+                                       .toStdString());
+        seed.bind(1, table.entity->name.toStdString());
+        seed.exec();
+        // Only deleting the newest row moves the mark; any delete counts, cascades and other programs' too.
+        db.exec(QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1 AFTER DELETE ON %2 BEGIN "
+                               "UPDATE kelvara_ids SET last = OLD.rowid WHERE entity = %3 AND last < OLD.rowid; END")
+                    .arg(quoted(idsTrigger(*table.entity)), name, sqlLiteral(table.entity->name, NSAttributeType::String))
+                    .toStdString());
+    }
+    for (const auto& index : indexes)
+        db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
+                    .arg(quoted(index.name), quoted(index.table), index.columns)
+                    .toStdString());
+    SQLite::Statement stamp(db, "INSERT OR REPLACE INTO kelvara_metadata (key, value) VALUES ('model', ?)");
+    stamp.bind(1, version.toStdString());
+    stamp.exec();
+}
+
+}  // namespace
+
 bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const QString& storeType, const QString&,
                                                               const QString& path, const QVariantMap& options,
                                                               QString* error)
@@ -177,134 +354,186 @@ bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const QString& sto
     if (info.exists() && (!info.isFile() || !info.isReadable() || !info.isWritable()))
         return fail(QStringLiteral("%1 is not a readable and writable file").arg(path));
 
-    const bool migrate = options.value(NSMigratePersistentStoresAutomaticallyOption).toBool() &&
-                         options.value(NSInferMappingModelAutomaticallyOption).toBool();
+    m_migrate = options.value(NSMigratePersistentStoresAutomaticallyOption).toBool() &&
+                options.value(NSInferMappingModelAutomaticallyOption).toBool();
+    m_ready = false;
+    m_toldWaiting = false;
     try {
-        m_store = std::make_unique<Store>(path);
-        SQLite::Database& db = m_store->db;
-        // Reading the schema first fails on a file that is not a database,
-        // before anything could be written to it.
-        QSet<QString> tables;
-        {
-            SQLite::Statement query(db, "SELECT name FROM sqlite_master WHERE type = 'table'");
-            while (query.executeStep())
-                tables.insert(QString::fromStdString(query.getColumn(0).getString()));
-        }
-        db.exec("PRAGMA journal_mode = WAL");
-        db.exec("PRAGMA synchronous = NORMAL");
-        db.exec("PRAGMA foreign_keys = ON");
-
-        const bool fresh = !tables.contains(QStringLiteral("kelvara_metadata"));
-        if (!fresh) {
-            SQLite::Statement version(db, "SELECT value FROM kelvara_metadata WHERE key = 'model'");
-            const QString stored = version.executeStep() ? QString::fromStdString(version.getColumn(0).getString())
-                                                         : QString();
-            if (stored != m_model->versionIdentifier() && !migrate)
-                return fail(QStringLiteral("the store was made by another model and migration was not allowed"));
-        }
-
-        db.exec("BEGIN IMMEDIATE");
-        try {
-            db.exec("CREATE TABLE IF NOT EXISTS kelvara_metadata (key TEXT PRIMARY KEY, value TEXT)");
-            for (const auto& entity : m_model->entities()) {
-                struct Column {
-                    QString name;
-                    QString definition;
-                };
-                QVector<Column> columns;
-                for (const auto& attribute : entity->attributes) {
-                    QString definition = sqlType(attribute.type);
-                    if (attribute.defaultValue.isValid())
-                        definition += QStringLiteral(" DEFAULT ") + sqlLiteral(attribute.defaultValue, attribute.type);
-                    columns.append({attribute.name, definition});
-                }
-                for (const auto& relationship : entity->relationships) {
-                    if (relationship.toMany)
-                        continue;
-                    const bool cascade = relationship.inverseRelationship->deleteRule == NSDeleteRule::Cascade;
-                    columns.append({relationship.foreignKeyColumn(),
-                                    QStringLiteral("INTEGER REFERENCES %1(\"id\") ON DELETE %2")
-                                        .arg(quoted(relationship.destinationEntity->name),
-                                             cascade ? QStringLiteral("CASCADE") : QStringLiteral("SET NULL"))});
-                    if (relationship.keepsOrder())
-                        columns.append({relationship.orderColumn(), QStringLiteral("REAL")});
-                }
-                if (!tables.contains(entity->name)) {
-                    QStringList definitions{QStringLiteral("\"id\" INTEGER PRIMARY KEY")};
-                    for (const auto& column : columns)
-                        definitions.append(quoted(column.name) + QLatin1Char(' ') + column.definition);
-                    db.exec(QStringLiteral("CREATE TABLE %1 (%2)")
-                                .arg(quoted(entity->name), definitions.join(QStringLiteral(", ")))
-                                .toStdString());
-                } else {
-                    // The inferred mapping: add what an older model did not have.
-                    QSet<QString> existing;
-                    SQLite::Statement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(quoted(entity->name)).toStdString());
-                    while (info.executeStep())
-                        existing.insert(QString::fromStdString(info.getColumn(1).getString()));
-                    for (const auto& column : columns) {
-                        if (!existing.contains(column.name))
-                            db.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-                                        .arg(quoted(entity->name), quoted(column.name), column.definition)
-                                        .toStdString());
-                    }
-                }
-                for (const auto& relationship : entity->relationships) {
-                    if (relationship.toMany)
-                        continue;
-                    QString indexed = quoted(relationship.foreignKeyColumn());
-                    if (relationship.keepsOrder())
-                        indexed += QStringLiteral(", ") + quoted(relationship.orderColumn());
-                    db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-                                .arg(quoted(entity->name + QLatin1Char('_') + relationship.name), quoted(entity->name),
-                                     indexed)
-                                .toStdString());
-                }
-                for (const QStringList& columns : entity->compoundIndexes) {
-                    QStringList quotedColumns;
-                    for (const QString& column : columns) {
-                        const NSRelationshipDescription* key = entity->relationship(column);
-                        quotedColumns.append(quoted(key ? key->foreignKeyColumn() : column));
-                    }
-                    db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-                                .arg(quoted(entity->name + QLatin1Char('_') + columns.join(QLatin1Char('_'))),
-                                     quoted(entity->name), quotedColumns.join(QStringLiteral(", ")))
-                                .toStdString());
-                }
-                for (const auto& attribute : entity->attributes) {
-                    if (attribute.indexed)
-                        db.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
-                                    .arg(quoted(entity->name + QLatin1Char('_') + attribute.name), quoted(entity->name),
-                                         quoted(attribute.name))
-                                    .toStdString());
-                }
-            }
-            SQLite::Statement version(db, "INSERT OR REPLACE INTO kelvara_metadata (key, value) VALUES ('model', ?)");
-            version.bind(1, m_model->versionIdentifier().toStdString());
-            version.exec();
-            db.exec("COMMIT");
-        } catch (...) {
-            db.tryExec("ROLLBACK");
-            throw;
-        }
+        m_store = std::make_unique<Store>(path, m_busyTimeoutMs);
     } catch (const std::exception& e) {
         return fail(QStringLiteral("%1: %2").arg(path, QString::fromUtf8(e.what())));
     }
+    QString reason;
+    const Prepared prepared = prepareStore(&reason);
+    if (prepared == Prepared::Refused)
+        return fail(reason);
+    if (prepared == Prepared::Later)
+        waitForSchema(reason);
+    return true;
+}
 
+void NSPersistentStoreCoordinator::waitForSchema(const QString& reason)
+{
+    m_nextTry = std::chrono::steady_clock::now() + m_retryInterval;
+    if (m_toldWaiting)
+        return;
+    m_toldWaiting = true;
+    std::fprintf(stderr, "Kelvara: the store %s cannot be set up yet (%s); it is tried again later.\n",
+                 qPrintable(m_path), qPrintable(reason));
+}
+
+NSPersistentStoreCoordinator::Prepared NSPersistentStoreCoordinator::prepareStore(QString* reason)
+{
+    SQLite::Database& db = m_store->db;
+    std::vector<TablePlan> tables;
+    std::vector<IndexPlan> indexes;
+    planSchema(*m_model, tables, indexes);
+    const QString ours = m_model->versionIdentifier();
+
+    enum class Found { Foreign, Current, Wanting };
+    const auto classify = [&](const ExistingSchema& schema) {
+        const bool empty = schema.tables.isEmpty();
+        if (!empty && !schema.tables.contains(QStringLiteral("kelvara_metadata"))) {
+            *reason = QStringLiteral("%1 is another program's database; it is left as it is").arg(m_path);
+            return Found::Foreign;
+        }
+        if (!empty && schema.version != ours) {
+            bool storedIsNumber = false;
+            bool oursIsNumber = false;
+            const qlonglong stored = schema.version.toLongLong(&storedIsNumber);
+            const qlonglong current = ours.toLongLong(&oursIsNumber);
+            if (!storedIsNumber || !oursIsNumber || stored > current) {
+                *reason = QStringLiteral("%1 was made by a newer or unknown model (\"%2\"; this program's is \"%3\"); "
+                                         "it is left as it is")
+                              .arg(m_path, schema.version, ours);
+                return Found::Foreign;
+            }
+            if (!m_migrate) {
+                *reason = QStringLiteral("%1 was made by an older model and migration was not allowed").arg(m_path);
+                return Found::Foreign;
+            }
+        }
+        bool current = !empty && schema.version == ours && schema.tables.contains(QStringLiteral("kelvara_ids"));
+        for (const auto& table : tables) {
+            const auto existing = schema.columns.constFind(table.entity->name);
+            current = current && existing != schema.columns.constEnd();
+            for (const auto& column : table.columns)
+                current = current && existing->contains(column.name);
+        }
+        for (const auto& index : indexes)
+            current = current && schema.indexes.contains(index.name);
+        for (const auto& table : tables)
+            current = current && schema.triggers.contains(idsTrigger(*table.entity));
+        return current ? Found::Current : Found::Wanting;
+    };
+
+    try {
+        Found found = classify(readSchema(db, *m_model));
+        if (found == Found::Foreign)
+            return Prepared::Refused;
+        if (found == Found::Current) {
+            // Ours and current: only this connection is set up; nothing waits for the write lock.
+            db.tryExec("PRAGMA journal_mode = WAL");
+        } else {
+            // The file is ours or empty; only now is it written. Under the
+            // write lock the schema is read again: another program may have
+            // just made it.
+            db.exec("PRAGMA journal_mode = WAL");
+            db.exec("BEGIN IMMEDIATE");
+            try {
+                const ExistingSchema schema = readSchema(db, *m_model);
+                found = classify(schema);
+                if (found == Found::Wanting)
+                    writeSchema(db, schema, tables, indexes, ours);
+                db.exec(found == Found::Foreign ? "ROLLBACK" : "COMMIT");
+            } catch (...) {
+                db.tryExec("ROLLBACK");
+                throw;
+            }
+            if (found == Found::Foreign)
+                return Prepared::Refused;
+        }
+        db.exec("PRAGMA synchronous = NORMAL");
+        db.exec("PRAGMA foreign_keys = ON");
+    } catch (const SQLite::Exception& e) {
+        *reason = QString::fromUtf8(e.what());
+        if (isTransient(e)) {
+            useExistingColumns(db);
+            return Prepared::Later;
+        }
+        *reason = QStringLiteral("%1: %2").arg(m_path, *reason);
+        return Prepared::Refused;
+    } catch (const std::exception& e) {
+        *reason = QStringLiteral("%1: %2").arg(m_path, QString::fromUtf8(e.what()));
+        return Prepared::Refused;
+    }
+    useExistingColumns(db);
+    m_ready = true;
+    return Prepared::Ready;
+}
+
+// Reads name every column the model knows; one the file lacks yet (its schema
+// still waits for the write lock) reads as nil.
+void NSPersistentStoreCoordinator::useExistingColumns(SQLite::Database& db)
+{
+    m_store->statements.clear();
+    m_store->selectColumns.clear();
     for (const auto& entity : m_model->entities()) {
+        QSet<QString> existing;
+        try {
+            SQLite::Statement info(db, QStringLiteral("PRAGMA table_info(%1)").arg(quoted(entity->name)).toStdString());
+            while (info.executeStep())
+                existing.insert(QString::fromStdString(info.getColumn(1).getString()));
+        } catch (const std::exception&) {
+        }
+        const auto column = [&existing](const QString& name) {
+            return existing.isEmpty() || existing.contains(name) ? quoted(name) : QStringLiteral("NULL");
+        };
         QStringList columns{QStringLiteral("\"id\"")};
         for (const auto& attribute : entity->attributes)
-            columns.append(quoted(attribute.name));
+            columns.append(column(attribute.name));
         for (const auto& relationship : entity->relationships) {
             if (relationship.toMany)
                 continue;
-            columns.append(quoted(relationship.foreignKeyColumn()));
+            columns.append(column(relationship.foreignKeyColumn()));
             if (relationship.keepsOrder())
-                columns.append(quoted(relationship.orderColumn()));
+                columns.append(column(relationship.orderColumn()));
         }
         m_store->selectColumns.insert(entity.get(), columns.join(QStringLiteral(", ")));
     }
-    return true;
+}
+
+bool NSPersistentStoreCoordinator::requireStore(QString* error, bool write)
+{
+    if (!m_store) {
+        if (error)
+            *error = QStringLiteral("no store");
+        return false;
+    }
+    if (m_ready)
+        return true;
+    // The schema waits for another program's write lock or for disk space: it
+    // is tried again now and then, briefly, so the main thread is never held for long.
+    QString reason = QStringLiteral("the store is busy");
+    if (std::chrono::steady_clock::now() >= m_nextTry) {
+        m_store->db.setBusyTimeout(std::min(m_busyTimeoutMs, 100));
+        const Prepared prepared = prepareStore(&reason);
+        m_store->db.setBusyTimeout(m_busyTimeoutMs);
+        if (prepared == Prepared::Refused) {
+            std::fprintf(stderr, "Kelvara: the store cannot be opened (%s); nothing will be saved.\n",
+                         qPrintable(reason));
+            m_store.reset();
+            if (error)
+                *error = reason;
+            return false;
+        }
+        if (prepared == Prepared::Ready)
+            return true;
+        waitForSchema(reason);
+    }
+    if (write && error)
+        *error = QStringLiteral("the store is not set up yet (%1)").arg(reason);
+    return !write;
 }
 
 namespace {
@@ -437,11 +666,13 @@ bool NSPersistentStoreCoordinator::rangeOfRelated(const NSRelationshipDescriptio
     }
 }
 
-bool NSPersistentStoreCoordinator::requireStore(QString* error) const
+void NSPersistentStoreCoordinator::skippedRows(const NSEntityDescription& entity, int count)
 {
-    if (!m_store && error)
-        *error = QStringLiteral("no store");
-    return m_store != nullptr;
+    if (m_toldSkipped.contains(&entity))
+        return;
+    m_toldSkipped.insert(&entity);
+    std::fprintf(stderr, "Kelvara: %d %s row(s) in the store %s have no usable id and are passed over.\n", count,
+                 qPrintable(entity.name), qPrintable(m_path));
 }
 
 bool NSPersistentStoreCoordinator::queryRows(const QString& sql, const QVariantList& bindings,
@@ -453,8 +684,19 @@ bool NSPersistentStoreCoordinator::queryRows(const QString& sql, const QVariantL
         ResetOnExit resetQuery{query};
         for (int i = 0; i < bindings.size(); ++i)
             bindValue(query, i + 1, bindings.at(i));
-        while (query.executeStep())
+        int skipped = 0;
+        while (query.executeStep()) {
+            // A row without a usable number cannot be an object (nor be
+            // written back); it is left in the file and passed over.
+            const SQLite::Column id = query.getColumn(0);
+            if (id.getType() != SQLITE_INTEGER || id.getInt64() <= 0) {
+                ++skipped;
+                continue;
+            }
             rows.push_back(readRow(query, entity));
+        }
+        if (skipped)
+            skippedRows(entity, skipped);
         return true;
     } catch (const std::exception& e) {
         if (error)
@@ -466,7 +708,7 @@ bool NSPersistentStoreCoordinator::queryRows(const QString& sql, const QVariantL
 
 bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
 {
-    if (!requireStore(error))
+    if (!requireStore(error, true))
         return false;
     std::vector<qint64> inserted(request.inserts.size(), 0);
     // Orders taken at the end of a list, per (relationship, owner), within this save.
@@ -494,6 +736,26 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
         found->second += 1;
         return found->second;
     };
+    // Row numbers continue past the highest one the entity ever had (kept by a
+    // trigger when that row is deleted), so a number freed by a delete is never
+    // given to a new row.
+    std::unordered_map<const NSEntityDescription*, qint64> lastId;
+    auto nextId = [&](const NSEntityDescription& entity) -> qint64 {
+        auto found = lastId.find(&entity);
+        if (found == lastId.end()) {
+            SQLite::Statement& last = m_store->statement(
+                QStringLiteral("SELECT MAX(IFNULL((SELECT last FROM kelvara_ids WHERE entity = ?), 0), "
+                               "IFNULL((SELECT MAX(rowid) FROM %1), 0))")
+                    .arg(quoted(entity.name)));
+            ResetOnExit resetLast{last};
+            last.bind(1, entity.name.toStdString());
+            qint64 highest = 0;
+            if (last.executeStep())
+                highest = last.getColumn(0).getInt64();
+            found = lastId.emplace(&entity, highest).first;
+        }
+        return ++found->second;
+    };
 
     SQLite::Database& db = m_store->db;
     try {
@@ -514,8 +776,9 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
         for (size_t i : order) {
             const auto& insert = request.inserts[i];
             const NSEntityDescription& entity = *insert.entity;
-            QStringList columns;
-            QVariantList values;
+            const qint64 id = nextId(entity);
+            QStringList columns{QStringLiteral("rowid")};
+            QVariantList values{id};
             for (const auto& attribute : entity.attributes) {
                 const QVariant& value = insert.attributes.value(attribute.index);
                 if (!value.isValid())
@@ -539,9 +802,7 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
                     values.append(place);
                 }
             }
-            QString sql = columns.isEmpty()
-                              ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quoted(entity.name))
-                              : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                     .arg(quoted(entity.name), columns.join(QStringLiteral(", ")),
                                          QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
             SQLite::Statement& statement = m_store->statement(sql);
@@ -549,7 +810,7 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
             for (int v = 0; v < values.size(); ++v)
                 bindValue(statement, v + 1, values.at(v));
             statement.exec();
-            inserted[i] = db.getLastInsertRowid();
+            inserted[i] = id;
         }
 
         for (size_t u = 0; u < request.updates.size(); ++u) {

@@ -2,9 +2,11 @@
 // One SQLite store file under a model: schema creation and the inferred
 // mapping from older models, row reads for faults, fetches and relationships,
 // and saves as single transactions that write only what changed.
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
 #include <QVector>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -59,6 +61,10 @@ struct NSStoreSave {
     std::vector<Delete> deletes;
 };
 
+namespace SQLite {
+class Database;
+}
+
 class NSPersistentStoreCoordinator {
 public:
     explicit NSPersistentStoreCoordinator(std::shared_ptr<NSManagedObjectModel> model);
@@ -66,11 +72,23 @@ public:
 
     std::shared_ptr<NSManagedObjectModel> managedObjectModel() const { return m_model; }
 
-    // Opens (or creates) the store. A file that is not a readable database is
-    // left exactly as it was and the coordinator works without a store.
+    // How long a statement waits for another program's write lock; set before
+    // adding the store.
+    void setBusyTimeout(int milliseconds) { m_busyTimeoutMs = milliseconds; }
+    // How often a store whose tables could not be made yet is tried again.
+    void setRetryInterval(std::chrono::milliseconds interval) { m_retryInterval = interval; }
+
+    // Opens (or creates) the store. A file that is not a readable database, is
+    // another program's database or was made by a newer model is left exactly
+    // as it was and the coordinator works without a store. An existing store of
+    // this model opens without waiting for the write lock; when making or
+    // migrating its tables finds the file busy (or the disk full) the store is
+    // still added, and the work is tried again on later use until it succeeds.
     bool addPersistentStoreWithType(const QString& storeType, const QString& configuration, const QString& path,
                                     const QVariantMap& options, QString* error);
     bool hasStore() const;
+    // The tables are in place and saves can be written.
+    bool isReady() const;
     QString storePath() const { return m_path; }
 
     std::optional<NSStoreRow> fetchRow(const NSEntityDescription& entity, qint64 id, QString* error);
@@ -87,7 +105,13 @@ public:
     bool save(NSStoreSave& request, QString* error);
 
 private:
-    bool requireStore(QString* error) const;
+    enum class Prepared { Ready, Later, Refused };
+    Prepared prepareStore(QString* reason);
+    void waitForSchema(const QString& reason);
+    void useExistingColumns(SQLite::Database& db);
+    // Reads may go ahead while the tables wait to be made; writes may not.
+    bool requireStore(QString* error, bool write = false);
+    void skippedRows(const NSEntityDescription& entity, int count);
     bool queryRows(const QString& sql, const QVariantList& bindings, const NSEntityDescription& entity,
                    std::vector<NSStoreRow>& rows, QString* error);
 
@@ -95,4 +119,11 @@ private:
     std::shared_ptr<NSManagedObjectModel> m_model;
     std::unique_ptr<Store> m_store;
     QString m_path;
+    bool m_migrate = false;
+    bool m_ready = false;
+    bool m_toldWaiting = false;
+    int m_busyTimeoutMs = 5000;
+    std::chrono::milliseconds m_retryInterval{1000};
+    std::chrono::steady_clock::time_point m_nextTry;
+    QSet<const NSEntityDescription*> m_toldSkipped;
 };

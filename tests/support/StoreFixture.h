@@ -2,6 +2,7 @@
 // A store file in a temporary folder, opened with the shipped model, and a
 // way to open the same file again as another program would.
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "NSManagedObjectContext.h"
@@ -19,10 +20,14 @@ struct StoreConnection {
     bool opened = false;
     QString error;
 
-    explicit StoreConnection(const QString& path, std::shared_ptr<NSManagedObjectModel> model = shippedModel())
+    // setUp runs on the coordinator before the store is added.
+    explicit StoreConnection(const QString& path, std::shared_ptr<NSManagedObjectModel> model = shippedModel(),
+                             const std::function<void(NSPersistentStoreCoordinator&)>& setUp = {})
         : coordinator(std::make_shared<NSPersistentStoreCoordinator>(model))
         , context(std::make_unique<NSManagedObjectContext>(NSMainQueueConcurrencyType))
     {
+        if (setUp)
+            setUp(*coordinator);
         const QVariantMap options{{NSMigratePersistentStoresAutomaticallyOption, true},
                                   {NSInferMappingModelAutomaticallyOption, true}};
         opened = coordinator->addPersistentStoreWithType(NSSQLiteStoreType, {}, path, options, &error);

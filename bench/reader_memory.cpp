@@ -8,7 +8,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "NSManagedObjectContext.h"
 
@@ -61,7 +63,8 @@ int main(int argc, char* argv[])
     const int days = argc > 1 ? std::atoi(argv[1]) : 7;
     const int written = argc > 2 ? std::atoi(argv[2]) : 4;
     const int shown = argc > 3 ? std::min(std::atoi(argv[3]), written) : 1;
-    auto model = NSManagedObjectModel::modelWithContentsOfFile(QStringLiteral(KELVARA_APP_DIR "/Contents/Resources/Database.momd"));
+    auto model = NSManagedObjectModel::modelWithContentsOfFile(
+        QStringLiteral(KELVARA_APP_DIR "/Contents/Resources/Database.momd"));
     if (!model)
         return 1;
     QTemporaryDir dir;
@@ -127,7 +130,8 @@ int main(int argc, char* argv[])
         if (tick % kPurgeEvery == 0) {
             const auto stale = writer.fetch(
                 QStringLiteral("GraphPoint"),
-                NSPredicate::withFormat(QStringLiteral("(timeRange == 0 AND pointX < %@) OR (timeRange == 1 AND pointX < %@) OR "
+                NSPredicate::withFormat(QStringLiteral("(timeRange == 0 AND pointX < %@) OR "
+                                                       "(timeRange == 1 AND pointX < %@) OR "
                                                        "(timeRange == 2 AND pointX < %@)"),
                                         now - kWindow[0], now - kWindow[1], now - kWindow[2]));
             for (NSManagedObject* point : stale)

@@ -67,6 +67,9 @@ private:
     struct ToMany {
         bool loaded = false;
         QList<NSManagedObject*> objects;
+        // Rows of the members when a refresh dropped the list; the next load
+        // looks for the ones that left, whose rows may have been deleted.
+        QVector<qint64> rowsBeforeRefresh;
     };
 
     void fire();

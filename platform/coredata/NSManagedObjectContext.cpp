@@ -1,6 +1,7 @@
 #include "NSManagedObjectContext.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Dispatch.h"
 
@@ -115,7 +116,10 @@ std::optional<std::pair<double, double>> NSManagedObjectContext::rangeOfRelation
     if (a < 0)
         return range;
     const int inverse = description.inverseRelationship->index;
+    // Like the store's MIN and MAX, which skip the NULL a NaN is kept as.
     const auto widen = [&range](double value) {
+        if (std::isnan(value))
+            return;
         if (!range)
             range = std::make_pair(value, value);
         range->first = std::min(range->first, value);
@@ -359,7 +363,7 @@ void NSManagedObjectContext::loadToMany(NSManagedObject* owner, int relationship
         }
     } else if (m_coordinator && owner->m_rowID > 0 && !owner->m_inserted) {
         std::vector<NSStoreRow> rows;
-        m_coordinator->fetchRelated(description, owner->m_rowID, rows, nullptr);
+        const bool read = m_coordinator->fetchRelated(description, owner->m_rowID, rows, nullptr);
         list.reserve(static_cast<qsizetype>(rows.size()));
         for (const NSStoreRow& row : rows) {
             NSManagedObject* member = registerRow(destination, row);
@@ -372,7 +376,10 @@ void NSManagedObjectContext::loadToMany(NSManagedObject* owner, int relationship
             }
             list.append(member);
         }
+        if (read)
+            noteDepartedMembers(owner, relationship);
     }
+    slot.rowsBeforeRefresh.clear();
 
     // This context's unsaved changes: members moved elsewhere or deleted leave,
     // objects newly pointed at this owner join at the end.
@@ -403,6 +410,25 @@ void NSManagedObjectContext::loadToMany(NSManagedObject* owner, int relationship
         join(candidate);
     slot.objects = merged;
     slot.loaded = true;
+}
+
+// Members of the list before the refresh that this load did not read again
+// (they are still faults) were moved or deleted by another writer. The deleted
+// ones are marked, and the next refresh forgets them: one lookup per member
+// that left, so a reader's history stays as large as the store's.
+void NSManagedObjectContext::noteDepartedMembers(NSManagedObject* owner, int relationship)
+{
+    const NSEntityDescription& destination = *owner->m_entity->relationships[relationship].destinationEntity;
+    for (qint64 row : std::as_const(owner->m_toMany[relationship].rowsBeforeRefresh)) {
+        NSManagedObject* member = m_byRow.value(qMakePair(destination.index, row));
+        if (!member || !member->m_fault || member->hasChanges())
+            continue;
+        QString error;
+        if (!m_coordinator->fetchRow(destination, row, &error) && error.isEmpty()) {
+            member->m_vanished = true;
+            member->m_fault = false;
+        }
+    }
 }
 
 void NSManagedObjectContext::setToOne(NSManagedObject* object, int relationship, NSManagedObject* target,
@@ -856,11 +882,27 @@ void NSManagedObjectContext::parentObjectGone(NSManagedObject* parentObject)
 
 void NSManagedObjectContext::refreshAllObjects()
 {
+    // Forgotten by the previous refresh: whoever kept them has had a whole
+    // refresh to read its lists again.
+    m_retired.clear();
+    QSet<NSManagedObject*> gone;
     for (auto& [object, owned] : m_objects) {
         if (object->m_inserted || object->m_deleted)
             continue;
+        if (object->m_vanished && !object->hasChanges()) {
+            gone.insert(object);
+            continue;
+        }
         object->m_fault = true;
         for (auto& list : object->m_toMany) {
+            if (list.loaded && !m_parent) {
+                list.rowsBeforeRefresh.clear();
+                list.rowsBeforeRefresh.reserve(list.objects.size());
+                for (NSManagedObject* member : std::as_const(list.objects)) {
+                    if (member->m_rowID > 0)
+                        list.rowsBeforeRefresh.append(member->m_rowID);
+                }
+            }
             list.loaded = false;
             list.objects.clear();
         }
@@ -875,6 +917,55 @@ void NSManagedObjectContext::refreshAllObjects()
             slot.target = nullptr;
             slot.resolved = !m_parent && slot.targetRow == 0;
         }
+    }
+    if (!gone.isEmpty())
+        forget(gone);
+}
+
+// Objects whose rows are gone leave the context. Pointers that remain at them
+// (unsaved keys, lists of unsaved objects) turn into row numbers or let go;
+// the objects themselves lose their context, so a pointer kept elsewhere reads
+// their last values and changes nothing until the next refresh frees them.
+void NSManagedObjectContext::forget(const QSet<NSManagedObject*>& gone)
+{
+    for (NSManagedObjectContext* child : m_children) {
+        for (NSManagedObject* object : gone)
+            child->parentObjectGone(object);
+    }
+    for (auto& [object, owned] : m_objects) {
+        if (gone.contains(object))
+            continue;
+        for (auto& slot : object->m_toOne) {
+            if (slot.target && gone.contains(slot.target)) {
+                slot.targetRow = slot.target->m_rowID;
+                slot.target = nullptr;
+                slot.resolved = false;
+            }
+        }
+        for (auto& list : object->m_toMany) {
+            if (list.loaded)
+                list.objects.removeIf([&gone](NSManagedObject* member) { return gone.contains(member); });
+        }
+    }
+    for (NSManagedObject* object : gone) {
+        m_byRow.remove(qMakePair(object->m_entity->index, object->m_rowID));
+        if (object->m_parentObject)
+            m_byParent.remove(object->m_parentObject);
+        object->m_context = nullptr;
+        object->m_parentObject = nullptr;
+        object->m_fault = false;
+        for (auto& slot : object->m_toOne) {
+            slot.target = nullptr;
+            slot.resolved = true;
+        }
+        for (auto& list : object->m_toMany) {
+            list.loaded = true;
+            list.objects.clear();
+            list.rowsBeforeRefresh.clear();
+        }
+        const auto found = m_objects.find(object);
+        m_retired.push_back(std::move(found->second));
+        m_objects.erase(found);
     }
 }
 
@@ -891,4 +982,5 @@ void NSManagedObjectContext::reset()
     m_byRow.clear();
     m_byParent.clear();
     m_objects.clear();
+    m_retired.clear();
 }

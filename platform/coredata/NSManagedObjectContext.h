@@ -62,7 +62,11 @@ public:
     bool hasChanges() const;
     bool save(QString* error = nullptr);
     // Every object turns back into a fault: its next use reads the store (or
-    // the parent) again. Unsaved changes stay.
+    // the parent) again. Unsaved changes stay. Objects whose rows were found
+    // deleted by another writer since the last refresh (and that hold no
+    // unsaved change) are forgotten: they leave the context, keep their last
+    // values and are freed by the refresh after this one, so a pointer kept
+    // from before stays readable until the lists are read again.
     void refreshAllObjects();
     // Forgets every object and every unsaved change.
     void reset();
@@ -92,6 +96,7 @@ private:
     void fire(NSManagedObject* object);
     NSManagedObject* resolveToOne(NSManagedObject* object, int relationship);
     void loadToMany(NSManagedObject* owner, int relationship);
+    void noteDepartedMembers(NSManagedObject* owner, int relationship);
     void setToOne(NSManagedObject* object, int relationship, NSManagedObject* target, bool updateOwnerLists);
     void noteChanged(NSManagedObject* object);
     bool matches(NSManagedObject* object, const NSPredicate& predicate);
@@ -100,6 +105,7 @@ private:
     bool retryAfterVanishedReferences();
     void finishSave();
     void destroy(const QSet<NSManagedObject*>& doomed);
+    void forget(const QSet<NSManagedObject*>& gone);
     void parentObjectGone(NSManagedObject* parentObject);
     std::shared_ptr<NSManagedObjectModel> model() const;
 
@@ -117,4 +123,5 @@ private:
     QSet<NSManagedObject*> m_changed;
     QSet<NSManagedObject*> m_deleted;
     std::vector<NSManagedObject*> m_discarded;  // inserted then deleted before a save
+    std::vector<std::unique_ptr<NSManagedObject>> m_retired;  // forgotten by the last refresh
 };

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <sqlite3.h>
 #include <unordered_map>
@@ -77,7 +78,11 @@ void bindValue(SQLite::Statement& statement, int index, const QVariant& value)
         return;
     case QMetaType::Double:
     case QMetaType::Float:
-        statement.bind(index, value.toDouble());
+        // SQLite keeps no NaN: it is stored as NULL (see readAttribute).
+        if (std::isnan(value.toDouble()))
+            statement.bind(index);
+        else
+            statement.bind(index, value.toDouble());
         return;
     case QMetaType::QDateTime:
         statement.bind(index, static_cast<double>(value.toDateTime().toMSecsSinceEpoch()) / 1000.0);
@@ -120,6 +125,17 @@ QVariant readColumn(const SQLite::Column& column, NSAttributeType type)
         return QByteArray(static_cast<const char*>(column.getBlob()), column.getBytes());
     }
     return {};
+}
+
+// A number attribute with a default holds NULL only where a NaN was written
+// (inserts leave it to the column's default, added columns take it), so that
+// NULL reads back as not a number: to a reader, "no reading", never 0.
+QVariant readAttribute(const SQLite::Column& column, const NSAttributeDescription& attribute)
+{
+    if (column.isNull() && attribute.defaultValue.isValid() &&
+        (attribute.type == NSAttributeType::Double || attribute.type == NSAttributeType::Float))
+        return std::numeric_limits<double>::quiet_NaN();
+    return readColumn(column, attribute.type);
 }
 
 }  // namespace
@@ -545,7 +561,7 @@ NSStoreRow readRow(const SQLite::Statement& query, const NSEntityDescription& en
     int column = 1;
     row.attributes.reserve(entity.attributes.size());
     for (const auto& attribute : entity.attributes)
-        row.attributes.append(readColumn(query.getColumn(column++), attribute.type));
+        row.attributes.append(readAttribute(query.getColumn(column++), attribute));
     row.keys.resize(entity.relationships.size());
     row.orders.resize(entity.relationships.size());
     for (const auto& relationship : entity.relationships) {

@@ -12,6 +12,7 @@
 #include "NSString+KLExtension.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
+#include "StoreFixture.h"
 #include "TestHome.h"
 
 namespace {
@@ -392,6 +393,20 @@ TEST_F(SensorValuesTest, GraphPointTitleAndValueText)
     EXPECT_EQ(fan->valueString(), "2400 rpm");
     EXPECT_EQ(volts->valueString(), "12.08 V");
     EXPECT_DOUBLE_EQ(p->pointY(), 50);  // the stored point stays raw
+}
+
+// Another program reads a reading that is not a number as one: an error, not 0° and normal.
+TEST_F(SensorValuesTest, ANaNReadingIsAnErrorInAnotherProgram)
+{
+    sensor(KLCategoryTypeTemperature, "TX9Z", NaN);
+    ASSERT_TRUE(context()->save());
+    StoreConnection other(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + "/Database.sqlite");
+    const auto found = other.fetch("Sensor", NSPredicate::withFormat("key = 'TX9Z'"));
+    ASSERT_EQ(found.size(), 1);
+    auto* seen = dynamic_cast<KLSensor*>(found.first());
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(seen->statusEnum(), 14);
+    EXPECT_EQ(seen->fullStringValue(), "-");
 }
 
 }  // namespace

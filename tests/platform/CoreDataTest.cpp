@@ -2,6 +2,8 @@
 #include <QTemporaryDir>
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
+#include <cmath>
+#include <limits>
 
 #include "StoreFixture.h"
 
@@ -400,6 +402,88 @@ TEST_F(CoreDataTest, ReleasedObjectsAreReadAgainAndUnsavedOnesStay)
     ASSERT_TRUE(store.context->save());
     StoreConnection reader(path());
     EXPECT_EQ(reader.fetch("GraphPoint", NSPredicate::withFormat("pointY == %@", 45.0)).size(), 1);
+}
+
+// A reader that refreshes on every notice holds what the store still has,
+// however long another program appends and purges.
+TEST_F(CoreDataTest, RefreshesForgetObjectsWhoseRowsAnotherProgramDeleted)
+{
+    StoreConnection writer(path());
+    NSManagedObject* cpu = sensor(writer, "TC0P");
+    double next = 0;
+    const auto append = [&] {
+        NSManagedObject* point = writer.insert("GraphPoint");
+        point->setValueForKey(++next, "pointY");
+        cpu->addObjectToRelationship(point, "graphPoints");
+    };
+    for (int i = 0; i < 4; ++i)
+        append();
+    ASSERT_TRUE(writer.context->save());
+
+    StoreConnection reader(path());
+    NSManagedObject* seen = reader.fetch("Sensor").first();
+    const QList<NSManagedObject*> first = seen->objectsForRelationship("graphPoints");
+    ASSERT_EQ(first.size(), 4);
+    NSManagedObject* oldest = first.at(0);
+    first.at(1)->setValueForKey(-5.0, "pointY");  // unsaved here: it stays
+    for (int poll = 1; poll <= 10; ++poll) {
+        append();
+        writer.context->deleteObject(writer.context->executeFetchRequest(NSFetchRequest("GraphPoint")).first());
+        ASSERT_TRUE(writer.context->save());
+        reader.context->refreshAllObjects();
+        const QList<NSManagedObject*> points = seen->objectsForRelationship("graphPoints");
+        ASSERT_EQ(points.size(), 4);
+        EXPECT_DOUBLE_EQ(points.last()->valueForKey("pointY").toDouble(), next);
+        EXPECT_EQ(points.first()->objectForRelationship("sensor"), seen);
+        if (poll == 2) {
+            // Forgotten, but a pointer kept from before still reads its last values.
+            EXPECT_EQ(oldest->managedObjectContext(), nullptr);
+            EXPECT_DOUBLE_EQ(oldest->valueForKey("pointY").toDouble(), 1);
+        }
+    }
+    // The sensor, its four points, the changed one, and this poll's departed one.
+    EXPECT_EQ(reader.context->registeredObjectCount(), 7);
+    EXPECT_DOUBLE_EQ(first.at(1)->valueForKey("pointY").toDouble(), -5);
+    EXPECT_TRUE(reader.context->hasChanges());
+}
+
+// SQLite keeps a NaN as NULL; every program must read it as NaN, not 0.
+TEST_F(CoreDataTest, NotANumberReachesOtherProgramsAsNotANumber)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    StoreConnection writer(path());
+    NSManagedObject* cpu = sensor(writer, "TC0P", nan);
+    cpu->setValueForKey(inf, "maxValue");
+    cpu->setValueForKey(-inf, "minValue");
+    for (double y : {nan, 40.0}) {
+        NSManagedObject* point = writer.insert("GraphPoint");
+        point->setValueForKey(y, "pointY");
+        cpu->addObjectToRelationship(point, "graphPoints");
+    }
+    ASSERT_TRUE(writer.context->save());
+
+    StoreConnection reader(path());
+    NSManagedObject* seen = reader.fetch("Sensor").first();
+    EXPECT_TRUE(std::isnan(seen->valueForKey("value").toDouble()));
+    EXPECT_EQ(seen->valueForKey("maxValue").toDouble(), inf);
+    EXPECT_EQ(seen->valueForKey("minValue").toDouble(), -inf);
+    EXPECT_DOUBLE_EQ(seen->valueForKey("recordedMaxValue").toDouble(), 0);  // never written: the default
+    const QList<NSManagedObject*> points = seen->objectsForRelationship("graphPoints");
+    ASSERT_EQ(points.size(), 2);
+    EXPECT_TRUE(std::isnan(points.first()->valueForKey("pointY").toDouble()));
+    // Ranges skip it, from loaded points as from the store's index.
+    EXPECT_EQ(reader.context->rangeOfRelationship(seen, "graphPoints", "pointY"), std::make_pair(40.0, 40.0));
+
+    // A number written later replaces it, and NaN written over a number comes back.
+    writer.fetch("Sensor").first()->setValueForKey(51.0, "value");
+    ASSERT_TRUE(writer.context->save());
+    reader.context->refreshAllObjects();
+    EXPECT_DOUBLE_EQ(seen->valueForKey("value").toDouble(), 51);
+    writer.fetch("Sensor").first()->setValueForKey(nan, "value");
+    ASSERT_TRUE(writer.context->save());
+    reader.context->refreshAllObjects();
+    EXPECT_TRUE(std::isnan(seen->valueForKey("value").toDouble()));
 }
 
 TEST(PredicateTest, MemoryAndSQLAgree)

@@ -200,9 +200,13 @@ void KLFanController::checkAutoBoostAvailable()
             }
         }
     }
-    if (match && match != m_activeFanCondition)
+    // Compared by row: the object of a condition deleted elsewhere is freed by a later
+    // refresh, and its address may then be reused by another condition.
+    const qint64 matchRow = match ? match->rowID() : 0;
+    if (match && (matchRow != m_activeFanConditionRow || (matchRow == 0 && match != m_activeFanCondition)))
         KLDataManager::sharedInstance().setDidAutoBoost(false);
     m_activeFanCondition = match;
+    m_activeFanConditionRow = matchRow;
     m_overheatSensor = match ? matchSensor : nullptr;
 }
 

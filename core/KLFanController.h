@@ -55,6 +55,7 @@ private:
 
     std::optional<QList<KLSensor*>> m_fanSensors;
     KLFanCondition* m_activeFanCondition = nullptr;
+    qint64 m_activeFanConditionRow = 0;
     KLSensor* m_overheatSensor = nullptr;
     // Poll ticks seen in auto-boost mode since the last evaluation.
     int m_autoBoostTickCounter = 0;

@@ -20,6 +20,13 @@ double snap(double v, double deviceScale, double deviceWidth)
         return (std::floor(v * deviceScale) + 0.5) / deviceScale;
     return std::round(v * deviceScale) / deviceScale;
 }
+bool hasShapes(const RZPath& path)
+{
+    for (const RZPathElement& e : path)
+        if (e.type == RZPathElement::Ellipse)
+            return true;
+    return false;
+}
 }  // namespace
 
 RZLineGraphView::RZLineGraphView(QWidget* parent)
@@ -412,6 +419,104 @@ void RZLineGraphView::paintLineLayer(QPainter& painter, const LineLayer& layer, 
     painter.strokePath(path, pen);
 }
 
+QList<QPolygonF> RZLineGraphView::qtPolylines(const RZPath& path, double deviceScale) const
+{
+    const QPointF origin = m_geometry.frames().plot.topLeft();
+    const double h = height();
+    auto flip = [&](QPointF p) { return QPointF(origin.x() + p.x(), h - (origin.y() + p.y())); };
+    QList<QPolygonF> lines;
+    for (const RZPathElement& e : path) {
+        if (e.type == RZPathElement::MoveTo || lines.isEmpty()) {
+            lines.append(QPolygonF());
+            lines.last().reserve(path.size() + 16);
+        }
+        QPolygonF& line = lines.last();
+        switch (e.type) {
+        case RZPathElement::MoveTo:
+        case RZPathElement::LineTo:
+            line.append(flip(e.point));
+            break;
+        case RZPathElement::QuadTo: {
+            const QPointF p0 = line.isEmpty() ? flip(e.point) : line.last();
+            const QPointF c = flip(e.control);
+            const QPointF p2 = flip(e.point);
+            // Few enough pieces that none strays a fifth of a device pixel from the curve.
+            const QPointF bow = (c - (p0 + p2) / 2) / 2;
+            const double deviation = std::sqrt(bow.x() * bow.x() + bow.y() * bow.y()) * deviceScale;
+            const int pieces = std::clamp(static_cast<int>(std::ceil(std::sqrt(deviation / 0.2))), 1, 32);
+            for (int k = 1; k <= pieces; ++k) {
+                const double t = static_cast<double>(k) / pieces;
+                const double u = 1 - t;
+                line.append(u * u * p0 + 2 * u * t * c + t * t * p2);
+            }
+            break;
+        }
+        case RZPathElement::Close:
+            if (!line.isEmpty())
+                line.append(line.first());
+            break;
+        case RZPathElement::Ellipse:
+            break;
+        }
+    }
+    return lines;
+}
+
+void RZLineGraphView::paintFill(QPainter& painter, const PlotLayer& layer, bool covered, double deviceScale) const
+{
+    if (layer.color.alpha() == 0)
+        return;
+    if (!covered || hasShapes(layer.path)) {
+        painter.fillPath(qtPath(layer.path), layer.color);
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(layer.color);
+    for (const QPolygonF& polygon : qtPolylines(layer.path, deviceScale))
+        painter.drawPolygon(polygon, Qt::WindingFill);
+    painter.restore();
+}
+
+void RZLineGraphView::paintLine(QPainter& painter, const PlotLayer& layer, double deviceScale) const
+{
+    QPen pen(layer.color, layer.width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    if (m_strokeEnd < 1 || hasShapes(layer.path)) {
+        const QPainterPath path = qtPath(layer.path);
+        if (m_strokeEnd < 1) {
+            const double length = path.length();
+            pen.setDashPattern({std::max(1e-6, length * m_strokeEnd / layer.width), length / layer.width + 1});
+        }
+        painter.strokePath(path, pen);
+        return;
+    }
+    // Joined segments through the general stroker cost milliseconds for a
+    // day's points; single segments take the rasterizer's fast line path.
+    // Each is lengthened by half the width where it meets the next, which
+    // closes the joins.
+    QList<QLineF> segments;
+    const double reach = layer.width / 2;
+    for (const QPolygonF& line : qtPolylines(layer.path, deviceScale)) {
+        for (qsizetype k = 0; k + 1 < line.size(); ++k) {
+            QPointF a = line[k];
+            QPointF b = line[k + 1];
+            const QPointF d = b - a;
+            const double length = std::sqrt(d.x() * d.x() + d.y() * d.y());
+            if (length <= 0)
+                continue;
+            const QPointF step = d / length * reach;
+            if (k > 0)
+                a -= step;
+            if (k + 2 < line.size())
+                b += step;
+            segments.append(QLineF(a, b));
+        }
+    }
+    painter.setPen(pen);
+    painter.drawLines(segments);
+}
+
 void RZLineGraphView::paintEvent(QPaintEvent*)
 {
     drawRect();
@@ -435,20 +540,20 @@ void RZLineGraphView::paintEvent(QPaintEvent*)
     // then the markers.
     for (LineLayerKind kind : m_lineLayerOrder)
         paintLineLayer(painter, m_lineLayers[kind], deviceScale);
-    for (const PlotLayer& layer : m_plotLayers) {
-        const QPainterPath path = qtPath(layer.path);
+    for (qsizetype i = 0; i < m_plotLayers.size(); ++i) {
+        const PlotLayer& layer = m_plotLayers[i];
         if (layer.isFill) {
-            painter.fillPath(path, layer.color);
+            // The fill's top edge runs along the middle of its line; when
+            // that line is drawn over it, the edge need not be smoothed.
+            const PlotLayer* line = i + 1 < m_plotLayers.size() ? &m_plotLayers[i + 1] : nullptr;
+            const bool covered = line && !line->isFill && line->color.alpha() > 0 && line->width * deviceScale >= 1
+                                 && m_strokeEnd >= 1;
+            paintFill(painter, layer, covered, deviceScale);
             continue;
         }
         if (layer.width <= 0 || layer.color.alpha() == 0)
             continue;
-        QPen pen(layer.color, layer.width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-        if (m_strokeEnd < 1) {
-            const double length = path.length();
-            pen.setDashPattern({std::max(1e-6, length * m_strokeEnd / layer.width), length / layer.width + 1});
-        }
-        painter.strokePath(path, pen);
+        paintLine(painter, layer, deviceScale);
     }
     for (const auto& view : m_graphPointViews)
         view->paintMarker(painter, qtRect(view->frame().translated(frames.plot.topLeft())));

@@ -145,6 +145,10 @@ private:
     void paintLineLayer(QPainter& painter, const LineLayer& layer, double deviceScale) const;
     void paintText(QPainter& painter, const QRectF& frame, const QString& text, const QFont& font,
                    const QColor& color, Qt::Alignment alignment) const;
+    void paintFill(QPainter& painter, const PlotLayer& layer, bool covered, double deviceScale) const;
+    void paintLine(QPainter& painter, const PlotLayer& layer, double deviceScale) const;
+    // A path flattened into Qt polylines, fine enough for the device.
+    QList<QPolygonF> qtPolylines(const RZPath& path, double deviceScale) const;
     void clearPlots();
 
     double m_xAxisStartGraphPoint = 0;

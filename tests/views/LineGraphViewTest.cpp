@@ -238,6 +238,42 @@ TEST(LineGraphView, AxisLabelsKeepTheirEntriesAndFrames)
     graph.view.setDelegate(nullptr);
 }
 
+// A shown graph under the pointer paints once per change, not on and on.
+TEST(LineGraphView, HoverDoesNotRepaintForever)
+{
+    struct Counting : RZLineGraphView {
+        int paints = 0;
+        void paintEvent(QPaintEvent* event) override
+        {
+            ++paints;
+            RZLineGraphView::paintEvent(event);
+        }
+    };
+    Graph graph;
+    Counting view;
+    view.resize(400, 200);
+    view.graphLayout().setXAxisLabelHeight(30);
+    view.setXAxisValues(graph.view.xAxisValues());
+    view.setXAxisInterval(600);
+    view.setYAxisMaxValue(90);
+    view.setGraphPlots({graph.plot});
+    view.show();
+    view.layoutGraph();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    QMouseEvent move(QEvent::MouseMove, QPointF(200, 100), view.mapToGlobal(QPointF(200, 100)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &move);
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    ASSERT_TRUE(view.movement().dotShown);
+    const int settled = view.paints;
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(view.paints, settled);
+    EXPECT_GT(settled, 0);
+}
+
 bool near(const QColor& a, const QColor& b, int tolerance = 10)
 {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance

@@ -87,8 +87,9 @@ void RZLineGraphView::drawRect()
         for (AxisLabel& label : m_yAxisLabels)
             label.text.clear();
     }
-    // The dot follows its point to the new scale, or hides with the data.
-    handleDrawMovement();
+    // The dot follows its point to the new scale, or hides with the data;
+    // this runs while painting, so it asks for no further repaint.
+    updateMovement();
 }
 
 void RZLineGraphView::calculateGraphData()
@@ -246,9 +247,13 @@ void RZLineGraphView::drawPlots()
 
 void RZLineGraphView::handleDrawMovement()
 {
+    updateMovement();
+    update();
+}
+
+void RZLineGraphView::updateMovement()
+{
     if (!m_isMovement || !m_currentGraphPoint || !m_validGraphData) {
-        if (m_movement.dotShown || m_movement.bubbleShown)
-            update();
         m_movement.dotShown = false;
         m_movement.bubbleShown = false;
         return;
@@ -264,7 +269,6 @@ void RZLineGraphView::handleDrawMovement()
     m_movement.bubbleFrame = m_geometry.bubbleFrame(d);
     m_movement.valueText = m_currentGraphPoint->valueString();
     m_movement.titleText = m_currentGraphPoint->title();
-    update();
 }
 
 std::optional<RZGraphPoint> RZLineGraphView::graphPointFromTouchPoint(QPointF touchPoint) const
@@ -288,17 +292,17 @@ RZGraphPointView* RZLineGraphView::graphPointViewWithTouchPoint(QPointF touchPoi
 
 void RZLineGraphView::animateWithDuration(double duration)
 {
-    if (m_animation)
-        m_animation->stop();
-    else
+    if (!m_animation) {
         m_animation = new QVariantAnimation(this);
-    m_animation->setStartValue(0.0);
-    m_animation->setEndValue(1.0);
+        m_animation->setStartValue(0.0);
+        m_animation->setEndValue(1.0);
+        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+            m_strokeEnd = value.toDouble();
+            update();
+        });
+    }
+    m_animation->stop();
     m_animation->setDuration(static_cast<int>(duration * 1000));
-    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        m_strokeEnd = value.toDouble();
-        update();
-    });
     m_animation->start();
 }
 

@@ -142,6 +142,8 @@ protected:
 
 private:
     void hover(QPointF qtPosition);
+    // The hover display's state for the current point, without a repaint.
+    void updateMovement();
     void paintLineLayer(QPainter& painter, const LineLayer& layer, double deviceScale) const;
     void paintText(QPainter& painter, const QRectF& frame, const QString& text, const QFont& font,
                    const QColor& color, Qt::Alignment alignment) const;

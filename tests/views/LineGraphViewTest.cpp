@@ -352,6 +352,11 @@ TEST(LineGraphPainting, HangingLabelsAndMarkers)
     const QPointF p = graph.qtPointOf(graph.plot->graphPoints()[2].point());
     EXPECT_EQ(image.pixelColor(p.toPoint()), QColor(0, 200, 200));
     ASSERT_EQ(graph.view.graphPointViews().size(), 6u);
+    RZGraphPointView& marker = *graph.view.graphPointViews()[2];
+    EXPECT_EQ(marker.innerView()->geometry(), QRect(2, 2, 6, 6));
+    EXPECT_TRUE(marker.innerView()->isHidden());
+    marker.setIsSelected(true);
+    EXPECT_FALSE(marker.innerView()->isHidden());
     EXPECT_EQ(graph.view.graphPointViewWithTouchPoint(graph.view.graphPointInPxFromGraphPoint({1500, 30}) + QPointF(7, 0)),
               graph.view.graphPointViews()[2].get());
 }

@@ -1,0 +1,22 @@
+# Runs kelvara_pictures into an empty folder and checks that every expected
+# picture is there and holds more than a blank image would.
+file(REMOVE_RECURSE "${FOLDER}")
+execute_process(COMMAND "${PROGRAM}" "${FOLDER}" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "kelvara_pictures failed: ${result}")
+endif()
+foreach(name graph-hour graph-hour-hover-middle graph-hour-hover-left graph-hour-hover-right graph-hour-nodata
+             graph-week-fan graph-week-fan-hover)
+  foreach(palette light dark)
+    foreach(scale "" "@2x")
+      set(file "${FOLDER}/${name}-${palette}${scale}.png")
+      if(NOT EXISTS "${file}")
+        message(FATAL_ERROR "missing ${file}")
+      endif()
+      file(SIZE "${file}" size)
+      if(size LESS 2000)
+        message(FATAL_ERROR "${file} is only ${size} bytes")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()

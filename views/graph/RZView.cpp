@@ -1,0 +1,6 @@
+#include "RZView.h"
+
+bool RZView::wantsDefaultClipping() const
+{
+    return false;
+}

@@ -1,12 +1,20 @@
-# Runs kelvara_pictures into an empty folder and checks that every expected
-# picture is there and holds more than a blank image would.
+# Runs kelvara_pictures into an empty folder and checks that every picture comes
+# in both palettes at both scales, holds more than a blank image would, and that
+# the graph's pictures are among them.
 file(REMOVE_RECURSE "${FOLDER}")
 execute_process(COMMAND "${PROGRAM}" "${FOLDER}" RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "kelvara_pictures failed: ${result}")
 endif()
-foreach(name graph-hour graph-hour-hover-middle graph-hour-hover-left graph-hour-hover-right graph-hour-nodata
-             graph-week-fan graph-week-fan-hover)
+file(GLOB light RELATIVE "${FOLDER}" "${FOLDER}/*-light.png")
+set(names graph-hour graph-hour-hover-middle graph-hour-hover-left graph-hour-hover-right graph-hour-nodata
+          graph-week-fan graph-week-fan-hover)
+foreach(file IN LISTS light)
+  string(REGEX REPLACE "-light\\.png$" "" name "${file}")
+  list(APPEND names "${name}")
+endforeach()
+list(REMOVE_DUPLICATES names)
+foreach(name IN LISTS names)
   foreach(palette light dark)
     foreach(scale "" "@2x")
       set(file "${FOLDER}/${name}-${palette}${scale}.png")
@@ -14,7 +22,7 @@ foreach(name graph-hour graph-hour-hover-middle graph-hour-hover-left graph-hour
         message(FATAL_ERROR "missing ${file}")
       endif()
       file(SIZE "${file}" size)
-      if(size LESS 2000)
+      if(size LESS 1000)
         message(FATAL_ERROR "${file} is only ${size} bytes")
       endif()
     endforeach()

@@ -1,14 +1,13 @@
-// kelvara_pictures <folder>: renders the shared widgets offscreen into PNG
-// files, in light and dark and at scale 1 and 2, from a store of its own
-// that Kelvara's catalogue and an hour of Kelvara Helper's real ticks fill
-// (plus a generated week of fan history), in a temporary home.
+// kelvara_pictures <folder>: renders the windowed programs' widgets offscreen
+// into PNG files, in light and dark and at scale 1 and 2, from a store of its
+// own that Kelvara's catalogue and an hour of Kelvara Helper's real ticks fill
+// (plus a generated week of fan history), in a temporary home. Each picture
+// set (the *Pictures.cpp files beside this one) registers itself.
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QImage>
-#include <QMouseEvent>
-#include <QPalette>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -19,150 +18,12 @@
 #include "KLKelvara.h"
 #include "KLSensor.h"
 #include "NSBundle.h"
-#include "RZLineGraphView.h"
+#include "Pictures.h"
 #include "VirtualSMC.h"
 
 namespace {
 
 constexpr double kHour = 3600;
-constexpr double kWeek = 7 * 86400;
-
-void drain()
-{
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-// The y labels as the detail screens give them: the sensor's value text.
-class SensorLabels : public RZLineGraphViewDelegate {
-public:
-    using RZLineGraphViewDelegate::lineGraphView;
-    int categoryType = 0;
-    std::optional<QString> lineGraphView(RZLineGraphView*, double value, int) override
-    {
-        return KLSensor::stringFromValue(value, categoryType);
-    }
-};
-
-QColor withAlpha(QColor color, double alpha)
-{
-    color.setAlphaF(static_cast<float>(alpha));
-    return color;
-}
-
-const QColor kAppBlue(11, 130, 250);
-const QColor kAppLightBlue(11, 150, 246);
-
-// Sets the graph up as the detail screen's updateGraphUI does.
-void showHistory(RZLineGraphView& graph, KLSensor* sensor, int range, const QDateTime& now)
-{
-    const RZAxisValues axis = KLDataManager::xAxisWithCurrentDate(now, range);
-    const double start = axis.first().value;
-    const double step = range == 0 ? 600 : range == 1 ? 14400 : 86400;
-    const QList<KLGraphPoint*> stored = range == 0   ? sensor->hourGraphPoints()
-                                        : range == 1 ? sensor->dayGraphPoints()
-                                                     : sensor->weekGraphPoints();
-    const bool temperature = sensor->category() && sensor->category()->type() == KLCategoryTypeTemperature;
-    std::shared_ptr<RZGraphPlot> plot = graph.graphPlots().isEmpty() ? nullptr : graph.graphPlots().first();
-    if (!plot) {
-        plot = std::make_shared<RZGraphPlot>();
-        plot->setGraphPointSize(0);
-        plot->setFillCircleAroundGraphPoint(false);
-        plot->setStrokeCircleAroundGraphPoint(false);
-        plot->setCurveLine(true);
-        plot->setStrokeColor(withAlpha(kAppBlue, 0.9));
-        plot->setFillColor(withAlpha(kAppBlue, 0.5));
-        plot->setGraphPointColor(Qt::white);
-        plot->setGraphPointHighlightColor(plot->fillColor());
-    }
-    QList<RZGraphPoint> points;
-    for (KLGraphPoint* point : stored) {
-        if (point->pointX() < start)
-            continue;
-        RZGraphPoint graphPoint;
-        graphPoint.setPoint({point->pointX(), temperature ? KLSensor::convertedTemp(point->pointY()) : point->pointY()});
-        graphPoint.setTitle(point->title());
-        graphPoint.setValueString(point->valueString());
-        points.append(graphPoint);
-    }
-    plot->setGraphPoints(points);
-    graph.setYAxisMaxValue(std::trunc(sensor->convertedMaxValue()));
-    graph.setYAxisMinValue(std::trunc(sensor->convertedMinValue()));
-    graph.setYAxisUnit(QStringLiteral("(%1)").arg(sensor->unitString()));
-    graph.setXAxisValues(axis);
-    graph.setXAxisStartGraphPoint(start);
-    graph.setXAxisInterval(step);
-    graph.setGraphPlots({plot});
-    graph.layoutGraph();
-}
-
-// The screens' palette for the graph: the Part's greys in light, lighter
-// labels and darker lines on a dark window.
-void applyPalette(RZLineGraphView& graph, bool dark)
-{
-    RZGraphLayout& layout = graph.graphLayout();
-    const RZGraphLayout defaults;
-    layout.setXAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.xAxisLabelColor());
-    layout.setYAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.yAxisLabelColor());
-    layout.setYAxisUnitLabelColor(dark ? QColor(150, 150, 150) : defaults.yAxisUnitLabelColor());
-    layout.setXAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.xAxisLinesStrokeColor());
-    layout.setYAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.yAxisLinesStrokeColor());
-}
-
-QPalette darkPalette()
-{
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(40, 40, 40));
-    palette.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    palette.setColor(QPalette::Base, QColor(30, 30, 30));
-    palette.setColor(QPalette::Text, QColor(230, 230, 230));
-    palette.setColor(QPalette::Button, QColor(50, 50, 50));
-    palette.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    return palette;
-}
-
-class Pictures {
-public:
-    explicit Pictures(QString folder)
-        : m_folder(std::move(folder))
-    {
-    }
-    bool save(QWidget& widget, const QString& name, bool dark, int scale)
-    {
-        QImage image(widget.size() * scale, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(scale);
-        image.fill(widget.palette().color(QPalette::Window));
-        widget.render(&image);
-        const QString file = QStringLiteral("%1/%2-%3%4.png")
-                                 .arg(m_folder, name, dark ? QStringLiteral("dark") : QStringLiteral("light"),
-                                      scale == 2 ? QStringLiteral("@2x") : QString());
-        if (!image.save(file)) {
-            std::fprintf(stderr, "kelvara_pictures: cannot write %s\n", qPrintable(file));
-            return false;
-        }
-        ++m_count;
-        return true;
-    }
-    int count() const { return m_count; }
-
-private:
-    QString m_folder;
-    int m_count = 0;
-};
-
-void hoverAt(RZLineGraphView& graph, double xInPlot)
-{
-    const QRectF plot = graph.geometry().frames().plot;
-    const QPointF at(plot.x() + xInPlot, graph.height() - plot.center().y());
-    QMouseEvent event(QEvent::MouseMove, at, graph.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&graph, &event);
-}
-
-void leave(RZLineGraphView& graph)
-{
-    QEvent event(QEvent::Leave);
-    QCoreApplication::sendEvent(&graph, &event);
-}
 
 // A week of fan speeds every 30 minutes: faster in working hours, with the
 // odd busy spell, between the fan's limits.
@@ -243,50 +104,18 @@ int main(int argc, char** argv)
     KLCoreDataHelper::sharedInstance().saveMasterContext();
     drain();
 
+    const PictureScene scene{temperature, fan, now};
     Pictures pictures(folder);
     bool ok = true;
     for (const bool dark : {false, true}) {
         app.setPalette(dark ? darkPalette() : QPalette());
         for (const int scale : {1, 2}) {
-            // Made afresh per picture set, as a screen would be.
-            SensorLabels labels;
-            RZLineGraphView graph;
-            graph.resize(480, 200);
-            graph.setDelegate(&labels);
-            RZGraphLayout& layout = graph.graphLayout();
-            layout.setXAxisLabelHeight(30);
-            layout.setXAxisMargin(20);
-            layout.setMovementLineColor(withAlpha(kAppLightBlue, 0.95));
-            applyPalette(graph, dark);
-            graph.setNoDataText(QStringLiteral("No data"));
-
-            labels.categoryType = KLCategoryTypeTemperature;
-            showHistory(graph, temperature, KLGraphTimeRangeHour, now);
-            ok &= pictures.save(graph, QStringLiteral("graph-hour"), dark, scale);
-            const double width = graph.geometry().plotWidth();
-            const struct {
-                const char* name;
-                double x;
-            } hovers[] = {{"middle", width / 2}, {"left", 4}, {"right", width - 3}};
-            for (const auto& hover : hovers) {
-                hoverAt(graph, hover.x);
-                ok &= pictures.save(graph, QStringLiteral("graph-hour-hover-%1").arg(QLatin1String(hover.name)), dark,
-                                    scale);
+            for (const auto& [name, set] : pictureSets()) {
+                if (!set(pictures, scene, dark, scale)) {
+                    std::fprintf(stderr, "kelvara_pictures: the %s pictures failed\n", qPrintable(name));
+                    ok = false;
+                }
             }
-            // Then a sensor whose range has no height: no data, and not the
-            // last sensor's curve either.
-            leave(graph);
-            graph.setYAxisMinValue(graph.yAxisMaxValue());
-            graph.layoutGraph();
-            ok &= pictures.save(graph, QStringLiteral("graph-hour-nodata"), dark, scale);
-
-            graph.reDrawXYPart();
-            labels.categoryType = KLCategoryTypeFan;
-            showHistory(graph, fan, KLGraphTimeRangeWeek, now);
-            ok &= pictures.save(graph, QStringLiteral("graph-week-fan"), dark, scale);
-            hoverAt(graph, graph.geometry().plotWidth() * 0.6);
-            ok &= pictures.save(graph, QStringLiteral("graph-week-fan-hover"), dark, scale);
-            graph.setDelegate(nullptr);
         }
     }
     std::printf("kelvara_pictures: %d pictures in %s\n", pictures.count(), qPrintable(folder));

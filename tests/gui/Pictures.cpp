@@ -1,0 +1,81 @@
+#include "Pictures.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QWidget>
+#include <cstdio>
+
+namespace {
+
+std::vector<std::pair<QString, PictureSet>>& registry()
+{
+    static std::vector<std::pair<QString, PictureSet>> sets;
+    return sets;
+}
+
+}  // namespace
+
+Pictures::Pictures(QString folder)
+    : m_folder(std::move(folder))
+{
+}
+
+bool Pictures::save(QWidget& widget, const QString& name, bool dark, int scale)
+{
+    QImage image(widget.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(widget.palette().color(QPalette::Window));
+    widget.render(&image);
+    const QString file = QStringLiteral("%1/%2-%3%4.png")
+                             .arg(m_folder, name, dark ? QStringLiteral("dark") : QStringLiteral("light"),
+                                  scale == 2 ? QStringLiteral("@2x") : QString());
+    if (!image.save(file)) {
+        std::fprintf(stderr, "kelvara_pictures: cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    ++m_count;
+    return true;
+}
+
+QPalette darkPalette()
+{
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(40, 40, 40));
+    palette.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    palette.setColor(QPalette::Base, QColor(30, 30, 30));
+    palette.setColor(QPalette::AlternateBase, QColor(36, 36, 36));
+    palette.setColor(QPalette::Text, QColor(230, 230, 230));
+    palette.setColor(QPalette::Button, QColor(50, 50, 50));
+    palette.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    palette.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    palette.setColor(QPalette::Mid, QColor(70, 70, 70));
+    palette.setColor(QPalette::Dark, QColor(25, 25, 25));
+    palette.setColor(QPalette::Light, QColor(75, 75, 75));
+    palette.setColor(QPalette::Highlight, QColor(11, 130, 250));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::ToolTipBase, QColor(50, 50, 50));
+    palette.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+    return palette;
+}
+
+QColor withAlpha(QColor color, double alpha)
+{
+    color.setAlphaF(static_cast<float>(alpha));
+    return color;
+}
+
+void drain()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+PictureSetRegistration::PictureSetRegistration(const char* name, PictureSet set)
+{
+    registry().emplace_back(QString::fromLatin1(name), std::move(set));
+}
+
+const std::vector<std::pair<QString, PictureSet>>& pictureSets()
+{
+    return registry();
+}

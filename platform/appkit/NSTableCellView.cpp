@@ -1,0 +1,6 @@
+#include "NSTableCellView.h"
+
+NSTableCellView::NSTableCellView(QWidget* parent)
+    : QWidget(parent)
+{
+}

@@ -1,0 +1,20 @@
+#pragma once
+// The application's palette, and colours that follow light and dark.
+#include <QColor>
+#include <QString>
+
+namespace KLExtension {
+
+QColor appLightBlueColor();
+QColor appBlueColor();
+QColor appGreenColor();
+QColor appOrangeColor();
+QColor appRedColor();
+
+// "RRGGBB" read as a hexadecimal number, with an optional "0x"; black when the
+// text does not start with a hexadecimal digit.
+QColor colorWithHexString(const QString& text);
+// dark while the appearance is dark, else light.
+QColor colorFromLightStyleColor(const QColor& light, const QColor& dark);
+
+}  // namespace KLExtension

@@ -6,7 +6,11 @@
 QDBusConnection SessionBus::connection()
 {
     static const QDBusConnection bus = [] {
-        QDBusConnection session = QDBusConnection::sessionBus();
+        // Not Qt's default session connection: that one holds incoming messages back
+        // until the main loop first turns, and newer ones can then overtake the held
+        // ones, breaking a poster's order. A connection of our own delivers at once.
+        QDBusConnection session =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("kelvara-session"));
         if (!session.isConnected()) {
             const QString reason = session.lastError().message();
             std::fprintf(stderr, "Kelvara: no session D-Bus (%s); the programs cannot reach each other.\n",

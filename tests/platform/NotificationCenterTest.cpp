@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QElapsedTimer>
+#include <QSemaphore>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "NSDistributedNotificationCenter.h"
 #include "NSNotificationCenter.h"
 #include "QtApplication.h"
+#include "SessionBus.h"
 
 namespace {
 
@@ -197,4 +199,38 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndMa
     QDBusConnection::disconnectFromBus("kelvara-test-other");
 }
 
+class SignalCounter : public QObject {
+    Q_OBJECT
+public:
+    QSemaphore received;
+
+public slots:
+    void onSignal() { received.release(); }
+};
+
+// Qt holds back what arrives on its default session connection until the main
+// loop first turns, then lets newer messages overtake the held ones. The
+// shared connection must deliver from the start, so a poster's order holds.
+TEST_F(DistributedNotificationCenterTest, TheSharedBusDeliversBeforeTheMainLoopFirstTurns)
+{
+    QThread worker;
+    worker.start();
+    SignalCounter counter;
+    counter.moveToThread(&worker);
+    const QString path = "/com/orvane/kelvara/Probe";
+    ASSERT_TRUE(SessionBus::connection().connect(QString(), path, "com.orvane.kelvara.Probe", "Ping", &counter,
+                                                 SLOT(onSignal())));
+
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-probe");
+    ASSERT_TRUE(other.send(QDBusMessage::createSignal(path, "com.orvane.kelvara.Probe", "Ping")));
+    // The main thread runs no events here; only the bus thread and the worker do.
+    EXPECT_TRUE(counter.received.tryAcquire(1, 5000));
+
+    worker.quit();
+    worker.wait();
+    QDBusConnection::disconnectFromBus("kelvara-test-probe");
+}
+
 }  // namespace
+
+#include "NotificationCenterTest.moc"

@@ -242,6 +242,8 @@ TEST(DefaultsTest, ASuiteNestedTooDeeplyIsDamagedNotFatal)
                QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</dict></plist>";
     };
     EXPECT_EQ(PropertyList::fromData(nested(100)).toMap().size(), 1);
+    EXPECT_EQ(PropertyList::fromData(nested(500)).toMap().size(), 1);
+    EXPECT_FALSE(PropertyList::fromData(nested(600)).isValid());
 
     const TestHome home;
     NSUserDefaults defaults(kSuite);

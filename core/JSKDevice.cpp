@@ -10,6 +10,8 @@
 #include <QThread>
 #include <bit>
 #include <climits>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 #include "KLSystemFiles.h"
@@ -151,10 +153,23 @@ QDateTime manufactureDate(const QString& folder)
 
 }  // namespace
 
+namespace {
+std::mutex sharedLock;
+std::unique_ptr<JSKDevice> shared;
+}  // namespace
+
 JSKDevice& JSKDevice::device()
 {
-    static JSKDevice shared;
-    return shared;
+    const std::lock_guard lock(sharedLock);
+    if (!shared)
+        shared = std::make_unique<JSKDevice>();
+    return *shared;
+}
+
+void JSKDevice::resetForTesting()
+{
+    const std::lock_guard lock(sharedLock);
+    shared.reset();
 }
 
 JSKDevice::JSKDevice()

@@ -12,6 +12,9 @@
 class JSKDevice {
 public:
     static JSKDevice& device();
+    // Forgets the shared instance; the next device() collects again. A test that
+    // changes the machine calls it, and no reference to the old instance may remain.
+    static void resetForTesting();
 
     // Collects everything now; the shared instance does so once per process.
     JSKDevice();

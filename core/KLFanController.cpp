@@ -252,7 +252,8 @@ void KLFanController::requestPrivilegePermissionWithCompletionHandler(std::funct
         // In place: installed, and the bundle's own tool rather than whatever
         // else root may have left there.
         const auto inPlace = [&] {
-            return isInstalledAt(tool) && smc->createCheckSum(tool) == smc->createCheckSum(source);
+            const QString installed = smc->createCheckSum(tool);
+            return isInstalledAt(tool) && !installed.isNull() && installed == smc->createCheckSum(source);
         };
         const bool granted = !source.isNull() && (inPlace() || (installAsAdministrator(source, tool) && inPlace()));
         dispatch_async(dispatch_get_main_queue(), [handler, granted] {

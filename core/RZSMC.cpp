@@ -247,13 +247,14 @@ float RZSMC::convertToNumber(const RZSMCValue& value) const
 QString RZSMC::createCheckSum(const QString& path) const
 {
     QFile file(path);
+    // A file that cannot be read has no checksum: it matches nothing, not even another one.
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
     QByteArray contents;
-    if (file.open(QIODevice::ReadOnly)) {
-        if (const uchar* mapped = file.map(0, file.size()))
-            contents = QByteArray(reinterpret_cast<const char*>(mapped), file.size());
-        else
-            contents = file.readAll();
-    }
+    if (const uchar* mapped = file.map(0, file.size()))
+        contents = QByteArray(reinterpret_cast<const char*>(mapped), file.size());
+    else
+        contents = file.readAll();
     return QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Md5).toHex());
 }
 

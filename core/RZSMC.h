@@ -43,6 +43,7 @@ public:
 
     double rawValueForKey(const QString& key);
     float convertToNumber(const RZSMCValue& value) const;
+    // The file's MD5 in hex; null when the file cannot be opened.
     QString createCheckSum(const QString& path) const;
 
     // Fan speed writes, each a run of the privileged tool. The models listed are

@@ -172,17 +172,24 @@ bool writeLaunchdPlistPrivileged(LDDomainNumber domain, const QVariantMap& dicti
         file.write(bytes) != bytes.size() || !file.flush())
         return fileError(error, kFileWriteUnknownError, QStringLiteral("Cannot write %1.").arg(temporary));
     file.close();
-    // A failed command leaves nothing more to do; its own error is the one to report.
-    return runOneShot(QStringLiteral("com.plovera.ldlaunchctl.copy.") + label,
-                      {QStringLiteral("/bin/mv"), QStringLiteral("-f"), QStringLiteral("--"), temporary, target},
-                      authorization, error) &&
-           runOneShot(QStringLiteral("com.plovera.ldlaunchctl.chown.") + label,
-                      {QStringLiteral("/bin/chown"), QStringLiteral("--"),
-                       QStringLiteral("root:") + launchdRootGroupName(), target},
-                      authorization, error) &&
-           runOneShot(QStringLiteral("com.plovera.ldlaunchctl.chmod.") + label,
-                      {QStringLiteral("/bin/chmod"), QStringLiteral("--"), QStringLiteral("644"), target}, authorization,
-                      error);
+    // The administrator makes a file of its own from the copy and renames it over
+    // the target, so no descriptor the user may still hold on the copy reaches a
+    // job file the administrator owns. A failed command's own error is the one
+    // to report; a file left by a failed rename is removed.
+    const QString fresh = target + QStringLiteral(".new");
+    if (!runOneShot(QStringLiteral("com.plovera.ldlaunchctl.install.") + label,
+                    {QStringLiteral("/usr/bin/install"), QStringLiteral("-m"), QStringLiteral("644"),
+                     QStringLiteral("-o"), QStringLiteral("root"), QStringLiteral("-g"), launchdRootGroupName(),
+                     QStringLiteral("--"), temporary, fresh},
+                    authorization, error))
+        return false;
+    if (runOneShot(QStringLiteral("com.plovera.ldlaunchctl.rename.") + label,
+                   {QStringLiteral("/bin/mv"), QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"), fresh,
+                    target},
+                   authorization, error))
+        return true;
+    removePrivilegedFile(fresh, authorization, nullptr);
+    return false;
 }
 
 bool removePrivilegedFile(const QString& path, AuthorizationRef authorization, CFError* error)

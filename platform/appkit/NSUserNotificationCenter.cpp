@@ -37,12 +37,13 @@ constexpr int kBusTimeoutMs = 2000;
 // Older notices have long been dismissed or pushed out of the server's list.
 constexpr qsizetype kRecordLimit = 50;
 
+bool g_droppedSaid = false;
+
 void reportDroppedOnce(const QString& reason)
 {
-    static bool said = false;
-    if (said)
+    if (g_droppedSaid)
         return;
-    said = true;
+    g_droppedSaid = true;
     std::fprintf(stderr, "Kelvara: notices cannot be shown (%s).\n", qPrintable(reason));
 }
 
@@ -367,3 +368,8 @@ QList<NSUserNotification> NSUserNotificationCenter::deliveredNotifications() con
 }
 
 #include "NSUserNotificationCenter.moc"
+
+void NSUserNotificationCenter::resetDroppedReportForTesting()
+{
+    g_droppedSaid = false;
+}

@@ -68,6 +68,9 @@ public:
     // Shown notices that a click may still come from, this run's and earlier ones', oldest first.
     QList<NSUserNotification> deliveredNotifications() const;
 
+    // Lets the next dropped notice be said again, as in a new process.
+    static void resetDroppedReportForTesting();
+
 private:
     struct Private;
     std::unique_ptr<Private> d;

@@ -258,18 +258,29 @@ struct ExistingSchema {
     QSet<QString> triggers;
     QHash<QString, QSet<QString>> columns;  // of the model's tables that exist
     QString version;                        // empty without our metadata
+    // No object of any kind and no mark in the header: the file is no one's yet.
+    bool blank = true;
 };
 
 // Only reads: fails on a file that is not a database before anything could be written.
 ExistingSchema readSchema(SQLite::Database& db, const NSManagedObjectModel& model)
 {
     ExistingSchema schema;
-    SQLite::Statement query(db, "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'index', 'trigger')");
+    SQLite::Statement query(db, "SELECT type, name FROM sqlite_master");
     while (query.executeStep()) {
+        schema.blank = false;
         const QString name = QString::fromStdString(query.getColumn(1).getString());
         const std::string type = query.getColumn(0).getString();
-        (type == "table" ? schema.tables : type == "index" ? schema.indexes : schema.triggers).insert(name);
+        if (type == "table")
+            schema.tables.insert(name);
+        else if (type == "index")
+            schema.indexes.insert(name);
+        else if (type == "trigger")
+            schema.triggers.insert(name);
     }
+    // Our store sets neither; another program may have set them on a file it has not filled yet.
+    schema.blank = schema.blank && db.execAndGet("PRAGMA application_id").getInt() == 0 &&
+                   db.execAndGet("PRAGMA user_version").getInt() == 0;
     if (schema.tables.contains(QStringLiteral("kelvara_metadata"))) {
         SQLite::Statement version(db, "SELECT value FROM kelvara_metadata WHERE key = 'model'");
         if (version.executeStep() && !version.getColumn(0).isNull())
@@ -408,7 +419,7 @@ NSPersistentStoreCoordinator::Prepared NSPersistentStoreCoordinator::prepareStor
 
     enum class Found { Foreign, Current, Wanting };
     const auto classify = [&](const ExistingSchema& schema) {
-        const bool empty = schema.tables.isEmpty();
+        const bool empty = schema.blank;
         if (!empty && !schema.tables.contains(QStringLiteral("kelvara_metadata"))) {
             *reason = QStringLiteral("%1 is another program's database; it is left as it is").arg(m_path);
             return Found::Foreign;

@@ -129,21 +129,29 @@ int NSUserDefaults::openLock() const
 }
 
 // Called under the lock, with the stamp of a file that was read to the end and did not parse.
-void NSUserDefaults::setAside(const Stamp& failed) const
+bool NSUserDefaults::setAside(const Stamp& failed, const char* unsaved) const
 {
     const QByteArray native = QFile::encodeName(m_path);
     struct stat st;
-    if (::stat(native.constData(), &st) != 0 || !(Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == failed))
-        return;
+    if (::stat(native.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!(Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == failed))
+        return true;
     // A damaged suite is kept beside the new one, never thrown away.
     const QByteArray aside = QFile::encodeName(m_path + QStringLiteral(".damaged-") +
                                                QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
-    if (::rename(native.constData(), aside.constData()) == 0)
+    if (::rename(native.constData(), aside.constData()) == 0) {
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; it was kept as %s and the defaults are used.\n",
                      native.constData(), aside.constData());
+        return true;
+    }
+    if (unsaved)
+        std::fprintf(stderr, "Kelvara: the settings file %s could not be read nor set aside (%s); it is left as it is and %s was not saved.\n",
+                     native.constData(), std::strerror(errno), unsaved);
     else
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; the defaults are used.\n",
                      native.constData());
+    return false;
 }
 
 void NSUserDefaults::keep(const QVariantMap& values, const Stamp& stamp)
@@ -335,7 +343,12 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
         ::close(lock);
         return false;
     case Outcome::Damaged:
-        setAside(stamp);
+        // Writing over a damaged file that could not be moved would lose it.
+        if (!setAside(stamp, name.constData())) {
+            ::flock(lock, LOCK_UN);
+            ::close(lock);
+            return false;
+        }
         values.clear();
         break;
     }

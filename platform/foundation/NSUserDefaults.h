@@ -56,7 +56,9 @@ private:
     Outcome load(QVariantMap* values, Stamp* stamp, int* error) const;
     void refresh();
     void readUnderLock();
-    void setAside(const Stamp& failed) const;
+    // False when the damaged file is still in place; then a setter saving
+    // `unsaved` says so instead of the getters' message.
+    bool setAside(const Stamp& failed, const char* unsaved = nullptr) const;
     void keep(const QVariantMap& values, const Stamp& stamp);
     void sayUnreadable(int error);
     int openLock() const;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "Authorization.h"
+#include "JSKDevice.h"
 #include "KLFanController.h"
 #include "NSBundle.h"
 #include "QtApplication.h"
@@ -19,15 +20,20 @@
 
 namespace {
 
-// Each test is its own process: the machine's model is read once per process.
+// The machine's model is read once and kept: every test reads its own.
 class FanWritesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         testApplication();
         NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR);
+        JSKDevice::resetForTesting();
     }
-    void TearDown() override { NSBundle::setMainBundlePathForTesting({}); }
+    void TearDown() override
+    {
+        NSBundle::setMainBundlePathForTesting({});
+        JSKDevice::resetForTesting();
+    }
 
     // A stand-in tool that notes each command line it was started with.
     void installRecordingTool()

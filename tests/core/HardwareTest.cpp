@@ -24,8 +24,13 @@ protected:
     {
         KLSystemFiles::setSystemRootForTesting(m_root.path());
         QDir().mkpath(m_root.path() + "/sys/class/power_supply");
+        JSKDevice::resetForTesting();
     }
-    void TearDown() override { KLSystemFiles::setSystemRootForTesting({}); }
+    void TearDown() override
+    {
+        KLSystemFiles::setSystemRootForTesting({});
+        JSKDevice::resetForTesting();
+    }
 
     void write(const QString& path, const QByteArray& text)
     {

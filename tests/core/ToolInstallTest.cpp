@@ -165,4 +165,19 @@ TEST_F(ToolInstallTest, InstalledButNotTheBundleToolIsNotInPlace)
     expectInstalledBundleTool();
 }
 
+TEST_F(ToolInstallTest, ToolsThatCannotBeReadDoNotMatch)
+{
+    // Neither the bundle's tool nor the one at the tool path can be read (both
+    // are folders), though the latter is owned and moded as installed.
+    const QString bundle = home.path() + "/bundle";
+    ASSERT_TRUE(QDir().mkpath(bundle + "/Kelvara SMC"));
+    NSBundle::setMainBundlePathForTesting(bundle);
+    ASSERT_TRUE(QDir().mkpath(tool));
+    ASSERT_EQ(::chown(QFile::encodeName(tool).constData(), 0, admins), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(tool).constData(), 06555), 0);
+    ASSERT_TRUE(KLFanController::sharedInstance().isSMCBinaryInstalled());
+    Administrator idle(Administrator::Ignore);
+    EXPECT_FALSE(requestAndWait());
+}
+
 }  // namespace

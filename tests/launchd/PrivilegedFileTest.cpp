@@ -160,9 +160,9 @@ TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
     QString copy;
     int moveStatus = 1;
     authority.fakeCommand = [&](const QStringList& command) {
-        if (command.first() != "/bin/mv")
+        if (command.first() != "/usr/bin/install")
             return 0;
-        copy = command.value(3);
+        copy = command.value(command.indexOf("--") + 1);
         EXPECT_TRUE(readAll(copy).contains("secret"));
         EXPECT_EQ(QFileInfo(copy).permissions() & kGroupAndOthers, 0);
         EXPECT_EQ(QFileInfo(QFileInfo(copy).path()).permissions() & kGroupAndOthers, 0);
@@ -178,10 +178,32 @@ TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
     moveStatus = 0;
     authority.commands.clear();
     EXPECT_TRUE(writeLaunchdPlistPrivileged(1, job, reference, &error)) << qPrintable(error.localizedDescription());
-    EXPECT_EQ(authority.commands, (QList<QStringList>{{"/bin/mv", "-f", "--", copy, target},
-                                                      {"/bin/chown", "--", "root:" + launchdRootGroupName(), target},
-                                                      {"/bin/chmod", "--", "644", target}}));
+    EXPECT_EQ(authority.commands, (QList<QStringList>{{"/usr/bin/install", "-m", "644", "-o", "root", "-g",
+                                                       launchdRootGroupName(), "--", copy, target + ".new"},
+                                                      {"/bin/mv", "-f", "-T", "--", target + ".new", target}}));
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(copy).path()));
+
+    // The job file is never the copy's own file: a descriptor held on the copy
+    // from before the administrator took it does not reach the job file.
+    QDir().mkpath(QFileInfo(target).path());
+    QFile held;
+    authority.fakeCommand = [&](const QStringList& command) {
+        if (!held.isOpen()) {
+            held.setFileName(command.value(command.indexOf("--") + 1));
+            EXPECT_TRUE(held.open(QIODevice::ReadWrite));
+        }
+        QProcess process;
+        process.start(command.first(), command.mid(1));
+        return process.waitForFinished() ? process.exitCode() : 1;
+    };
+    ASSERT_TRUE(writeLaunchdPlistPrivileged(1, job, reference, &error)) << qPrintable(error.localizedDescription());
+    EXPECT_EQ(held.write("<!-- rewritten -->"), 18);
+    held.close();
+    EXPECT_FALSE(readAll(target).contains("rewritten"));
+    EXPECT_EQ(PropertyList::readFile(target).toMap(), job);
+    EXPECT_EQ(QFileInfo(target).permissions() & kGroupAndOthers, QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    EXPECT_FALSE(QFileInfo::exists(target + ".new"));
+    QFile::remove(target);
 
     // As root the file is written in place, and a write that fails is reported as such.
     setRunsAsRootForTesting(true);

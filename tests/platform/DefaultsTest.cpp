@@ -176,6 +176,15 @@ TEST(DefaultsTest, ADamagedSuiteIsKeptAsideAndDefaultsApply)
 
     EXPECT_TRUE(defaults.setBool(true, "KLTempUnitCelsius"));
     EXPECT_TRUE(NSUserDefaults(kSuite).boolForKey("KLTempUnitCelsius"));
+
+    // One that cannot be moved aside (its kept name would be too long) is not written over.
+    NSUserDefaults longName(QString(230, 'k'));
+    writeAtomically(longName.path(), "bplist00 damaged");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(longName.setBool(true, "KLTempUnitCelsius"));
+    const std::string refused = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(refused.begin(), refused.end(), '\n'), 1) << refused;
+    EXPECT_EQ(contents(longName.path()), "bplist00 damaged");
 }
 
 TEST(DefaultsTest, ASuiteThatCannotBeReadIsKeptAndNeverOverwritten)
@@ -233,6 +242,8 @@ TEST(DefaultsTest, ASuiteNestedTooDeeplyIsDamagedNotFatal)
                QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</dict></plist>";
     };
     EXPECT_EQ(PropertyList::fromData(nested(100)).toMap().size(), 1);
+    EXPECT_EQ(PropertyList::fromData(nested(500)).toMap().size(), 1);
+    EXPECT_FALSE(PropertyList::fromData(nested(600)).isValid());
 
     const TestHome home;
     NSUserDefaults defaults(kSuite);

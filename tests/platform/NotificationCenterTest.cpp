@@ -121,6 +121,8 @@ protected:
         ASSERT_TRUE(NSDistributedNotificationCenter::defaultCenter().isConnected())
             << "these tests need a session bus (run under dbus-run-session)";
     }
+    // The observers capture the test's locals.
+    void TearDown() override { NSDistributedNotificationCenter::defaultCenter().removeObserver(this); }
 };
 
 // Own posts come back once, later, on the main thread, behind work queued before them.

@@ -131,6 +131,7 @@ TEST_F(UserNotificationCenterTest, AClickOnANoticeOfAnEarlierRunReachesTheNewDel
 
 TEST_F(UserNotificationCenterTest, WithoutAServerNoticesAreDroppedWithOneMessage)
 {
+    NSUserNotificationCenter::resetDroppedReportForTesting();
     NSUserNotificationCenter center(record());
     testing::internal::CaptureStderr();
     center.deliverNotification(notice("TC0P"));

@@ -142,6 +142,10 @@ int installSelf(const char* destination, const char* groupName)
         unlinkat(folder.get(), fresh.c_str(), 0);
         return fail(path.c_str(), error);
     }
+    // The new name is only on disk once the folder is (a file system that
+    // cannot sync folders says so with EINVAL and has nothing to sync).
+    if (fsync(folder.get()) != 0 && errno != EINVAL)
+        return fail(path.c_str(), errno);
     // The fresh name could have been swapped before the rename; say so if what
     // now lies at the path is not the file written here.
     struct stat written, placed;

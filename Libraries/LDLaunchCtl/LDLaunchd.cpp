@@ -174,22 +174,31 @@ bool writeLaunchdPlistPrivileged(LDDomainNumber domain, const QVariantMap& dicti
     file.close();
     // The administrator makes a file of its own from the copy and renames it over
     // the target, so no descriptor the user may still hold on the copy reaches a
-    // job file the administrator owns. A failed command's own error is the one
-    // to report; a file left by a failed rename is removed.
+    // job file the administrator owns. The copy lies in a folder of the user's,
+    // who could swap it for a link to a file only root may read: it is read
+    // without following a link, and the new file is made only where nothing
+    // stands (a link or a file placed there meanwhile fails the write). A failed
+    // command's own error is the one to report; a file left behind is removed.
     const QString fresh = target + QStringLiteral(".new");
-    if (!runOneShot(QStringLiteral("com.plovera.ldlaunchctl.install.") + label,
-                    {QStringLiteral("/usr/bin/install"), QStringLiteral("-m"), QStringLiteral("644"),
-                     QStringLiteral("-o"), QStringLiteral("root"), QStringLiteral("-g"), launchdRootGroupName(),
-                     QStringLiteral("--"), temporary, fresh},
-                    authorization, error))
+    const QString prefix = QStringLiteral("com.plovera.ldlaunchctl.");
+    if (!removePrivilegedFile(fresh, authorization, error))
         return false;
-    if (runOneShot(QStringLiteral("com.plovera.ldlaunchctl.rename.") + label,
+    const bool written =
+        runOneShot(prefix + QStringLiteral("write.") + label,
+                   {QStringLiteral("/bin/dd"), QStringLiteral("iflag=nofollow"), QStringLiteral("oflag=nofollow"),
+                    QStringLiteral("conv=excl,fsync"), QStringLiteral("status=none"), QStringLiteral("if=") + temporary,
+                    QStringLiteral("of=") + fresh},
+                   authorization, error) &&
+        runOneShot(prefix + QStringLiteral("mode.") + label,
+                   {QStringLiteral("/bin/chmod"), QStringLiteral("644"), QStringLiteral("--"), fresh}, authorization,
+                   error) &&
+        runOneShot(prefix + QStringLiteral("rename.") + label,
                    {QStringLiteral("/bin/mv"), QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"), fresh,
                     target},
-                   authorization, error))
-        return true;
-    removePrivilegedFile(fresh, authorization, nullptr);
-    return false;
+                   authorization, error);
+    if (!written)
+        removePrivilegedFile(fresh, authorization, nullptr);
+    return written;
 }
 
 bool removePrivilegedFile(const QString& path, AuthorizationRef authorization, CFError* error)

@@ -1,6 +1,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -159,10 +161,14 @@ TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
     authority.runCommands = false;
     QString copy;
     int moveStatus = 1;
+    const auto copyOf = [](const QStringList& command) {
+        const QStringList input = command.filter(QRegularExpression("^if="));
+        return input.isEmpty() ? QString() : input.first().mid(3);
+    };
     authority.fakeCommand = [&](const QStringList& command) {
-        if (command.first() != "/usr/bin/install")
+        if (command.first() != "/bin/dd")
             return 0;
-        copy = command.value(command.indexOf("--") + 1);
+        copy = copyOf(command);
         EXPECT_TRUE(readAll(copy).contains("secret"));
         EXPECT_EQ(QFileInfo(copy).permissions() & kGroupAndOthers, 0);
         EXPECT_EQ(QFileInfo(QFileInfo(copy).path()).permissions() & kGroupAndOthers, 0);
@@ -178,9 +184,11 @@ TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
     moveStatus = 0;
     authority.commands.clear();
     EXPECT_TRUE(writeLaunchdPlistPrivileged(1, job, reference, &error)) << qPrintable(error.localizedDescription());
-    EXPECT_EQ(authority.commands, (QList<QStringList>{{"/usr/bin/install", "-m", "644", "-o", "root", "-g",
-                                                       launchdRootGroupName(), "--", copy, target + ".new"},
-                                                      {"/bin/mv", "-f", "-T", "--", target + ".new", target}}));
+    EXPECT_EQ(authority.commands,
+              (QList<QStringList>{{"/bin/dd", "iflag=nofollow", "oflag=nofollow", "conv=excl,fsync", "status=none",
+                                   "if=" + copy, "of=" + target + ".new"},
+                                  {"/bin/chmod", "644", "--", target + ".new"},
+                                  {"/bin/mv", "-f", "-T", "--", target + ".new", target}}));
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(copy).path()));
 
     // The job file is never the copy's own file: a descriptor held on the copy
@@ -188,8 +196,8 @@ TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
     QDir().mkpath(QFileInfo(target).path());
     QFile held;
     authority.fakeCommand = [&](const QStringList& command) {
-        if (!held.isOpen()) {
-            held.setFileName(command.value(command.indexOf("--") + 1));
+        if (!held.isOpen() && command.first() == "/bin/dd") {
+            held.setFileName(copyOf(command));
             EXPECT_TRUE(held.open(QIODevice::ReadWrite));
         }
         QProcess process;
@@ -204,6 +212,27 @@ TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
     EXPECT_EQ(QFileInfo(target).permissions() & kGroupAndOthers, QFileDevice::ReadGroup | QFileDevice::ReadOther);
     EXPECT_FALSE(QFileInfo::exists(target + ".new"));
     QFile::remove(target);
+
+    // A copy swapped for a link to a file only root may read is refused, and
+    // nothing of that file reaches a job file anyone can read.
+    const QString secret = QDir::homePath() + "/secret.txt";
+    {
+        QFile file(secret);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("root only");
+    }
+    authority.fakeCommand = [&](const QStringList& command) {
+        if (command.first() == "/bin/dd") {
+            QFile::remove(copyOf(command));
+            QFile::link(secret, copyOf(command));
+        }
+        QProcess process;
+        process.start(command.first(), command.mid(1));
+        return process.waitForFinished() ? process.exitCode() : 1;
+    };
+    EXPECT_FALSE(writeLaunchdPlistPrivileged(1, job, reference, &error));
+    EXPECT_FALSE(QFileInfo::exists(target));
+    EXPECT_FALSE(QFileInfo::exists(target + ".new"));
 
     // As root the file is written in place, and a write that fails is reported as such.
     setRunsAsRootForTesting(true);

@@ -172,6 +172,28 @@ void NSUserDefaults::sayUnreadable(int error)
                  QFile::encodeName(m_path).constData(), std::strerror(error));
 }
 
+// Reads the file and keeps what it holds; a damaged file is left to the caller.
+NSUserDefaults::Outcome NSUserDefaults::loadAndKeep(Stamp* stamp)
+{
+    QVariantMap values;
+    int error = 0;
+    const Outcome outcome = load(&values, stamp, &error);
+    switch (outcome) {
+    case Outcome::Read:
+        keep(values, *stamp);
+        break;
+    case Outcome::Missing:
+        keep({}, {});
+        break;
+    case Outcome::Unreadable:
+        sayUnreadable(error);
+        break;
+    case Outcome::Damaged:
+        break;
+    }
+    return outcome;
+}
+
 void NSUserDefaults::refresh()
 {
     struct stat st;
@@ -184,23 +206,9 @@ void NSUserDefaults::refresh()
     }
     if (m_loaded && Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == m_stamp)
         return;
-    QVariantMap values;
     Stamp stamp;
-    int error = 0;
-    switch (load(&values, &stamp, &error)) {
-    case Outcome::Read:
-        keep(values, stamp);
-        break;
-    case Outcome::Missing:
-        keep({}, {});
-        break;
-    case Outcome::Unreadable:
-        sayUnreadable(error);
-        break;
-    case Outcome::Damaged:
+    if (loadAndKeep(&stamp) == Outcome::Damaged)
         readUnderLock();
-        break;
-    }
 }
 
 // A getter that found damage reads again under the lock: a writer may have
@@ -214,24 +222,11 @@ void NSUserDefaults::readUnderLock()
         sayUnreadable(errno);
         return;
     }
-    QVariantMap values;
     Stamp stamp;
-    int error = 0;
-    switch (load(&values, &stamp, &error)) {
-    case Outcome::Read:
-        keep(values, stamp);
-        break;
-    case Outcome::Missing:
-        keep({}, {});
-        break;
-    case Outcome::Unreadable:
-        sayUnreadable(error);
-        break;
-    case Outcome::Damaged:
+    if (loadAndKeep(&stamp) == Outcome::Damaged) {
         setAside(stamp);
         // Kept with its stamp: a file that could not be moved is not parsed again until it changes.
         keep({}, stamp);
-        break;
     }
     ::flock(lock, LOCK_UN);
     ::close(lock);

@@ -56,6 +56,7 @@ private:
     Outcome load(QVariantMap* values, Stamp* stamp, int* error) const;
     void refresh();
     void readUnderLock();
+    Outcome loadAndKeep(Stamp* stamp);
     // False when the damaged file is still in place; then a setter saving
     // `unsaved` says so instead of the getters' message.
     bool setAside(const Stamp& failed, const char* unsaved = nullptr) const;

@@ -177,7 +177,6 @@ TSSwitch::TSSwitch(QWidget* parent)
 
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
 
     m_animation = new QVariantAnimation(this);
     m_animation->setStartValue(0.0);
@@ -505,7 +504,7 @@ const QImage& TSSwitch::knobShadow(QSizeF knobSize, qreal dpr)
     if (!m_shadow.isNull() && m_shadowKnobSize == knobSize && m_shadowScale == dpr)
         return m_shadow;
     // A layer shadow of radius 1 point: a gaussian blur of the knob's shape.
-    const double sigma = 0.8 * dpr;
+    const double sigma = 1.0 * dpr;
     const int pad = static_cast<int>(std::ceil(sigma * 3));
     const QSizeF shape = knobSize * dpr;
     QImage image(QSize(static_cast<int>(std::ceil(shape.width())), static_cast<int>(std::ceil(shape.height()))) +

@@ -107,6 +107,10 @@ KLTempView::KLTempView(QWidget* parent)
         " background: transparent; padding: 0px; font-family: serif; }"
         "QToolButton:hover { background: rgba(255, 255, 255, 0.18); }"
         "QToolButton:pressed { background: rgba(255, 255, 255, 0.32); }"));
+    // The button's corner keeps its size, so showing the button needs no new layout.
+    QSizePolicy buttonPolicy = ui->infoButton->sizePolicy();
+    buttonPolicy.setRetainSizeWhenHidden(true);
+    ui->infoButton->setSizePolicy(buttonPolicy);
     connect(ui->infoButton, &QToolButton::clicked, this, &KLTempView::infoButtonTapped);
     updateUI();
 }

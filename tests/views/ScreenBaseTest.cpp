@@ -5,10 +5,8 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QHideEvent>
 #include <QImage>
 #include <QSemaphore>
-#include <QShowEvent>
 #include <QThread>
 #include <QToolButton>
 #include <QLabel>

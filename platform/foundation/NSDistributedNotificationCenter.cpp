@@ -154,6 +154,15 @@ void NSDistributedNotificationCenter::postNotificationName(const QString& name, 
     });
 }
 
+void NSDistributedNotificationCenter::postLocalNotificationName(const QString& name, const QString& object,
+                                                                const QMap<QString, QString>& userInfo)
+{
+    Private* const p = d;
+    dispatch_async(dispatch_get_main_queue(), [p, name, object, userInfo] {
+        p->observers.postNotificationName(name, object, toVariantMap(userInfo));
+    });
+}
+
 bool NSDistributedNotificationCenter::isConnected() const
 {
     return d->ensureSetUp();

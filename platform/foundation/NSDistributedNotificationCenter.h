@@ -20,6 +20,10 @@ public:
     // object and userInfo arrive as QString and QVariantMap of QString values.
     void postNotificationName(const QString& name, const QString& object = {},
                               const QMap<QString, QString>& userInfo = {}, bool deliverImmediately = true);
+    // Only this program's observers hear it, as they would a post from another
+    // program: for events every program on the desktop sees for itself.
+    void postLocalNotificationName(const QString& name, const QString& object = {},
+                                   const QMap<QString, QString>& userInfo = {});
     bool isConnected() const;
 
     NSDistributedNotificationCenter(const NSDistributedNotificationCenter&) = delete;

@@ -1,0 +1,40 @@
+#include "KLViewController.h"
+
+#include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
+
+KLViewController::KLViewController(QWidget* parent)
+    : NSViewController(parent)
+{
+}
+
+KLViewController::~KLViewController()
+{
+    removeObservers();
+}
+
+void KLViewController::viewDidLoad()
+{
+    NSViewController::viewDidLoad();
+    configureUI();
+}
+
+void KLViewController::viewWillAppear()
+{
+    NSViewController::viewWillAppear();
+    localizeUI();
+}
+
+void KLViewController::viewWillDisappear()
+{
+    removeObservers();
+    NSViewController::viewWillDisappear();
+}
+
+void KLViewController::removeObservers()
+{
+    // The same address a subclass passes as `this`: the QObject base comes first.
+    const void* const owner = this;
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(owner);
+    NSNotificationCenter::defaultCenter().removeObserver(owner);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The base of every screen. configureUI runs once, when the view loads;
+// localizeUI before every appearance, so texts follow a language change.
+// At every disappearance, and when the screen goes, every observation it made
+// on the local and the distributed notice centre is dropped: a screen
+// observes with itself (`this`) as the owner, in viewWillAppear.
+#include "NSViewController.h"
+
+class KLViewController : public NSViewController {
+    Q_OBJECT
+public:
+    explicit KLViewController(QWidget* parent = nullptr);
+    ~KLViewController() override;
+
+protected:
+    void viewDidLoad() override;
+    void viewWillAppear() override;
+    void viewWillDisappear() override;
+
+    virtual void configureUI() {}
+    virtual void localizeUI() {}
+
+private:
+    void removeObservers();
+};

@@ -1,7 +1,5 @@
 #include "NSTableCellView.h"
 
-#include <QPalette>
-
 NSTableCellView::NSTableCellView(QWidget* parent)
     : QWidget(parent)
 {
@@ -9,17 +7,5 @@ NSTableCellView::NSTableCellView(QWidget* parent)
 
 void NSTableCellView::setBackgroundStyle(NSBackgroundStyle style)
 {
-    if (m_backgroundStyle == style)
-        return;
     m_backgroundStyle = style;
-    if (style == NSBackgroundStyleEmphasized) {
-        QPalette emphasized = palette();
-        const QColor text = emphasized.color(QPalette::HighlightedText);
-        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-            emphasized.setColor(role, text);
-        setPalette(emphasized);
-    } else {
-        // An empty palette inherits the row's again.
-        setPalette(QPalette());
-    }
 }

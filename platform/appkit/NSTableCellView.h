@@ -21,8 +21,8 @@ public:
     // Called by the table before a cell it made earlier is used for another row.
     virtual void prepareForReuse() {}
 
-    // Set by the table from its row; emphasized switches the texts to the
-    // highlighted text colour.
+    // Set by the table from its row (whose palette already turns texts to the
+    // highlighted text colour when emphasized).
     NSBackgroundStyle backgroundStyle() const { return m_backgroundStyle; }
     virtual void setBackgroundStyle(NSBackgroundStyle style);
 

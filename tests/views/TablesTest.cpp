@@ -365,7 +365,7 @@ TEST(KLTableRowView, SelectionIsAnInsetRoundedTintOrFullWidthInDetailMode)
     EXPECT_EQ(paintedAt(row, {100, 15}), QColor(Qt::white));
 }
 
-TEST(NSTableRowView, PlainSelectedRowEmphasizesItsCells)
+TEST(NSTableRowView, PlainSelectedRowEmphasizesItsTexts)
 {
     ListScreen screen;
     screen.show();
@@ -382,6 +382,8 @@ TEST(NSTableRowView, PlainSelectedRowEmphasizesItsCells)
     auto* cell = qobject_cast<NSTableCellView*>(screen.table->viewAtColumn(0, 1, false));
     EXPECT_EQ(cell->backgroundStyle(), NSBackgroundStyleEmphasized);
     EXPECT_EQ(cell->palette().color(QPalette::WindowText), cell->palette().color(QPalette::HighlightedText));
+    screen.table->selectRowIndexes({2}, false);
+    EXPECT_NE(cell->palette().color(QPalette::WindowText), cell->palette().color(QPalette::HighlightedText));
     screen.table->deselectAll();
     EXPECT_EQ(cell->backgroundStyle(), NSBackgroundStyleNormal);
 }

@@ -12,7 +12,22 @@ void NSTableRowView::setSelected(bool selected)
     if (m_selected == selected)
         return;
     m_selected = selected;
+    updateInteriorPalette();
     update();
+}
+
+void NSTableRowView::updateInteriorPalette()
+{
+    // Texts of every widget in the row follow; an empty palette inherits again.
+    if (interiorBackgroundStyle() != NSBackgroundStyleEmphasized) {
+        setPalette(QPalette());
+        return;
+    }
+    QPalette emphasized = palette();
+    const QColor text = emphasized.color(QPalette::Active, QPalette::HighlightedText);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        emphasized.setColor(role, text);
+    setPalette(emphasized);
 }
 
 void NSTableRowView::setSelectionHighlightStyle(NSTableViewSelectionHighlightStyle style)
@@ -20,6 +35,7 @@ void NSTableRowView::setSelectionHighlightStyle(NSTableViewSelectionHighlightSty
     if (m_highlightStyle == style)
         return;
     m_highlightStyle = style;
+    updateInteriorPalette();
     update();
 }
 

@@ -27,8 +27,8 @@ public:
     NSTableViewSelectionHighlightStyle selectionHighlightStyle() const { return m_highlightStyle; }
     void setSelectionHighlightStyle(NSTableViewSelectionHighlightStyle style);
 
-    // Emphasized while selected with a visible highlight: the cells switch to
-    // the highlighted text colour.
+    // Emphasized while selected with a visible highlight: the row's texts
+    // switch to the highlighted text colour.
     virtual NSBackgroundStyle interiorBackgroundStyle() const;
 
 protected:
@@ -37,6 +37,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void updateInteriorPalette();
+
     QString m_identifier;
     bool m_selected = false;
     NSTableViewSelectionHighlightStyle m_highlightStyle = NSTableViewSelectionHighlightStyleRegular;

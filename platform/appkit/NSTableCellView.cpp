@@ -4,3 +4,8 @@ NSTableCellView::NSTableCellView(QWidget* parent)
     : QWidget(parent)
 {
 }
+
+void NSTableCellView::setBackgroundStyle(NSBackgroundStyle style)
+{
+    m_backgroundStyle = style;
+}

@@ -7,6 +7,10 @@
 #include <QPointer>
 #include <QWidget>
 
+class NSStoryboard;
+class QDialog;
+class QKeyEvent;
+
 class NSViewController : public QWidget {
     Q_OBJECT
 public:
@@ -21,15 +25,31 @@ public:
     NSViewController* presentingViewController() const { return m_presenting; }
     void setPresentingViewController(NSViewController* presenter) { m_presenting = presenter; }
 
+    // Sheets: a window-modal dialog over this screen's window, at the top
+    // centre of it, hosting the controller until it is dismissed. The sheet
+    // keeps its owner: on dismissal it goes back to the parent it had.
+    void presentViewControllerAsSheet(NSViewController* sheet);
+    void dismissViewController(NSViewController* sheet);
+    // A presented sheet dismissing itself.
+    void dismissController();
+    NSViewController* presentedViewController() const { return m_presented; }
+
+    // The storyboard this screen came from, else the program's main one.
+    NSStoryboard* storyboard() const;
+    void setStoryboard(NSStoryboard* storyboard) { m_storyboard = storyboard; }
+
 protected:
     virtual void viewDidLoad() {}
     virtual void viewWillAppear() {}
     virtual void viewDidAppear() {}
     virtual void viewWillDisappear() {}
     virtual void viewDidDisappear() {}
+    // A key released anywhere in the screen that no widget inside took.
+    virtual void keyUp(QKeyEvent*) {}
 
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
     void loadView();
@@ -37,4 +57,8 @@ private:
     bool m_viewLoaded = false;
     bool m_appeared = false;
     QPointer<NSViewController> m_presenting;
+    QPointer<NSViewController> m_presented;
+    QPointer<QDialog> m_sheetDialog;
+    QPointer<QWidget> m_presentedFormerParent;
+    NSStoryboard* m_storyboard = nullptr;
 };

@@ -211,8 +211,8 @@ void KLMasterViewController::updateUI()
             KLExtension::localizedStringForKey(QStringLiteral("side-bar-simulated-device"))
                 .replace(QLatin1String("%@"), system->rawModelString));
 
-    const QColor background = KLExtension::colorFromLightStyleColor(KLExtension::colorWithHexString("EEEEF0"),
-                                                                    KLExtension::colorWithHexString("2A2A2C"));
+    const QColor background = KLExtension::colorFromLightStyleColor(KLExtension::colorWithHexString("E6E6E9"),
+                                                                    KLExtension::colorWithHexString("353537"));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, background);
     palette.setColor(QPalette::Base, background);

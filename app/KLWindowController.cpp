@@ -11,6 +11,8 @@
 #include "KLMainStoryboard.h"
 #include "KLMasterViewController.h"
 #include "KLMenuController.h"
+#include "NSAppearance.h"
+#include "NSColor+KLExtension.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
@@ -48,6 +50,7 @@ KLWindowController::KLWindowController(QWidget* parent)
     m_splitView->setStretchFactor(1, 1);
     m_splitView->setSizes({kSidebarWidth, 1100 - kSidebarWidth});
     m_master->setSplitViewPane(pane);
+    updateSplitViewDivider();
     // The category screen starts in the right pane.
     if (NSViewController* detail = board.instantiateControllerWithIdentifier(QStringLiteral("detailViewController")))
         pane->layout()->addWidget(detail);
@@ -64,6 +67,8 @@ KLWindowController::KLWindowController(QWidget* parent)
     NSDistributedNotificationCenter::defaultCenter().addObserver(
         this, QString::fromLatin1(KLDataManagerLanguageDidChangeNotification),
         [this](const NSNotification&) { localizeMenus(); });
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { updateSplitViewDivider(); });
     localizeMenus();
 
     const QByteArray geometry = KLDataManager::sharedInstance().userDefaults().dataForKey(KLMainWindowGeometryKey);
@@ -85,6 +90,13 @@ KLWindowController::~KLWindowController()
 void KLWindowController::windowDidLoad()
 {
     // Nothing to add after loading: Qt widgets draw into their window's backing store already.
+}
+
+void KLWindowController::updateSplitViewDivider()
+{
+    const QColor divider = KLExtension::colorFromLightStyleColor(KLExtension::colorWithHexString("CFCFD2"),
+                                                                 KLExtension::colorWithHexString("161616"));
+    m_splitView->setStyleSheet(QStringLiteral("QSplitter::handle { background: %1; }").arg(divider.name()));
 }
 
 void KLWindowController::localizeMenus()

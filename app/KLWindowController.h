@@ -30,6 +30,7 @@ protected:
 
 private:
     void localizeMenus();
+    void updateSplitViewDivider();
 
     QSplitter* m_splitView = nullptr;
     KLMasterViewController* m_master = nullptr;

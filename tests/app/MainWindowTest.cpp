@@ -1,0 +1,280 @@
+// The main window driven offscreen: the sidebar built from the catalogue as
+// Kelvara builds it, panes swapped by click and arrow keys, the Language menu,
+// and the links Kelvara Menu hands over.
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QSplitter>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "Authorization.h"
+#include "KLCategory.h"
+#include "KLDataManager.h"
+#include "KLMainStoryboard.h"
+#include "KLMasterViewController.h"
+#include "KLMenuController.h"
+#include "KLWindowController.h"
+#include "NSAlert.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
+#include "NSStoryboard.h"
+#include "NSString+KLExtension.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
+#include "TestHome.h"
+
+namespace {
+
+// A category screen that records what the sidebar tells it.
+class RecordingDetail : public NSViewController {
+    Q_OBJECT
+public:
+    Q_INVOKABLE void setCategory(KLCategory* category) { categories << category; }
+    Q_INVOKABLE void handleDeepLink(const QString& path) { links << path; }
+    QList<KLCategory*> categories;
+    QStringList links;
+};
+
+// An administrator who refuses, or grants and runs the command.
+class Administrator : public AuthorizationAuthority {
+public:
+    explicit Administrator(bool grants)
+        : grants(grants)
+    {
+        setAuthorizationAuthorityForTesting(this);
+    }
+    ~Administrator() override { setAuthorizationAuthorityForTesting(nullptr); }
+    OSStatus authorize(const AuthorizationRights&, const AuthorizationEnvironment&, AuthorizationFlags) override
+    {
+        ++prompts;
+        return grants ? errAuthorizationSuccess : errAuthorizationDenied;
+    }
+    OSStatus execute(const QString& tool, const QStringList& arguments, int* exitStatus, QByteArray*) override
+    {
+        QProcess process;
+        process.start(tool, arguments);
+        process.waitForFinished(10000);
+        *exitStatus = process.exitCode();
+        return errAuthorizationSuccess;
+    }
+    bool grants;
+    int prompts = 0;
+};
+
+QString text(const char* key)
+{
+    return KLExtension::localizedStringForKey(QString::fromLatin1(key));
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static PrivateBus bus;
+        static TestHome home;
+        // Creating the settings builds the catalogue from the simulated Mac.
+        KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en"));
+        drainMainQueue();
+    }
+
+    void open()
+    {
+        window = std::make_unique<KLWindowController>();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        master = window->masterViewController();
+        table = master->tableView();
+    }
+    int rowOfType(unsigned type) const
+    {
+        for (int i = 0; i < int(master->menuItems().size()); ++i) {
+            if (master->menuItems()[i].type == type)
+                return i;
+        }
+        return -1;
+    }
+    void click(int row)
+    {
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->rectOfRow(row).center());
+    }
+    void postLink(const QString& path)
+    {
+        NSNotificationCenter::defaultCenter().postNotificationName(
+            QStringLiteral("KLApplicationDidReceiveDeepLinkNotification"), path);
+    }
+
+    std::unique_ptr<KLWindowController> window;
+    KLMasterViewController* master = nullptr;
+    NSTableView* table = nullptr;
+};
+
+TEST_F(MainWindowTest, SidebarListsCategoriesWithSensorsThenTheFixedItemsAndSwapsPanes)
+{
+    open();
+    EXPECT_EQ(window->windowTitle(), "Kelvara");
+    EXPECT_EQ(window->size(), QSize(1100, 700));
+    const auto label = [&](const char* name) { return master->findChild<QLabel*>(name); };
+    EXPECT_FALSE(label("nameTextField")->text().isEmpty());
+    EXPECT_EQ(label("deviceNoteTextField")->text(), "Simulated MacBookPro15,1");
+
+    // Categories that have sensors, in type order, then the three fixed items.
+    QStringList expected;
+    int previousType = -1;
+    for (KLCategory* category : KLCategory::allObjects()) {
+        if (category->sensors().isEmpty())
+            continue;
+        EXPECT_GT(category->type(), previousType);
+        previousType = category->type();
+        expected << category->localizedName();
+    }
+    ASSERT_GE(expected.size(), 2);
+    expected << "Notifications" << "File Logging" << "Settings";
+    QStringList titles;
+    for (const KLMenuItem& item : master->menuItems())
+        titles << item.title;
+    EXPECT_EQ(titles, expected);
+    EXPECT_EQ(table->numberOfRows(), expected.size());
+
+    // The first category is shown at start.
+    NSViewController* detail = master->detailViewController();
+    ASSERT_TRUE(detail);
+    EXPECT_EQ(table->selectedRow(), 0);
+    EXPECT_EQ(master->paneViewController(), detail);
+    EXPECT_TRUE(detail->isVisible());
+
+    // A click on Settings puts the settings screen in and hides the category.
+    const int settings = rowOfType(KLMenuItemTypeSettings);
+    click(settings);
+    EXPECT_EQ(master->paneViewController(), master->settingsViewController());
+    EXPECT_TRUE(master->settingsViewController()->isVisible());
+    EXPECT_FALSE(detail->isVisible());
+
+    // Arrow keys move the selection and the pane follows on the key's release.
+    QTest::keyClick(table, Qt::Key_Up);
+    EXPECT_EQ(table->selectedRow(), settings - 1);
+    EXPECT_EQ(master->paneViewController(), master->fileLoggingViewController());
+    EXPECT_FALSE(master->settingsViewController()->isVisible());
+    QTest::keyClick(table, Qt::Key_Up);
+    EXPECT_EQ(master->paneViewController(), master->notificationsViewController());
+    QTest::keyClick(table, Qt::Key_Up);
+    EXPECT_EQ(master->paneViewController(), detail);
+    EXPECT_FALSE(master->notificationsViewController()->isVisible());
+
+    // Out of range: the selection comes back and the pane stays.
+    table->selectRowIndexes({1}, false);
+    master->selectCellAtRow(int(expected.size()));
+    EXPECT_EQ(table->selectedRow(), settings - 3);
+    EXPECT_EQ(master->paneViewController(), detail);
+}
+
+TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
+{
+    open();
+    auto* menu = window->findChild<QMenu*>("languageMenu");
+    ASSERT_TRUE(menu);
+    const auto names = [&] {
+        QStringList list;
+        for (QAction* action : menu->actions())
+            list << action->text() + (action->isChecked() ? "*" : "");
+        return list;
+    };
+    EXPECT_EQ(names(), QStringList({"English*", "French", "German", "Spanish", "Vietnamese"}));
+    EXPECT_EQ(menu->title(), "Language");
+
+    menu->actions()[2]->trigger();
+    EXPECT_EQ(KLDataManager::sharedInstance().userDefaults().stringForKey(KLCurrentLanguageKey), "de");
+    ASSERT_TRUE(waitUntil([&] { return master->menuItems().last().title == "Einstellungen"; }));
+    EXPECT_TRUE(waitUntil([&] { return names() == QStringList({"English", "French", "German*", "Spanish", "Vietnamese"}); }));
+    EXPECT_EQ(menu->title(), "Sprache");
+    EXPECT_EQ(window->findChild<QAction*>("quitAction")->text(), "Kelvara beenden");
+    auto* cell = table->viewAtColumn(0, rowOfType(KLMenuItemTypeNotifications), false);
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(cell->findChild<QLabel*>("textField")->text(), "Mitteilungen");
+}
+
+TEST_F(MainWindowTest, GrantedPrivilegeLinkAsksKelvaraMenuToOpenItsPopover)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "installing the tool gives it to root";
+    open();
+    int heard = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
+    Administrator administrator(true);
+    postLink("/request_privilege_permission");
+    EXPECT_TRUE(waitUntil([&] { return heard == 1; }, 15000));
+    EXPECT_EQ(administrator.prompts, 1);
+    EXPECT_FALSE(NSAlert::takeAskedForTesting());
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(MainWindowTest, RefusedPrivilegeLinkShowsTheCriticalAlertOnly)
+{
+    open();
+    int heard = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
+    Administrator administrator(false);
+    NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
+    postLink("/request_privilege_permission");
+    ASSERT_TRUE(waitUntil([] { return !NSAlert::hasPendingAnswerForTesting(); }, 15000));
+    const auto asked = NSAlert::takeAskedForTesting();
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked->style, NSAlertStyleCritical);
+    EXPECT_EQ(asked->messageText, text("fan-control-authorization-failed-alert-title"));
+    EXPECT_EQ(asked->informativeText, text("fan-control-authorization-failed-alert-message"));
+    drainMainQueue();
+    EXPECT_EQ(heard, 0);
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(MainWindowTest, FanRuleLinkSelectsTheFanCategoryAndOtherPathsDoNothing)
+{
+    auto* detail = new RecordingDetail;
+    KLMainStoryboard::storyboard().registerController("detailViewController", [detail] { return detail; });
+    open();
+    ASSERT_EQ(master->detailViewController(), detail);
+    qsizetype fan = -1;
+    for (qsizetype i = 0; i < master->categories().size() && fan < 0; ++i) {
+        if (master->categories()[i]->type() == KLCategoryTypeFan)
+            fan = i;
+    }
+    ASSERT_GT(fan, 0);
+    const int settings = rowOfType(KLMenuItemTypeSettings);
+    click(settings);
+    detail->categories.clear();
+
+    postLink("/fan_rule/2");
+    EXPECT_EQ(table->selectedRow(), fan);
+    EXPECT_EQ(master->paneViewController(), detail);
+    EXPECT_EQ(detail->categories, QList<KLCategory*>({master->categories()[fan]}));
+    EXPECT_EQ(detail->links, QStringList({"/fan_rule/2"}));
+
+    // Only whole components and known modes count; nothing else is asked for.
+    click(settings);
+    Administrator administrator(false);
+    for (const char* path : {"/fan_rules", "/fan_rule/7", "/fan_rule/2/x", "/request_privilege_permission/",
+                             "/request_privilege_permissions", "/other"})
+        postLink(path);
+    drainMainQueue();
+    EXPECT_EQ(table->selectedRow(), settings);
+    EXPECT_EQ(master->paneViewController(), master->settingsViewController());
+    EXPECT_EQ(detail->links, QStringList({"/fan_rule/2"}));
+    EXPECT_EQ(administrator.prompts, 0);
+}
+
+TEST_F(MainWindowTest, WindowComesBackAtItsSizeAfterClosing)
+{
+    open();
+    window->resize(960, 620);
+    window->close();
+    open();
+    EXPECT_EQ(window->size(), QSize(960, 620));
+}
+
+}  // namespace
+
+#include "MainWindowTest.moc"

@@ -1,0 +1,63 @@
+// The main window at its default size: a category and each fixed item
+// selected, and the sidebar in every language Kelvara speaks.
+#include "KLDataManager.h"
+#include "KLMasterViewController.h"
+#include "KLMenuController.h"
+#include "KLWindowController.h"
+#include "Pictures.h"
+
+namespace {
+
+void select(KLMasterViewController& master, int row)
+{
+    master.tableView()->selectRowIndexes({row}, false);
+    master.selectCellAtRow(row);
+    drain();
+}
+
+int rowOfType(KLMasterViewController& master, unsigned type)
+{
+    for (int i = 0; i < int(master.menuItems().size()); ++i) {
+        if (master.menuItems()[i].type == type)
+            return i;
+    }
+    return -1;
+}
+
+bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int scale)
+{
+    KLWindowController window;
+    window.resize(1100, 700);
+    window.show();
+    drain();
+    KLMasterViewController& master = *window.masterViewController();
+    bool ok = true;
+    const std::pair<unsigned, const char*> items[] = {{KLMenuItemTypeTemperature, "temperature"},
+                                                      {KLMenuItemTypeNotifications, "notifications"},
+                                                      {KLMenuItemTypeFileLogging, "file-logging"},
+                                                      {KLMenuItemTypeSettings, "settings"}};
+    for (const auto& [type, name] : items) {
+        select(master, rowOfType(master, type));
+        ok &= pictures.save(window, QStringLiteral("main-window-%1").arg(QLatin1String(name)), dark, scale);
+    }
+
+    // Longer translations must fit the sidebar.
+    KLDataManager& data = KLDataManager::sharedInstance();
+    const QString language = data.currentLanguage();
+    select(master, rowOfType(master, KLMenuItemTypeFileLogging));
+    for (const QString& code : data.allLanguages()) {
+        data.setCurrentLanguage(code);
+        // Without a session bus the language notice does not come round.
+        master.reloadData();
+        window.menuController()->updateUI();
+        select(master, master.selectedRow());
+        ok &= pictures.save(window, QStringLiteral("main-window-%1").arg(code), dark, scale);
+    }
+    data.setCurrentLanguage(language);
+    master.reloadData();
+    return ok;
+}
+
+const PictureSetRegistration registration("main-window", mainWindowPictures);
+
+}  // namespace

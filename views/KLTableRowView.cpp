@@ -25,8 +25,9 @@ QRectF KLTableRowView::selectionRect(const QRectF& bounds, bool detailMode)
 
 QColor KLTableRowView::selectionColor(bool detailMode)
 {
+    // Black at 10 % vanishes on a dark sidebar: the dark appearance takes white.
     if (!detailMode)
-        return QColor::fromRgbF(0, 0, 0, 0.1f);
+        return KLExtension::colorFromLightStyleColor(QColor::fromRgbF(0, 0, 0, 0.1f), QColor::fromRgbF(1, 1, 1, 0.12f));
     return KLExtension::colorFromLightStyleColor(QColor::fromRgbF(0, 0, 0, 0.15f), QColor::fromRgbF(1, 1, 1, 0.15f));
 }
 

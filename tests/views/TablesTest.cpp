@@ -359,6 +359,8 @@ TEST(KLTableRowView, SelectionIsAnInsetRoundedTintOrFullWidthInDetailMode)
     EXPECT_NEAR(paintedAt(row, {1, 1}).red(), 217, 1);
     NSAppearance::forceDarkModeForTesting(true);
     EXPECT_EQ(KLTableRowView::selectionColor(true), QColor::fromRgbF(1, 1, 1, 0.15f));
+    // A tint that shows on a dark sidebar too.
+    EXPECT_EQ(KLTableRowView::selectionColor(false), QColor::fromRgbF(1, 1, 1, 0.12f));
     NSAppearance::forceDarkModeForTesting(std::nullopt);
 
     row.setSelectionHighlightStyle(NSTableViewSelectionHighlightStyleNone);

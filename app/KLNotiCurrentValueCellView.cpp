@@ -12,6 +12,6 @@ KLNotiCurrentValueCellView::KLNotiCurrentValueCellView(QWidget* parent)
     text.setPixelSize(13);
     m_textField->setFont(text);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(8, 0, 8, 0);
+    layout->setContentsMargins(6, 0, 8, 0);
     layout->addWidget(m_textField);
 }

@@ -1,8 +1,10 @@
 #include "KLNotiRepeatCellView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 
 #include "KLNotiRuleStore.h"
+#include "KLUtils.h"
 #include "ui_KLNotiRepeatCellView.h"
 
 KLNotiRepeatCellView::KLNotiRepeatCellView(QWidget* parent)
@@ -19,6 +21,11 @@ void KLNotiRepeatCellView::setNotification(const KLNotification& notification)
 {
     m_notification = notification;
     ui->checkButton->setChecked(notification.repeat.value_or(false));
+    // As the threshold field: the box stands out from the table in the dark appearance.
+    QPalette colours = QApplication::palette(ui->checkButton);
+    if (KLUtils::isDarkMode())
+        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
+    ui->checkButton->setPalette(colours);
 }
 
 void KLNotiRepeatCellView::checkButtonTapped(bool checked)

@@ -1,10 +1,12 @@
 #include "KLNotiThresholdCellView.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <climits>
 #include <cmath>
 
 #include "KLNotiRuleStore.h"
+#include "KLUtils.h"
 #include "KLSensor.h"
 #include "ui_KLNotiThresholdCellView.h"
 
@@ -30,6 +32,12 @@ void KLNotiThresholdCellView::setNotification(const KLNotification& notification
 
 void KLNotiThresholdCellView::updateUI()
 {
+    // The table's background is the field colour; in the dark appearance the
+    // field takes the controls' colour so it stands out from it.
+    QPalette colours = QApplication::palette(ui->thresholdTextField);
+    if (KLUtils::isDarkMode())
+        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
+    ui->thresholdTextField->setPalette(colours);
     if (!m_notification || !m_notification->threshold || std::isnan(*m_notification->threshold)) {
         ui->thresholdTextField->setText(QStringLiteral("--"));
         return;

@@ -2,6 +2,13 @@
 
 #include "KLMainCellView.h"
 #include "KLMasterViewController.h"
+#include "KLNotiActiveCellView.h"
+#include "KLNotiCurrentValueCellView.h"
+#include "KLNotiDeleteCellView.h"
+#include "KLNotiRepeatCellView.h"
+#include "KLNotiSensorCellView.h"
+#include "KLNotiThresholdCellView.h"
+#include "KLNotificationsViewController.h"
 #include "NSStoryboard.h"
 
 namespace KLMainStoryboard {
@@ -10,10 +17,18 @@ NSStoryboard& storyboard()
 {
     static NSStoryboard* board = [] {
         auto* made = new NSStoryboard(QStringLiteral("Main"));
-        // One line per identifier; each screen's issue adds its own.
+        // One line per identifier, grouped by screen.
         // Sidebar
         made->registerController(QStringLiteral("masterViewController"), [] { return new KLMasterViewController; });
         made->registerView(QStringLiteral("mainCellIdentifier"), [] { return new KLMainCellView; });
+        // Overheat notifications screen: notificationsViewController; activeCellId, notiSensorCellId, notiCurrentValueCellId, notiThresholdCellId, repeatCellId, notiDeleteCellId
+        made->registerController(QStringLiteral("notificationsViewController"), [] { return new KLNotificationsViewController; });
+        made->registerView(QStringLiteral("activeCellId"), [] { return new KLNotiActiveCellView; });
+        made->registerView(QStringLiteral("notiSensorCellId"), [] { return new KLNotiSensorCellView; });
+        made->registerView(QStringLiteral("notiCurrentValueCellId"), [] { return new KLNotiCurrentValueCellView; });
+        made->registerView(QStringLiteral("notiThresholdCellId"), [] { return new KLNotiThresholdCellView; });
+        made->registerView(QStringLiteral("repeatCellId"), [] { return new KLNotiRepeatCellView; });
+        made->registerView(QStringLiteral("notiDeleteCellId"), [] { return new KLNotiDeleteCellView; });
         NSStoryboard::setMainStoryboard(made);
         return made;
     }();

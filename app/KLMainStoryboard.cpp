@@ -9,6 +9,9 @@
 #include "KLNotiSensorCellView.h"
 #include "KLNotiThresholdCellView.h"
 #include "KLNotificationsViewController.h"
+#include "KLDropdownSettingCellView.h"
+#include "KLDropdownSettingsViewController.h"
+#include "KLSettingsViewController.h"
 #include "NSStoryboard.h"
 
 namespace KLMainStoryboard {
@@ -29,6 +32,17 @@ NSStoryboard& storyboard()
         made->registerView(QStringLiteral("notiThresholdCellId"), [] { return new KLNotiThresholdCellView; });
         made->registerView(QStringLiteral("repeatCellId"), [] { return new KLNotiRepeatCellView; });
         made->registerView(QStringLiteral("notiDeleteCellId"), [] { return new KLNotiDeleteCellView; });
+        // One line per identifier; each screen's issue adds its own.
+        // Settings screen and its dropdown layout sheet.
+        made->registerController(QStringLiteral("settingsViewController"), [] { return new KLSettingsViewController; });
+        made->registerController(QStringLiteral("dropdownSettingsViewController"),
+                                 [] { return new KLDropdownSettingsViewController; });
+        made->registerView(QStringLiteral("dropdownSettingMainSensorCellView"),
+                           [] { return new KLDropdownSettingMainSensorCellView; });
+        made->registerView(QStringLiteral("dropdownSettingFanControlCellView"),
+                           [] { return new KLDropdownSettingFanControlCellView; });
+        made->registerView(QStringLiteral("dropdownSettingCategoryCellView"),
+                           [] { return new KLDropdownSettingCategoryCellView; });
         NSStoryboard::setMainStoryboard(made);
         return made;
     }();

@@ -1,6 +1,7 @@
 #include "KLFileLoggingCategoryEnabledCellView.h"
 
 #include <QCheckBox>
+#include <QEvent>
 
 #include "KLCategory.h"
 #include "KLDataManager.h"
@@ -13,6 +14,25 @@ KLFileLoggingCategoryEnabledCellView::KLFileLoggingCategoryEnabledCellView(QWidg
 {
     ui->setupUi(this);
     connect(ui->checkButton, &QCheckBox::clicked, this, &KLFileLoggingCategoryEnabledCellView::checkButtonValueChanged);
+    fitCheckBoxToAppearance();
+}
+
+void KLFileLoggingCategoryEnabledCellView::changeEvent(QEvent* event)
+{
+    NSTableCellView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        fitCheckBoxToAppearance();
+}
+
+void KLFileLoggingCategoryEnabledCellView::fitCheckBoxToAppearance()
+{
+    // A dark window's base colour is as dark as the box behind the check box,
+    // which would hide an empty box: lift it a little.
+    QPalette shade = palette();
+    const QColor window = shade.color(QPalette::Window);
+    if (window.lightness() < 128)
+        shade.setColor(QPalette::Base, window.lighter(190));
+    ui->checkButton->setPalette(shade);
 }
 
 KLFileLoggingCategoryEnabledCellView::~KLFileLoggingCategoryEnabledCellView() = default;

@@ -25,7 +25,12 @@ public:
     void updateUI();
     void checkButtonValueChanged();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void fitCheckBoxToAppearance();
+
     std::unique_ptr<Ui::KLFileLoggingCategoryEnabledCellView> ui;
     KLCategory* m_category = nullptr;
 };

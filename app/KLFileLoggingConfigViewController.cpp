@@ -80,6 +80,7 @@ void KLFileLoggingConfigViewController::configureUI()
     m_resetSegments->addButton(ui->resetEveryDaySegment, KLFileLoggingResetModeDaily);
     for (QAbstractButton* segment : m_resetSegments->buttons())
         segment->setMinimumWidth(96);
+    styleSegments();
 
     connect(ui->loggingEnabledSwitch, &TSSwitch::action, this,
             &KLFileLoggingConfigViewController::loggingEnabledSwitchValueChanged);
@@ -283,11 +284,34 @@ QWidget* KLFileLoggingConfigViewController::makeNameCellView(bool category)
     return cell;
 }
 
+void KLFileLoggingConfigViewController::styleSegments()
+{
+    // One control of three joined segments, the chosen one in the accent
+    // colour; the sheet's palette colours are taken when it is set.
+    static const QString sheet = QStringLiteral(
+        "QPushButton { border: 1px solid palette(mid); border-left-width: 0; background: palette(button);"
+        " color: palette(button-text); padding: 4px 12px; }"
+        "QPushButton:checked { background: palette(highlight); color: palette(highlighted-text); }"
+        "QPushButton:disabled { color: palette(mid); }"
+        "QPushButton:checked:disabled { background: palette(mid); color: palette(button); }"
+        "#resetNeverSegment { border-left-width: 1px; border-top-left-radius: 5px; border-bottom-left-radius: 5px; }"
+        "#resetEveryDaySegment { border-top-right-radius: 5px; border-bottom-right-radius: 5px; }");
+    ui->resetLogFileSegmentedControl->setStyleSheet(QString());
+    ui->resetLogFileSegmentedControl->setStyleSheet(sheet);
+}
+
+void KLFileLoggingConfigViewController::changeEvent(QEvent* event)
+{
+    KLViewController::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && isViewLoaded())
+        styleSegments();
+}
+
 void KLFileLoggingConfigViewController::showPath(const QString& path)
 {
     m_shownPath = QDir::toNativeSeparators(path);
     ui->pathControl->setToolTip(m_shownPath);
-    const int room = ui->pathControl->contentsRect().width() - 2 * ui->pathControl->margin();
+    const int room = ui->pathControl->contentsRect().width();
     ui->pathControl->setText(ui->pathControl->fontMetrics().elidedText(m_shownPath, Qt::ElideMiddle, std::max(room, 40)));
 }
 

@@ -61,11 +61,13 @@ protected:
     void localizeUI() override;
     void viewWillAppear() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     static void* itemFor(NSManagedObject* object) { return object; }
     void showPath(const QString& path);
     void fitColumns();
+    void styleSegments();
 
     std::unique_ptr<Ui::KLFileLoggingConfigViewController> ui;
     QButtonGroup* m_resetSegments = nullptr;

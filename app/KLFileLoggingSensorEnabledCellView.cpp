@@ -1,6 +1,7 @@
 #include "KLFileLoggingSensorEnabledCellView.h"
 
 #include <QCheckBox>
+#include <QEvent>
 
 #include "KLDataManager.h"
 #include "KLSensor.h"
@@ -12,6 +13,25 @@ KLFileLoggingSensorEnabledCellView::KLFileLoggingSensorEnabledCellView(QWidget* 
 {
     ui->setupUi(this);
     connect(ui->checkButton, &QCheckBox::clicked, this, &KLFileLoggingSensorEnabledCellView::checkButtonValueChanged);
+    fitCheckBoxToAppearance();
+}
+
+void KLFileLoggingSensorEnabledCellView::changeEvent(QEvent* event)
+{
+    NSTableCellView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        fitCheckBoxToAppearance();
+}
+
+void KLFileLoggingSensorEnabledCellView::fitCheckBoxToAppearance()
+{
+    // A dark window's base colour is as dark as the box behind the check box,
+    // which would hide an empty box: lift it a little.
+    QPalette shade = palette();
+    const QColor window = shade.color(QPalette::Window);
+    if (window.lightness() < 128)
+        shade.setColor(QPalette::Base, window.lighter(190));
+    ui->checkButton->setPalette(shade);
 }
 
 KLFileLoggingSensorEnabledCellView::~KLFileLoggingSensorEnabledCellView() = default;

@@ -24,7 +24,12 @@ public:
     void updateUI();
     void checkButtonValueChanged();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void fitCheckBoxToAppearance();
+
     std::unique_ptr<Ui::KLFileLoggingSensorEnabledCellView> ui;
     KLSensor* m_sensor = nullptr;
 };

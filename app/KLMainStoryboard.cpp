@@ -12,6 +12,9 @@
 #include "KLDropdownSettingCellView.h"
 #include "KLDropdownSettingsViewController.h"
 #include "KLSettingsViewController.h"
+#include "KLFileLoggingCategoryEnabledCellView.h"
+#include "KLFileLoggingConfigViewController.h"
+#include "KLFileLoggingSensorEnabledCellView.h"
 #include "NSStoryboard.h"
 
 namespace KLMainStoryboard {
@@ -43,6 +46,12 @@ NSStoryboard& storyboard()
                            [] { return new KLDropdownSettingFanControlCellView; });
         made->registerView(QStringLiteral("dropdownSettingCategoryCellView"),
                            [] { return new KLDropdownSettingCategoryCellView; });
+        // File logging: fileLoggingViewController, categoryCell, sensorCell, categoryEnabledCell, sensorEnabledCell.
+        made->registerController(QStringLiteral("fileLoggingViewController"), [] { return new KLFileLoggingConfigViewController; });
+        made->registerView(QStringLiteral("categoryCell"), [] { return KLFileLoggingConfigViewController::makeNameCellView(true); });
+        made->registerView(QStringLiteral("sensorCell"), [] { return KLFileLoggingConfigViewController::makeNameCellView(false); });
+        made->registerView(QStringLiteral("categoryEnabledCell"), [] { return new KLFileLoggingCategoryEnabledCellView; });
+        made->registerView(QStringLiteral("sensorEnabledCell"), [] { return new KLFileLoggingSensorEnabledCellView; });
         NSStoryboard::setMainStoryboard(made);
         return made;
     }();

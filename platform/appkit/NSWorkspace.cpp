@@ -1,8 +1,10 @@
 #include "NSWorkspace.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <utility>
 
 #include "NSBundle.h"
 
@@ -25,6 +27,17 @@ QString enclosingApplicationBundle()
         components.dirName().endsWith(QLatin1String(".app")))
         return components.absolutePath();
     return bundle;
+}
+
+struct OpenRecorder {
+    bool recording = false;
+    QList<QUrl> opened;
+};
+
+OpenRecorder& openRecorder()
+{
+    static OpenRecorder recorder;
+    return recorder;
 }
 
 }  // namespace
@@ -73,4 +86,29 @@ bool NSWorkspace::launchApplicationAtPath(const QString& executablePath, const Q
     if (!program.isFile() || !program.isExecutable())
         return false;
     return QProcess::startDetached(program.absoluteFilePath(), arguments);
+}
+
+bool NSWorkspace::openFile(const QString& path) const
+{
+    return openURL(QUrl::fromLocalFile(path));
+}
+
+bool NSWorkspace::openURL(const QUrl& url) const
+{
+    if (openRecorder().recording) {
+        openRecorder().opened.append(url);
+        return true;
+    }
+    return QDesktopServices::openUrl(url);
+}
+
+void NSWorkspace::setRecordsOpensForTesting(bool record)
+{
+    openRecorder().recording = record;
+    openRecorder().opened.clear();
+}
+
+QList<QUrl> NSWorkspace::takeOpenedURLsForTesting()
+{
+    return std::exchange(openRecorder().opened, {});
 }

@@ -1,0 +1,36 @@
+#pragma once
+// The check box of a category in the file-logging outline: on while every
+// sensor of the category is logged. Toggling it adds the category's missing
+// sensors to the stored list, or takes all of them out.
+#include <memory>
+
+#include "NSTableCellView.h"
+
+class KLCategory;
+class QCheckBox;
+namespace Ui {
+class KLFileLoggingCategoryEnabledCellView;
+}
+
+class KLFileLoggingCategoryEnabledCellView : public NSTableCellView {
+    Q_OBJECT
+public:
+    explicit KLFileLoggingCategoryEnabledCellView(QWidget* parent = nullptr);
+    ~KLFileLoggingCategoryEnabledCellView() override;
+
+    KLCategory* category() const { return m_category; }
+    void setCategory(KLCategory* category);
+    QCheckBox* checkButton() const;
+
+    void updateUI();
+    void checkButtonValueChanged();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void fitCheckBoxToAppearance();
+
+    std::unique_ptr<Ui::KLFileLoggingCategoryEnabledCellView> ui;
+    KLCategory* m_category = nullptr;
+};

@@ -8,6 +8,14 @@ public:
     static bool loadMainApp();
     // Asks the first running program with the bundle identifier to quit; nothing when none runs.
     static void terminateApp(const QString& bundleIdentifier);
+    // (Re)registers Kelvara Helper as the user's launch agent and starts it
+    // by path when it is not running a second later. Kelvara's own: defined in
+    // its program library, so the companions link no job control.
+    static void loadHelperAppComponent();
+    // (Re)registers Kelvara Menu while it should open at login (else removes its
+    // job) and, when it should open or forceOpen, starts it by path when it is
+    // not running half a second later, then brings Kelvara to the front.
+    static void loadMenuAppComponentWithForceOpen(bool forceOpen);
     // The desktop's colour-scheme preference, else the palette's window
     // lightness; its changes post "AppleInterfaceThemeChangedNotification"
     // on the distributed centre (to this program's observers).

@@ -55,6 +55,9 @@ public:
     KelvaraInHome()
     {
         testApplication();
+        // Every per-user folder under the throwaway home.
+        for (const char* folder : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            m_env.remove(QString::fromLatin1(folder));
         m_env.insert("HOME", home.path());
         m_env.insert("QT_QPA_PLATFORM", "offscreen");
         m_env.insert("QT_LOGGING_RULES", "kelvara.*.debug=true");

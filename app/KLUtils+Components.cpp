@@ -4,6 +4,8 @@
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 
 #include "Dispatch.h"
 #include "KLDataManager.h"

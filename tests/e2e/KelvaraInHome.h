@@ -91,7 +91,7 @@ public:
         return m_output[i];
     }
 
-    // Waits (5 s at most per line) until that Kelvara has written every line.
+    // Waits (8 s at most) until that Kelvara has written every line.
     bool waitForLines(size_t i, const QList<QByteArray>& lines, int timeoutMs = 8000)
     {
         QElapsedTimer clock;

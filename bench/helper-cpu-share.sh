@@ -12,12 +12,18 @@ trap 'rm -rf "$home"' EXIT
 mkdir -m 700 "$home/run"
 
 HOME="$home" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen \
-    dbus-run-session -- sh -s "$app" "$helper" "$seconds" <<'SCRIPT'
-app=$1 helper=$2 seconds=$3
+    dbus-run-session -- sh -s "$app" "$helper" "$seconds" "$home" <<'SCRIPT'
+app=$1 helper=$2 seconds=$3 home=$4
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-# Kelvara builds the sensor catalogue when it starts.
+# Kelvara builds the sensor catalogue when it starts; the companions it starts
+# outlive it and are stopped here, so the helper measured is the script's own.
 "$app/Contents/MacOS/Kelvara" & main=$!
 sleep 3; kill "$main"; wait "$main" || true
+for dir in /proc/[0-9]*; do
+    { tr '\0' '\n' < "$dir/environ"; } 2>/dev/null | grep -qxF "HOME=$home" || continue
+    case $(readlink "$dir/exe" 2>/dev/null) in "$app"/*) kill "${dir#/proc/}" 2>/dev/null || true ;; esac
+done
+sleep 1
 "$helper" & pid=$!
 sleep 5  # start-up is not part of the steady state
 start=$(ticks "$pid"); t0=$(date +%s.%N)

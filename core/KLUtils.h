@@ -8,9 +8,13 @@ public:
     static bool loadMainApp();
     // Asks the first running program with the bundle identifier to quit; nothing when none runs.
     static void terminateApp(const QString& bundleIdentifier);
-    // Restarts Kelvara Menu: quits a running copy, registers its login job while
-    // "open at login" is on (removes it otherwise) and starts it again when that
-    // setting or forceOpen asks for it.
+    // (Re)registers Kelvara Helper as the user's launch agent and starts it
+    // by path when it is not running a second later. Kelvara's own: defined in
+    // its program library, so the companions link no job control.
+    static void loadHelperAppComponent();
+    // (Re)registers Kelvara Menu while it should open at login (else removes its
+    // job) and, when it should open or forceOpen, starts it by path when it is
+    // not running half a second later, then brings Kelvara to the front.
     static void loadMenuAppComponentWithForceOpen(bool forceOpen);
     // The desktop's colour-scheme preference, else the palette's window
     // lightness; its changes post "AppleInterfaceThemeChangedNotification"

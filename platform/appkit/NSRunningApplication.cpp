@@ -4,16 +4,16 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFile>
-#include <QGuiApplication>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-#include <QWindow>
 #include <csignal>
 #include <memory>
 #include <optional>
 #include <sys/types.h>
 
+#include "NSAppleEventManager.h"
+#include "NSApplication.h"
 #include "SessionBus.h"
 
 namespace {
@@ -34,18 +34,16 @@ public:
 
 public slots:
     // Queued, so the call's reply leaves before the event loop ends.
-    void Quit() { QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection); }
-    // Brings the program's shown windows to the front; a program without windows has nothing to raise.
-    void Activate()
+    void Quit() { NSApplication::sharedApplication().terminate(); }
+    void Activate() { NSApplication::sharedApplication().activateIgnoringOtherApps(true); }
+    // A `kelvara://` link for the get-URL handler; queued, so the caller's reply
+    // never waits for what the link opens.
+    void OpenURL(const QString& url)
     {
-        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-            return;
-        for (QWindow* window : QGuiApplication::topLevelWindows()) {
-            if (!window->isVisible())
-                continue;
-            window->raise();
-            window->requestActivate();
-        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [url] { NSAppleEventManager::sharedAppleEventManager().dispatchEvent(NSAppleEventDescriptor::getURLEvent(url)); },
+            Qt::QueuedConnection);
     }
 };
 
@@ -83,6 +81,15 @@ bool isPrimaryOwner(const QDBusConnection& bus, const QString& name)
     return busNames(bus, QStringLiteral("GetNameOwner"), name) == QStringList{bus.baseService()};
 }
 
+void exportApplicationObject(QCoreApplication& application, QDBusConnection& bus)
+{
+    static QPointer<ApplicationObject> object;
+    if (!object) {
+        object = new ApplicationObject(&application);
+        bus.registerObject(kApplicationPath, object, QDBusConnection::ExportAllSlots);
+    }
+}
+
 }  // namespace
 
 bool NSRunningApplication::activate() const
@@ -96,6 +103,29 @@ bool NSRunningApplication::activate() const
                                                            QStringLiteral("Activate"));
     activate.setAutoStartService(false);
     return bus.send(activate);
+}
+
+bool NSRunningApplication::callAndWait(const QString& method, const QVariantList& arguments) const
+{
+    if (m_busOwner.isEmpty())
+        return false;
+    const QDBusConnection bus = SessionBus::connection();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(m_busOwner, kApplicationPath, kApplicationInterface, method);
+    call.setArguments(arguments);
+    call.setAutoStartService(false);
+    return bus.call(call, QDBus::Block, kBusTimeoutMs).type() == QDBusMessage::ReplyMessage;
+}
+
+bool NSRunningApplication::activateAndWait() const
+{
+    return callAndWait(QStringLiteral("Activate"), {});
+}
+
+bool NSRunningApplication::openURL(const QString& url) const
+{
+    return callAndWait(QStringLiteral("OpenURL"), {url});
 }
 
 bool NSRunningApplication::terminate() const
@@ -148,15 +178,25 @@ bool NSRunningApplication::registerCurrentApplication(QCoreApplication& applicat
     QDBusConnection bus = SessionBus::connection();
     if (!bus.isConnected() || bundleIdentifier.isEmpty())
         return false;
-    static QPointer<ApplicationObject> object;
-    if (!object) {
-        object = new ApplicationObject(&application);
-        bus.registerObject(kApplicationPath, object, QDBusConnection::ExportAllSlots);
-    }
+    exportApplicationObject(application, bus);
     // A second copy waits in line and takes over the name when the first one ends.
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
         bundleIdentifier, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::DontAllowReplacement);
     return reply.isValid() && reply.value() != QDBusConnectionInterface::ServiceNotRegistered;
+}
+
+NSRunningApplication::NameRequest NSRunningApplication::registerCurrentApplicationIfFirst(
+    QCoreApplication& application, const QString& bundleIdentifier)
+{
+    QDBusConnection bus = SessionBus::connection();
+    if (!bus.isConnected() || bundleIdentifier.isEmpty())
+        return NameRequest::NoBus;
+    exportApplicationObject(application, bus);
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
+        bundleIdentifier, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid())
+        return NameRequest::NoBus;
+    return reply.value() == QDBusConnectionInterface::ServiceRegistered ? NameRequest::Owned : NameRequest::HeldByAnother;
 }
 
 void NSRunningApplication::registerAsSoleCopy(QCoreApplication& application, const QString& bundleIdentifier,

@@ -3,6 +3,7 @@
 // name equal to its bundle identifier while it runs.
 #include <QList>
 #include <QString>
+#include <QVariantList>
 #include <functional>
 
 class QCoreApplication;
@@ -21,6 +22,10 @@ public:
     qint64 processIdentifier() const { return m_processIdentifier; }
     // Asks the program over the bus to bring its windows to the front; does not wait.
     bool activate() const;
+    // The same, returning once the program has answered.
+    bool activateAndWait() const;
+    // Hands the program a `kelvara://` link for its get-URL handler; true once it took it.
+    bool openURL(const QString& url) const;
     // Asks the program to quit over the bus; if it has not gone after a short
     // grace period (checked without blocking), sends it SIGTERM.
     bool terminate() const;
@@ -32,6 +37,10 @@ public:
     // quits its event loop when asked politely. Returns false without a bus.
     static bool registerCurrentApplication(QCoreApplication& application, const QString& bundleIdentifier);
 
+    // Owns the name only when nobody holds it, without waiting in line.
+    enum class NameRequest { Owned, HeldByAnother, NoBus };
+    static NameRequest registerCurrentApplicationIfFirst(QCoreApplication& application, const QString& bundleIdentifier);
+
     // Registers as above, then runs `act` from the event loop once this copy is the
     // primary owner of the name: at once when the name was free (or there is no bus
     // to ask), else when the copies ahead of it have gone. A copy still in line after
@@ -40,6 +49,8 @@ public:
                                    std::function<void()> act, std::function<void()> leave);
 
 private:
+    bool callAndWait(const QString& method, const QVariantList& arguments) const;
+
     QString m_bundleIdentifier;
     QString m_busOwner;
     qint64 m_processIdentifier = 0;

@@ -1,7 +1,9 @@
 #include "ServiceManagement.h"
 
 #include <cerrno>
+#include <cstdio>
 
+#include "AutostartEntry.h"
 #include "DirectLauncher.h"
 #include "LaunchdJob.h"
 #include "SystemdUserManager.h"
@@ -79,6 +81,8 @@ bool submitUserJob(const QVariantMap& job, CFError* outError)
     if (SystemdUserManager::isAvailable()) {
         if (!SystemdUserManager::submit(job, outError))
             return false;
+        // The unit starts it at login now; a login entry from a time without the manager would start a second copy.
+        AutostartEntry::remove(label);
         record.insert(UserJobTable::kManager, UserJobTable::kSystemd);
     } else {
         record.insert(UserJobTable::kManager, UserJobTable::kDirect);
@@ -89,6 +93,11 @@ bool submitUserJob(const QVariantMap& job, CFError* outError)
                 return fail(outError, launchdError(ENOENT, failure));
             record.insert(UserJobTable::kPID, pid);
             record.insert(UserJobTable::kProcessStart, startTime);
+            // Nothing else starts it at the next login. A missing entry costs only that start, so the job stays.
+            const LaunchdJob::Command command = LaunchdJob::commandOf(job);
+            QString reason;
+            if (!AutostartEntry::write(label, QStringList{command.program} + command.arguments.mid(1), &reason))
+                std::fprintf(stderr, "%s\n", qPrintable(reason));
         }
     }
     table.setRecord(label, record);
@@ -108,6 +117,8 @@ bool removeUserJob(const QString& label, bool wait, CFError* outError)
 {
     if (!SMJobLabelIsValid(label))
         return fail(outError, launchdError(EINVAL, QStringLiteral("“%1” is not a valid job label.").arg(label)));
+    // Our login entry goes with the job, also when the table no longer holds it (a job of an earlier boot).
+    AutostartEntry::remove(label);
     UserJobTable table;
     if (!table.isOpen() || !table.contains(label)) {
         // A unit of ours the table has lost (unreadable, or never saved) would

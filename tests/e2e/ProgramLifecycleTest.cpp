@@ -6,6 +6,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 
+#include "KelvaraInHome.h"
 #include "PrivateBus.h"
 #include "TestHome.h"
 
@@ -39,6 +40,9 @@ TEST_P(ProgramLifecycleTest, QuietUntilTerminatedThenExitsCleanly)
     EXPECT_EQ(program.exitCode(), 0);
     EXPECT_EQ(program.readAllStandardOutput(), "");
     EXPECT_EQ(program.readAllStandardError(), "");
+    // Kelvara starts its companions, which outlive it.
+    for (const qint64 pid : processesInHome(home.path()))
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramLifecycleTest,

@@ -1,0 +1,50 @@
+#include "KLDeepLink.h"
+
+namespace KLDeepLink {
+
+namespace {
+
+const QString kFanRule = QStringLiteral("fan_rule");
+const QString kPrivilege = QStringLiteral("/request_privilege_permission");
+constexpr int kLastMode = 2;
+
+}  // namespace
+
+QString pathFromURL(const QString& url)
+{
+    return QString(url).replace(QStringLiteral("kelvara://"), QStringLiteral("/"));
+}
+
+QStringList components(const QString& path)
+{
+    return path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+bool isFanRuleLink(const QString& path)
+{
+    const QStringList parts = components(path);
+    return path.startsWith(QLatin1Char('/')) && !parts.isEmpty() && parts.first() == kFanRule;
+}
+
+std::optional<int> fanRuleMode(const QString& path)
+{
+    if (!isFanRuleLink(path))
+        return std::nullopt;
+    const QStringList parts = components(path);
+    if (parts.size() == 1)
+        return 0;
+    if (parts.size() != 2 || parts.at(1).size() != 1)
+        return std::nullopt;
+    // ASCII digits only: other scripts' digits are no mode number.
+    const char16_t digit = parts.at(1).front().unicode();
+    if (digit < u'0' || digit > u'0' + kLastMode)
+        return std::nullopt;
+    return int(digit - u'0');
+}
+
+bool isPrivilegeLink(const QString& path)
+{
+    return path == kPrivilege;
+}
+
+}  // namespace KLDeepLink

@@ -1,0 +1,7 @@
+#include "SUUpdater.h"
+
+SUUpdater& SUUpdater::sharedUpdater()
+{
+    static SUUpdater updater;
+    return updater;
+}

@@ -10,6 +10,7 @@
 #include "JSKDevice.h"
 #include "KLCategory.h"
 #include "KLDataManager.h"
+#include "KLDeepLink.h"
 #include "KLFanController.h"
 #include "KLMainCellView.h"
 #include "KLPlaceholderViewController.h"
@@ -28,29 +29,9 @@
 
 namespace {
 
-constexpr const char* kDeepLinkNotice = "KLApplicationDidReceiveDeepLinkNotification";
 constexpr const char* kOpenPopupNotice = "KLMenuBarControllerShouldOpenPopupNotification";
 const QString kMainCell = QStringLiteral("mainCellIdentifier");
 const QString kTableRow = QStringLiteral("tableRow");
-
-// A fan-rule link is "/fan_rule" or "/fan_rule/<mode>", matched by whole path
-// components, with a mode Kelvara has (0 system, 1 fan set, 2 auto boost).
-std::optional<unsigned> fanRuleMode(const QString& path)
-{
-    const QStringList parts = path.split(QLatin1Char('/'));
-    if (parts.size() < 2 || parts.size() > 3 || !parts[0].isEmpty() || parts[1] != QLatin1String("fan_rule"))
-        return std::nullopt;
-    if (parts.size() == 2)
-        return 0u;
-    static const QStringList modes{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")};
-    const qsizetype mode = modes.indexOf(parts[2]);
-    return mode < 0 ? std::nullopt : std::optional<unsigned>(unsigned(mode));
-}
-
-bool isPrivilegeLink(const QString& path)
-{
-    return path == QLatin1String("/request_privilege_permission");
-}
 
 // Without the kernel's SMC driver the readings come from the simulated Mac.
 bool readingsAreSimulated()
@@ -176,7 +157,7 @@ void KLMasterViewController::viewWillAppear()
                             [this](const NSNotification&) { dataManagerLanguageDidChangeNotification(); });
     distributed.addObserver(this, NSAppearance::themeChangedNotification(),
                             [this](const NSNotification&) { updateUI(); });
-    local.addObserver(this, QString::fromLatin1(kDeepLinkNotice),
+    local.addObserver(this, QString::fromLatin1(KLApplicationDidReceiveDeepLinkNotification),
                       [this](const NSNotification& notification) { handleDeepLink(notification); });
     updateUI();
 }
@@ -339,7 +320,7 @@ void KLMasterViewController::dataManagerLanguageDidChangeNotification()
 void KLMasterViewController::handleDeepLink(const NSNotification& notification)
 {
     const QString path = notification.object.toString();
-    if (fanRuleMode(path)) {
+    if (KLDeepLink::fanRuleMode(path)) {
         int row = 0;
         for (int i = 0; i < int(m_categories.size()); ++i) {
             if (m_categories[i]->type() == KLCategoryTypeFan) {
@@ -352,7 +333,7 @@ void KLMasterViewController::handleDeepLink(const NSNotification& notification)
         selectCellAtRow(row);
         if (m_detailViewController)
             QMetaObject::invokeMethod(m_detailViewController.data(), "handleDeepLink", Q_ARG(QString, path));
-    } else if (isPrivilegeLink(path)) {
+    } else if (KLDeepLink::isPrivilegeLink(path)) {
         QPointer<KLMasterViewController> self(this);
         KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler([self](bool granted) {
             if (granted) {

@@ -100,7 +100,7 @@ void KLFanControlViewController::configureUI()
         table->setDataSource(this);
         table->setDelegate(this);
     }
-    const int widths[] = {210, 96, 170, 140, 34};
+    const int widths[] = {224, 92, 178, 136, 34};
     const auto& columns = ui->autoBoostConditionTableView->tableColumns();
     for (size_t i = 0; i < columns.size() && i < std::size(widths); ++i)
         columns[i]->setWidth(widths[i]);

@@ -11,7 +11,10 @@ KLFanSetCellView::KLFanSetCellView(QWidget* parent)
     QFont text = font();
     text.setPixelSize(13);
     ui->nameTextField->setFont(text);
-    ui->nameTextField->setAttribute(Qt::WA_MacShowFocusRect, false);
+    // The name sits on the row's own background, selected or not.
+    QPalette clear = ui->nameTextField->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    ui->nameTextField->setPalette(clear);
     connect(ui->nameTextField, &QLineEdit::editingFinished, this, &KLFanSetCellView::controlTextDidEndEditing);
     connect(ui->removeButton, &QToolButton::clicked, this, &KLFanSetCellView::removeButtonTapped);
 }

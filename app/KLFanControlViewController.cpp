@@ -315,6 +315,8 @@ QString KLFanControlViewController::untitledFanSetName(const QStringList& takenN
 
 void KLFanControlViewController::addFanSetButtonTapped()
 {
+    if (!m_context)
+        return;
     QStringList names;
     for (KLFanSet* fanSet : m_fanSets)
         names << fanSet->name();
@@ -379,7 +381,7 @@ bool KLFanControlViewController::isAppliedFanSet(KLFanSet* fanSet)
 
 void KLFanControlViewController::fanSetCellViewShouldRemoveFanSet(KLFanSet* fanSet)
 {
-    if (!m_fanSets.contains(fanSet))
+    if (!m_context || !m_fanSets.contains(fanSet))
         return;
     // The fans run at this set's speeds; without it nothing would hand them
     // back, so it stays until another mode or set is chosen.
@@ -455,7 +457,7 @@ void KLFanControlViewController::fanManualUtilLinkButtonTapped()
 void KLFanControlViewController::addFanConditionButtonTapped()
 {
     const QList<KLSensor*> sensors = KLSensor::tempSensors().value_or(QList<KLSensor*>());
-    if (sensors.isEmpty() || m_fanSets.isEmpty())
+    if (!m_context || sensors.isEmpty() || m_fanSets.isEmpty())
         return;
     QSet<QString> watched;
     for (KLFanCondition* condition : KLFanCondition::allObjectsInContext(m_context.get()))
@@ -475,7 +477,7 @@ void KLFanControlViewController::addFanConditionButtonTapped()
 
 void KLFanControlViewController::fanConDeleteCellViewShouldDeleteFanCondition(KLFanCondition* condition)
 {
-    if (!m_fanConditions.contains(condition))
+    if (!m_context || !m_fanConditions.contains(condition))
         return;
     m_context->deleteObject(condition);
     reloadData();
@@ -514,6 +516,8 @@ bool KLFanControlViewController::writeThroughToStore()
 
 void KLFanControlViewController::saveButtonTapped()
 {
+    if (!m_context)
+        return;
     ui->autoBoostConditionTableView->reloadData();
     if (m_preferredMode == KLFanControlModeAutoBoost &&
         KLFanCondition::allObjectsInContext(m_context.get()).isEmpty()) {

@@ -15,6 +15,7 @@
 #include "KLFileLoggingCategoryEnabledCellView.h"
 #include "KLFileLoggingConfigViewController.h"
 #include "KLFileLoggingSensorEnabledCellView.h"
+#include "KLFanControlViewController.h"
 #include "NSStoryboard.h"
 
 namespace KLMainStoryboard {
@@ -52,6 +53,15 @@ NSStoryboard& storyboard()
         made->registerView(QStringLiteral("sensorCell"), [] { return KLFileLoggingConfigViewController::makeNameCellView(false); });
         made->registerView(QStringLiteral("categoryEnabledCell"), [] { return new KLFileLoggingCategoryEnabledCellView; });
         made->registerView(QStringLiteral("sensorEnabledCell"), [] { return new KLFileLoggingSensorEnabledCellView; });
+        // Fan rules sheet: fanControlViewController and its cells.
+        made->registerController(QStringLiteral("fanControlViewController"), [] { return new KLFanControlViewController; });
+        made->registerView(QStringLiteral("fanSetCellId"), [] { return new KLFanSetCellView; });
+        made->registerView(QStringLiteral("fanSetDetailCellId"), [] { return new KLFanSetDetailCellView; });
+        made->registerView(QStringLiteral("fanConSensorCellId"), [] { return new KLFanConSensorCellView; });
+        made->registerView(QStringLiteral("fanConThresholdCellId"), [] { return new KLFanConThresholdCellView; });
+        made->registerView(QStringLiteral("fanConBatteryStateCellId"), [] { return new KLFanConBatteryStateCellView; });
+        made->registerView(QStringLiteral("fanConFanSetCellId"), [] { return new KLFanConFanSetCellView; });
+        made->registerView(QStringLiteral("fanConDeleteCellId"), [] { return new KLFanConDeleteCellView; });
         NSStoryboard::setMainStoryboard(made);
         return made;
     }();

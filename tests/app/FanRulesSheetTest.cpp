@@ -1,0 +1,342 @@
+// The fan rules sheet, presented over a screen of a window, editing the store
+// of the test's own home with the catalogue of the simulated Mac.
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLFanCondition.h"
+#include "KLFanControlViewController.h"
+#include "KLFanSet.h"
+#include "KLMainStoryboard.h"
+#include "KLSensor.h"
+#include "NSAlert.h"
+#include "NSKeyedArchiver.h"
+#include "NSStoryboard.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
+#include "StoreFixture.h"
+#include "TestHome.h"
+
+namespace {
+
+class Presenter : public NSViewController, public KLFanControlViewDelegate {
+public:
+    void fanControlViewControllerDidSaveData(KLFanControlViewController*) override
+    {
+        ++saves;
+        if (onSave)
+            onSave();
+    }
+    int saves = 0;
+    std::function<void()> onSave;
+};
+
+class FanRulesSheetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static PrivateBus bus;
+        static TestHome home;
+        KLDataManager& settings = KLDataManager::sharedInstance();
+        settings.setCurrentLanguage("en");
+        settings.setTempUnitCelsius(true);
+        settings.setupDatabase();
+        drainMainQueue();
+        fans = KLSensor::fanSensors().value_or(QList<KLSensor*>());
+        ASSERT_GE(fans.size(), 2);
+        presenter.resize(700, 700);
+        presenter.show();
+        sheet = dynamic_cast<KLFanControlViewController*>(
+            KLMainStoryboard::storyboard().instantiateControllerWithIdentifier("fanControlViewController"));
+        ASSERT_NE(sheet, nullptr);
+        sheet->setDelegate(&presenter);
+    }
+    void TearDown() override { delete sheet; }
+
+    void open(unsigned mode = KLFanControlModeFanSet)
+    {
+        sheet->setPreferredMode(mode);
+        presenter.presentViewControllerAsSheet(sheet);
+        drainMainQueue();
+        ASSERT_EQ(sheet->presentingViewController(), &presenter);
+    }
+    template <class T>
+    T* child(const char* name) { return sheet->findChild<T*>(name); }
+    NSTableView* table(const char* name) { return child<NSTableView>(name); }
+    template <class T>
+    T* cell(const char* tableName, int row, int column = 0)
+    {
+        return dynamic_cast<T*>(table(tableName)->viewAtColumn(column, row, true));
+    }
+    void click(const char* button) { child<QAbstractButton>(button)->click(); }
+    // A name typed into a fan-set row and the editing ended.
+    void rename(int row, const QString& name)
+    {
+        QLineEdit* field = cell<KLFanSetCellView>("fanSetsTableView", row)->nameTextField();
+        field->setText(name);
+        emit field->editingFinished();
+    }
+    QStringList setNames()
+    {
+        QStringList names;
+        for (KLFanSet* set : sheet->fanSets())
+            names << set->name();
+        return names;
+    }
+    // The store as another program sees it.
+    StoreConnection otherProgram()
+    {
+        return StoreConnection(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + "/Database.sqlite");
+    }
+    static QStringList storedNames(StoreConnection& store)
+    {
+        QStringList names;
+        for (NSManagedObject* set : store.fetch("FanSet"))
+            names << set->valueForKey("name").toString();
+        names.sort();
+        return names;
+    }
+    // What the alert that the action shows (at once or a little later) asked.
+    static QString alertFrom(const std::function<void()>& action)
+    {
+        NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
+        action();
+        std::optional<NSAlert::Asked> asked;
+        waitUntil([&] { return (asked = NSAlert::takeAskedForTesting()).has_value(); }, 2000);
+        return asked ? asked->messageText : QString();
+    }
+
+    QList<KLSensor*> fans;
+    Presenter presenter;
+    KLFanControlViewController* sheet = nullptr;
+};
+
+TEST_F(FanRulesSheetTest, NewSetsAreNamedInOrderAndStartAtEachFansMinimum)
+{
+    EXPECT_EQ(KLFanControlViewController::untitledFanSetName({}), "Untitled Set");
+    EXPECT_EQ(KLFanControlViewController::untitledFanSetName({"Untitled Set", "Untitled Set 2"}), "Untitled Set 1");
+    EXPECT_EQ(KLFanControlViewController::untitledFanSetName({"Untitled Set 1", "Untitled Set"}), "Untitled Set 2");
+
+    open();
+    ASSERT_EQ(setNames(), QStringList({"Manual"}));
+    EXPECT_FALSE(cell<KLFanSetCellView>("fanSetsTableView", 0)->removeButton()->isEnabled());
+    click("addFanSetButton");
+    click("addFanSetButton");
+    EXPECT_EQ(setNames(), QStringList({"Manual", "Untitled Set", "Untitled Set 1"}));
+    EXPECT_EQ(sheet->selectedFanSet(), sheet->fanSets().last());
+    EXPECT_TRUE(cell<KLFanSetCellView>("fanSetsTableView", 0)->removeButton()->isEnabled());
+    const KLFanSpeeds speeds = sheet->selectedFanSet()->valueDict().value_or(KLFanSpeeds());
+    EXPECT_EQ(speeds.value(fans[0]->key()).toDouble(), fans[0]->minValue());
+    EXPECT_EQ(speeds.value(fans[1]->key()).toDouble(), fans[1]->minValue());
+}
+
+TEST_F(FanRulesSheetTest, SpeedsFollowTheLinkAndStayWithinEachFansRange)
+{
+    EXPECT_EQ(KLFanControlViewController::speedForPercent(0.5, 1200, 6000), 3600);
+    EXPECT_EQ(KLFanControlViewController::speedForPercent(0.5, 1000, 5000), 3000);
+    EXPECT_EQ(KLFanControlViewController::speedForPercent(1.0, 1200, 6000.7), 6000);
+    EXPECT_EQ(KLFanControlViewController::speedForPercent(-0.2, 1200, 6000), 1200);
+    EXPECT_EQ(KLFanControlViewController::speedForPercent(1.3, 1200, 6000), 6000);
+
+    KLDataManager::sharedInstance().setManualLinkEnabled(false);
+    open();
+    const auto speed = [&](KLSensor* fan) {
+        return sheet->selectedFanSet()->valueDict().value_or(KLFanSpeeds()).value(fan->key()).toInt();
+    };
+    const int before0 = speed(fans[0]);
+    // Unlinked: only the fan whose row was chosen changes.
+    table("fanControlTableView")->selectRowIndexes({1}, false);
+    sheet->fanControlTableViewSelected();
+    click("fanManualUtil100Button");
+    EXPECT_EQ(speed(fans[1]), int(fans[1]->maxValue()));
+    EXPECT_EQ(speed(fans[0]), before0);
+
+    click("fanManualUtilLinkButton");
+    EXPECT_TRUE(KLDataManager::sharedInstance().manualLinkEnabled());
+    click("fanManualUtil50Button");
+    for (KLSensor* fan : fans)
+        EXPECT_EQ(speed(fan), KLFanControlViewController::speedForPercent(0.5, fan->minValue(), fan->maxValue()));
+    // The speed rows show the edited set.
+    EXPECT_EQ(cell<KLFanSetDetailCellView>("fanControlTableView", 0)->forcedValue(), speed(fans[0]));
+
+    // The link stays as set; the speeds go with Cancel.
+    click("cancelButton");
+    EXPECT_TRUE(KLDataManager::sharedInstance().manualLinkEnabled());
+    EXPECT_NE(KLFanSet::allObjects().first()->valueDict().value_or(KLFanSpeeds()).value(fans[1]->key()).toInt(),
+              int(fans[1]->maxValue()));
+}
+
+TEST_F(FanRulesSheetTest, RenamesRefuseDuplicatesAndBlankNamesButNotTheSameName)
+{
+    open();
+    click("addFanSetButton");
+    rename(1, "Quiet");
+    EXPECT_EQ(setNames(), QStringList({"Manual", "Quiet"}));
+
+    // Ending an edit without a change is no duplicate of itself.
+    rename(1, "Quiet");
+    NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
+    EXPECT_FALSE(waitUntil([] { return !NSAlert::hasPendingAnswerForTesting(); }, 1000));
+
+    for (const QString& refused : {QStringLiteral("Manual"), QString(), QStringLiteral("   ")}) {
+        const QString message = alertFrom([&] { rename(1, refused); });
+        EXPECT_EQ(setNames(), QStringList({"Manual", "Quiet"})) << refused.toStdString();
+        EXPECT_EQ(cell<KLFanSetCellView>("fanSetsTableView", 1)->nameTextField()->text(), "Quiet");
+        EXPECT_EQ(message, refused == "Manual"
+                                          ? "A fan set with this name already exists. Choose a different name."
+                                          : "Enter a name for the fan set.");
+    }
+}
+
+TEST_F(FanRulesSheetTest, AThresholdThatIsNoNumberIsRefused)
+{
+    open();
+    click("addFanConditionButton");
+    ASSERT_EQ(sheet->fanConditions().size(), 1);
+    KLFanCondition* condition = sheet->fanConditions().first();
+    condition->setThreshold(72.8);
+    auto* thresholdCell = cell<KLFanConThresholdCellView>("autoBoostConditionTableView", 0, 1);
+    thresholdCell->updateUI();
+    QLineEdit* field = thresholdCell->thresholdTextField();
+    EXPECT_EQ(field->text(), "72 °C");
+    thresholdCell->textFieldDidBecomeFirstResponder(thresholdCell->thresholdTextField());
+    EXPECT_EQ(field->text(), "72");
+
+    field->setText("warm");
+    emit field->editingFinished();
+    EXPECT_DOUBLE_EQ(condition->threshold(), 72.8);
+    EXPECT_EQ(field->text(), "72 °C");
+    field->setText("80");
+    emit field->editingFinished();
+    EXPECT_DOUBLE_EQ(condition->threshold(), 80);
+    field->setText("85 °C");
+    emit field->editingFinished();
+    EXPECT_DOUBLE_EQ(condition->threshold(), 85);
+}
+
+TEST_F(FanRulesSheetTest, NewConditionsWatchTheNextFreeSensorAtHalfAgainItsReading)
+{
+    const QList<KLSensor*> temps = KLSensor::tempSensors().value_or(QList<KLSensor*>());
+    ASSERT_GE(temps.size(), 2);
+    open();
+    click("addFanConditionButton");
+    click("addFanConditionButton");
+    ASSERT_EQ(sheet->fanConditions().size(), 2);
+    EXPECT_EQ(sheet->fanConditions()[0]->sensorKey(), temps[0]->key());
+    EXPECT_EQ(sheet->fanConditions()[1]->sensorKey(), temps[1]->key());
+    EXPECT_DOUBLE_EQ(sheet->fanConditions()[1]->threshold(),
+                     std::min(temps[1]->convertedValue() * 1.5, temps[1]->convertedMaxValue()));
+    EXPECT_EQ(sheet->fanConditions()[1]->fanSet(), sheet->fanSets().first());
+
+    // The sensor cell: "any" first, then a separator, then the sensors.
+    auto* sensorCell = cell<KLFanConSensorCellView>("autoBoostConditionTableView", 1, 0);
+    EXPECT_EQ(sensorCell->namePopUpButton()->currentIndex(), 3);
+    sensorCell->namePopUpButton()->activated(0);
+    EXPECT_EQ(sheet->fanConditions()[1]->sensorKey(), "any-sensor");
+    auto* stateCell = cell<KLFanConBatteryStateCellView>("autoBoostConditionTableView", 1, 2);
+    stateCell->namePopUpButton()->activated(2);
+    EXPECT_EQ(sheet->fanConditions()[1]->batteryState(), 2);
+}
+
+TEST_F(FanRulesSheetTest, AutoBoostSaveNeedsAConditionAndCancelLeavesTheStore)
+{
+    open(KLFanControlModeAutoBoost);
+    EXPECT_EQ(alertFrom([&] { click("saveButton"); }), "Add at least one condition to use Auto Boost.");
+    EXPECT_EQ(sheet->presentingViewController(), &presenter);
+    EXPECT_EQ(presenter.saves, 0);
+
+    click("addFanSetButton");
+    click("addFanConditionButton");
+    click("cancelButton");
+    EXPECT_EQ(sheet->presentingViewController(), nullptr);
+    StoreConnection store = otherProgram();
+    EXPECT_EQ(storedNames(store), QStringList({"Manual"}));
+    EXPECT_TRUE(store.fetch("FanCondition").isEmpty());
+
+    open(KLFanControlModeAutoBoost);
+    EXPECT_EQ(setNames(), QStringList({"Manual"}));
+    click("addFanConditionButton");
+    click("saveButton");
+    EXPECT_EQ(presenter.saves, 1);
+    EXPECT_EQ(otherProgram().fetch("FanCondition").size(), 1);
+}
+
+// Kelvara Helper reads the rules when the presenter tells it to; they must be
+// in the file by then.
+TEST_F(FanRulesSheetTest, SaveWritesTheStoreBeforeTellingThePresenter)
+{
+    QStringList namesWhenTold;
+    presenter.onSave = [&] {
+        StoreConnection store = otherProgram();
+        namesWhenTold = storedNames(store);
+    };
+    open();
+    click("addFanSetButton");
+    rename(1, "Quiet");
+    click("saveButton");
+    EXPECT_EQ(presenter.saves, 1);
+    EXPECT_EQ(namesWhenTold, QStringList({"Manual", "Quiet"}));
+}
+
+// Kelvara Menu changes a set's speeds between two openings: the second opening
+// edits what it wrote, not what the first one read.
+TEST_F(FanRulesSheetTest, EachOpeningReadsTheStoreAfresh)
+{
+    KLDataManager::sharedInstance().setManualLinkEnabled(false);
+    open();
+    click("saveButton");  // nothing changed; the opening's objects are loaded
+    {
+        StoreConnection menu = otherProgram();
+        NSManagedObject* manual = menu.fetch("FanSet").first();
+        const KLFanSpeeds speeds{{fans[0]->key(), 3333}, {fans[1]->key(), 4444}};
+        manual->setValueForKey(NSKeyedArchiver::archivedDataWithRootObject(speeds), "value");
+        ASSERT_TRUE(menu.context->save());
+    }
+    open();
+    EXPECT_EQ(cell<KLFanSetDetailCellView>("fanControlTableView", 0)->forcedValue(), 3333);
+    click("fanManualUtil100Button");  // fan 0, the selected one
+    click("saveButton");
+    StoreConnection store = otherProgram();
+    const KLFanSpeeds saved =
+        NSKeyedUnarchiver::unarchiveObjectWithData(store.fetch("FanSet").first()->valueForKey("value").toByteArray())
+            .toMap();
+    EXPECT_EQ(saved.value(fans[0]->key()).toInt(), int(fans[0]->maxValue()));
+    EXPECT_EQ(saved.value(fans[1]->key()).toInt(), 4444);
+}
+
+TEST_F(FanRulesSheetTest, TheAppliedSetStaysAndOtherSetsTakeTheirConditions)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanControlMode(KLFanControlModeFanSet);
+    settings.setFanSetName("Manual");
+    open();
+    click("addFanSetButton");
+    // The applied set, even renamed first, cannot be removed.
+    rename(0, "Daily");
+    EXPECT_EQ(alertFrom([&] { cell<KLFanSetCellView>("fanSetsTableView", 0)->removeButton()->click(); }), "This fan set is in use. Choose System Control or another fan set before removing it.");
+    EXPECT_EQ(setNames(), QStringList({"Daily", "Untitled Set"}));
+
+    // A condition on the new set goes with it, at once.
+    click("addFanConditionButton");
+    click("addFanConditionButton");
+    cell<KLFanConFanSetCellView>("autoBoostConditionTableView", 1, 3)->namePopUpButton()->activated(1);
+    ASSERT_EQ(sheet->fanConditions()[1]->fanSet(), sheet->fanSets()[1]);
+    cell<KLFanSetCellView>("fanSetsTableView", 1)->removeButton()->click();
+    EXPECT_EQ(setNames(), QStringList({"Daily"}));
+    ASSERT_EQ(sheet->fanConditions().size(), 1);
+    EXPECT_EQ(table("autoBoostConditionTableView")->numberOfRows(), 1);
+
+    // Saved, the mode follows the applied set's new name.
+    click("saveButton");
+    EXPECT_EQ(settings.fanSetName(), "Daily");
+    StoreConnection store = otherProgram();
+    EXPECT_EQ(storedNames(store), QStringList({"Daily"}));
+    EXPECT_EQ(store.fetch("FanCondition").size(), 1);
+}
+
+}  // namespace

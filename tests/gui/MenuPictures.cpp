@@ -2,6 +2,7 @@
 // popover's window with its arrow toward the anchor (below and above it).
 #include <QPainter>
 #include <QScreen>
+#include <QVBoxLayout>
 
 #include "KLSensor.h"
 #include "NSPopover.h"
@@ -47,10 +48,16 @@ bool menuPictures(Pictures& pictures, const PictureScene& scene, bool dark, int 
     bool ok = true;
     const QString title = QLatin1Char(' ') + scene.temperature->tidyStringValue() + QLatin1Char(' ') +
                           scene.fan->tidyStringValue() + QStringLiteral(" --");
-    PanelStrip withTitle(QStringLiteral("bar_icon"), title, dark);
-    ok &= pictures.save(withTitle, QStringLiteral("menu-status-item"), dark, scale);
-    PanelStrip iconOnly(QStringLiteral("bar_icon"), QString(), dark);
-    ok &= pictures.save(iconOnly, QStringLiteral("menu-status-item-icon"), dark, scale);
+    // The item as the settings allow it: icon and title, title alone, icon alone.
+    QWidget panels;
+    auto* layout = new QVBoxLayout(&panels);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->setSpacing(10);
+    layout->addWidget(new PanelStrip(QStringLiteral("bar_icon"), title, dark));
+    layout->addWidget(new PanelStrip(QString(), title, dark));
+    layout->addWidget(new PanelStrip(QStringLiteral("bar_icon"), QString(), dark));
+    panels.adjustSize();
+    ok &= pictures.save(panels, QStringLiteral("menu-status-item"), dark, scale);
 
     // Empty popovers: below a top panel's item, and above a bottom panel's.
     const QRect area = NSScreen::visibleFrame(NSScreen::mainScreen());

@@ -1,8 +1,13 @@
 #include <QApplication>
 #include <cstdio>
 
+#include "AppDelegate.h"
+#include "KLDataManager.h"
+#include "KLMenuBarController.h"
+#include "KLMenuStoryboard.h"
 #include "NSBundle.h"
 #include "NSRunningApplication.h"
+#include "NSStoryboard.h"
 #include "TerminationSignals.h"
 
 namespace {
@@ -18,10 +23,20 @@ constexpr int kGaveWayStatus = 0;
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    // Hiding the popover leaves no window; the program lives on in the tray.
+    application.setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals(application);
-    // Only the owner of the bus name acts; it has nothing to show yet.
+    // Only the owner of the bus name acts.
     NSRunningApplication::registerAsSoleCopy(
-        application, NSBundle::mainBundle().bundleIdentifier(), kWaitForNameMs, [] {},
+        application, NSBundle::mainBundle().bundleIdentifier(), kWaitForNameMs,
+        [&application] {
+            NSStoryboard::setMainStoryboard(&KLMenuStoryboard::storyboard());
+            KLDataManager::sharedInstance();
+            auto* delegate = new AppDelegate(&application);
+            delegate->applicationDidFinishLaunching();
+            auto* controller = new KLMenuBarController(&application);
+            controller->awakeFromNib();
+        },
         [&application] {
             std::fprintf(stderr, "Kelvara Menu: another copy is running; this one leaves.\n");
             application.exit(kGaveWayStatus);

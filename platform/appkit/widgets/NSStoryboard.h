@@ -22,6 +22,7 @@ public:
     void registerController(const QString& identifier, ControllerFactory factory);
     void registerView(const QString& identifier, ViewFactory factory);
     bool hasView(const QString& identifier) const { return m_views.contains(identifier); }
+    bool hasController(const QString& identifier) const { return m_controllers.contains(identifier); }
 
     // A new controller (the caller owns it) that knows this storyboard; null
     // with a message on standard error for an unknown identifier.

@@ -1,0 +1,131 @@
+#include "KLMenuBarController.h"
+
+#include <cstdio>
+
+#include "KLAnalyticsHelper.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLMenuStoryboard.h"
+#include "KLSensor.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
+#include "NSPopover.h"
+#include "NSStatusItem.h"
+#include "NSStoryboard.h"
+#include "NSViewController.h"
+
+namespace {
+
+const QString kBarIcon = QStringLiteral("bar_icon");
+const QString kPopupViewController = QStringLiteral("popupViewController");
+
+}  // namespace
+
+KLMenuBarController::KLMenuBarController(QObject* parent)
+    : QObject(parent)
+{
+}
+
+KLMenuBarController::~KLMenuBarController()
+{
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    NSNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void KLMenuBarController::awakeFromNib()
+{
+    auto& distributed = NSDistributedNotificationCenter::defaultCenter();
+    distributed.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+                            [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    distributed.addObserver(this, QString::fromLatin1(KLDataManagerSettingsDidChangeNotification),
+                            [this](const NSNotification&) { updateUI(); });
+    distributed.addObserver(this, QString::fromLatin1(KLDataManagerMenuSensorsDidChangeNotification),
+                            [this](const NSNotification&) { updateUI(); });
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLMenuBarControllerShouldClosePopupNotification),
+        [this](const NSNotification&) { closePopover(); });
+    distributed.addObserver(this, QString::fromLatin1(KLMenuBarControllerShouldOpenPopupNotification),
+                            [this](const NSNotification&) { statusBarButtonTapped(); });
+
+    m_popover = std::make_unique<NSPopover>();
+    m_popover->setAnimates(false);
+    NSStoryboard& storyboard = KLMenuStoryboard::storyboard();
+    if (storyboard.hasController(kPopupViewController))
+        m_popover->setContentViewController(storyboard.instantiateControllerWithIdentifier(kPopupViewController));
+
+    m_eventMonitor.setMask(NSEventMaskLeftMouseDown | NSEventMaskRightMouseDown);
+    m_eventMonitor.setHandler([this](const NSEvent&) {
+        if (m_popover->isShown())
+            closePopover();
+    });
+
+    NSStatusBar::systemStatusBar().requestStatusItemWithLength(
+        NSVariableStatusItemLength, this, [this](NSStatusItem* item) { statusItemArrived(item); });
+}
+
+void KLMenuBarController::statusItemArrived(NSStatusItem* item)
+{
+    if (!item) {
+        std::fprintf(stderr, "Kelvara Menu: the desktop has no system tray; the status item cannot be shown.\n");
+        return;
+    }
+    m_statusItem = item;
+    m_statusItem->setImageName(kBarIcon);
+    connect(m_statusItem, &NSStatusItem::action, this, &KLMenuBarController::statusBarButtonTapped);
+    updateUI();
+}
+
+void KLMenuBarController::kelvaraTempDidChangeNotification()
+{
+    // Kelvara Helper just saved new readings: drop the cached ones before reading.
+    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext())
+        context->refreshAllObjects();
+    updateUI();
+}
+
+void KLMenuBarController::updateUI()
+{
+    if (!m_statusItem)
+        return;
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    m_statusItem->setImageName(settings.showIconInMenu() ? kBarIcon : QString());
+
+    const QStringList keys = settings.menuSensors().value_or(QStringList());
+    if (!settings.showTempInMenu() || keys.isEmpty()) {
+        m_statusItem->setTitle(QString());
+        return;
+    }
+    QString title(QStringLiteral(""));
+    for (const QString& key : keys) {
+        // Only a stored sensor: a key without one shows "--" and adds nothing to the store.
+        const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::withFormat(QStringLiteral("key = %@"), key));
+        const QString text = found.isEmpty() ? QString() : found.first()->tidyStringValue();
+        title += QLatin1Char(' ') + (text.isNull() ? QStringLiteral("--") : text);
+    }
+    m_statusItem->setTitle(title);
+}
+
+void KLMenuBarController::statusBarButtonTapped()
+{
+    if (m_popover && m_popover->isShown())
+        closePopover();
+    else
+        showPopover();
+}
+
+void KLMenuBarController::showPopover()
+{
+    if (!m_statusItem)
+        return;
+    m_popover->showRelativeToRect(m_statusItem->buttonBounds(), NSRectEdgeMinY);
+    updateUI();
+    m_eventMonitor.start();
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventMenuOpenPopup));
+}
+
+void KLMenuBarController::closePopover()
+{
+    if (m_popover)
+        m_popover->performClose();
+    m_eventMonitor.stop();
+}

@@ -86,8 +86,6 @@ public:
     void fanControlViewControllerDidSaveData(KLFanControlSheet* sheet) override;
     void fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider) override;
 
-    Ui::KLDetailViewController& outlets() { return *ui; }
-
 protected:
     void viewDidLoad() override;
     void viewWillAppear() override;

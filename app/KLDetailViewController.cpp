@@ -385,8 +385,9 @@ NSTableRowView* KLDetailViewController::rowViewForRow(NSTableView* tableView, in
 {
     if (auto* made = dynamic_cast<NSTableRowView*>(tableView->makeViewWithIdentifier(QStringLiteral("tableRow"), this)))
         return made;
+    // With its identifier, the table keeps it for the next reload instead of deleting it.
     auto* row = new KLTableRowView;
-    row->setObjectName(QStringLiteral("tableRow"));
+    row->setIdentifier(QStringLiteral("tableRow"));
     row->setDetailMode(true);
     return row;
 }

@@ -215,9 +215,31 @@ void KLDetailViewController::setFanControlBoxShown(bool shown)
     ui->leftColumnLayout->invalidate();
 }
 
+void KLDetailViewController::reloadSensorTable()
+{
+    // Every poll redraws the table: while its rows still show the same sensors
+    // their cells are refilled in place, which spares rebuilding every row.
+    NSTableView* table = ui->tableView;
+    bool same = table->numberOfRows() == m_sensors.size();
+    QList<KLSensorCellView*> cells;
+    for (int row = 0; same && row < table->numberOfRows(); ++row) {
+        auto* cell = qobject_cast<KLSensorCellView*>(table->viewAtColumn(0, row, false));
+        if (cell && cell->sensor() != m_sensors[row])
+            same = false;
+        cells.append(cell);
+    }
+    if (!same) {
+        table->reloadData();
+        return;
+    }
+    for (KLSensorCellView* cell : std::as_const(cells))
+        if (cell)
+            cell->updateUI();
+}
+
 void KLDetailViewController::updateContentUI()
 {
-    ui->tableView->reloadData();
+    reloadSensorTable();
     const int row = int(m_sensors.indexOf(m_selectedSensor));
     if (m_selectedSensor && row >= 0)
         ui->tableView->selectRowIndexes({row}, false);
@@ -231,8 +253,13 @@ void KLDetailViewController::updateSelectedSensorUI()
     if (!m_selectedSensor)
         return;
     const QString key = m_selectedSensor->key();
-    ui->menuBarSwitch->setEnabled(!m_selectedSensor->fullStringValue().isEmpty());
-    ui->menuBarSwitch->setChecked(KLDataManager::sharedInstance().menuSensors().value_or(QStringList{}).contains(key));
+    // Set only when it changes: setting the switch redraws it through its animation.
+    const bool enabled = !m_selectedSensor->fullStringValue().isEmpty();
+    const bool shown = KLDataManager::sharedInstance().menuSensors().value_or(QStringList{}).contains(key);
+    if (ui->menuBarSwitch->isEnabled() != enabled)
+        ui->menuBarSwitch->setEnabled(enabled);
+    if (ui->menuBarSwitch->isChecked() != shown)
+        ui->menuBarSwitch->setChecked(shown);
     ui->statusTempView->setSensor(m_selectedSensor);
     const QString description = m_selectedSensor->sensorDescription();
     ui->descriptionValueTextField->setText(description.isEmpty() ? QStringLiteral("--") : description);

@@ -95,6 +95,7 @@ protected:
 
 private:
     void reloadMenuBarItems();
+    void reloadSensorTable();
     void showAuthorizationFailedAlert();
     void setFanControlBoxShown(bool shown);
     KLFanControlSheet* fanControlSheet() const;

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include "KLCategory.h"
@@ -100,7 +101,7 @@ int measureMemory(KLDetailViewController& screen, int hours)
     smc::VirtualSMC smc;
     KLKelvara kelvara;
     kelvara.setClockForTesting([&clock] { return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(clock * 1000)); });
-    std::printf("hour  resident MiB  history points of the shown sensor\n");
+    std::printf("hour  resident MiB  (anonymous, file)  history points of the shown sensor\n");
     const long start = residentKiB();
     for (int hour = 1; hour <= hours; ++hour) {
         for (int tick = 0; tick < 1800; ++tick) {
@@ -113,8 +114,11 @@ int measureMemory(KLDetailViewController& screen, int hours)
             if (!qEnvironmentVariableIsSet("BENCH_NO_SCREEN"))
                 screen.kelvaraTempDidChangeNotification();
         }
+        // What the allocator keeps of freed memory is not the screen's.
+        malloc_trim(0);
         KLSensor* shown = screen.selectedSensor();
-        std::printf("%4d %13.1f %8lld\n", hour, residentKiB() / 1024.0,
+        std::printf("%4d %13.1f   (%6.1f, %6.1f) %8lld\n", hour, residentKiB() / 1024.0, residentKiB("RssAnon:") / 1024.0,
+                    residentKiB("RssFile:") / 1024.0,
                     static_cast<long long>(shown ? shown->graphPoints().size() : 0));
         std::fflush(stdout);
     }

@@ -25,6 +25,7 @@
 #include "KLMainStoryboard.h"
 #include "KLMenuCollectionViewItem.h"
 #include "KLSensor.h"
+#include "KLSensorCellView.h"
 #include "KLTempView.h"
 #include "MSAppCenter.h"
 #include "NSAlert.h"
@@ -190,6 +191,9 @@ TEST_F(DetailScreenTest, ThePaneRedrawsFromWhatTheHelperSavedAndFromSettingsMade
 
     // Another program writes a reading and the helper's poll notice follows.
     KLSensor* first = screen.sensors().first();
+    auto* firstRow = qobject_cast<KLSensorCellView*>(out<NSTableView>("tableView")->viewAtColumn(0, 0, true));
+    ASSERT_NE(firstRow, nullptr);
+    const qint64 icon = firstRow->icon().cacheKey();
     {
         StoreConnection other(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + "/Database.sqlite");
         QList<NSManagedObject*> stored = other.fetch("Sensor", NSPredicate::withFormat("key = %@", first->key()));
@@ -201,6 +205,9 @@ TEST_F(DetailScreenTest, ThePaneRedrawsFromWhatTheHelperSavedAndFromSettingsMade
         QString::fromLatin1(KLKelvaraTempDidChangeNotification));
     EXPECT_TRUE(waitUntil([&] { return out<KLTempView>("statusTempView")->cpuTempValueField()->text() == QStringLiteral("77°"); }))
         << out<KLTempView>("statusTempView")->cpuTempValueField()->text().toStdString();
+    // The row shows it too, with the icon it had (not one made again on every poll).
+    EXPECT_EQ(firstRow->valueField()->text(), QStringLiteral("77°"));
+    EXPECT_EQ(firstRow->icon().cacheKey(), icon);
 
     // The range chosen in another window shows at the next poll.
     settings.setGraphTimeRange(KLGraphTimeRangeWeek);

@@ -209,8 +209,10 @@ void KLDetailViewController::setFanControlBoxShown(bool shown)
 {
     m_fanControlBoxTopConstraint = shown ? 15 : -ui->fanControlBox->height();
     // Hidden, the box and the gap above it leave the column, so the table takes its place.
+    // The column's spacing counts once towards the 15 points above the box.
     if (QSpacerItem* gap = ui->fanControlBoxTopSpacer)
-        gap->changeSize(0, shown ? 15 : 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+        gap->changeSize(0, shown ? std::max(0, 15 - ui->leftColumnLayout->spacing()) : 0, QSizePolicy::Minimum,
+                        QSizePolicy::Fixed);
     ui->fanControlBox->setVisible(shown);
     ui->leftColumnLayout->invalidate();
 }

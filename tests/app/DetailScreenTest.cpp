@@ -255,6 +255,8 @@ TEST_F(DetailScreenTest, TheFanBoxShowsTheStoredModeAndItsRows)
     show(fans);
     EXPECT_FALSE(out<KLShadowBox>("fanControlBox")->isHidden());
     EXPECT_EQ(screen.fanControlBoxTopConstraint(), 15);
+    const QRect table = out<KLShadowBox>("tableBox")->geometry();
+    EXPECT_EQ(out<KLShadowBox>("fanControlBox")->geometry().top() - table.bottom() - 1, 15);
     // A set name that no longer exists shows system control; the mode stays.
     EXPECT_EQ(out<QComboBox>("fanControlModeButton")->currentIndex(), 0);
     EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeFanSet));

@@ -87,9 +87,13 @@ QString KLSensorCellView::iconNameForGroup(int group)
 
 void KLSensorCellView::updateUI()
 {
-    m_iconName = m_sensor ? iconNameForGroup(m_sensor->group()) : QString();
-    m_icon = m_iconName.isEmpty() ? QIcon() : NSImage::imageNamed(m_iconName);
-    ui->iconImageView->update();
+    // Refilled on every poll: the same icon stays, with the renderings it cached.
+    const QString iconName = m_sensor ? iconNameForGroup(m_sensor->group()) : QString();
+    if (iconName != m_iconName || (m_icon.isNull() && !iconName.isEmpty())) {
+        m_iconName = iconName;
+        m_icon = m_iconName.isEmpty() ? QIcon() : NSImage::imageNamed(m_iconName);
+        ui->iconImageView->update();
+    }
 
     const QString name = m_sensor ? m_sensor->name() : QString();
     m_title = name.isEmpty() ? kNone : name;

@@ -16,6 +16,10 @@
 #include "KLFileLoggingConfigViewController.h"
 #include "KLFileLoggingSensorEnabledCellView.h"
 #include "KLFanControlViewController.h"
+#include "KLDetailViewController.h"
+#include "KLFanControlCellView.h"
+#include "KLFanSetDetailCellView.h"
+#include "KLSensorCellView.h"
 #include "NSStoryboard.h"
 
 namespace KLMainStoryboard {
@@ -62,6 +66,11 @@ NSStoryboard& storyboard()
         made->registerView(QStringLiteral("fanConBatteryStateCellId"), [] { return new KLFanConBatteryStateCellView; });
         made->registerView(QStringLiteral("fanConFanSetCellId"), [] { return new KLFanConFanSetCellView; });
         made->registerView(QStringLiteral("fanConDeleteCellId"), [] { return new KLFanConDeleteCellView; });
+        // Sensor detail screen and its fan control box
+        made->registerController(QStringLiteral("detailViewController"), [] { return new KLDetailViewController; });
+        made->registerView(QStringLiteral("sensorCellIdentifier"), [] { return new KLSensorCellView; });
+        made->registerView(QStringLiteral("fanControlCellIdentifier"), [] { return new KLFanControlCellView; });
+        made->registerView(QStringLiteral("fanSetDetailCellId"), [] { return new KLFanSetDetailCellView; });
         NSStoryboard::setMainStoryboard(made);
         return made;
     }();

@@ -1,0 +1,241 @@
+// The fan control box of the detail screen: the mode pop-up, the fan table,
+// the speed buttons with the link toggle, and the fan-rules sheet.
+#include <QComboBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "KLAnalyticsHelper.h"
+#include "KLCategory.h"
+#include "KLDataManager.h"
+#include "KLDetailViewController.h"
+#include "KLFanCondition.h"
+#include "KLFanControlLogic.h"
+#include "KLFanController.h"
+#include "KLFanSet.h"
+#include "KLSensor.h"
+#include "NSAlert.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSImage.h"
+#include "NSString+KLExtension.h"
+#include "Dispatch.h"
+#include "ui_KLDetailViewController.h"
+
+namespace {
+
+QStringList fanSetNames()
+{
+    QStringList names;
+    for (KLFanSet* set : KLFanSet::allObjects())
+        names.append(set->name());
+    return names;
+}
+
+}  // namespace
+
+KLFanSet* KLDetailViewController::selectedFanSet() const
+{
+    return KLFanControlLogic::selectedFanSet();
+}
+
+KLFanControlSheet* KLDetailViewController::fanControlSheet() const
+{
+    return dynamic_cast<KLFanControlSheet*>(m_fanControlViewController.get());
+}
+
+void KLDetailViewController::updateFanControlUI()
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const unsigned mode = settings.fanControlMode();
+    const bool fanSetMode = mode == KLFanControlModeFanSet;
+    ui->fanManualUtilBox->setVisible(fanSetMode);
+    m_fanControlTableViewTopConstraint = fanSetMode ? 58 : 12;
+
+    const bool linked = settings.manualLinkEnabled();
+    ui->fanManualUtilLinkButton->setChecked(linked);
+    ui->fanManualUtilLinkButton->setIcon(NSImage::imageNamed(linked ? QStringLiteral("ico_link_selected") : QStringLiteral("ico_link")));
+
+    NSTableView* table = ui->fanControlTableView;
+    table->reloadData();
+    const int row = int(m_sensors.indexOf(m_selectedFan));
+    if (m_selectedFan && row >= 0)
+        table->selectRowIndexes({row}, false);
+    // Tall enough for every fan, so the box holds no empty space.
+    table->setFixedHeight(int(table->rowHeight() * std::max<qsizetype>(m_sensors.size(), 1)) + 2);
+
+    m_fanSetNames = fanSetNames();
+    QComboBox* button = ui->fanControlModeButton;
+    const QSignalBlocker quiet(button);
+    button->clear();
+    for (const KLFanControlLogic::PopUpItem& item : KLFanControlLogic::popUpItems(m_fanSetNames)) {
+        if (item.kind == KLFanControlLogic::PopUpItem::Separator)
+            button->insertSeparator(button->count());
+        else
+            button->addItem(item.title);
+    }
+    button->setCurrentIndex(KLFanControlLogic::selectedPopUpIndex(mode, settings.fanSetName(), m_fanSetNames));
+}
+
+void KLDetailViewController::showAuthorizationFailedAlert()
+{
+    NSAlert alert;
+    alert.setMessageText(KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-title")));
+    alert.setInformativeText(KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-message")));
+    alert.setAlertStyle(NSAlertStyleCritical);
+    alert.runModal(window());
+}
+
+void KLDetailViewController::fanControlModeButtonTapped()
+{
+    // The index chosen now, against the names the pop-up showed then.
+    const int index = ui->fanControlModeButton->currentIndex();
+    const QStringList shown = m_fanSetNames;
+    QPointer<KLDetailViewController> self(this);
+    KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler([self, index, shown](bool granted) {
+        if (!self)
+            return;
+        if (!granted) {
+            self->updateFanControlUI();
+            self->showAuthorizationFailedAlert();
+            KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlAuthorizationFailed));
+            return;
+        }
+        const KLFanControlLogic::PopUpChoice choice = KLFanControlLogic::choiceForPopUpIndex(index, int(shown.size()));
+        QString value;
+        if (choice.mode == KLFanControlModeSystem) {
+            self->handleChangeFanControlMode(KLFanControlModeSystem, nullptr);
+            value = QStringLiteral("System");
+        } else if (choice.mode == KLFanControlModeAutoBoost) {
+            if (!KLFanCondition::allObjects().isEmpty())
+                self->handleChangeFanControlMode(KLFanControlModeAutoBoost, nullptr);
+            else
+                self->updateFanControlUI();
+            self->presentFanControlSheet(KLFanControlModeAutoBoost);
+            value = QStringLiteral("Auto Boost");
+        } else {
+            // By the name the item showed: a set deleted since is not replaced by its neighbour.
+            KLFanSet* set = choice.fanSetIndex >= 0 ? KLFanControlLogic::fanSetNamed(shown[choice.fanSetIndex]) : nullptr;
+            self->handleChangeFanControlMode(KLFanControlModeFanSet, set);
+            value = QStringLiteral("Manual");
+        }
+        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeMode), {{QStringLiteral("value"), value}});
+    });
+}
+
+void KLDetailViewController::handleChangeFanControlMode(unsigned mode, KLFanSet* fanSet)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    if (mode != settings.fanControlMode()) {
+        settings.setFanControlMode(mode);
+        settings.setDidAutoBoost(false);
+    }
+    if (fanSet)
+        settings.setFanSetName(fanSet->name());
+    updateFanControlUI();
+    dispatch_async(dispatch_get_main_queue(), [] {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLFanControllerShouldUpdateNotification));
+    });
+}
+
+void KLDetailViewController::presentFanControlSheet(unsigned preferredMode)
+{
+    KLFanControlSheet* sheet = fanControlSheet();
+    if (!sheet)
+        return;
+    sheet->setPreferredMode(preferredMode);
+    presentViewControllerAsSheet(m_fanControlViewController.get());
+}
+
+void KLDetailViewController::showFanControlViewControllerWithPreferredMode(unsigned mode)
+{
+    QPointer<KLDetailViewController> self(this);
+    KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler([self, mode](bool granted) {
+        if (!self)
+            return;
+        if (granted)
+            self->presentFanControlSheet(mode);
+        else
+            self->showAuthorizationFailedAlert();
+    });
+}
+
+void KLDetailViewController::handleDeepLink(const QString& path)
+{
+    const KLFanControlLogic::FanRuleLink link = KLFanControlLogic::parseFanRuleLink(path);
+    if (!link.isFanRule || (m_fanControlViewController && m_fanControlViewController->presentingViewController()))
+        return;
+    // A number that names no mode opens the sheet as the edit button does.
+    showFanControlViewControllerWithPreferredMode(link.mode.value_or(KLDataManager::sharedInstance().fanControlMode()));
+}
+
+void KLDetailViewController::fanControlViewControllerDidSaveData(KLFanControlSheet* sheet)
+{
+    if (sheet)
+        handleChangeFanControlMode(sheet->preferredMode(), nullptr);
+}
+
+void KLDetailViewController::editFanRulesButtonTapped()
+{
+    showFanControlViewControllerWithPreferredMode(KLDataManager::sharedInstance().fanControlMode());
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlTapEditFanRules));
+}
+
+void KLDetailViewController::handleChangeFanSpeedViaButtonWithPercent(double percent)
+{
+    handleChangeFanSpeedWithPercent(percent);
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeSpeed),
+                                {{QStringLiteral("value"), percent}, {QStringLiteral("source"), QStringLiteral("button")}});
+}
+
+void KLDetailViewController::handleChangeFanSpeedWithPercent(double percent)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    QList<KLFanControlLogic::Fan> fans;
+    for (KLSensor* fan : m_sensors)
+        fans.append(KLFanControlLogic::fanOf(fan));
+    const QString changed = m_selectedFan ? m_selectedFan->key() : QString();
+    // The set is the one the stored name selects now, looked up at the write.
+    KLFanControlLogic::writeSpeedFraction(fans, changed, percent, settings.manualLinkEnabled());
+    handleChangeFanControlMode(settings.fanControlMode(), selectedFanSet());
+}
+
+void KLDetailViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
+{
+    if (!sensor)
+        return;
+    m_selectedFan = sensor;
+    const double percent = KLFanControlLogic::fractionForSpeed(speed, sensor->minValue(), sensor->maxValue());
+    handleChangeFanSpeedWithPercent(percent);
+    KLAnalyticsHelper::logEvent(
+        QString::fromLatin1(KLEventFanControlChangeSpeed),
+        {{QStringLiteral("value"), percent},
+         {QStringLiteral("source"), viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield")}});
+}
+
+void KLDetailViewController::fanManualUtilLinkButtonTapped()
+{
+    const bool on = ui->fanManualUtilLinkButton->isChecked();
+    KLDataManager::sharedInstance().setManualLinkEnabled(on);
+    updateFanControlUI();
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlTapManualUtilLink),
+                                {{QStringLiteral("value"), on ? QStringLiteral("1") : QStringLiteral("0")}});
+}
+
+void KLDetailViewController::fanControlTableViewSelected()
+{
+    const int row = ui->fanControlTableView->selectedRow();
+    if (row >= 0 && row < m_sensors.size())
+        m_selectedFan = m_sensors[row];
+}
+
+void KLDetailViewController::fanControllerShouldUpdateNotification()
+{
+    if (!m_category || m_category->type() != KLCategoryTypeFan)
+        return;
+    QPointer<KLDetailViewController> self(this);
+    dispatch_after_seconds(1.0, dispatch_get_main_queue(), [self] {
+        if (self)
+            self->updateFanControlUI();
+    });
+}

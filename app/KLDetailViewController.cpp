@@ -1,0 +1,434 @@
+#include "KLDetailViewController.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <cmath>
+
+#include "KLAnalyticsHelper.h"
+#include "KLCategory.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLFanControlCellView.h"
+#include "KLFanController.h"
+#include "KLFlowLayout.h"
+#include "KLGraphPoint.h"
+#include "KLMenuCollectionViewItem.h"
+#include "KLSensor.h"
+#include "KLSensorCellView.h"
+#include "KLTableRowView.h"
+#include "KLUtils.h"
+#include "NSAppearance.h"
+#include "NSColor+KLExtension.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSImage.h"
+#include "NSStoryboard.h"
+#include "NSString+KLExtension.h"
+#include "RZLineGraphView.h"
+#include "TSSwitch.h"
+#include "ui_KLDetailViewController.h"
+
+namespace {
+
+QString localized(const char* key)
+{
+    return KLExtension::localizedStringForKey(QString::fromLatin1(key));
+}
+
+QColor withAlpha(QColor color, double alpha)
+{
+    color.setAlphaF(static_cast<float>(alpha));
+    return color;
+}
+
+struct TimeRange {
+    const char* labelKey;
+    double step;
+    const char* analyticsValue;
+};
+// By KLGraphTimeRange; any other value reads as a week.
+const TimeRange kTimeRanges[] = {
+    {"detail-screen-graph-1hour-label", 600, "1 Hour"},
+    {"detail-screen-graph-1day-label", 14400, "1 Day"},
+    {"detail-screen-graph-1week-label", 86400, "1 Week"},
+};
+const TimeRange& timeRange(unsigned range)
+{
+    return kTimeRanges[std::min<unsigned>(range, 2)];
+}
+
+QString sectionStyleText(QLabel* label)
+{
+    QFont font = label->font();
+    font.setPixelSize(13);
+    font.setWeight(QFont::DemiBold);
+    label->setFont(font);
+    return label->text();
+}
+
+}  // namespace
+
+KLDetailViewController::KLDetailViewController(QWidget* parent)
+    : KLViewController(parent)
+    , ui(std::make_unique<Ui::KLDetailViewController>())
+{
+    ui->setupUi(this);
+    ui->tableView->setDataSource(this);
+    ui->tableView->setDelegate(this);
+    ui->tableView->setRowHeight(KLSensorCellView::kRowHeight);
+    ui->fanControlTableView->setDataSource(this);
+    ui->fanControlTableView->setDelegate(this);
+    ui->fanControlTableView->setRowHeight(KLFanSetDetailCellView::kRowHeight);
+    ui->graphSegmentedControl->setSegmentCount(3);
+
+    connect(ui->tableView, &NSTableView::action, this, [this] { tableViewSelected(); });
+    connect(ui->fanControlTableView, &NSTableView::action, this, [this] { fanControlTableViewSelected(); });
+    connect(ui->menuBarSwitch, &TSSwitch::action, this, [this] { menuBarSwitchValueChanged(); });
+    connect(ui->graphSegmentedControl, &KLSegmentedControl::action, this, [this] { graphSegmentedControlValueChanged(); });
+    connect(ui->fanControlModeButton, &QComboBox::activated, this, [this] { fanControlModeButtonTapped(); });
+    connect(ui->fanControlEditButton, &QPushButton::clicked, this, [this] { editFanRulesButtonTapped(); });
+    connect(ui->fanManualUtil25Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.25); });
+    connect(ui->fanManualUtil50Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.5); });
+    connect(ui->fanManualUtil75Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.75); });
+    connect(ui->fanManualUtil100Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(1.0); });
+    connect(ui->fanManualUtilLinkButton, &QToolButton::clicked, this, [this] { fanManualUtilLinkButtonTapped(); });
+
+    m_menuBarLayout = new KLFlowLayout(ui->menuBarCollectionView, 6);
+    m_menuBarLayout->setContentsMargins(0, 0, 0, 0);
+}
+
+KLDetailViewController::~KLDetailViewController()
+{
+    ui->graphView->setDelegate(nullptr);
+    if (KLFanControlSheet* sheet = fanControlSheet())
+        sheet->setFanControlDelegate(nullptr);
+}
+
+// Loading
+
+void KLDetailViewController::viewDidLoad()
+{
+    KLViewController::viewDidLoad();
+    // The sheet is optional: a storyboard without it leaves the edit button inert.
+    if (NSStoryboard* board = storyboard())
+        m_fanControlViewController.reset(board->instantiateControllerWithIdentifier(QStringLiteral("fanControlViewController")));
+    if (KLFanControlSheet* sheet = fanControlSheet())
+        sheet->setFanControlDelegate(this);
+}
+
+void KLDetailViewController::configureUI()
+{
+    const bool dark = KLUtils::isDarkMode();
+    const QColor container = dark ? QColor(30, 30, 30) : withAlpha(KLExtension::appBlueColor(), 0.35);
+    const QColor strip = dark ? QColor(86, 86, 86) : withAlpha(Qt::white, 0.8);
+    ui->menuBarContainerView->setAttribute(Qt::WA_StyledBackground);
+    ui->menuBarCollectionContainerView->setAttribute(Qt::WA_StyledBackground);
+    ui->menuBarContainerView->setStyleSheet(
+        QStringLiteral("#menuBarContainerView { background: %1; border-radius: 4px; }").arg(container.name(QColor::HexArgb)));
+    ui->menuBarCollectionContainerView->setStyleSheet(
+        QStringLiteral("#menuBarCollectionContainerView { background: %1; border-radius: 4px; }")
+            .arg(strip.name(QColor::HexArgb)));
+
+    ui->graphView->setDelegate(this);
+    RZGraphLayout& layout = ui->graphView->graphLayout();
+    const RZGraphLayout defaults;
+    layout.setXAxisLabelHeight(30);
+    layout.setXAxisMargin(20);
+    layout.setMovementLineColor(withAlpha(KLExtension::appLightBlueColor(), 0.95));
+    // Labels and grid lines readable on either background.
+    layout.setXAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.xAxisLabelColor());
+    layout.setYAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.yAxisLabelColor());
+    layout.setYAxisUnitLabelColor(dark ? QColor(150, 150, 150) : defaults.yAxisUnitLabelColor());
+    layout.setXAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.xAxisLinesStrokeColor());
+    layout.setYAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.yAxisLinesStrokeColor());
+    ui->graphView->update();
+
+    for (QLabel* section : {ui->sensorsSectionField, ui->graphSectionField, ui->descriptionSectionField,
+                            ui->menuBarSectionField, ui->fanControlSectionField})
+        sectionStyleText(section);
+    ui->fanManualUtilLinkButton->setToolTip(QStringLiteral("Link button"));
+}
+
+void KLDetailViewController::localizeUI()
+{
+    ui->fanManualUtilLinkButton->setToolTip(QStringLiteral("Link button"));
+    ui->menuBarField->setText(localized("detail-screen-menu-bar-field"));
+    ui->sensorsSectionField->setText(localized("detail-screen-sensors-section-field"));
+    ui->graphSectionField->setText(localized("detail-screen-graph-section-field"));
+    ui->descriptionSectionField->setText(localized("detail-screen-description-section-field"));
+    ui->menuBarSectionField->setText(localized("detail-screen-menu-bar-section-field"));
+    ui->fanControlSectionField->setText(localized("detail-screen-fan-control-section-field"));
+    ui->fanControlEditButton->setText(localized("detail-screen-fan-control-edit-button"));
+    for (int segment = 0; segment < 3; ++segment)
+        ui->graphSegmentedControl->setLabel(localized(kTimeRanges[segment].labelKey), segment);
+}
+
+void KLDetailViewController::viewWillAppear()
+{
+    KLViewController::viewWillAppear();
+    updateUI();
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    center.addObserver(this, QString::fromLatin1(KLFanControllerShouldUpdateNotification),
+                       [this](const NSNotification&) { fanControllerShouldUpdateNotification(); });
+    center.addObserver(this, QString::fromLatin1(KLDataManagerSettingsDidChangeNotification),
+                       [this](const NSNotification&) { dataManagerSettingsDidChangeNotification(); });
+    center.addObserver(this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { configureUI(); });
+}
+
+// Content
+
+void KLDetailViewController::setCategory(KLCategory* category)
+{
+    m_category = category;
+    reloadData();
+}
+
+void KLDetailViewController::reloadData()
+{
+    m_sensors = m_category ? m_category->sensors() : QList<KLSensor*>{};
+    m_selectedSensor = m_selectedFan = m_sensors.isEmpty() ? nullptr : m_sensors.first();
+    if (isVisible())
+        updateUI();
+}
+
+void KLDetailViewController::updateUI()
+{
+    reloadMenuBarItems();
+    updateContentUI();
+    const bool fans = m_category && m_category->type() == KLCategoryTypeFan;
+    setFanControlBoxShown(fans);
+    if (fans)
+        updateFanControlUI();
+}
+
+void KLDetailViewController::setFanControlBoxShown(bool shown)
+{
+    m_fanControlBoxTopConstraint = shown ? 15 : -ui->fanControlBox->height();
+    // Hidden, the box and the gap above it leave the column, so the table takes its place.
+    if (QSpacerItem* gap = ui->fanControlBoxTopSpacer)
+        gap->changeSize(0, shown ? 15 : 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    ui->fanControlBox->setVisible(shown);
+    ui->leftColumnLayout->invalidate();
+}
+
+void KLDetailViewController::updateContentUI()
+{
+    ui->tableView->reloadData();
+    const int row = int(m_sensors.indexOf(m_selectedSensor));
+    if (m_selectedSensor && row >= 0)
+        ui->tableView->selectRowIndexes({row}, false);
+    updateSelectedSensorUI();
+    ui->graphSegmentedControl->setSelectedSegment(int(std::min<unsigned>(KLDataManager::sharedInstance().graphTimeRange(), 2)));
+    updateGraphUI();
+}
+
+void KLDetailViewController::updateSelectedSensorUI()
+{
+    if (!m_selectedSensor)
+        return;
+    const QString key = m_selectedSensor->key();
+    ui->menuBarSwitch->setEnabled(!m_selectedSensor->fullStringValue().isEmpty());
+    ui->menuBarSwitch->setChecked(KLDataManager::sharedInstance().menuSensors().value_or(QStringList{}).contains(key));
+    ui->statusTempView->setSensor(m_selectedSensor);
+    const QString description = m_selectedSensor->sensorDescription();
+    ui->descriptionValueTextField->setText(description.isEmpty() ? QStringLiteral("--") : description);
+}
+
+void KLDetailViewController::updateGraphUI()
+{
+    if (!m_selectedSensor)
+        return;
+    const unsigned range = KLDataManager::sharedInstance().graphTimeRange();
+    // The axis labels are made for one range; another range needs them anew.
+    if (m_shownGraphTimeRange >= 0 && unsigned(m_shownGraphTimeRange) != range)
+        ui->graphView->reDrawXYPart();
+    m_shownGraphTimeRange = int(range);
+    const RZAxisValues axis = KLDataManager::xAxisWithCurrentDate(QDateTime::currentDateTime(), range);
+    const double start = axis.isEmpty() ? 0 : axis.first().value;
+    const QList<KLGraphPoint*> stored = range == KLGraphTimeRangeHour  ? m_selectedSensor->hourGraphPoints()
+                                        : range == KLGraphTimeRangeDay ? m_selectedSensor->dayGraphPoints()
+                                                                       : m_selectedSensor->weekGraphPoints();
+    RZLineGraphView* graph = ui->graphView;
+    std::shared_ptr<RZGraphPlot> plot = graph->graphPlots().isEmpty() ? nullptr : graph->graphPlots().first();
+    if (!plot) {
+        plot = std::make_shared<RZGraphPlot>();
+        plot->setGraphPointSize(0);
+        plot->setFillCircleAroundGraphPoint(false);
+        plot->setStrokeCircleAroundGraphPoint(false);
+        plot->setCurveLine(true);
+        plot->setStrokeColor(withAlpha(KLExtension::appBlueColor(), 0.9));
+        plot->setFillColor(withAlpha(KLExtension::appBlueColor(), 0.5));
+        plot->setGraphPointColor(Qt::white);
+        plot->setGraphPointHighlightColor(plot->fillColor());
+    }
+    const bool temperature = m_selectedSensor->categoryType() == KLCategoryTypeTemperature;
+    QList<RZGraphPoint> points;
+    points.reserve(stored.size());
+    for (KLGraphPoint* point : stored) {
+        if (point->pointX() < start)
+            continue;
+        RZGraphPoint graphPoint;
+        graphPoint.setPoint({point->pointX(), temperature ? KLSensor::convertedTemp(point->pointY()) : point->pointY()});
+        graphPoint.setTitle(point->title());
+        graphPoint.setValueString(point->valueString());
+        points.append(graphPoint);
+    }
+    plot->setGraphPoints(points);
+    graph->setYAxisMaxValue(std::trunc(m_selectedSensor->convertedMaxValue()));
+    graph->setYAxisMinValue(std::trunc(m_selectedSensor->convertedMinValue()));
+    graph->setYAxisUnit(QStringLiteral("(%1)").arg(m_selectedSensor->unitString()));
+    graph->setXAxisValues(axis);
+    graph->setXAxisStartGraphPoint(start);
+    graph->setXAxisInterval(timeRange(range).step);
+    graph->setGraphPlots({plot});
+    graph->layoutGraph();
+}
+
+std::optional<QString> KLDetailViewController::lineGraphView(RZLineGraphView*, double value, int)
+{
+    if (!m_selectedSensor)
+        return QString();
+    return KLSensor::stringFromValue(value, m_selectedSensor->categoryType());
+}
+
+// The menu-bar chips
+
+void KLDetailViewController::reloadMenuBarItems()
+{
+    const QStringList keys = KLDataManager::sharedInstance().menuSensors().value_or(QStringList{});
+    while (m_menuBarItems.size() > keys.size())
+        delete m_menuBarItems.takeLast();
+    while (m_menuBarItems.size() < keys.size()) {
+        auto* item = new KLMenuCollectionViewItem(ui->menuBarCollectionView);
+        m_menuBarLayout->addWidget(item);
+        m_menuBarItems.append(item);
+    }
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        m_menuBarItems[i]->setRepresentedObject(keys[i]);
+        m_menuBarItems[i]->show();
+    }
+    m_menuBarLayout->invalidate();
+}
+
+QList<KLMenuCollectionViewItem*> KLDetailViewController::menuBarItems() const
+{
+    return m_menuBarItems;
+}
+
+void KLDetailViewController::menuBarSwitchValueChanged()
+{
+    if (!m_selectedSensor)
+        return;
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    QStringList keys = settings.menuSensors().value_or(QStringList{});
+    const QString key = m_selectedSensor->key();
+    const bool on = ui->menuBarSwitch->isChecked();
+    if (on && !keys.contains(key))
+        keys.append(key);
+    else if (!on)
+        keys.removeAll(key);
+    settings.setMenuSensors(keys);
+    reloadMenuBarItems();
+    if (on)
+        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorShowInMenu),
+                                    {{QStringLiteral("sensor"), key.isEmpty() ? QStringLiteral("--") : key}});
+}
+
+void KLDetailViewController::graphSegmentedControlValueChanged()
+{
+    const int segment = ui->graphSegmentedControl->selectedSegment();
+    KLDataManager::sharedInstance().setGraphTimeRange(unsigned(std::max(segment, 0)));
+    ui->graphView->reDrawXYPart();
+    updateGraphUI();
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorChangeGraphTimeRange),
+                                {{QStringLiteral("value"), QString::fromLatin1(timeRange(unsigned(std::max(segment, 0))).analyticsValue)}});
+}
+
+// Tables
+
+int KLDetailViewController::numberOfRowsInTableView(NSTableView*)
+{
+    return int(m_sensors.size());
+}
+
+QWidget* KLDetailViewController::viewForTableColumn(NSTableView* tableView, NSTableColumn*, int row)
+{
+    if (row < 0 || row >= m_sensors.size())
+        return nullptr;
+    KLSensor* sensor = m_sensors[row];
+    if (tableView == ui->tableView) {
+        auto* cell = tableView->makeView<KLSensorCellView>(QStringLiteral("sensorCellIdentifier"), this);
+        if (cell)
+            cell->setSensor(sensor);
+        return cell;
+    }
+    if (KLDataManager::sharedInstance().fanControlMode() == KLFanControlModeFanSet) {
+        auto* cell = tableView->makeView<KLFanSetDetailCellView>(QStringLiteral("fanSetDetailCellId"), this);
+        if (cell) {
+            cell->setFanSet(selectedFanSet());
+            cell->setSensor(sensor);
+            cell->setDelegate(this);
+        }
+        return cell;
+    }
+    auto* cell = tableView->makeView<KLFanControlCellView>(QStringLiteral("fanControlCellIdentifier"), this);
+    if (cell)
+        cell->setSensor(sensor);
+    return cell;
+}
+
+NSTableRowView* KLDetailViewController::rowViewForRow(NSTableView* tableView, int)
+{
+    if (auto* made = dynamic_cast<NSTableRowView*>(tableView->makeViewWithIdentifier(QStringLiteral("tableRow"), this)))
+        return made;
+    // With its identifier, the table keeps it for the next reload instead of deleting it.
+    auto* row = new KLTableRowView;
+    row->setIdentifier(QStringLiteral("tableRow"));
+    row->setDetailMode(true);
+    return row;
+}
+
+double KLDetailViewController::heightOfRow(NSTableView* tableView, int)
+{
+    return tableView->rowHeight();
+}
+
+void KLDetailViewController::tableViewSelected()
+{
+    const int row = ui->tableView->selectedRow();
+    if (row >= 0 && row < m_sensors.size())
+        m_selectedSensor = m_sensors[row];
+    updateSelectedSensorUI();
+    updateGraphUI();
+    const QString key = m_selectedSensor ? m_selectedSensor->key() : QString();
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorViewDetail),
+                                {{QStringLiteral("sensor"), key.isEmpty() ? QStringLiteral("--") : key}});
+}
+
+void KLDetailViewController::keyUp(QKeyEvent*)
+{
+    QWidget* focus = window() ? window()->focusWidget() : nullptr;
+    if (focus && (focus == ui->tableView || ui->tableView->isAncestorOf(focus)))
+        tableViewSelected();
+    else if (focus && (focus == ui->fanControlTableView || ui->fanControlTableView->isAncestorOf(focus)))
+        fanControlTableViewSelected();
+}
+
+// Notices
+
+void KLDetailViewController::kelvaraTempDidChangeNotification()
+{
+    // What Kelvara Helper just saved, not what this context read before.
+    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext())
+        context->refreshAllObjects();
+    updateContentUI();
+}
+
+void KLDetailViewController::dataManagerSettingsDidChangeNotification()
+{
+    updateUI();
+}

@@ -1,0 +1,403 @@
+// The sensor detail screen and its fan control box, over a catalogue the core
+// built in a home of the test's own, with the tool's installation answered by
+// a stand-in administrator.
+#include <QComboBox>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "Authorization.h"
+#include "KLAnimation.h"
+#include "KLCategory.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLDetailViewController.h"
+#include "KLFanCondition.h"
+#include "KLFanControlCellView.h"
+#include "KLFanController.h"
+#include "KLFanSet.h"
+#include "KLGraphPoint.h"
+#include "KLFanSetDetailCellView.h"
+#include "KLMainStoryboard.h"
+#include "KLMenuCollectionViewItem.h"
+#include "KLSensor.h"
+#include "KLTempView.h"
+#include "MSAppCenter.h"
+#include "NSAlert.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSStoryboard.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
+#include "StoreFixture.h"
+#include "TSSwitch.h"
+#include "TestHome.h"
+#include "KLSegmentedControl.h"
+#include "KLShadowBox.h"
+
+namespace {
+
+// Refuses, or grants and runs the installation as asked.
+class Administrator : public AuthorizationAuthority {
+public:
+    explicit Administrator(bool grants)
+        : grants(grants)
+    {
+        setAuthorizationAuthorityForTesting(this);
+    }
+    ~Administrator() override { setAuthorizationAuthorityForTesting(nullptr); }
+    OSStatus authorize(const AuthorizationRights&, const AuthorizationEnvironment&, AuthorizationFlags) override
+    {
+        ++prompts;
+        return grants ? errAuthorizationSuccess : errAuthorizationDenied;
+    }
+    OSStatus execute(const QString& tool, const QStringList& arguments, int* exitStatus, QByteArray*) override
+    {
+        QProcess process;
+        process.start(tool, arguments);
+        process.waitForFinished(10000);
+        *exitStatus = process.exitCode();
+        return errAuthorizationSuccess;
+    }
+    bool grants;
+    int prompts = 0;
+};
+
+// The fan-rules sheet as the screen sees it.
+class FakeSheet : public NSViewController, public KLFanControlSheet {
+public:
+    unsigned preferredMode() const override { return mode; }
+    void setPreferredMode(unsigned preferred) override { mode = preferred; }
+    void setFanControlDelegate(KLFanControlViewDelegate* told) override { delegate = told; }
+    unsigned mode = 99;
+    KLFanControlViewDelegate* delegate = nullptr;
+};
+
+class DetailScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KLAnimation::setImmediateForTesting(true);
+        KLDataManager& settings = KLDataManager::sharedInstance();
+        settings.setupDatabase();
+        drainMainQueue();
+        settings.setTempUnitCelsius(true);
+        MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
+        KLMainStoryboard::storyboard().registerController(QStringLiteral("fanControlViewController"), [this] {
+            sheet = new FakeSheet;
+            return sheet;
+        });
+        screen.resize(860, 700);
+        for (KLCategory* category : KLCategory::allObjects()) {
+            if (category->type() == KLCategoryTypeTemperature && !temperature)
+                temperature = category;
+            if (category->type() == KLCategoryTypeFan && !fans)
+                fans = category;
+        }
+        ASSERT_TRUE(temperature && fans);
+    }
+    void TearDown() override { KLAnimation::setImmediateForTesting(false); }
+
+    void show(KLCategory* category)
+    {
+        screen.setCategory(category);
+        screen.show();
+        drainMainQueue();
+    }
+    // Picks a pop-up item as a person would.
+    void choose(int index)
+    {
+        QComboBox* button = out<QComboBox>("fanControlModeButton");
+        button->setCurrentIndex(index);
+        emit button->activated(index);
+    }
+    QStringList events(const QString& name)
+    {
+        QStringList values;
+        QFile log(MSAppCenter::eventLogPath());
+        if (!log.open(QIODevice::ReadOnly))
+            return values;
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            const QJsonObject event = QJsonDocument::fromJson(line).object();
+            if (event.value("event").toString() == name)
+                values << QString::fromUtf8(QJsonDocument(event.value("properties").toObject()).toJson(QJsonDocument::Compact));
+        }
+        return values;
+    }
+    template <class T>
+    T* out(const char* name)
+    {
+        T* found = screen.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    int shouldUpdateNotices()
+    {
+        return notices;
+    }
+    void countShouldUpdateNotices()
+    {
+        NSDistributedNotificationCenter::defaultCenter().addObserver(
+            this, QString::fromLatin1(KLFanControllerShouldUpdateNotification), [this](const NSNotification&) { ++notices; });
+    }
+    // The pop-up item of a stored set.
+    static int itemOf(const QString& name)
+    {
+        QStringList names;
+        for (KLFanSet* set : KLFanSet::allObjects())
+            names << set->name();
+        return int(names.indexOf(name)) + 2;
+    }
+    static int autoBoostItem() { return int(KLFanSet::allObjects().size()) + 3; }
+    // What the box redraws on: the should-update notice of Kelvara Menu or the helper.
+    void tellShouldUpdate()
+    {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLFanControllerShouldUpdateNotification));
+    }
+    QVariantMap speedsOf(const QString& name)
+    {
+        for (KLFanSet* set : KLFanSet::allObjects())
+            if (set->name() == name)
+                return set->valueDict().value_or(QVariantMap{});
+        return {};
+    }
+
+    PrivateBus bus;
+    TestHome home;
+    KLDetailViewController screen;
+    FakeSheet* sheet = nullptr;
+    KLCategory* temperature = nullptr;
+    KLCategory* fans = nullptr;
+    int notices = 0;
+};
+
+TEST_F(DetailScreenTest, ThePaneRedrawsFromWhatTheHelperSavedAndFromSettingsMadeElsewhere)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setGraphTimeRange(KLGraphTimeRangeDay);
+    show(temperature);
+    ASSERT_FALSE(screen.sensors().isEmpty());
+    EXPECT_EQ(out<NSTableView>("tableView")->numberOfRows(), screen.sensors().size());
+    EXPECT_EQ(out<NSTableView>("tableView")->selectedRow(), 0);
+    EXPECT_EQ(out<KLSegmentedControl>("graphSegmentedControl")->selectedSegment(), KLGraphTimeRangeDay);
+    // No fan box here: its room goes to the table.
+    EXPECT_TRUE(out<KLShadowBox>("fanControlBox")->isHidden());
+    EXPECT_EQ(screen.fanControlBoxTopConstraint(), -out<KLShadowBox>("fanControlBox")->height());
+
+    // Another program writes a reading and the helper's poll notice follows.
+    KLSensor* first = screen.sensors().first();
+    {
+        StoreConnection other(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + "/Database.sqlite");
+        QList<NSManagedObject*> stored = other.fetch("Sensor", NSPredicate::withFormat("key = %@", first->key()));
+        ASSERT_EQ(stored.size(), 1);
+        stored.first()->setValueForKey(77.0, QStringLiteral("value"));
+        ASSERT_TRUE(other.context->save());
+    }
+    NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+        QString::fromLatin1(KLKelvaraTempDidChangeNotification));
+    EXPECT_TRUE(waitUntil([&] { return out<KLTempView>("statusTempView")->cpuTempValueField()->text() == QStringLiteral("77°"); }))
+        << out<KLTempView>("statusTempView")->cpuTempValueField()->text().toStdString();
+
+    // The range chosen in another window shows at the next poll.
+    settings.setGraphTimeRange(KLGraphTimeRangeWeek);
+    NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+        QString::fromLatin1(KLKelvaraTempDidChangeNotification));
+    EXPECT_TRUE(waitUntil([&] { return out<KLSegmentedControl>("graphSegmentedControl")->selectedSegment() == KLGraphTimeRangeWeek; }));
+    QTest::mouseClick(out<KLSegmentedControl>("graphSegmentedControl"), Qt::LeftButton, {}, out<KLSegmentedControl>("graphSegmentedControl")->rectForSegment(0).center());
+    EXPECT_EQ(settings.graphTimeRange(), unsigned(KLGraphTimeRangeHour));
+    EXPECT_EQ(events("Sensor Change Graph Time Range"), QStringList{R"({"value":"1 Hour"})"});
+}
+
+TEST_F(DetailScreenTest, TheMenuBarSwitchAddsAndRemovesOnlyItsOwnKey)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    show(temperature);
+    ASSERT_GE(screen.sensors().size(), 2);
+    const QString key = screen.sensors().at(1)->key();
+    settings.setMenuSensors({"TB0T", "nothing-like-it"});
+    drainMainQueue();
+    screen.updateUI();
+    out<NSTableView>("tableView")->selectRowIndexes({1}, false);
+    screen.tableViewSelected();
+    EXPECT_FALSE(out<TSSwitch>("menuBarSwitch")->isChecked());
+
+    out<TSSwitch>("menuBarSwitch")->toggleByUser();
+    EXPECT_EQ(settings.menuSensors(), (QStringList{"TB0T", "nothing-like-it", key}));
+    ASSERT_EQ(screen.menuBarItems().size(), 3);
+    EXPECT_EQ(screen.menuBarItems()[1]->menuTextField()->text(), QStringLiteral("--"));
+    EXPECT_EQ(screen.menuBarItems()[2]->menuTextField()->text(), screen.sensors().at(1)->name());
+    EXPECT_EQ(KLMenuCollectionViewItem::cellSizeWithRepresentedObject("nothing-like-it").height(), 21);
+
+    out<TSSwitch>("menuBarSwitch")->toggleByUser();
+    EXPECT_EQ(settings.menuSensors(), (QStringList{"TB0T", "nothing-like-it"}));
+    EXPECT_EQ(screen.menuBarItems().size(), 2);
+    EXPECT_EQ(events("Sensor Show In Menu").size(), 1);
+}
+
+TEST_F(DetailScreenTest, TheFanBoxShowsTheStoredModeAndItsRows)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    settings.setFanControlMode(KLFanControlModeFanSet);
+    settings.setFanSetName("Gone");
+    show(fans);
+    EXPECT_FALSE(out<KLShadowBox>("fanControlBox")->isHidden());
+    EXPECT_EQ(screen.fanControlBoxTopConstraint(), 15);
+    // A set name that no longer exists shows system control; the mode stays.
+    EXPECT_EQ(out<QComboBox>("fanControlModeButton")->currentIndex(), 0);
+    EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeFanSet));
+    EXPECT_EQ(out<QComboBox>("fanControlModeButton")->count(), autoBoostItem() + 1);
+
+    settings.setFanSetName("Quiet");
+    tellShouldUpdate();
+    EXPECT_TRUE(waitUntil([&] { return out<QComboBox>("fanControlModeButton")->currentIndex() == itemOf("Quiet"); }));
+    EXPECT_FALSE(out<QWidget>("fanManualUtilBox")->isHidden());
+    EXPECT_EQ(screen.fanControlTableViewTopConstraint(), 58);
+    auto* speedRow = dynamic_cast<KLFanSetDetailCellView*>(out<NSTableView>("fanControlTableView")->viewAtColumn(0, 0, true));
+    ASSERT_NE(speedRow, nullptr);
+    EXPECT_EQ(speedRow->forcedValue(), 2400);
+
+    settings.setFanControlMode(KLFanControlModeAutoBoost);
+    tellShouldUpdate();
+    EXPECT_TRUE(waitUntil([&] { return out<QComboBox>("fanControlModeButton")->currentIndex() == autoBoostItem(); }));
+    EXPECT_TRUE(out<QWidget>("fanManualUtilBox")->isHidden());
+    EXPECT_NE(dynamic_cast<KLFanControlCellView*>(out<NSTableView>("fanControlTableView")->viewAtColumn(0, 0, true)), nullptr);
+}
+
+TEST_F(DetailScreenTest, ARefusedInstallationChangesNothing)
+{
+    Administrator refuses(false);
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    show(fans);
+    countShouldUpdateNotices();
+    NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
+    choose(itemOf("Quiet"));
+    ASSERT_TRUE(waitUntil([] { return !NSAlert::hasPendingAnswerForTesting(); }));
+    const std::optional<NSAlert::Asked> asked = NSAlert::takeAskedForTesting();
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked->style, NSAlertStyleCritical);
+    EXPECT_EQ(asked->messageText, QStringLiteral("Fan Control Not Authorized"));
+    EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeSystem));
+    EXPECT_EQ(out<QComboBox>("fanControlModeButton")->currentIndex(), 0);
+    EXPECT_EQ(events("Fan Control Authorization Failed").size(), 1);
+    drainMainQueue();
+    EXPECT_EQ(shouldUpdateNotices(), 0);
+
+    // Nor does the sheet open for auto boost.
+    NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
+    choose(autoBoostItem());
+    ASSERT_TRUE(waitUntil([] { return !NSAlert::hasPendingAnswerForTesting(); }));
+    EXPECT_EQ(screen.presentedViewController(), nullptr);
+}
+
+TEST_F(DetailScreenTest, ChoosingAModeInstallsTheToolThenWritesAndTellsTheHelper)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the installed tool belongs to root";
+    Administrator grants(true);
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    settings.setDidAutoBoost(true);
+    show(fans);
+    countShouldUpdateNotices();
+
+    choose(itemOf("Quiet"));
+    ASSERT_TRUE(waitUntil([&] { return shouldUpdateNotices() == 1; }, 15000));
+    EXPECT_EQ(grants.prompts, 1);
+    EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeFanSet));
+    EXPECT_EQ(settings.fanSetName(), QStringLiteral("Quiet"));
+    EXPECT_FALSE(settings.didAutoBoost());
+    EXPECT_EQ(events("Fan Control Change Mode"), QStringList{R"({"value":"Manual"})"});
+
+    // The same set again: written and told, but the auto-boost flag stays.
+    settings.setDidAutoBoost(true);
+    choose(itemOf("Quiet"));
+    ASSERT_TRUE(waitUntil([&] { return shouldUpdateNotices() == 2; }));
+    EXPECT_TRUE(settings.didAutoBoost());
+    EXPECT_EQ(grants.prompts, 1);  // installed now: not asked again
+
+    // Auto boost without a condition keeps the mode and opens the sheet on its conditions.
+    choose(autoBoostItem());
+    ASSERT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }));
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeAutoBoost));
+    EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeFanSet));
+    // Saved, the sheet's mode becomes the mode.
+    sheet->delegate->fanControlViewControllerDidSaveData(sheet);
+    EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeAutoBoost));
+    EXPECT_FALSE(settings.didAutoBoost());
+}
+
+TEST_F(DetailScreenTest, SpeedsGoToTheSetTheStoredNameSelectsWhenTheyAreWritten)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const qsizetype setsBefore = KLFanSet::allObjects().size();
+    KLFanSet::fanSetWithName("A", KLFanSpeeds{{"9", 1000}});
+    KLFanSet* b = KLFanSet::fanSetWithName("B", KLFanSpeeds{});
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    settings.setFanControlMode(KLFanControlModeFanSet);
+    settings.setFanSetName("A");
+    settings.setManualLinkEnabled(true);
+    show(fans);
+    ASSERT_GE(screen.sensors().size(), 2);
+    countShouldUpdateNotices();
+    QVariantMap expected{{"9", 1000}};
+    for (KLSensor* fan : screen.sensors())
+        expected.insert(fan->key(), qlonglong(fan->minValue() + (fan->maxValue() - fan->minValue()) / 4));
+    QTest::mouseClick(out<QPushButton>("fanManualUtil25Button"), Qt::LeftButton);
+    EXPECT_EQ(speedsOf("A"), expected);
+
+    // The name changed elsewhere while the box still shows A.
+    settings.setFanSetName("B");
+    QTest::mouseClick(out<QPushButton>("fanManualUtil100Button"), Qt::LeftButton);
+    EXPECT_EQ(speedsOf("A"), expected);
+    ASSERT_FALSE(speedsOf("B").isEmpty());
+    for (KLSensor* fan : screen.sensors())
+        EXPECT_EQ(speedsOf("B").value(fan->key()).toLongLong(), qlonglong(fan->maxValue()));
+
+    // Deleted elsewhere: nobody gets the speeds, the helper is still told.
+    KLCoreDataHelper::sharedInstance().masterContext()->deleteObject(b);
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    QTest::mouseClick(out<QPushButton>("fanManualUtil50Button"), Qt::LeftButton);
+    EXPECT_EQ(speedsOf("A"), expected);
+    EXPECT_EQ(KLFanSet::allObjects().size(), setsBefore + 1);
+    EXPECT_TRUE(waitUntil([&] { return shouldUpdateNotices() == 3; }));
+    EXPECT_EQ(events("Fan Control Change Speed").size(), 3);
+}
+
+TEST_F(DetailScreenTest, FanRuleLinksOpenTheSheetOnceInTheModeTheyName)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the installed tool belongs to root";
+    Administrator grants(true);
+    KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeFanSet);
+    show(fans);
+    screen.handleDeepLink("/fan_rules/2");
+    screen.handleDeepLink("/other/fan_rule/2");
+    drainMainQueue();
+    EXPECT_EQ(grants.prompts, 0);
+
+    // A number that names no mode: the stored one, as the edit button does.
+    screen.handleDeepLink("/fan_rule/7");
+    ASSERT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }, 15000));
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeFanSet));
+    screen.handleDeepLink("/fan_rule/0");
+    drainMainQueue();
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeFanSet));  // shown already: nothing asked
+    screen.dismissViewController(sheet);
+
+    screen.handleDeepLink("/fan_rule/2");
+    ASSERT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }));
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeAutoBoost));
+    EXPECT_EQ(grants.prompts, 1);
+}
+
+}  // namespace

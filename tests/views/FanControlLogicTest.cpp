@@ -1,0 +1,124 @@
+// The fan-control rules every fan box shares: pop-up, speeds, link, fan set, links.
+#include <gtest/gtest.h>
+
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLFanControlLogic.h"
+#include "KLFanSet.h"
+#include "NSBundle.h"
+#include "PrivateBus.h"
+#include "TestHome.h"
+
+namespace {
+
+using namespace KLFanControlLogic;
+
+TEST(FanControlLogicTest, SpeedsAreTruncatedAndHeldWithinTheFansRange)
+{
+    EXPECT_EQ(speedForFraction(0.25, 1200, 6000), 2400);
+    EXPECT_EQ(speedForFraction(1.0, 1200, 6000), 6000);
+    EXPECT_EQ(speedForFraction(0.0, 1200, 6000), 1200);
+    EXPECT_EQ(speedForFraction(1.0 / 3, 1000, 2000), 1333);  // 1333.33 toward zero
+    EXPECT_EQ(speedForFraction(1.7, 1200, 6000), 6000);
+    EXPECT_EQ(speedForFraction(-0.5, 1200, 6000), 1200);
+    // No width: the minimum, whatever the fraction, also when it is not a number.
+    EXPECT_EQ(speedForFraction(0.8, 3000, 3000), 3000);
+    EXPECT_EQ(speedForFraction(fractionForSpeed(3000, 3000, 3000), 3000, 3000), 3000);
+    EXPECT_EQ(speedForFraction(std::nan(""), 1200, 6000), 1200);
+    EXPECT_DOUBLE_EQ(fractionForSpeed(3600, 1200, 6000), 0.5);
+}
+
+TEST(FanControlLogicTest, TheLinkMovesEveryFanToTheSameShareOfItsOwnRange)
+{
+    const QList<Fan> fans{{"0", 1200, 6000}, {"1", 1000, 5000}, {"", 0, 100}};
+    const KLFanSpeeds before{{"0", 2000}, {"1", 2000}, {"7", 4000}};
+    const KLFanSpeeds linked = speedsWithFraction(before, fans, "1", 0.5, true);
+    EXPECT_EQ(linked, (KLFanSpeeds{{"0", 3600}, {"1", 3000}, {"7", 4000}}));
+    const KLFanSpeeds alone = speedsWithFraction(before, fans, "1", 0.5, false);
+    EXPECT_EQ(alone, (KLFanSpeeds{{"0", 2000}, {"1", 3000}, {"7", 4000}}));
+    // No fan selected and no link: nothing changes.
+    EXPECT_EQ(speedsWithFraction(before, fans, QString(), 0.5, false), before);
+}
+
+TEST(FanControlLogicTest, ThePopUpShowsTheStoredModeAndMapsChoicesBack)
+{
+    const QStringList sets{"Quiet", "Loud"};
+    const QList<PopUpItem> items = popUpItems(sets);
+    ASSERT_EQ(items.size(), 6);
+    EXPECT_EQ(items[0].kind, PopUpItem::System);
+    EXPECT_EQ(items[1].kind, PopUpItem::Separator);
+    EXPECT_EQ(items[3].title, QStringLiteral("Loud"));
+    EXPECT_EQ(items[4].kind, PopUpItem::Separator);
+    EXPECT_EQ(items[5].kind, PopUpItem::AutoBoost);
+    EXPECT_EQ(popUpItems({}).size(), 4);
+
+    EXPECT_EQ(selectedPopUpIndex(KLFanControlModeSystem, "Loud", sets), 0);
+    EXPECT_EQ(selectedPopUpIndex(KLFanControlModeFanSet, "Loud", sets), 3);
+    EXPECT_EQ(selectedPopUpIndex(KLFanControlModeFanSet, "Gone", sets), 0);
+    EXPECT_EQ(selectedPopUpIndex(KLFanControlModeFanSet, "Loud", {}), 0);
+    EXPECT_EQ(selectedPopUpIndex(KLFanControlModeAutoBoost, "", sets), 5);
+    EXPECT_EQ(selectedPopUpIndex(7, "Loud", sets), 3);
+
+    EXPECT_EQ(choiceForPopUpIndex(0, 2).mode, unsigned(KLFanControlModeSystem));
+    EXPECT_EQ(choiceForPopUpIndex(5, 2).mode, unsigned(KLFanControlModeAutoBoost));
+    EXPECT_EQ(choiceForPopUpIndex(3, 2).fanSetIndex, 1);
+    EXPECT_EQ(choiceForPopUpIndex(3, 0).mode, unsigned(KLFanControlModeAutoBoost));
+    EXPECT_EQ(choiceForPopUpIndex(1, 2).fanSetIndex, -1);
+}
+
+TEST(FanControlLogicTest, FanRuleLinksMatchWholeComponentsAndOnlyKnownModes)
+{
+    const struct {
+        const char* path;
+        bool isFanRule;
+        std::optional<unsigned> mode;
+    } cases[] = {
+        {"/fan_rule/2", true, 2u},   {"/fan_rule", true, 0u},     {"/fan_rule/", true, 0u},
+        {"/fan_rule/1abc", true, 1u}, {"/fan_rule/x", true, 0u},   {"/fan_rule/7", true, std::nullopt},
+        {"/fan_rule/-1", true, std::nullopt}, {"/fan_rule/99999999999", true, std::nullopt},
+        {"/fan_rules", false, std::nullopt}, {"/fan_rules/2", false, std::nullopt},
+        {"/fan_rule/2/3", false, std::nullopt}, {"/other/fan_rule/2", false, std::nullopt},
+        {"/request_privilege_permission", false, std::nullopt}, {"", false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const FanRuleLink link = parseFanRuleLink(QString::fromLatin1(c.path));
+        EXPECT_EQ(link.isFanRule, c.isFanRule) << c.path;
+        EXPECT_EQ(link.mode, c.mode) << c.path;
+    }
+}
+
+TEST(FanControlLogicTest, SpeedsAreWrittenToTheSetTheNameSelectsAtTheWrite)
+{
+    static PrivateBus bus;
+    static TestHome home;
+    NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR);
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    KLFanSet* a = KLFanSet::fanSetWithName("A", KLFanSpeeds{{"0", 1500}});
+    KLFanSet* b = KLFanSet::fanSetWithName("B", std::nullopt);
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    const QList<Fan> fans{{"0", 1200, 6000}, {"1", 1000, 5000}};
+
+    settings.setFanSetName("A");
+    EXPECT_EQ(selectedFanSet(), a);
+    ASSERT_TRUE(writeSpeedFraction(fans, "1", 0.25, false));
+    EXPECT_EQ(a->valueDict(), (KLFanSpeeds{{"0", 1500}, {"1", 2000}}));
+
+    settings.setFanSetName("B");
+    ASSERT_TRUE(writeSpeedFraction(fans, "1", 1.0, true));
+    EXPECT_EQ(b->valueDict(), (KLFanSpeeds{{"0", 6000}, {"1", 5000}}));
+    EXPECT_EQ(a->valueDict(), (KLFanSpeeds{{"0", 1500}, {"1", 2000}}));
+
+    // Deleted meanwhile: nothing is written and nothing is made.
+    KLCoreDataHelper::sharedInstance().masterContext()->deleteObject(b);
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    EXPECT_EQ(selectedFanSet(), nullptr);
+    EXPECT_FALSE(writeSpeedFraction(fans, "0", 0.5, true));
+    EXPECT_EQ(fanSetNamed("B"), nullptr);
+    EXPECT_EQ(fanSetNamed("A"), a);
+    EXPECT_EQ(a->valueDict(), (KLFanSpeeds{{"0", 1500}, {"1", 2000}}));
+    settings.setFanSetName("");
+    EXPECT_EQ(selectedFanSet(), nullptr);
+    NSBundle::setMainBundlePathForTesting({});
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#include "KLFanControlLogic.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLSensor.h"
+#include "NSKeyedArchiver.h"
+#include "NSString+KLExtension.h"
+
+namespace KLFanControlLogic {
+
+QList<PopUpItem> popUpItems(const QStringList& fanSetNames)
+{
+    QList<PopUpItem> items;
+    items.reserve(fanSetNames.size() + 4);
+    items.append(PopUpItem{PopUpItem::System, KLExtension::localizedStringForKey(QStringLiteral("detail-screen-fan-control-system-title"))});
+    items.append(PopUpItem{PopUpItem::Separator, QString()});
+    for (const QString& name : fanSetNames)
+        items.append(PopUpItem{PopUpItem::FanSet, name});
+    items.append(PopUpItem{PopUpItem::Separator, QString()});
+    items.append(
+        PopUpItem{PopUpItem::AutoBoost, KLExtension::localizedStringForKey(QStringLiteral("detail-screen-fan-control-auto-boost-title"))});
+    return items;
+}
+
+int selectedPopUpIndex(unsigned mode, const QString& fanSetName, const QStringList& fanSetNames)
+{
+    if (mode == KLFanControlModeSystem)
+        return 0;
+    if (mode == KLFanControlModeAutoBoost)
+        return int(fanSetNames.size()) + 3;
+    const qsizetype index = fanSetNames.indexOf(fanSetName);
+    return index < 0 ? 0 : int(index) + 2;
+}
+
+PopUpChoice choiceForPopUpIndex(int index, int fanSetCount)
+{
+    if (index == 0)
+        return {KLFanControlModeSystem, -1};
+    if (index == fanSetCount + 3)
+        return {KLFanControlModeAutoBoost, -1};
+    const int set = index - 2;
+    return {KLFanControlModeFanSet, set >= 0 && set < fanSetCount ? set : -1};
+}
+
+long long speedForFraction(double fraction, double minValue, double maxValue)
+{
+    if (!(maxValue > minValue))
+        return static_cast<long long>(minValue);
+    double rpm = std::trunc(minValue + (maxValue - minValue) * fraction);
+    if (std::isnan(rpm))
+        rpm = minValue;
+    return static_cast<long long>(std::clamp(rpm, minValue, maxValue));
+}
+
+double fractionForSpeed(double speed, double minValue, double maxValue)
+{
+    if (!(maxValue > minValue))
+        return 0;
+    return (speed - minValue) / (maxValue - minValue);
+}
+
+Fan fanOf(KLSensor* sensor)
+{
+    if (!sensor)
+        return {};
+    return {sensor->key(), sensor->minValue(), sensor->maxValue()};
+}
+
+KLFanSpeeds speedsWithFraction(const KLFanSpeeds& speeds, const QList<Fan>& fans, const QString& changedKey,
+                               double fraction, bool linked)
+{
+    KLFanSpeeds result = speeds;
+    for (const Fan& fan : fans) {
+        if (fan.key.isEmpty() || (!linked && fan.key != changedKey))
+            continue;
+        result.insert(fan.key, speedForFraction(fraction, fan.minValue, fan.maxValue));
+    }
+    return result;
+}
+
+KLFanSet* fanSetNamed(const QString& name)
+{
+    if (name.isEmpty())
+        return nullptr;
+    const QList<KLFanSet*> sets = KLFanSet::objectsWhere(NSPredicate::withFormat(QStringLiteral("name = %@"), name));
+    return sets.isEmpty() ? nullptr : sets.first();
+}
+
+KLFanSet* selectedFanSet()
+{
+    return fanSetNamed(KLDataManager::sharedInstance().fanSetName());
+}
+
+bool writeSpeedFraction(const QList<Fan>& fans, const QString& changedKey, double fraction, bool linked)
+{
+    KLFanSet* set = selectedFanSet();
+    if (!set)
+        return false;
+    const KLFanSpeeds speeds = speedsWithFraction(set->valueDict().value_or(KLFanSpeeds{}), fans, changedKey, fraction, linked);
+    set->setValue(NSKeyedArchiver::archivedDataWithRootObject(QVariant(speeds)));
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    return true;
+}
+
+FanRuleLink parseFanRuleLink(const QString& path)
+{
+    const QStringList components = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (components.isEmpty() || components.size() > 2 || components.first() != QLatin1String("fan_rule"))
+        return {};
+    if (components.size() == 1)
+        return {true, 0u};
+    // The number's own reading: blanks, a sign, leading digits; nothing else counts.
+    const QString last = components.last().trimmed();
+    qsizetype end = 0;
+    if (end < last.size() && (last[end] == QLatin1Char('+') || last[end] == QLatin1Char('-')))
+        ++end;
+    const qsizetype digitsFrom = end;
+    while (end < last.size() && last[end].isDigit() && end - digitsFrom < 9)
+        ++end;
+    const long value = end > digitsFrom ? last.left(end).toLong() : 0;
+    if (value < 0 || value > KLFanControlModeAutoBoost)
+        return {true, std::nullopt};
+    return {true, static_cast<unsigned>(value)};
+}
+
+}  // namespace KLFanControlLogic

@@ -1,0 +1,78 @@
+#pragma once
+// The fan-control rules shared by every place that shows the fan-control
+// mode and fan speeds (the detail screen's fan box, the fan-rules sheet, the
+// menu-bar popover), without any widget: the mode pop-up's items and which
+// one shows the stored mode, the meaning of a chosen item, the speed a
+// fraction of a fan's range gives, the link rule, and the fan set the stored
+// name selects.
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "KLFanSet.h"
+
+class KLSensor;
+
+namespace KLFanControlLogic {
+
+// The mode pop-up: system control, a separator, one item per fan set (in
+// stored order), a separator, auto boost.
+struct PopUpItem {
+    enum Kind { System, Separator, FanSet, AutoBoost };
+    Kind kind = Separator;
+    QString title;  // localized for System and AutoBoost, the set's name for FanSet, empty for Separator
+};
+QList<PopUpItem> popUpItems(const QStringList& fanSetNames);
+// The item showing the stored mode: 0 for system control, and also for mode 1
+// when no set has the stored name; the auto-boost item for mode 2.
+int selectedPopUpIndex(unsigned mode, const QString& fanSetName, const QStringList& fanSetNames);
+
+// What choosing item `index` of the pop-up means.
+struct PopUpChoice {
+    unsigned mode = 0;      // KLFanControlMode
+    int fanSetIndex = -1;   // into the fan-set list for mode 1; -1 when out of range or another mode
+};
+PopUpChoice choiceForPopUpIndex(int index, int fanSetCount);
+
+// rpm for a fraction of the range [minValue, maxValue]: truncated toward zero,
+// then held within the range. A range without width gives its minimum.
+long long speedForFraction(double fraction, double minValue, double maxValue);
+// The fraction of the range a speed is at; 0 for a range without width.
+double fractionForSpeed(double speed, double minValue, double maxValue);
+
+// A fan as the speed rule needs it.
+struct Fan {
+    QString key;
+    double minValue = 0;
+    double maxValue = 0;
+};
+Fan fanOf(KLSensor* sensor);
+// The speeds after giving `fraction` of its own range to every fan (linked)
+// or to the fan with `changedKey` alone; other entries stay. A fan without a
+// key gets nothing.
+KLFanSpeeds speedsWithFraction(const KLFanSpeeds& speeds, const QList<Fan>& fans, const QString& changedKey,
+                               double fraction, bool linked);
+
+// The first stored fan set whose name is `name`, looked up anew; null when
+// there is none (or the name is empty).
+KLFanSet* fanSetNamed(const QString& name);
+// The set the stored fan-set name selects now.
+KLFanSet* selectedFanSet();
+
+// Writes the speeds for a change to the set the stored name selects at this
+// moment and saves the store; false (nothing written) when no set has that
+// name, for example because it was deleted meanwhile.
+bool writeSpeedFraction(const QList<Fan>& fans, const QString& changedKey, double fraction, bool linked);
+
+// A "kelvara://fan_rule/<mode>" link's path ("/fan_rule/2"): whether it is a
+// fan-rule link (the first path component is "fan_rule", at most one more
+// follows), and the mode it names when that is 0, 1 or 2 ("/fan_rule" alone
+// names 0).
+struct FanRuleLink {
+    bool isFanRule = false;
+    std::optional<unsigned> mode;
+};
+FanRuleLink parseFanRuleLink(const QString& path);
+
+}  // namespace KLFanControlLogic

@@ -9,6 +9,7 @@
 #include "KLFanConCellViews.h"
 #include "KLFanSetCellView.h"
 #include "KLFanSetDetailCellView.h"
+#include "KLFanControlSheet.h"
 #include "KLViewController.h"
 #include "NSTableView.h"
 
@@ -21,28 +22,24 @@ namespace Ui {
 class KLFanControlViewController;
 }
 
-class KLFanControlViewDelegate {
-public:
-    virtual ~KLFanControlViewDelegate() = default;
-    virtual void fanControlViewControllerDidSaveData(KLFanControlViewController* controller) = 0;
-};
-
 class KLFanControlViewController : public KLViewController,
                                    public NSTableViewDataSource,
                                    public NSTableViewDelegate,
                                    public KLFanSetDetailCellDelegate,
                                    public KLFanSetCellDelegate,
-                                   public KLFanConDeleteCellViewDelegate {
+                                   public KLFanConDeleteCellViewDelegate,
+                                   public KLFanControlSheet {
     Q_OBJECT
 public:
     explicit KLFanControlViewController(QWidget* parent = nullptr);
     ~KLFanControlViewController() override;
 
     // The mode the presenter applies after a save; Save reads it for its check.
-    unsigned preferredMode() const { return m_preferredMode; }
-    void setPreferredMode(unsigned mode) { m_preferredMode = mode; }
+    unsigned preferredMode() const override { return m_preferredMode; }
+    void setPreferredMode(unsigned mode) override { m_preferredMode = mode; }
     KLFanControlViewDelegate* delegate() const { return m_delegate; }
     void setDelegate(KLFanControlViewDelegate* delegate) { m_delegate = delegate; }
+    void setFanControlDelegate(KLFanControlViewDelegate* delegate) override { m_delegate = delegate; }
 
     NSManagedObjectContext* context() const { return m_context.get(); }
     const QList<KLFanSet*>& fanSets() const { return m_fanSets; }

@@ -26,7 +26,7 @@ namespace {
 
 class Presenter : public NSViewController, public KLFanControlViewDelegate {
 public:
-    void fanControlViewControllerDidSaveData(KLFanControlViewController*) override
+    void fanControlViewControllerDidSaveData(KLFanControlSheet*) override
     {
         ++saves;
         if (onSave)

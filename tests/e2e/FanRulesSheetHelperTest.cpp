@@ -41,7 +41,7 @@ bool widgetsApplication()
 // What the detail screen does when the sheet saved: apply the mode, tell the helper.
 class DetailScreen : public NSViewController, public KLFanControlViewDelegate {
 public:
-    void fanControlViewControllerDidSaveData(KLFanControlViewController* sheet) override
+    void fanControlViewControllerDidSaveData(KLFanControlSheet* sheet) override
     {
         KLDataManager& settings = KLDataManager::sharedInstance();
         if (settings.fanControlMode() != sheet->preferredMode()) {

@@ -34,7 +34,7 @@ public:
     ~KLDetailViewController() override;
 
     KLCategory* category() const { return m_category; }
-    void setCategory(KLCategory* category);
+    Q_INVOKABLE void setCategory(KLCategory* category);
     const QList<KLSensor*>& sensors() const { return m_sensors; }
     KLSensor* selectedSensor() const { return m_selectedSensor; }
     KLSensor* selectedFan() const { return m_selectedFan; }
@@ -55,7 +55,7 @@ public:
     int fanControlTableViewTopConstraint() const { return m_fanControlTableViewTopConstraint; }
 
     // A "kelvara://" link's path; "/fan_rule/<mode>" opens the fan-rules sheet.
-    void handleDeepLink(const QString& path);
+    Q_INVOKABLE void handleDeepLink(const QString& path);
     void showFanControlViewControllerWithPreferredMode(unsigned mode);
 
     // Actions.

@@ -5,6 +5,7 @@
 
 #include "KLAnalyticsHelper.h"
 #include "KLCategory.h"
+#include "KLCompactTile.h"
 #include "KLDataManager.h"
 #include "KLGraphPoint.h"
 #include "KLSegmentedControl.h"
@@ -55,6 +56,7 @@ KLPopupDetailViewController::KLPopupDetailViewController(QWidget* parent)
 {
     ui->setupUi(this);
     ui->graphSegmentedControl->setSegmentCount(3);
+    KLCompactTile::apply(ui->statusTempView);
     connect(ui->menuBarSwitch, &TSSwitch::action, this, [this] { menuBarSwitchValueChanged(); });
     connect(ui->graphSegmentedControl, &KLSegmentedControl::action, this, [this] { graphSegmentedControlValueChanged(); });
 }

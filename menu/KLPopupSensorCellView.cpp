@@ -1,6 +1,9 @@
 #include "KLPopupSensorCellView.h"
 
 #include <QLabel>
+#include <QLayout>
+
+#include "KLLevelIndicator.h"
 
 KLPopupSensorCellView::KLPopupSensorCellView(QWidget* parent)
     : KLSensorCellView(parent)
@@ -15,4 +18,8 @@ void KLPopupSensorCellView::awakeFromNib()
     font.setPixelSize(12);
     font.setWeight(QFont::Light);
     titleField()->setFont(font);
+    // A 20-point row: no room above or below, and a shorter bar leaves the name more.
+    if (layout())
+        layout()->setContentsMargins(10, 0, 10, 0);
+    indicator()->setFixedWidth(64);
 }

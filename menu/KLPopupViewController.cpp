@@ -12,6 +12,7 @@
 #include "Dispatch.h"
 #include "KLAnalyticsHelper.h"
 #include "KLCategory.h"
+#include "KLCompactTile.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
@@ -49,7 +50,6 @@ namespace {
 const QString kKelvara = QStringLiteral("com.orvane.kelvara");
 const QString kTableRow = QStringLiteral("tableRow");
 constexpr int kListRowHeight = 20;
-constexpr int kTileHeight = 72;
 
 QString localized(const char* key)
 {
@@ -94,7 +94,7 @@ KLPopupViewController::KLPopupViewController(QWidget* parent)
     }
     ui->tableView->setRowHeight(kListRowHeight);
     ui->fanControlTableView->setRowHeight(KLFanControlCellView::kRowHeight);
-    ui->cpuTempView->setFixedHeight(kTileHeight);
+    KLCompactTile::apply(ui->cpuTempView);
 
     connect(ui->fanControlTableView, &NSTableView::action, this, [this] { fanControlTableViewSelected(); });
     connect(ui->fanControlModeButton, &QComboBox::activated, this, [this] { fanControlModeButtonTapped(); });

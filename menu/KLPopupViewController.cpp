@@ -268,16 +268,21 @@ void KLPopupViewController::updateContentUI()
         ui->tableBox->show();
         m_tableBoxTopConstraint = 10;
         const double fanControl = fanControlEnabled() ? fanControlHeight() : -10;
-        const double screen = NSScreen::mainScreenVisibleHeight();
-        const double wanted = double(m_dataDicts.size()) * kListRowHeight + 20;
-        const double room = screen - 50 - reserved - fanControl - 32 - 21;
-        // However small the screen, one row stays in view; the list scrolls to the others.
-        m_tableBoxHeightConstraint = int(std::max(std::min(wanted, room), double(kListRowHeight + 20)));
+        m_tableBoxHeightConstraint =
+            tableBoxHeight(int(m_dataDicts.size()), NSScreen::mainScreenVisibleHeight(), reserved, fanControl);
         ui->tableBox->setFixedHeight(m_tableBoxHeightConstraint);
     } else {
         ui->tableBox->hide();
         m_tableBoxTopConstraint = -ui->tableBox->height();
     }
+}
+
+int KLPopupViewController::tableBoxHeight(int rows, double screenHeight, double tileReserve, double fanControl)
+{
+    const double wanted = double(rows) * kListRowHeight + 20;
+    const double room = screenHeight - 50 - tileReserve - fanControl - 32 - 21;
+    // However small the screen, one row stays in view; the list scrolls to the others.
+    return int(std::max(std::min(wanted, room), double(kListRowHeight + 20)));
 }
 
 void KLPopupViewController::updateFanControlUI()

@@ -63,6 +63,11 @@ public:
     int tableBoxTopConstraint() const { return m_tableBoxTopConstraint; }
     int tableBoxHeightConstraint() const { return m_tableBoxHeightConstraint; }
 
+    // The list box's height for that many rows: 20 a row and 10 above and
+    // below, up to what the screen's available height leaves beside the tile's
+    // reserve and the fan box; never less than one row.
+    static int tableBoxHeight(int rows, double screenHeight, double tileReserve, double fanControl);
+
     void reloadData();
     void updateUI();
     void updateContentUI();

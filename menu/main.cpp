@@ -36,6 +36,8 @@ int main(int argc, char* argv[])
             delegate->applicationDidFinishLaunching();
             auto* controller = new KLMenuBarController(&application);
             controller->awakeFromNib();
+            // Its popovers' widgets go while the application still runs, not after it.
+            QObject::connect(&application, &QCoreApplication::aboutToQuit, controller, [controller] { delete controller; });
         },
         [&application] {
             std::fprintf(stderr, "Kelvara Menu: another copy is running; this one leaves.\n");

@@ -1,0 +1,588 @@
+#include "KLPopupViewController.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <algorithm>
+
+#include "Dispatch.h"
+#include "KLAnalyticsHelper.h"
+#include "KLCategory.h"
+#include "KLCompactTile.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLFanCondition.h"
+#include "KLFanControlCellView.h"
+#include "KLFanControlLogic.h"
+#include "KLFanController.h"
+#include "KLFanSet.h"
+#include "KLMenuBarController.h"
+#include "KLMenuStoryboard.h"
+#include "KLPopupDetailViewController.h"
+#include "KLPopupHeaderCellView.h"
+#include "KLPopupSensorCellView.h"
+#include "KLSensor.h"
+#include "KLShadowBox.h"
+#include "KLSystemFiles.h"
+#include "KLTableRowView.h"
+#include "KLTempView.h"
+#include "KLUtils.h"
+#include "NSAppearance.h"
+#include "NSApplication.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSImage.h"
+#include "NSNotificationCenter.h"
+#include "NSPopover.h"
+#include "NSRunningApplication.h"
+#include "NSScreen.h"
+#include "NSStoryboard.h"
+#include "NSString+KLExtension.h"
+#include "NSWorkspace.h"
+#include "SMCServices.h"
+#include "ui_KLPopupViewController.h"
+
+namespace {
+
+const QString kKelvara = QStringLiteral("com.orvane.kelvara");
+const QString kTableRow = QStringLiteral("tableRow");
+constexpr int kListRowHeight = 20;
+
+QString localized(const char* key)
+{
+    return KLExtension::localizedStringForKey(QString::fromLatin1(key));
+}
+
+// Without the kernel's SMC driver the readings come from the simulated Mac.
+bool readingsAreSimulated()
+{
+    return !KLSystemFiles::exists(QString::fromLatin1(smc::kApplesmcDevicePath));
+}
+
+QStringList fanSetNames()
+{
+    QStringList names;
+    for (KLFanSet* set : KLFanSet::allObjects())
+        names.append(set->name());
+    return names;
+}
+
+// The dropdown layout's entry at index: its one section name and whether it is shown.
+std::pair<QString, bool> dropdownEntry(const QVariantList& items, qsizetype index)
+{
+    const QVariantMap entry = items.value(index).toMap();
+    if (entry.isEmpty())
+        return {QString(), false};
+    return {entry.firstKey(), entry.first().toBool()};
+}
+
+}  // namespace
+
+KLPopupViewController::KLPopupViewController(QWidget* parent)
+    : KLViewController(parent)
+    , ui(std::make_unique<Ui::KLPopupViewController>())
+    , m_toolInstalled([] { return KLFanController::sharedInstance().isSMCBinaryInstalled(); })
+{
+    ui->setupUi(this);
+    for (NSTableView* table : {static_cast<NSTableView*>(ui->tableView), ui->fanControlTableView}) {
+        table->setStoryboard(&KLMenuStoryboard::storyboard());
+        table->setDataSource(this);
+        table->setDelegate(this);
+    }
+    ui->tableView->setRowHeight(kListRowHeight);
+    ui->fanControlTableView->setRowHeight(KLFanControlCellView::kRowHeight);
+    KLCompactTile::apply(ui->cpuTempView);
+
+    connect(ui->fanControlTableView, &NSTableView::action, this, [this] { fanControlTableViewSelected(); });
+    connect(ui->fanControlModeButton, &QComboBox::activated, this, [this] { fanControlModeButtonTapped(); });
+    connect(ui->fanControlEditButton, &QPushButton::clicked, this, [this] { editFanRulesButtonTapped(); });
+    connect(ui->fanManualUtil25Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.25); });
+    connect(ui->fanManualUtil50Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.5); });
+    connect(ui->fanManualUtil75Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.75); });
+    connect(ui->fanManualUtil100Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(1.0); });
+    connect(ui->fanManualUtilLinkButton, &QToolButton::clicked, this, [this] { fanManualUtilLinkButtonTapped(); });
+    connect(ui->settingsButton, &QPushButton::clicked, this, [this] { openAppButtonTapped(); });
+    connect(ui->quitButton, &QPushButton::clicked, this, [this] { quitButtonTapped(); });
+}
+
+KLPopupViewController::~KLPopupViewController()
+{
+    ui->tableView->setTrackingDelegate(nullptr);
+    m_eventMonitor.stop();
+}
+
+// Derived values
+
+bool KLPopupViewController::mainSensorEnabled()
+{
+    return dropdownEntry(KLDataManager::sharedInstance().dropdownItems(), 0).second;
+}
+
+bool KLPopupViewController::fanControlEnabled()
+{
+    const QVariantList items = KLDataManager::sharedInstance().dropdownItems();
+    if (items.size() < 2)
+        return false;
+    return dropdownEntry(items, 1).second && !KLSensor::fanSensors().value_or(QList<KLSensor*>{}).isEmpty();
+}
+
+double KLPopupViewController::fanControlHeight()
+{
+    double height = KLDataManager::sharedInstance().fanControlMode() == KLFanControlModeFanSet ? 190 : 144;
+    if (KLSensor::fanSensors().value_or(QList<KLSensor*>{}).size() == 1)
+        height -= 31;
+    return height;
+}
+
+KLFanSet* KLPopupViewController::selectedFanSet() const
+{
+    return KLFanControlLogic::selectedFanSet();
+}
+
+// Life cycle
+
+void KLPopupViewController::viewDidLoad()
+{
+    KLViewController::viewDidLoad();
+    m_dataDicts.clear();
+    m_fanSensors = KLSensor::fanSensors().value_or(QList<KLSensor*>{});
+    m_selectedFan = m_fanSensors.isEmpty() ? nullptr : m_fanSensors.first();
+    NSStoryboard* board = storyboard();
+    if (!board || !board->hasController(QStringLiteral("detailPopoverViewController")))
+        board = &KLMenuStoryboard::storyboard();
+    m_detailViewController = dynamic_cast<KLPopupDetailViewController*>(
+        board->instantiateControllerWithIdentifier(QStringLiteral("detailPopoverViewController")));
+    m_detailPopover = std::make_unique<NSPopover>();
+    m_detailPopover->setAnimates(false);
+    m_detailPopover->setContentViewController(m_detailViewController);
+    m_eventMonitor.setMask(NSEventMaskLeftMouseDown | NSEventMaskRightMouseDown);
+    m_eventMonitor.setHandler([this](const NSEvent&) {
+        if (m_detailPopover && m_detailPopover->isShown())
+            closeDetailPopover();
+    });
+}
+
+void KLPopupViewController::configureUI()
+{
+    ui->tableView->setTrackingDelegate(this);
+    QFont section = ui->fanControlSectionField->font();
+    section.setPixelSize(13);
+    section.setWeight(QFont::DemiBold);
+    ui->fanControlSectionField->setFont(section);
+    QFont note = ui->simulatedField->font();
+    note.setPixelSize(11);
+    ui->simulatedField->setFont(note);
+    QPalette palette = ui->simulatedField->palette();
+    palette.setColor(QPalette::WindowText, KLUtils::isDarkMode() ? QColor(160, 160, 164) : QColor(110, 110, 115));
+    ui->simulatedField->setPalette(palette);
+    // The list draws on its box; no second background behind the rows.
+    for (NSTableView* table : {static_cast<NSTableView*>(ui->tableView), ui->fanControlTableView}) {
+        table->viewport()->setAutoFillBackground(false);
+        table->setAutoFillBackground(false);
+    }
+}
+
+void KLPopupViewController::localizeUI()
+{
+    ui->fanManualUtilLinkButton->setToolTip(QStringLiteral("Link button"));
+    ui->quitButton->setText(localized("dropdown-screen-quit-button"));
+    ui->fanControlSectionField->setText(localized("detail-screen-fan-control-section-field"));
+    ui->fanControlEditButton->setText(localized("detail-screen-fan-control-edit-button"));
+    ui->simulatedField->setText(localized("dropdown-screen-simulated-readings"));
+}
+
+void KLPopupViewController::viewWillAppear()
+{
+    KLViewController::viewWillAppear();
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    center.addObserver(this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { configureUI(); });
+    reloadData();
+}
+
+void KLPopupViewController::viewWillDisappear()
+{
+    KLViewController::viewWillDisappear();
+    // The detail belongs to a row of this screen; it never outlives it on screen.
+    closeDetailPopover();
+}
+
+// Content
+
+void KLPopupViewController::reloadData()
+{
+    m_dataDicts.clear();
+    const QVariantList items = KLDataManager::sharedInstance().dropdownItems();
+    for (qsizetype index = 2; index < items.size(); ++index) {
+        const auto [name, shown] = dropdownEntry(items, index);
+        if (!shown)
+            continue;
+        KLCategory* category = KLCategory::getCategoryWithName(name);
+        if (!category)
+            continue;
+        const QList<KLSensor*> sensors = category->sensors();
+        if (sensors.isEmpty())
+            continue;
+        const QString title = category->localizedName();
+        m_dataDicts.append(Row{true, title.isEmpty() ? QStringLiteral("--") : title.toUpper(), nullptr});
+        for (KLSensor* sensor : sensors)
+            m_dataDicts.append(Row{false, QString(), sensor});
+    }
+    updateUI();
+}
+
+void KLPopupViewController::updateUI()
+{
+    updateContentUI();
+    updateFanControlUI();
+    const bool fanControl = fanControlEnabled();
+    ui->fanControlBox->setVisible(fanControl);
+    m_fanControlBoxTopConstraint = fanControl ? 10 : -int(fanControlHeight());
+    ui->fanControlBox->setFixedHeight(int(fanControlHeight()));
+    ui->settingsButton->setText(QStringLiteral("Kelvara"));
+    ui->simulatedField->setVisible(readingsAreSimulated());
+}
+
+void KLPopupViewController::updateContentUI()
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    ui->cpuTempView->setSensor(settings.mainSensor());
+    double reserved = 82;
+    if (mainSensorEnabled()) {
+        ui->cpuTempView->show();
+        m_cpuTempViewTopConstraint = 10;
+    } else {
+        ui->cpuTempView->hide();
+        m_cpuTempViewTopConstraint = -ui->cpuTempView->height();
+        reserved = -10;
+    }
+
+    ui->tableView->reloadData();
+    handleTableViewSelection();
+
+    if (!m_dataDicts.isEmpty()) {
+        ui->tableBox->show();
+        m_tableBoxTopConstraint = 10;
+        const double fanControl = fanControlEnabled() ? fanControlHeight() : -10;
+        m_tableBoxHeightConstraint =
+            tableBoxHeight(int(m_dataDicts.size()), NSScreen::mainScreenVisibleHeight(), reserved, fanControl);
+        ui->tableBox->setFixedHeight(m_tableBoxHeightConstraint);
+    } else {
+        ui->tableBox->hide();
+        m_tableBoxTopConstraint = -ui->tableBox->height();
+    }
+}
+
+int KLPopupViewController::tableBoxHeight(int rows, double screenHeight, double tileReserve, double fanControl)
+{
+    const double wanted = double(rows) * kListRowHeight + 20;
+    const double room = screenHeight - 50 - tileReserve - fanControl - 32 - 21;
+    // However small the screen, one row stays in view; the list scrolls to the others.
+    return int(std::max(std::min(wanted, room), double(kListRowHeight + 20)));
+}
+
+void KLPopupViewController::updateFanControlUI()
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const unsigned mode = settings.fanControlMode();
+    const bool fanSetMode = mode == KLFanControlModeFanSet;
+    ui->fanManualUtilBox->setVisible(fanSetMode);
+    m_fanControlTableViewTopConstraint = fanSetMode ? 56 : 10;
+
+    const bool linked = settings.manualLinkEnabled();
+    ui->fanManualUtilLinkButton->setChecked(linked);
+    ui->fanManualUtilLinkButton->setIcon(NSImage::imageNamed(linked ? QStringLiteral("ico_link_selected") : QStringLiteral("ico_link")));
+
+    m_fanControlTableViewHeightConstraint = m_fanSensors.size() == 1 ? 31 : 62;
+    ui->fanControlTableView->setFixedHeight(m_fanControlTableViewHeightConstraint);
+    ui->fanControlTableView->reloadData();
+    const int row = int(m_fanSensors.indexOf(m_selectedFan));
+    if (m_selectedFan && row >= 0)
+        ui->fanControlTableView->selectRowIndexes({row}, false);
+
+    m_fanSetNames = fanSetNames();
+    QComboBox* button = ui->fanControlModeButton;
+    const QSignalBlocker quiet(button);
+    button->clear();
+    for (const KLFanControlLogic::PopUpItem& item : KLFanControlLogic::popUpItems(m_fanSetNames)) {
+        if (item.kind == KLFanControlLogic::PopUpItem::Separator)
+            button->insertSeparator(button->count());
+        else
+            button->addItem(item.title);
+    }
+    button->setCurrentIndex(KLFanControlLogic::selectedPopUpIndex(mode, settings.fanSetName(), m_fanSetNames));
+}
+
+void KLPopupViewController::kelvaraTempDidChangeNotification()
+{
+    // What Kelvara Helper just saved, not what this context read before.
+    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext())
+        context->refreshAllObjects();
+    updateContentUI();
+    if (m_detailViewController)
+        m_detailViewController->setSensor(m_selectedSensor);
+}
+
+// Fan control
+
+void KLPopupViewController::fanControlModeButtonTapped()
+{
+    // Installing the tool asks for an administrator: Kelvara does that, not the popover.
+    if (!m_toolInstalled || !m_toolInstalled()) {
+        updateFanControlUI();
+        handleFireDeepLink(QStringLiteral("kelvara://request_privilege_permission"));
+        return;
+    }
+    const int index = ui->fanControlModeButton->currentIndex();
+    const KLFanControlLogic::PopUpChoice choice = KLFanControlLogic::choiceForPopUpIndex(index, int(m_fanSetNames.size()));
+    QString value;
+    if (choice.mode == KLFanControlModeSystem) {
+        handleChangeFanControlMode(KLFanControlModeSystem, nullptr);
+        value = QStringLiteral("System");
+    } else if (choice.mode == KLFanControlModeAutoBoost) {
+        value = QStringLiteral("Auto Boost");
+        if (!KLFanCondition::allObjects().isEmpty()) {
+            handleChangeFanControlMode(KLFanControlModeAutoBoost, nullptr);
+        } else {
+            updateFanControlUI();
+            handleFireDeepLink(QStringLiteral("kelvara://fan_rule/%1").arg(int(KLFanControlModeAutoBoost)));
+        }
+    } else {
+        // By the name the item showed: a set deleted since is not replaced by its neighbour.
+        KLFanSet* set = choice.fanSetIndex >= 0 ? KLFanControlLogic::fanSetNamed(m_fanSetNames[choice.fanSetIndex]) : nullptr;
+        handleChangeFanControlMode(KLFanControlModeFanSet, set);
+        value = QStringLiteral("Manual");
+    }
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeMode), {{QStringLiteral("value"), value}});
+}
+
+void KLPopupViewController::handleChangeFanControlMode(unsigned mode, KLFanSet* fanSet)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    if (mode != settings.fanControlMode()) {
+        settings.setFanControlMode(mode);
+        settings.setDidAutoBoost(false);
+    }
+    if (fanSet)
+        settings.setFanSetName(fanSet->name());
+    updateUI();
+    dispatch_async(dispatch_get_main_queue(), [] {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLFanControllerShouldUpdateNotification));
+    });
+}
+
+void KLPopupViewController::handleChangeFanSpeedViaButtonWithPercent(double percent)
+{
+    handleChangeFanSpeedWithPercent(percent);
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeSpeed),
+                                {{QStringLiteral("value"), percent}, {QStringLiteral("source"), QStringLiteral("button")}});
+}
+
+void KLPopupViewController::handleChangeFanSpeedWithPercent(double percent)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    QList<KLFanControlLogic::Fan> fans;
+    for (KLSensor* fan : m_fanSensors)
+        fans.append(KLFanControlLogic::fanOf(fan));
+    const QString changed = m_selectedFan ? m_selectedFan->key() : QString();
+    KLFanControlLogic::writeSpeedFraction(fans, changed, percent, settings.manualLinkEnabled());
+    handleChangeFanControlMode(settings.fanControlMode(), selectedFanSet());
+}
+
+void KLPopupViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
+{
+    if (!sensor)
+        return;
+    m_selectedFan = sensor;
+    const double percent = KLFanControlLogic::fractionForSpeed(speed, sensor->minValue(), sensor->maxValue());
+    handleChangeFanSpeedWithPercent(percent);
+    KLAnalyticsHelper::logEvent(
+        QString::fromLatin1(KLEventFanControlChangeSpeed),
+        {{QStringLiteral("value"), percent},
+         {QStringLiteral("source"), viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield")}});
+}
+
+void KLPopupViewController::fanManualUtilLinkButtonTapped()
+{
+    const bool on = ui->fanManualUtilLinkButton->isChecked();
+    KLDataManager::sharedInstance().setManualLinkEnabled(on);
+    updateFanControlUI();
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlTapManualUtilLink),
+                                {{QStringLiteral("value"), on ? QStringLiteral("1") : QStringLiteral("0")}});
+}
+
+void KLPopupViewController::editFanRulesButtonTapped()
+{
+    handleFireDeepLink(QStringLiteral("kelvara://fan_rule/%1").arg(KLDataManager::sharedInstance().fanControlMode()));
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlTapEditFanRules));
+}
+
+void KLPopupViewController::fanControlTableViewSelected()
+{
+    const int row = ui->fanControlTableView->selectedRow();
+    if (row >= 0 && row < m_fanSensors.size())
+        m_selectedFan = m_fanSensors[row];
+}
+
+void KLPopupViewController::keyUp(QKeyEvent*)
+{
+    QWidget* focus = window() ? window()->focusWidget() : nullptr;
+    if (focus && (focus == ui->fanControlTableView || ui->fanControlTableView->isAncestorOf(focus)))
+        fanControlTableViewSelected();
+}
+
+// Other actions
+
+void KLPopupViewController::openAppButtonTapped()
+{
+    KLUtils::loadMainApp();
+    NSNotificationCenter::defaultCenter().postNotificationName(QString::fromLatin1(KLMenuBarControllerShouldClosePopupNotification));
+}
+
+void KLPopupViewController::quitButtonTapped()
+{
+    NSApplication::sharedApplication().terminate();
+}
+
+void KLPopupViewController::handleFireDeepLink(const QString& url)
+{
+    // A running Kelvara takes the link over the bus; else it is started with it.
+    const QList<NSRunningApplication> running = NSRunningApplication::runningApplicationsWithBundleIdentifier(kKelvara);
+    if (!running.isEmpty() && running.first().openURL(url))
+        running.first().activate();
+    else
+        NSWorkspace::sharedWorkspace().launchApplicationWithBundleIdentifier(kKelvara, {url});
+    NSNotificationCenter::defaultCenter().postNotificationName(QString::fromLatin1(KLMenuBarControllerShouldClosePopupNotification));
+}
+
+// Hover
+
+void KLPopupViewController::trackingTableViewMouseMoved(const QPoint& globalPosition)
+{
+    KLTrackingTableView* table = ui->tableView;
+    const QPoint inView = table->viewport()->mapFromGlobal(globalPosition);
+    // Ten points below the pointer: the row whose lower part it is on is taken as the next one.
+    const int row = table->rowAtPoint(QPointF(inView.x(), inView.y() + table->verticalScrollBar()->value() + 10));
+    m_selectedSensor = row >= 0 && row < m_dataDicts.size() ? m_dataDicts[row].sensor : nullptr;
+    if (m_selectedSensor)
+        showDetailPopoverAtCellView(table->viewAtColumn(0, row, true));
+    else
+        closeDetailPopover();
+    handleTableViewSelection();
+}
+
+void KLPopupViewController::trackingTableViewMouseExited(const QPoint& globalPosition)
+{
+    KLTrackingTableView* table = ui->tableView;
+    const QPoint inView = table->viewport()->mapFromGlobal(globalPosition);
+    const int fromTop = inView.y();
+    const bool close = inView.x() > table->width() + 10 || fromTop < 10 || fromTop > table->visibleRect().height() - 20;
+    // Out through the left side, between the margins, is the way into the detail popover.
+    if (!close)
+        return;
+    m_selectedSensor = nullptr;
+    closeDetailPopover();
+    handleTableViewSelection();
+}
+
+void KLPopupViewController::showDetailPopoverAtCellView(QWidget* cellView)
+{
+    if (!m_detailPopover)
+        return;
+    if (m_detailViewController)
+        m_detailViewController->setSensor(m_selectedSensor);
+    const QRect anchor = cellView ? QRect(cellView->mapToGlobal(QPoint(0, 0)), cellView->size()) : QRect();
+    m_detailPopover->showRelativeToRect(anchor, NSRectEdgeMinX);
+    m_eventMonitor.start();
+}
+
+void KLPopupViewController::closeDetailPopover()
+{
+    m_selectedSensor = nullptr;
+    if (m_detailPopover)
+        m_detailPopover->performClose();
+    m_eventMonitor.stop();
+}
+
+void KLPopupViewController::handleTableViewSelection()
+{
+    int row = -1;
+    for (qsizetype index = 0; m_selectedSensor && index < m_dataDicts.size(); ++index) {
+        if (m_dataDicts[index].sensor == m_selectedSensor) {
+            row = int(index);
+            break;
+        }
+    }
+    if (row >= 0)
+        ui->tableView->selectRowIndexes({row}, false);
+    else
+        ui->tableView->deselectAll();
+}
+
+// Tables
+
+int KLPopupViewController::numberOfRowsInTableView(NSTableView* tableView)
+{
+    return tableView == ui->fanControlTableView ? int(m_fanSensors.size()) : int(m_dataDicts.size());
+}
+
+QWidget* KLPopupViewController::viewForTableColumn(NSTableView* tableView, NSTableColumn*, int row)
+{
+    if (tableView == ui->fanControlTableView) {
+        if (row < 0 || row >= m_fanSensors.size())
+            return nullptr;
+        KLSensor* fan = m_fanSensors[row];
+        if (KLDataManager::sharedInstance().fanControlMode() == KLFanControlModeFanSet) {
+            auto* cell = tableView->makeView<KLFanSetDetailCellView>(QStringLiteral("fanSetDetailCellId"), this);
+            if (cell) {
+                cell->setFanSet(selectedFanSet());
+                cell->setSensor(fan);
+                cell->setDelegate(this);
+            }
+            return cell;
+        }
+        auto* cell = tableView->makeView<KLFanControlCellView>(QStringLiteral("fanControlCellIdentifier"), this);
+        if (cell)
+            cell->setSensor(fan);
+        return cell;
+    }
+    if (row < 0 || row >= m_dataDicts.size())
+        return nullptr;
+    const Row& entry = m_dataDicts[row];
+    if (entry.header) {
+        auto* cell = tableView->makeView<KLPopupHeaderCellView>(QStringLiteral("headerCell"), this);
+        if (cell)
+            cell->textField()->setText(entry.title);
+        return cell;
+    }
+    auto* cell = tableView->makeView<KLPopupSensorCellView>(QStringLiteral("sensorCell"), this);
+    if (cell)
+        cell->setSensor(entry.sensor);
+    return cell;
+}
+
+NSTableRowView* KLPopupViewController::rowViewForRow(NSTableView* tableView, int)
+{
+    if (auto* made = dynamic_cast<NSTableRowView*>(tableView->makeViewWithIdentifier(kTableRow, this)))
+        return made;
+    // With its identifier, the table keeps it for the next reload instead of deleting it.
+    auto* row = new KLTableRowView;
+    row->setIdentifier(kTableRow);
+    row->setDetailMode(true);
+    return row;
+}
+
+double KLPopupViewController::heightOfRow(NSTableView* tableView, int)
+{
+    return tableView->rowHeight();
+}
+
+bool KLPopupViewController::shouldSelectRow(NSTableView* tableView, int)
+{
+    return tableView == ui->fanControlTableView;
+}

@@ -1,0 +1,300 @@
+// The popover's screen and its sensor detail popover, offscreen, with the
+// settings and the store of the test's own: heights, hover, the fan box and the
+// links handed to Kelvara (a stand-in owning Kelvara's bus name).
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include "KLCategory.h"
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLFanControlLogic.h"
+#include "KLFanController.h"
+#include "KLFanSet.h"
+#include "KLMenuBarController.h"
+#include "KLMenuStoryboard.h"
+#include "KLPopupDetailViewController.h"
+#include "KLPopupViewController.h"
+#include "KLSensor.h"
+#include "KLTrackingTableView.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSEvent.h"
+#include "NSNotificationCenter.h"
+#include "NSPopover.h"
+#include "NSScreen.h"
+#include "NSStoryboard.h"
+#include "PrivateBus.h"
+#include "SessionBus.h"
+#include "TestHome.h"
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& condition)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+// Kelvara as the menu program reaches it: the owner of its bus name, taking links.
+class FakeKelvara : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.orvane.kelvara.Application")
+public:
+    QStringList links;
+public slots:
+    void OpenURL(const QString& url) { links.append(url); }
+    void Activate() {}
+};
+
+class PopupScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static PrivateBus bus;
+        static TestHome home;
+        KLDataManager& settings = KLDataManager::sharedInstance();
+        settings.setTempUnitCelsius(true);
+        settings.setFanControlMode(KLFanControlModeSystem);
+        settings.setManualLinkEnabled(false);
+        ASSERT_NE(KLCoreDataHelper::sharedInstance().masterContext(), nullptr);
+        temperatures = category(QStringLiteral("Popover Temperatures"), KLCategoryTypeTemperature, QStringLiteral("PT"), 8, 40, 0, 100);
+        fans = category(QStringLiteral("Fan"), KLCategoryTypeFan, QStringLiteral("F"), 2, 2000, 1200, 6000);
+        // Only the test's temperatures in the list.
+        QVariantList items{QVariantMap{{QStringLiteral("Main"), true}}, QVariantMap{{QStringLiteral("Fans"), true}}};
+        for (KLCategory* each : KLCategory::allObjects())
+            items.append(QVariantMap{{each->name(), each->name() == QLatin1String("Popover Temperatures")}});
+        settings.setDropdownItems(items);
+        KLCoreDataHelper::sharedInstance().saveMasterContext();
+        NSNotificationCenter::defaultCenter().addObserver(
+            this, QString::fromLatin1(KLMenuBarControllerShouldClosePopupNotification),
+            [this](const NSNotification&) { ++closeNotices; });
+    }
+    void TearDown() override { NSNotificationCenter::defaultCenter().removeObserver(this); }
+
+    QList<KLSensor*> category(const QString& name, int type, const QString& prefix, int count, double value, double min,
+                              double max)
+    {
+        KLCategory* made = KLCategory::categoryWithName(name);
+        made->setType(type);
+        QList<KLSensor*> sensors;
+        for (int i = 0; i < count; ++i) {
+            KLSensor* sensor = KLSensor::sensorWithKey(prefix + QString::number(i));
+            sensor->setName(QStringLiteral("%1 %2").arg(name).arg(i));
+            sensor->setValue(value + i);
+            sensor->setMinValue(min);
+            sensor->setMaxValue(max);
+            sensor->setCategory(made);
+            sensors.append(sensor);
+        }
+        return sensors;
+    }
+
+    // The screen in its popover below a top panel, as the status item shows it.
+    KLPopupViewController* show()
+    {
+        auto* screen = dynamic_cast<KLPopupViewController*>(
+            KLMenuStoryboard::storyboard().instantiateControllerWithIdentifier(QStringLiteral("popupViewController")));
+        popover.setContentViewController(screen);
+        const QRect area = NSScreen::visibleFrame(NSScreen::mainScreen());
+        popover.showRelativeToRect(QRect(area.right() - 40, area.top() - 10, 1, 1), NSRectEdgeMinY);
+        QCoreApplication::processEvents();
+        return screen;
+    }
+
+    static KLTrackingTableView* list(KLPopupViewController* screen)
+    {
+        return screen->findChild<KLTrackingTableView*>(QStringLiteral("tableView"));
+    }
+    // A point of the list's visible part, in global coordinates.
+    static QPoint at(KLPopupViewController* screen, int x, int y)
+    {
+        return list(screen)->viewport()->mapToGlobal(QPoint(x, y));
+    }
+
+    QList<KLSensor*> temperatures;
+    QList<KLSensor*> fans;
+    NSPopover popover;
+    int closeNotices = 0;
+};
+
+TEST_F(PopupScreenTest, HeightsFollowTheLayoutAndTheScreen)
+{
+    // Forty rows on an 800-point screen beside the tile and a two-fan box in system mode.
+    EXPECT_EQ(KLPopupViewController::tableBoxHeight(40, 800, 82, 144), 471);
+    EXPECT_EQ(KLPopupViewController::tableBoxHeight(3, 800, 82, 144), 80);
+    EXPECT_EQ(KLPopupViewController::tableBoxHeight(40, 800, -10, -10), 717);
+    // A screen too low for the rest still leaves one row in view.
+    EXPECT_EQ(KLPopupViewController::tableBoxHeight(40, 300, 82, 190), 40);
+
+    KLPopupViewController* screen = show();
+    EXPECT_EQ(screen->fanControlHeight(), 144);
+    EXPECT_EQ(screen->fanControlTableViewHeightConstraint(), 62);
+    // Header and eight sensors, as far as this screen allows.
+    EXPECT_EQ(screen->dataDicts().size(), 9);
+    EXPECT_TRUE(screen->dataDicts().first().header);
+    EXPECT_EQ(screen->dataDicts().first().title, QStringLiteral("TEMPERATURE"));
+    EXPECT_EQ(screen->tableBoxHeightConstraint(),
+              KLPopupViewController::tableBoxHeight(9, NSScreen::mainScreenVisibleHeight(), 82, 144));
+
+    KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeFanSet);
+    EXPECT_EQ(screen->fanControlHeight(), 190);
+    // Only two sections: no list, its box and gap gone.
+    QVariantList hidden{QVariantMap{{QStringLiteral("Main"), false}}, QVariantMap{{QStringLiteral("Fans"), false}}};
+    for (KLCategory* each : KLCategory::allObjects())
+        hidden.append(QVariantMap{{each->name(), false}});
+    KLDataManager::sharedInstance().setDropdownItems(hidden);
+    screen->reloadData();
+    EXPECT_TRUE(screen->dataDicts().isEmpty());
+    EXPECT_FALSE(screen->findChild<QWidget*>(QStringLiteral("tableBox"))->isVisible());
+    EXPECT_EQ(screen->tableBoxTopConstraint(), -screen->findChild<QWidget*>(QStringLiteral("tableBox"))->height());
+    EXPECT_FALSE(screen->findChild<QWidget*>(QStringLiteral("fanControlBox"))->isVisible());
+    EXPECT_FALSE(screen->findChild<QWidget*>(QStringLiteral("cpuTempView"))->isVisible());
+}
+
+TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)
+{
+    KLPopupViewController* screen = show();
+    KLTrackingTableView* table = list(screen);
+    const QRect second = table->rectOfRow(2);
+    // The last points of row 2 count as row 3.
+    screen->trackingTableViewMouseMoved(at(screen, 40, second.bottom() - 5));
+    EXPECT_EQ(screen->selectedSensor(), screen->dataDicts()[3].sensor);
+    EXPECT_EQ(table->selectedRow(), 3);
+    ASSERT_TRUE(screen->detailPopover()->isShown());
+    EXPECT_EQ(screen->detailViewController()->sensor(), screen->dataDicts()[3].sensor);
+    EXPECT_EQ(screen->detailPopover()->shownEdge(), NSRectEdgeMinX);
+
+    // Out to the left between the margins: towards the detail popover, which stays.
+    screen->trackingTableViewMouseExited(at(screen, -4, 40));
+    EXPECT_TRUE(screen->detailPopover()->isShown());
+    EXPECT_EQ(table->selectedRow(), 3);
+
+    // Out through the top margin, the right side or the bottom margin: closed.
+    const int visible = table->visibleRect().height();
+    for (const QPoint out : {QPoint(40, 5), QPoint(table->width() + 11, 40), QPoint(40, visible - 15)}) {
+        screen->trackingTableViewMouseMoved(at(screen, 40, second.top()));
+        ASSERT_TRUE(screen->detailPopover()->isShown());
+        screen->trackingTableViewMouseExited(at(screen, out.x(), out.y()));
+        EXPECT_FALSE(screen->detailPopover()->isShown()) << out.x() << "," << out.y();
+        EXPECT_EQ(screen->selectedSensor(), nullptr);
+        EXPECT_EQ(table->selectedRow(), -1);
+    }
+
+    // The header row: nothing highlighted, no detail.
+    screen->trackingTableViewMouseMoved(at(screen, 40, second.top()));
+    screen->trackingTableViewMouseMoved(at(screen, 40, -8));
+    EXPECT_FALSE(screen->detailPopover()->isShown());
+    EXPECT_EQ(table->selectedRow(), -1);
+}
+
+TEST_F(PopupScreenTest, DetailPopoverGoesWithThePopoverAndOnlyWithClicksElsewhere)
+{
+    KLPopupViewController* screen = show();
+    screen->trackingTableViewMouseMoved(at(screen, 40, list(screen)->rectOfRow(1).top()));
+    ASSERT_TRUE(screen->detailPopover()->isShown());
+    KLMenuBarController menu;
+
+    // Clicks inside either popover close neither.
+    QWidget* detail = screen->detailPopover()->window();
+    QTest::mouseClick(detail, Qt::LeftButton, {}, QPoint(detail->width() / 2, detail->height() - 12));
+    QTest::mouseClick(popover.window(), Qt::LeftButton, {}, QPoint(20, popover.window()->height() - 5));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(screen->detailPopover()->isShown());
+    EXPECT_TRUE(popover.isShown());
+
+    // A click in another program closes the detail.
+    NSEvent::deactivateApplicationForTesting();
+    EXPECT_FALSE(screen->detailPopover()->isShown());
+    EXPECT_EQ(screen->eventMonitor().monitor(), 0);
+
+    // Closing the popover takes an open detail with it.
+    screen->trackingTableViewMouseMoved(at(screen, 40, list(screen)->rectOfRow(1).top()));
+    ASSERT_TRUE(screen->detailPopover()->isShown());
+    popover.performClose();
+    EXPECT_FALSE(screen->detailPopover()->isShown());
+    EXPECT_EQ(screen->eventMonitor().monitor(), 0);
+}
+
+TEST_F(PopupScreenTest, FanBoxWritesTheSettingsAndTellsTheHelper)
+{
+    KLFanSet::fanSetWithName(QStringLiteral("Quiet"), KLFanSpeeds{});
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanSetName(QStringLiteral("Quiet"));
+    settings.setFanControlMode(KLFanControlModeFanSet);
+    int updates = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLFanControllerShouldUpdateNotification), [&updates](const NSNotification&) { ++updates; });
+    KLPopupViewController* screen = show();
+    screen->setToolInstalledCheck([] { return true; });
+
+    // A quarter of 1200 to 6000 rpm for the selected fan alone, then for both.
+    screen->findChild<QPushButton*>(QStringLiteral("fanManualUtil25Button"))->click();
+    EXPECT_EQ(KLFanControlLogic::selectedFanSet()->valueDict().value_or(KLFanSpeeds{}),
+              (KLFanSpeeds{{QStringLiteral("F0"), 2400}}));
+    EXPECT_TRUE(waitUntil([&] { return updates == 1; }));
+    screen->findChild<QToolButton*>(QStringLiteral("fanManualUtilLinkButton"))->click();
+    EXPECT_TRUE(settings.manualLinkEnabled());
+    screen->findChild<QPushButton*>(QStringLiteral("fanManualUtil50Button"))->click();
+    EXPECT_EQ(KLFanControlLogic::selectedFanSet()->valueDict().value_or(KLFanSpeeds{}),
+              (KLFanSpeeds{{QStringLiteral("F0"), 3600}, {QStringLiteral("F1"), 3600}}));
+    EXPECT_TRUE(waitUntil([&] { return updates == 2; }));
+
+    // Back to system control from the pop-up.
+    settings.setDidAutoBoost(true);
+    auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
+    mode->setCurrentIndex(0);
+    emit mode->activated(0);
+    EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeSystem));
+    EXPECT_FALSE(settings.didAutoBoost());
+    EXPECT_TRUE(waitUntil([&] { return updates == 3; }));
+    EXPECT_EQ(closeNotices, 0);
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(PopupScreenTest, LinksGoToTheRunningKelvara)
+{
+    QDBusConnection bus = SessionBus::connection();
+    FakeKelvara kelvara;
+    ASSERT_TRUE(bus.registerObject(QStringLiteral("/com/orvane/kelvara/Application"), &kelvara, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(bus.registerService(QStringLiteral("com.orvane.kelvara")));
+    KLPopupViewController* screen = show();
+    auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
+
+    // Without the tool any choice asks Kelvara to install it, and nothing changes here.
+    screen->setToolInstalledCheck([] { return false; });
+    mode->setCurrentIndex(mode->count() - 1);
+    emit mode->activated(mode->count() - 1);
+    EXPECT_EQ(kelvara.links, QStringList{QStringLiteral("kelvara://request_privilege_permission")});
+    EXPECT_EQ(KLDataManager::sharedInstance().fanControlMode(), unsigned(KLFanControlModeSystem));
+    EXPECT_EQ(mode->currentIndex(), 0);
+    EXPECT_EQ(closeNotices, 1);
+
+    // Auto boost without a condition: Kelvara's fan rules in auto-boost mode.
+    kelvara.links.clear();
+    screen->setToolInstalledCheck([] { return true; });
+    mode->setCurrentIndex(mode->count() - 1);
+    emit mode->activated(mode->count() - 1);
+    EXPECT_EQ(kelvara.links, QStringList{QStringLiteral("kelvara://fan_rule/2")});
+    EXPECT_EQ(KLDataManager::sharedInstance().fanControlMode(), unsigned(KLFanControlModeSystem));
+    EXPECT_EQ(mode->currentIndex(), 0);
+
+    // The edit button: the rules of the current mode.
+    kelvara.links.clear();
+    screen->findChild<QPushButton*>(QStringLiteral("fanControlEditButton"))->click();
+    EXPECT_EQ(kelvara.links, QStringList{QStringLiteral("kelvara://fan_rule/0")});
+    EXPECT_EQ(closeNotices, 3);
+    bus.unregisterService(QStringLiteral("com.orvane.kelvara"));
+}
+
+}  // namespace
+
+#include "PopupScreenTest.moc"

@@ -13,7 +13,6 @@
 #include "KLDeepLink.h"
 #include "KLFanController.h"
 #include "KLMainCellView.h"
-#include "KLPlaceholderViewController.h"
 #include "KLSystemFiles.h"
 #include "KLTableRowView.h"
 #include "NSAlert.h"
@@ -111,16 +110,12 @@ NSViewController* KLMasterViewController::paneViewController() const
     return qobject_cast<NSViewController*>(m_pane->layout()->itemAt(0)->widget());
 }
 
-NSViewController* KLMasterViewController::screenWithIdentifier(const QString& identifier, const QString& titleKey)
+NSViewController* KLMasterViewController::screenWithIdentifier(const QString& identifier)
 {
     NSStoryboard* board = storyboard();
     NSViewController* screen = board ? board->instantiateControllerWithIdentifier(identifier) : nullptr;
-    if (!screen) {
-        // This build has no such screen yet.
-        auto* placeholder = new KLPlaceholderViewController;
-        placeholder->setTitle(KLExtension::localizedStringForKey(titleKey));
-        screen = placeholder;
-    }
+    if (!screen)
+        return nullptr;
     screen->setParent(m_pane ? m_pane.data() : static_cast<QWidget*>(this));
     screen->hide();
     return screen;
@@ -130,17 +125,12 @@ void KLMasterViewController::viewDidLoad()
 {
     KLViewController::viewDidLoad();
     m_notificationsViewController =
-        screenWithIdentifier(QStringLiteral("notificationsViewController"), QStringLiteral("side-bar-notifications-item"));
+        screenWithIdentifier(QStringLiteral("notificationsViewController"));
     m_fileLoggingViewController =
-        screenWithIdentifier(QStringLiteral("fileLoggingViewController"), QStringLiteral("side-bar-file-logging-item"));
+        screenWithIdentifier(QStringLiteral("fileLoggingViewController"));
     m_settingsViewController =
-        screenWithIdentifier(QStringLiteral("settingsViewController"), QStringLiteral("side-bar-settings-item"));
+        screenWithIdentifier(QStringLiteral("settingsViewController"));
     m_detailViewController = paneViewController();
-    if (!m_detailViewController) {
-        // The window found no category screen to place in the pane.
-        m_detailViewController = new KLPlaceholderViewController(m_pane ? m_pane.data() : static_cast<QWidget*>(this));
-        m_detailViewController->hide();
-    }
     reloadData();
     if (!m_categories.isEmpty())
         selectCellAtRow(0);
@@ -240,10 +230,6 @@ NSTableRowView* KLMasterViewController::rowViewForRow(NSTableView* tableView, in
 
 void KLMasterViewController::setDetailCategory(const KLMenuItem& item)
 {
-    if (auto* placeholder = qobject_cast<KLPlaceholderViewController*>(m_detailViewController.data())) {
-        placeholder->setTitle(item.title);
-        return;
-    }
     if (m_detailViewController)
         QMetaObject::invokeMethod(m_detailViewController.data(), "setCategory", Q_ARG(KLCategory*, item.category));
 }
@@ -285,8 +271,6 @@ void KLMasterViewController::selectCellAtRow(int row)
     } else {
         screen = m_settingsViewController;
     }
-    if (auto* placeholder = qobject_cast<KLPlaceholderViewController*>(screen))
-        placeholder->setTitle(item.title);
     NSViewController* shown = paneViewController();
     if (!(item.isCategoryItem() && shown && shown == m_detailViewController))
         showPaneViewController(screen);
@@ -312,9 +296,6 @@ void KLMasterViewController::dataManagerDidGenerateDatasetNotification()
 void KLMasterViewController::dataManagerLanguageDidChangeNotification()
 {
     reloadData();
-    auto* placeholder = qobject_cast<KLPlaceholderViewController*>(paneViewController());
-    if (placeholder && m_selectedRow >= 0 && m_selectedRow < int(m_menuItems.size()))
-        placeholder->setTitle(m_menuItems[m_selectedRow].title);
 }
 
 void KLMasterViewController::handleDeepLink(const NSNotification& notification)

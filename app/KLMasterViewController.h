@@ -62,7 +62,7 @@ private:
     void dataManagerDidGenerateDatasetNotification();
     void dataManagerLanguageDidChangeNotification();
     void tableViewSelected(NSTableView* sender);
-    NSViewController* screenWithIdentifier(const QString& identifier, const QString& placeholderTitleKey);
+    NSViewController* screenWithIdentifier(const QString& identifier);
     void setDetailCategory(const KLMenuItem& item);
     void showPaneViewController(NSViewController* screen);
     void showAuthorizationFailedAlert();

@@ -1,6 +1,7 @@
 #!/bin/sh
-# The sensor detail screen's CPU share while Kelvara Helper polls at 2 s, and
-# its resident memory over hours of ticks on a compressed clock, each run in a
+# The sensor detail screen's and the settings screen's CPU share while Kelvara
+# Helper polls at 2 s, and
+# the detail screen's resident memory over hours of ticks on a compressed clock, each run in a
 # home and on a session bus of its own.
 #   bench/detail-cost.sh [build folder] [seconds of CPU measurement] [hours of ticks]
 set -eu
@@ -8,7 +9,7 @@ build=$(cd "${1:-build}" && pwd)
 seconds=${2:-120}
 hours=${3:-3}
 bench="$build/bench/kelvara_detail_bench"
-for run in "cpu $seconds" "memory $hours"; do
+for run in "cpu $seconds" "settings $seconds" "memory $hours"; do
     home=$(mktemp -d)
     mkdir -m 700 "$home/run"
     # shellcheck disable=SC2086

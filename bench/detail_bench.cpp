@@ -3,6 +3,8 @@
 // not part of this measurement):
 //   kelvara_detail_bench cpu [seconds]   the screen's CPU share while the real
 //       Kelvara Helper polls at 2 s and every poll notice redraws the screen
+//   kelvara_detail_bench settings [seconds]  the whole main window's CPU share
+//       with the settings screen shown while the real Kelvara Helper polls at 2 s
 //   kelvara_detail_bench memory [hours]  resident memory over hours of 2 s
 //       ticks on a compressed clock: a helper loop in this process writes and
 //       purges the history, the screen redraws on each tick
@@ -23,6 +25,9 @@
 #include "KLDataManager.h"
 #include "KLDetailViewController.h"
 #include "KLKelvara.h"
+#include "KLMasterViewController.h"
+#include "KLMenuItem.h"
+#include "KLWindowController.h"
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
 #include "NSBundle.h"
@@ -65,7 +70,7 @@ KLCategory* temperatureCategory()
     return nullptr;
 }
 
-int measureCPU(KLDetailViewController& screen, double seconds)
+int measureCPU(const QString& shown, double seconds)
 {
     int redraws = 0;
     NSDistributedNotificationCenter::defaultCenter().addObserver(
@@ -86,10 +91,8 @@ int measureCPU(KLDetailViewController& screen, double seconds)
     const double elapsed = wall.elapsed() / 1000.0;
     helper.terminate();
     helper.waitForFinished(5000);
-    std::printf("detail screen (temperature, %lld sensors): wall %.1f s, %d poll redraws, CPU %.2f s, share %.3f %% of "
-                "one core, resident %.1f MiB\n",
-                static_cast<long long>(screen.sensors().size()), elapsed, redraws - redrawsBefore, cpu,
-                100 * cpu / elapsed, residentKiB() / 1024.0);
+    std::printf("%s: wall %.1f s, %d poll notices, CPU %.2f s, share %.3f %% of one core, resident %.1f MiB\n",
+                qPrintable(shown), elapsed, redraws - redrawsBefore, cpu, 100 * cpu / elapsed, residentKiB() / 1024.0);
     NSDistributedNotificationCenter::defaultCenter().removeObserver(&redraws);
     return 0;
 }
@@ -131,8 +134,8 @@ int measureMemory(KLDetailViewController& screen, int hours)
 int main(int argc, char** argv)
 {
     const QByteArray what = argc > 1 ? QByteArray(argv[1]) : QByteArray("cpu");
-    if (what != "cpu" && what != "memory") {
-        std::fprintf(stderr, "usage: kelvara_detail_bench cpu [seconds] | memory [hours]\n");
+    if (what != "cpu" && what != "memory" && what != "settings") {
+        std::fprintf(stderr, "usage: kelvara_detail_bench cpu [seconds] | settings [seconds] | memory [hours]\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -149,12 +152,25 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kelvara_detail_bench: the catalogue has no temperature sensors\n");
         return 1;
     }
+    if (what == "settings") {
+        KLWindowController window;
+        window.resize(1100, 700);
+        window.show();
+        KLMasterViewController* sidebar = window.masterViewController();
+        const QList<KLMenuItem>& items = sidebar->menuItems();
+        for (int row = 0; row < int(items.size()); ++row)
+            if (items[row].type == KLMenuItemTypeSettings)
+                sidebar->selectCellAtRow(row);
+        QCoreApplication::processEvents();
+        return measureCPU(QStringLiteral("main window (settings screen)"), argc > 2 ? std::atof(argv[2]) : 120);
+    }
     KLDetailViewController screen;
     screen.resize(860, 700);
     screen.setCategory(temperature);
     screen.show();
     QCoreApplication::processEvents();
     if (what == "cpu")
-        return measureCPU(screen, argc > 2 ? std::atof(argv[2]) : 120);
+        return measureCPU(QStringLiteral("detail screen (temperature, %1 sensors)").arg(screen.sensors().size()),
+                          argc > 2 ? std::atof(argv[2]) : 120);
     return measureMemory(screen, argc > 2 ? std::atoi(argv[2]) : 3);
 }

@@ -1,8 +1,7 @@
 #!/bin/sh
 # The sensor detail screen's and the settings screen's CPU share while Kelvara
-# Helper polls at 2 s, and
-# the detail screen's resident memory over hours of ticks on a compressed clock, each run in a
-# home and on a session bus of its own.
+# Helper polls at 2 s, and the detail screen's resident memory over hours of
+# ticks on a compressed clock, each run in a home and on a session bus of its own.
 #   bench/detail-cost.sh [build folder] [seconds of CPU measurement] [hours of ticks]
 set -eu
 build=$(cd "${1:-build}" && pwd)

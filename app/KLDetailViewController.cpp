@@ -11,7 +11,7 @@
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
-#include "KLFanControlCellView.h"
+#include "KLFanControlCells.h"
 #include "KLFanController.h"
 #include "KLFlowLayout.h"
 #include "KLGraphPoint.h"
@@ -334,19 +334,7 @@ QWidget* KLDetailViewController::viewForTableColumn(NSTableView* tableView, NSTa
             cell->setSensor(sensor);
         return cell;
     }
-    if (KLDataManager::sharedInstance().fanControlMode() == KLFanControlModeFanSet) {
-        auto* cell = tableView->makeView<KLFanSetDetailCellView>(QStringLiteral("fanSetDetailCellId"), this);
-        if (cell) {
-            cell->setFanSet(selectedFanSet());
-            cell->setSensor(sensor);
-            cell->setDelegate(this);
-        }
-        return cell;
-    }
-    auto* cell = tableView->makeView<KLFanControlCellView>(QStringLiteral("fanControlCellIdentifier"), this);
-    if (cell)
-        cell->setSensor(sensor);
-    return cell;
+    return KLFanControlCells::viewForFan(tableView, sensor, this, this);
 }
 
 NSTableRowView* KLDetailViewController::rowViewForRow(NSTableView* tableView, int)

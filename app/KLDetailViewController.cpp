@@ -15,6 +15,7 @@
 #include "KLFanController.h"
 #include "KLFlowLayout.h"
 #include "KLGraphPoint.h"
+#include "KLMenuBarSensors.h"
 #include "KLMenuCollectionViewItem.h"
 #include "KLSensor.h"
 #include "KLSensorCellView.h"
@@ -291,29 +292,15 @@ void KLDetailViewController::menuBarSwitchValueChanged()
 {
     if (!m_selectedSensor)
         return;
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    QStringList keys = settings.menuSensors().value_or(QStringList{});
-    const QString key = m_selectedSensor->key();
-    const bool on = ui->menuBarSwitch->isChecked();
-    if (on && !keys.contains(key))
-        keys.append(key);
-    else if (!on)
-        keys.removeAll(key);
-    settings.setMenuSensors(keys);
+    KLMenuBarSensors::setShown(m_selectedSensor->key(), ui->menuBarSwitch->isChecked());
     reloadMenuBarItems();
-    if (on)
-        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorShowInMenu),
-                                    {{QStringLiteral("sensor"), key.isEmpty() ? QStringLiteral("--") : key}});
 }
 
 void KLDetailViewController::graphSegmentedControlValueChanged()
 {
-    const int segment = ui->graphSegmentedControl->selectedSegment();
-    KLDataManager::sharedInstance().setGraphTimeRange(unsigned(std::max(segment, 0)));
+    KLSensorHistoryGraph::storeTimeRange(ui->graphSegmentedControl->selectedSegment());
     ui->graphView->reDrawXYPart();
     updateGraphUI();
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorChangeGraphTimeRange),
-                                {{QStringLiteral("value"), QString::fromLatin1(timeRange(unsigned(std::max(segment, 0))).analyticsValue)}});
 }
 
 // Tables

@@ -8,6 +8,7 @@
 #include "KLCompactTile.h"
 #include "KLDataManager.h"
 #include "KLGraphPoint.h"
+#include "KLMenuBarSensors.h"
 #include "KLSegmentedControl.h"
 #include "KLSensor.h"
 #include "KLSensorHistoryGraph.h"
@@ -128,26 +129,12 @@ void KLPopupDetailViewController::menuBarSwitchValueChanged()
 {
     if (!m_sensor)
         return;
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    QStringList keys = settings.menuSensors().value_or(QStringList{});
-    const QString key = m_sensor->key();
-    const bool on = ui->menuBarSwitch->isChecked();
-    if (on && !keys.contains(key))
-        keys.append(key);
-    else if (!on)
-        keys.removeAll(key);
-    settings.setMenuSensors(keys);
-    if (on)
-        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorShowInMenu),
-                                    {{QStringLiteral("sensor"), key.isEmpty() ? QStringLiteral("--") : key}});
+    KLMenuBarSensors::setShown(m_sensor->key(), ui->menuBarSwitch->isChecked());
 }
 
 void KLPopupDetailViewController::graphSegmentedControlValueChanged()
 {
-    const int segment = std::max(ui->graphSegmentedControl->selectedSegment(), 0);
-    KLDataManager::sharedInstance().setGraphTimeRange(unsigned(segment));
+    KLSensorHistoryGraph::storeTimeRange(ui->graphSegmentedControl->selectedSegment());
     ui->graphView->reDrawXYPart();
     updateGraphUI();
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorChangeGraphTimeRange),
-                                {{QStringLiteral("value"), QString::fromLatin1(timeRange(unsigned(segment)).analyticsValue)}});
 }

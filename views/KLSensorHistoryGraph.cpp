@@ -1,7 +1,9 @@
 #include "KLSensorHistoryGraph.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "KLAnalyticsHelper.h"
 #include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLGraphPoint.h"
@@ -29,6 +31,14 @@ const TimeRange kTimeRanges[] = {
 const TimeRange& timeRange(unsigned range)
 {
     return kTimeRanges[std::min<unsigned>(range, 2)];
+}
+
+void storeTimeRange(int segment)
+{
+    const unsigned range = unsigned(std::max(segment, 0));
+    KLDataManager::sharedInstance().setGraphTimeRange(range);
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorChangeGraphTimeRange),
+                                {{QStringLiteral("value"), QString::fromLatin1(timeRange(range).analyticsValue)}});
 }
 
 void configure(RZLineGraphView& graph, bool dark)

@@ -17,6 +17,9 @@ struct TimeRange {
 // By KLGraphTimeRange; any other value reads as a week.
 const TimeRange& timeRange(unsigned range);
 
+// Stores the range a segment chose (a negative one reads as the hour) and logs it.
+void storeTimeRange(int segment);
+
 // The layout the screens use: axis room, hover line, and labels and grid
 // lines readable on the light or dark background.
 void configure(RZLineGraphView& graph, bool dark);

@@ -124,18 +124,8 @@ void KLDetailViewController::fanControlModeButtonTapped()
 
 void KLDetailViewController::handleChangeFanControlMode(unsigned mode, KLFanSet* fanSet)
 {
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    if (mode != settings.fanControlMode()) {
-        settings.setFanControlMode(mode);
-        settings.setDidAutoBoost(false);
-    }
-    if (fanSet)
-        settings.setFanSetName(fanSet->name());
+    KLFanControlLogic::storeFanControlMode(mode, fanSet);
     updateFanControlUI();
-    dispatch_async(dispatch_get_main_queue(), [] {
-        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
-            QString::fromLatin1(KLFanControllerShouldUpdateNotification));
-    });
 }
 
 void KLDetailViewController::presentFanControlSheet(unsigned preferredMode)
@@ -184,20 +174,13 @@ void KLDetailViewController::editFanRulesButtonTapped()
 void KLDetailViewController::handleChangeFanSpeedViaButtonWithPercent(double percent)
 {
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeSpeed),
-                                {{QStringLiteral("value"), percent}, {QStringLiteral("source"), QStringLiteral("button")}});
+    KLFanControlLogic::logSpeedChange(percent, QStringLiteral("button"));
 }
 
 void KLDetailViewController::handleChangeFanSpeedWithPercent(double percent)
 {
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    QList<KLFanControlLogic::Fan> fans;
-    for (KLSensor* fan : m_sensors)
-        fans.append(KLFanControlLogic::fanOf(fan));
-    const QString changed = m_selectedFan ? m_selectedFan->key() : QString();
-    // The set is the one the stored name selects now, looked up at the write.
-    KLFanControlLogic::writeSpeedFraction(fans, changed, percent, settings.manualLinkEnabled());
-    handleChangeFanControlMode(settings.fanControlMode(), selectedFanSet());
+    KLFanControlLogic::writeSpeedFraction(m_sensors, m_selectedFan, percent);
+    handleChangeFanControlMode(KLDataManager::sharedInstance().fanControlMode(), selectedFanSet());
 }
 
 void KLDetailViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
@@ -207,19 +190,13 @@ void KLDetailViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSen
     m_selectedFan = sensor;
     const double percent = KLFanControlLogic::fractionForSpeed(speed, sensor->minValue(), sensor->maxValue());
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(
-        QString::fromLatin1(KLEventFanControlChangeSpeed),
-        {{QStringLiteral("value"), percent},
-         {QStringLiteral("source"), viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield")}});
+    KLFanControlLogic::logSpeedChange(percent, viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield"));
 }
 
 void KLDetailViewController::fanManualUtilLinkButtonTapped()
 {
-    const bool on = ui->fanManualUtilLinkButton->isChecked();
-    KLDataManager::sharedInstance().setManualLinkEnabled(on);
+    KLFanControlLogic::storeManualLink(ui->fanManualUtilLinkButton->isChecked());
     updateFanControlUI();
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlTapManualUtilLink),
-                                {{QStringLiteral("value"), on ? QStringLiteral("1") : QStringLiteral("0")}});
 }
 
 void KLDetailViewController::fanControlTableViewSelected()

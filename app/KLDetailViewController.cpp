@@ -11,13 +11,15 @@
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
-#include "KLFanControlCellView.h"
+#include "KLFanControlCells.h"
 #include "KLFanController.h"
 #include "KLFlowLayout.h"
 #include "KLGraphPoint.h"
+#include "KLMenuBarSensors.h"
 #include "KLMenuCollectionViewItem.h"
 #include "KLSensor.h"
 #include "KLSensorCellView.h"
+#include "KLSensorHistoryGraph.h"
 #include "KLTableRowView.h"
 #include "KLUtils.h"
 #include "NSAppearance.h"
@@ -43,21 +45,7 @@ QColor withAlpha(QColor color, double alpha)
     return color;
 }
 
-struct TimeRange {
-    const char* labelKey;
-    double step;
-    const char* analyticsValue;
-};
-// By KLGraphTimeRange; any other value reads as a week.
-const TimeRange kTimeRanges[] = {
-    {"detail-screen-graph-1hour-label", 600, "1 Hour"},
-    {"detail-screen-graph-1day-label", 14400, "1 Day"},
-    {"detail-screen-graph-1week-label", 86400, "1 Week"},
-};
-const TimeRange& timeRange(unsigned range)
-{
-    return kTimeRanges[std::min<unsigned>(range, 2)];
-}
+using KLSensorHistoryGraph::timeRange;
 
 QString sectionStyleText(QLabel* label)
 {
@@ -132,17 +120,7 @@ void KLDetailViewController::configureUI()
             .arg(strip.name(QColor::HexArgb)));
 
     ui->graphView->setDelegate(this);
-    RZGraphLayout& layout = ui->graphView->graphLayout();
-    const RZGraphLayout defaults;
-    layout.setXAxisLabelHeight(30);
-    layout.setXAxisMargin(20);
-    layout.setMovementLineColor(withAlpha(KLExtension::appLightBlueColor(), 0.95));
-    // Labels and grid lines readable on either background.
-    layout.setXAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.xAxisLabelColor());
-    layout.setYAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.yAxisLabelColor());
-    layout.setYAxisUnitLabelColor(dark ? QColor(150, 150, 150) : defaults.yAxisUnitLabelColor());
-    layout.setXAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.xAxisLinesStrokeColor());
-    layout.setYAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.yAxisLinesStrokeColor());
+    KLSensorHistoryGraph::configure(*ui->graphView, dark);
     ui->graphView->update();
 
     for (QLabel* section : {ui->sensorsSectionField, ui->graphSectionField, ui->descriptionSectionField,
@@ -162,7 +140,7 @@ void KLDetailViewController::localizeUI()
     ui->fanControlSectionField->setText(localized("detail-screen-fan-control-section-field"));
     ui->fanControlEditButton->setText(localized("detail-screen-fan-control-edit-button"));
     for (int segment = 0; segment < 3; ++segment)
-        ui->graphSegmentedControl->setLabel(localized(kTimeRanges[segment].labelKey), segment);
+        ui->graphSegmentedControl->setLabel(localized(timeRange(unsigned(segment)).labelKey), segment);
 }
 
 void KLDetailViewController::viewWillAppear()
@@ -276,45 +254,7 @@ void KLDetailViewController::updateGraphUI()
     if (m_shownGraphTimeRange >= 0 && unsigned(m_shownGraphTimeRange) != range)
         ui->graphView->reDrawXYPart();
     m_shownGraphTimeRange = int(range);
-    const RZAxisValues axis = KLDataManager::xAxisWithCurrentDate(QDateTime::currentDateTime(), range);
-    const double start = axis.isEmpty() ? 0 : axis.first().value;
-    const QList<KLGraphPoint*> stored = range == KLGraphTimeRangeHour  ? m_selectedSensor->hourGraphPoints()
-                                        : range == KLGraphTimeRangeDay ? m_selectedSensor->dayGraphPoints()
-                                                                       : m_selectedSensor->weekGraphPoints();
-    RZLineGraphView* graph = ui->graphView;
-    std::shared_ptr<RZGraphPlot> plot = graph->graphPlots().isEmpty() ? nullptr : graph->graphPlots().first();
-    if (!plot) {
-        plot = std::make_shared<RZGraphPlot>();
-        plot->setGraphPointSize(0);
-        plot->setFillCircleAroundGraphPoint(false);
-        plot->setStrokeCircleAroundGraphPoint(false);
-        plot->setCurveLine(true);
-        plot->setStrokeColor(withAlpha(KLExtension::appBlueColor(), 0.9));
-        plot->setFillColor(withAlpha(KLExtension::appBlueColor(), 0.5));
-        plot->setGraphPointColor(Qt::white);
-        plot->setGraphPointHighlightColor(plot->fillColor());
-    }
-    const bool temperature = m_selectedSensor->categoryType() == KLCategoryTypeTemperature;
-    QList<RZGraphPoint> points;
-    points.reserve(stored.size());
-    for (KLGraphPoint* point : stored) {
-        if (point->pointX() < start)
-            continue;
-        RZGraphPoint graphPoint;
-        graphPoint.setPoint({point->pointX(), temperature ? KLSensor::convertedTemp(point->pointY()) : point->pointY()});
-        graphPoint.setTitle(point->title());
-        graphPoint.setValueString(point->valueString());
-        points.append(graphPoint);
-    }
-    plot->setGraphPoints(points);
-    graph->setYAxisMaxValue(std::trunc(m_selectedSensor->convertedMaxValue()));
-    graph->setYAxisMinValue(std::trunc(m_selectedSensor->convertedMinValue()));
-    graph->setYAxisUnit(QStringLiteral("(%1)").arg(m_selectedSensor->unitString()));
-    graph->setXAxisValues(axis);
-    graph->setXAxisStartGraphPoint(start);
-    graph->setXAxisInterval(timeRange(range).step);
-    graph->setGraphPlots({plot});
-    graph->layoutGraph();
+    KLSensorHistoryGraph::show(*ui->graphView, *m_selectedSensor, range, QDateTime::currentDateTime());
 }
 
 std::optional<QString> KLDetailViewController::lineGraphView(RZLineGraphView*, double value, int)
@@ -352,29 +292,15 @@ void KLDetailViewController::menuBarSwitchValueChanged()
 {
     if (!m_selectedSensor)
         return;
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    QStringList keys = settings.menuSensors().value_or(QStringList{});
-    const QString key = m_selectedSensor->key();
-    const bool on = ui->menuBarSwitch->isChecked();
-    if (on && !keys.contains(key))
-        keys.append(key);
-    else if (!on)
-        keys.removeAll(key);
-    settings.setMenuSensors(keys);
+    KLMenuBarSensors::setShown(m_selectedSensor->key(), ui->menuBarSwitch->isChecked());
     reloadMenuBarItems();
-    if (on)
-        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorShowInMenu),
-                                    {{QStringLiteral("sensor"), key.isEmpty() ? QStringLiteral("--") : key}});
 }
 
 void KLDetailViewController::graphSegmentedControlValueChanged()
 {
-    const int segment = ui->graphSegmentedControl->selectedSegment();
-    KLDataManager::sharedInstance().setGraphTimeRange(unsigned(std::max(segment, 0)));
+    KLSensorHistoryGraph::storeTimeRange(ui->graphSegmentedControl->selectedSegment());
     ui->graphView->reDrawXYPart();
     updateGraphUI();
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorChangeGraphTimeRange),
-                                {{QStringLiteral("value"), QString::fromLatin1(timeRange(unsigned(std::max(segment, 0))).analyticsValue)}});
 }
 
 // Tables
@@ -395,19 +321,7 @@ QWidget* KLDetailViewController::viewForTableColumn(NSTableView* tableView, NSTa
             cell->setSensor(sensor);
         return cell;
     }
-    if (KLDataManager::sharedInstance().fanControlMode() == KLFanControlModeFanSet) {
-        auto* cell = tableView->makeView<KLFanSetDetailCellView>(QStringLiteral("fanSetDetailCellId"), this);
-        if (cell) {
-            cell->setFanSet(selectedFanSet());
-            cell->setSensor(sensor);
-            cell->setDelegate(this);
-        }
-        return cell;
-    }
-    auto* cell = tableView->makeView<KLFanControlCellView>(QStringLiteral("fanControlCellIdentifier"), this);
-    if (cell)
-        cell->setSensor(sensor);
-    return cell;
+    return KLFanControlCells::viewForFan(tableView, sensor, this, this);
 }
 
 NSTableRowView* KLDetailViewController::rowViewForRow(NSTableView* tableView, int)

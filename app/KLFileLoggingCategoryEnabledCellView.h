@@ -4,15 +4,14 @@
 // sensors to the stored list, or takes all of them out.
 #include <memory>
 
-#include "NSTableCellView.h"
+#include "KLFileLoggingEnabledCellView.h"
 
 class KLCategory;
-class QCheckBox;
 namespace Ui {
 class KLFileLoggingCategoryEnabledCellView;
 }
 
-class KLFileLoggingCategoryEnabledCellView : public NSTableCellView {
+class KLFileLoggingCategoryEnabledCellView : public KLFileLoggingEnabledCellView {
     Q_OBJECT
 public:
     explicit KLFileLoggingCategoryEnabledCellView(QWidget* parent = nullptr);
@@ -20,17 +19,12 @@ public:
 
     KLCategory* category() const { return m_category; }
     void setCategory(KLCategory* category);
-    QCheckBox* checkButton() const;
-
-    void updateUI();
-    void checkButtonValueChanged();
 
 protected:
-    void changeEvent(QEvent* event) override;
+    std::optional<QStringList> sensorKeys() const override;
+    bool isLogged(const QStringList& logged) const override;
 
 private:
-    void fitCheckBoxToAppearance();
-
     std::unique_ptr<Ui::KLFileLoggingCategoryEnabledCellView> ui;
     KLCategory* m_category = nullptr;
 };

@@ -3,15 +3,14 @@
 // in the stored list of logged sensors.
 #include <memory>
 
-#include "NSTableCellView.h"
+#include "KLFileLoggingEnabledCellView.h"
 
 class KLSensor;
-class QCheckBox;
 namespace Ui {
 class KLFileLoggingSensorEnabledCellView;
 }
 
-class KLFileLoggingSensorEnabledCellView : public NSTableCellView {
+class KLFileLoggingSensorEnabledCellView : public KLFileLoggingEnabledCellView {
     Q_OBJECT
 public:
     explicit KLFileLoggingSensorEnabledCellView(QWidget* parent = nullptr);
@@ -19,17 +18,12 @@ public:
 
     KLSensor* sensor() const { return m_sensor; }
     void setSensor(KLSensor* sensor);
-    QCheckBox* checkButton() const;
-
-    void updateUI();
-    void checkButtonValueChanged();
 
 protected:
-    void changeEvent(QEvent* event) override;
+    std::optional<QStringList> sensorKeys() const override;
+    bool isLogged(const QStringList& logged) const override;
 
 private:
-    void fitCheckBoxToAppearance();
-
     std::unique_ptr<Ui::KLFileLoggingSensorEnabledCellView> ui;
     KLSensor* m_sensor = nullptr;
 };

@@ -8,8 +8,10 @@
 #include "KLCompactTile.h"
 #include "KLDataManager.h"
 #include "KLGraphPoint.h"
+#include "KLMenuBarSensors.h"
 #include "KLSegmentedControl.h"
 #include "KLSensor.h"
+#include "KLSensorHistoryGraph.h"
 #include "KLUtils.h"
 #include "NSAppearance.h"
 #include "NSColor+KLExtension.h"
@@ -26,27 +28,7 @@ QString localized(const char* key)
     return KLExtension::localizedStringForKey(QString::fromLatin1(key));
 }
 
-QColor withAlpha(QColor color, double alpha)
-{
-    color.setAlphaF(static_cast<float>(alpha));
-    return color;
-}
-
-struct TimeRange {
-    const char* labelKey;
-    double step;
-    const char* analyticsValue;
-};
-// By KLGraphTimeRange; any other value reads as a week.
-const TimeRange kTimeRanges[] = {
-    {"detail-screen-graph-1hour-label", 600, "1 Hour"},
-    {"detail-screen-graph-1day-label", 14400, "1 Day"},
-    {"detail-screen-graph-1week-label", 86400, "1 Week"},
-};
-const TimeRange& timeRange(unsigned range)
-{
-    return kTimeRanges[std::min<unsigned>(range, 2)];
-}
+using KLSensorHistoryGraph::timeRange;
 
 }  // namespace
 
@@ -86,17 +68,7 @@ void KLPopupDetailViewController::configureUI()
 {
     const bool dark = KLUtils::isDarkMode();
     ui->graphView->setDelegate(this);
-    RZGraphLayout& layout = ui->graphView->graphLayout();
-    const RZGraphLayout defaults;
-    layout.setXAxisLabelHeight(30);
-    layout.setXAxisMargin(20);
-    layout.setMovementLineColor(withAlpha(KLExtension::appLightBlueColor(), 0.95));
-    // Labels and grid lines readable on either background.
-    layout.setXAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.xAxisLabelColor());
-    layout.setYAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.yAxisLabelColor());
-    layout.setYAxisUnitLabelColor(dark ? QColor(150, 150, 150) : defaults.yAxisUnitLabelColor());
-    layout.setXAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.xAxisLinesStrokeColor());
-    layout.setYAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.yAxisLinesStrokeColor());
+    KLSensorHistoryGraph::configure(*ui->graphView, dark);
     for (QLabel* section : {ui->graphSectionField, ui->descriptionSectionField, ui->menuBarSectionField}) {
         QFont font = section->font();
         font.setPixelSize(13);
@@ -115,7 +87,7 @@ void KLPopupDetailViewController::localizeUI()
     ui->descriptionSectionField->setText(localized("detail-screen-description-section-field"));
     ui->menuBarSectionField->setText(localized("detail-screen-menu-bar-section-field"));
     for (int segment = 0; segment < 3; ++segment)
-        ui->graphSegmentedControl->setLabel(localized(kTimeRanges[segment].labelKey), segment);
+        ui->graphSegmentedControl->setLabel(localized(timeRange(unsigned(segment)).labelKey), segment);
 }
 
 void KLPopupDetailViewController::setSensor(KLSensor* sensor)
@@ -143,45 +115,7 @@ void KLPopupDetailViewController::updateGraphUI()
     if (!m_sensor)
         return;
     const unsigned range = KLDataManager::sharedInstance().graphTimeRange();
-    const RZAxisValues axis = KLDataManager::xAxisWithCurrentDate(QDateTime::currentDateTime(), range);
-    const double start = axis.isEmpty() ? 0 : axis.first().value;
-    const QList<KLGraphPoint*> stored = range == KLGraphTimeRangeHour  ? m_sensor->hourGraphPoints()
-                                        : range == KLGraphTimeRangeDay ? m_sensor->dayGraphPoints()
-                                                                       : m_sensor->weekGraphPoints();
-    RZLineGraphView* graph = ui->graphView;
-    std::shared_ptr<RZGraphPlot> plot = graph->graphPlots().isEmpty() ? nullptr : graph->graphPlots().first();
-    if (!plot) {
-        plot = std::make_shared<RZGraphPlot>();
-        plot->setGraphPointSize(0);
-        plot->setFillCircleAroundGraphPoint(false);
-        plot->setStrokeCircleAroundGraphPoint(false);
-        plot->setCurveLine(true);
-        plot->setStrokeColor(withAlpha(KLExtension::appBlueColor(), 0.9));
-        plot->setFillColor(withAlpha(KLExtension::appBlueColor(), 0.5));
-        plot->setGraphPointColor(Qt::white);
-        plot->setGraphPointHighlightColor(plot->fillColor());
-    }
-    const bool temperature = m_sensor->categoryType() == KLCategoryTypeTemperature;
-    QList<RZGraphPoint> points;
-    points.reserve(stored.size());
-    for (KLGraphPoint* point : stored) {
-        if (point->pointX() < start)
-            continue;
-        RZGraphPoint graphPoint;
-        graphPoint.setPoint({point->pointX(), temperature ? KLSensor::convertedTemp(point->pointY()) : point->pointY()});
-        graphPoint.setTitle(point->title());
-        graphPoint.setValueString(point->valueString());
-        points.append(graphPoint);
-    }
-    plot->setGraphPoints(points);
-    graph->setYAxisMaxValue(std::trunc(m_sensor->convertedMaxValue()));
-    graph->setYAxisMinValue(std::trunc(m_sensor->convertedMinValue()));
-    graph->setYAxisUnit(QStringLiteral("(%1)").arg(m_sensor->unitString()));
-    graph->setXAxisValues(axis);
-    graph->setXAxisStartGraphPoint(start);
-    graph->setXAxisInterval(timeRange(range).step);
-    graph->setGraphPlots({plot});
-    graph->layoutGraph();
+    KLSensorHistoryGraph::show(*ui->graphView, *m_sensor, range, QDateTime::currentDateTime());
 }
 
 std::optional<QString> KLPopupDetailViewController::lineGraphView(RZLineGraphView*, double value, int)
@@ -195,26 +129,12 @@ void KLPopupDetailViewController::menuBarSwitchValueChanged()
 {
     if (!m_sensor)
         return;
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    QStringList keys = settings.menuSensors().value_or(QStringList{});
-    const QString key = m_sensor->key();
-    const bool on = ui->menuBarSwitch->isChecked();
-    if (on && !keys.contains(key))
-        keys.append(key);
-    else if (!on)
-        keys.removeAll(key);
-    settings.setMenuSensors(keys);
-    if (on)
-        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorShowInMenu),
-                                    {{QStringLiteral("sensor"), key.isEmpty() ? QStringLiteral("--") : key}});
+    KLMenuBarSensors::setShown(m_sensor->key(), ui->menuBarSwitch->isChecked());
 }
 
 void KLPopupDetailViewController::graphSegmentedControlValueChanged()
 {
-    const int segment = std::max(ui->graphSegmentedControl->selectedSegment(), 0);
-    KLDataManager::sharedInstance().setGraphTimeRange(unsigned(segment));
+    KLSensorHistoryGraph::storeTimeRange(ui->graphSegmentedControl->selectedSegment());
     ui->graphView->reDrawXYPart();
     updateGraphUI();
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventSensorChangeGraphTimeRange),
-                                {{QStringLiteral("value"), QString::fromLatin1(timeRange(unsigned(segment)).analyticsValue)}});
 }

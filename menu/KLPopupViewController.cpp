@@ -17,6 +17,7 @@
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
 #include "KLFanControlCellView.h"
+#include "KLFanControlCells.h"
 #include "KLFanControlLogic.h"
 #include "KLFanController.h"
 #include "KLFanSet.h"
@@ -362,36 +363,20 @@ void KLPopupViewController::fanControlModeButtonTapped()
 
 void KLPopupViewController::handleChangeFanControlMode(unsigned mode, KLFanSet* fanSet)
 {
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    if (mode != settings.fanControlMode()) {
-        settings.setFanControlMode(mode);
-        settings.setDidAutoBoost(false);
-    }
-    if (fanSet)
-        settings.setFanSetName(fanSet->name());
+    KLFanControlLogic::storeFanControlMode(mode, fanSet);
     updateUI();
-    dispatch_async(dispatch_get_main_queue(), [] {
-        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
-            QString::fromLatin1(KLFanControllerShouldUpdateNotification));
-    });
 }
 
 void KLPopupViewController::handleChangeFanSpeedViaButtonWithPercent(double percent)
 {
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeSpeed),
-                                {{QStringLiteral("value"), percent}, {QStringLiteral("source"), QStringLiteral("button")}});
+    KLFanControlLogic::logSpeedChange(percent, QStringLiteral("button"));
 }
 
 void KLPopupViewController::handleChangeFanSpeedWithPercent(double percent)
 {
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    QList<KLFanControlLogic::Fan> fans;
-    for (KLSensor* fan : m_fanSensors)
-        fans.append(KLFanControlLogic::fanOf(fan));
-    const QString changed = m_selectedFan ? m_selectedFan->key() : QString();
-    KLFanControlLogic::writeSpeedFraction(fans, changed, percent, settings.manualLinkEnabled());
-    handleChangeFanControlMode(settings.fanControlMode(), selectedFanSet());
+    KLFanControlLogic::writeSpeedFraction(m_fanSensors, m_selectedFan, percent);
+    handleChangeFanControlMode(KLDataManager::sharedInstance().fanControlMode(), selectedFanSet());
 }
 
 void KLPopupViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
@@ -401,19 +386,13 @@ void KLPopupViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSens
     m_selectedFan = sensor;
     const double percent = KLFanControlLogic::fractionForSpeed(speed, sensor->minValue(), sensor->maxValue());
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(
-        QString::fromLatin1(KLEventFanControlChangeSpeed),
-        {{QStringLiteral("value"), percent},
-         {QStringLiteral("source"), viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield")}});
+    KLFanControlLogic::logSpeedChange(percent, viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield"));
 }
 
 void KLPopupViewController::fanManualUtilLinkButtonTapped()
 {
-    const bool on = ui->fanManualUtilLinkButton->isChecked();
-    KLDataManager::sharedInstance().setManualLinkEnabled(on);
+    KLFanControlLogic::storeManualLink(ui->fanManualUtilLinkButton->isChecked());
     updateFanControlUI();
-    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlTapManualUtilLink),
-                                {{QStringLiteral("value"), on ? QStringLiteral("1") : QStringLiteral("0")}});
 }
 
 void KLPopupViewController::editFanRulesButtonTapped()
@@ -536,20 +515,7 @@ QWidget* KLPopupViewController::viewForTableColumn(NSTableView* tableView, NSTab
     if (tableView == ui->fanControlTableView) {
         if (row < 0 || row >= m_fanSensors.size())
             return nullptr;
-        KLSensor* fan = m_fanSensors[row];
-        if (KLDataManager::sharedInstance().fanControlMode() == KLFanControlModeFanSet) {
-            auto* cell = tableView->makeView<KLFanSetDetailCellView>(QStringLiteral("fanSetDetailCellId"), this);
-            if (cell) {
-                cell->setFanSet(selectedFanSet());
-                cell->setSensor(fan);
-                cell->setDelegate(this);
-            }
-            return cell;
-        }
-        auto* cell = tableView->makeView<KLFanControlCellView>(QStringLiteral("fanControlCellIdentifier"), this);
-        if (cell)
-            cell->setSensor(fan);
-        return cell;
+        return KLFanControlCells::viewForFan(tableView, m_fanSensors[row], this, this);
     }
     if (row < 0 || row >= m_dataDicts.size())
         return nullptr;

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Dispatch.h"
+#include "KLAnalyticsHelper.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
+#include "KLFanController.h"
 #include "KLSensor.h"
+#include "NSDistributedNotificationCenter.h"
 #include "NSKeyedArchiver.h"
 #include "NSString+KLExtension.h"
 
@@ -124,6 +128,45 @@ FanRuleLink parseFanRuleLink(const QString& path)
     if (value < 0 || value > KLFanControlModeAutoBoost)
         return {true, std::nullopt};
     return {true, static_cast<unsigned>(value)};
+}
+
+void storeFanControlMode(unsigned mode, KLFanSet* fanSet)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    if (mode != settings.fanControlMode()) {
+        settings.setFanControlMode(mode);
+        settings.setDidAutoBoost(false);
+    }
+    if (fanSet)
+        settings.setFanSetName(fanSet->name());
+    dispatch_async(dispatch_get_main_queue(), [] {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLFanControllerShouldUpdateNotification));
+    });
+}
+
+bool writeSpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double fraction)
+{
+    QList<Fan> rows;
+    rows.reserve(fans.size());
+    for (KLSensor* fan : fans)
+        rows.append(fanOf(fan));
+    // The set is the one the stored name selects now, looked up at the write.
+    return writeSpeedFraction(rows, changed ? changed->key() : QString(), fraction,
+                              KLDataManager::sharedInstance().manualLinkEnabled());
+}
+
+void logSpeedChange(double fraction, const QString& source)
+{
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeSpeed),
+                                {{QStringLiteral("value"), fraction}, {QStringLiteral("source"), source}});
+}
+
+void storeManualLink(bool on)
+{
+    KLDataManager::sharedInstance().setManualLinkEnabled(on);
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlTapManualUtilLink),
+                                {{QStringLiteral("value"), on ? QStringLiteral("1") : QStringLiteral("0")}});
 }
 
 }  // namespace KLFanControlLogic

@@ -65,6 +65,19 @@ KLFanSet* selectedFanSet();
 // name, for example because it was deleted meanwhile.
 bool writeSpeedFraction(const QList<Fan>& fans, const QString& changedKey, double fraction, bool linked);
 
+// What the fan boxes do on a change, the same in Kelvara and Kelvara Menu.
+// Stores the chosen mode (a new mode forgets an earlier auto boost) and the
+// set chosen with it, then asks the fan controller to update once this event
+// is done.
+void storeFanControlMode(unsigned mode, KLFanSet* fanSet);
+// writeSpeedFraction for the box's fan rows: the changed row's fan alone, or
+// every row's fan when the stored link is on.
+bool writeSpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double fraction);
+// A speed chosen in the box, from "button", "slider" or "textfield", for the event log.
+void logSpeedChange(double fraction, const QString& source);
+// Stores the link button's state and logs it.
+void storeManualLink(bool on);
+
 // A "kelvara://fan_rule/<mode>" link's path ("/fan_rule/2"): whether it is a
 // fan-rule link (the first path component is "fan_rule", at most one more
 // follows), and the mode it names when that is 0, 1 or 2 ("/fan_rule" alone

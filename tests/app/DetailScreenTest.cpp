@@ -10,7 +10,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "Authorization.h"
 #include "KLAnimation.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
@@ -35,37 +34,12 @@
 #include "QtApplication.h"
 #include "StoreFixture.h"
 #include "TSSwitch.h"
+#include "TestAdministrator.h"
 #include "TestHome.h"
 #include "KLSegmentedControl.h"
 #include "KLShadowBox.h"
 
 namespace {
-
-// Refuses, or grants and runs the installation as asked.
-class Administrator : public AuthorizationAuthority {
-public:
-    explicit Administrator(bool grants)
-        : grants(grants)
-    {
-        setAuthorizationAuthorityForTesting(this);
-    }
-    ~Administrator() override { setAuthorizationAuthorityForTesting(nullptr); }
-    OSStatus authorize(const AuthorizationRights&, const AuthorizationEnvironment&, AuthorizationFlags) override
-    {
-        ++prompts;
-        return grants ? errAuthorizationSuccess : errAuthorizationDenied;
-    }
-    OSStatus execute(const QString& tool, const QStringList& arguments, int* exitStatus, QByteArray*) override
-    {
-        QProcess process;
-        process.start(tool, arguments);
-        process.waitForFinished(10000);
-        *exitStatus = process.exitCode();
-        return errAuthorizationSuccess;
-    }
-    bool grants;
-    int prompts = 0;
-};
 
 // The fan-rules sheet as the screen sees it.
 class FakeSheet : public NSViewController, public KLFanControlSheet {
@@ -280,7 +254,7 @@ TEST_F(DetailScreenTest, TheFanBoxShowsTheStoredModeAndItsRows)
 
 TEST_F(DetailScreenTest, ARefusedInstallationChangesNothing)
 {
-    Administrator refuses(false);
+    TestAdministrator refuses(TestAdministrator::Refuse);
     KLDataManager& settings = KLDataManager::sharedInstance();
     KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
     KLCoreDataHelper::sharedInstance().saveMasterContext();
@@ -310,7 +284,7 @@ TEST_F(DetailScreenTest, ChoosingAModeInstallsTheToolThenWritesAndTellsTheHelper
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "the installed tool belongs to root";
-    Administrator grants(true);
+    TestAdministrator grants(TestAdministrator::Run);
     KLDataManager& settings = KLDataManager::sharedInstance();
     KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
     KLCoreDataHelper::sharedInstance().saveMasterContext();
@@ -386,7 +360,7 @@ TEST_F(DetailScreenTest, FanRuleLinksOpenTheSheetOnceInTheModeTheyName)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "the installed tool belongs to root";
-    Administrator grants(true);
+    TestAdministrator grants(TestAdministrator::Run);
     KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeFanSet);
     show(fans);
     screen.handleDeepLink("/fan_rules/2");

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "Authorization.h"
 #include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLMainStoryboard.h"
@@ -24,6 +23,7 @@
 #include "NSString+KLExtension.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
+#include "TestAdministrator.h"
 #include "TestHome.h"
 
 namespace {
@@ -36,32 +36,6 @@ public:
     Q_INVOKABLE void handleDeepLink(const QString& path) { links << path; }
     QList<KLCategory*> categories;
     QStringList links;
-};
-
-// An administrator who refuses, or grants and runs the command.
-class Administrator : public AuthorizationAuthority {
-public:
-    explicit Administrator(bool grants)
-        : grants(grants)
-    {
-        setAuthorizationAuthorityForTesting(this);
-    }
-    ~Administrator() override { setAuthorizationAuthorityForTesting(nullptr); }
-    OSStatus authorize(const AuthorizationRights&, const AuthorizationEnvironment&, AuthorizationFlags) override
-    {
-        ++prompts;
-        return grants ? errAuthorizationSuccess : errAuthorizationDenied;
-    }
-    OSStatus execute(const QString& tool, const QStringList& arguments, int* exitStatus, QByteArray*) override
-    {
-        QProcess process;
-        process.start(tool, arguments);
-        process.waitForFinished(10000);
-        *exitStatus = process.exitCode();
-        return errAuthorizationSuccess;
-    }
-    bool grants;
-    int prompts = 0;
 };
 
 QString text(const char* key)
@@ -203,7 +177,7 @@ TEST_F(MainWindowTest, GrantedPrivilegeLinkAsksKelvaraMenuToOpenItsPopover)
     int heard = 0;
     NSDistributedNotificationCenter::defaultCenter().addObserver(
         this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
-    Administrator administrator(true);
+    TestAdministrator administrator(TestAdministrator::Run);
     postLink("/request_privilege_permission");
     EXPECT_TRUE(waitUntil([&] { return heard == 1; }, 15000));
     EXPECT_EQ(administrator.prompts, 1);
@@ -217,7 +191,7 @@ TEST_F(MainWindowTest, RefusedPrivilegeLinkShowsTheCriticalAlertOnly)
     int heard = 0;
     NSDistributedNotificationCenter::defaultCenter().addObserver(
         this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
-    Administrator administrator(false);
+    TestAdministrator administrator(TestAdministrator::Refuse);
     NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
     postLink("/request_privilege_permission");
     ASSERT_TRUE(waitUntil([] { return !NSAlert::hasPendingAnswerForTesting(); }, 15000));
@@ -255,7 +229,7 @@ TEST_F(MainWindowTest, FanRuleLinkSelectsTheFanCategoryAndOtherPathsDoNothing)
 
     // Only whole components and known modes count; nothing else is asked for.
     click(settings);
-    Administrator administrator(false);
+    TestAdministrator administrator(TestAdministrator::Refuse);
     for (const char* path : {"/fan_rules", "/fan_rule/7", "/fan_rule/2/x", "/request_privilege_permission/",
                              "/request_privilege_permissions", "/other"})
         postLink(path);

@@ -10,45 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Authorization.h"
 #include "KLFanController.h"
 #include "NSBundle.h"
 #include "QtApplication.h"
 #include "RZSMC.h"
+#include "TestAdministrator.h"
 #include "TestHome.h"
 
 namespace {
-
-// An administrator who refuses, or grants and then carries out the command,
-// or grants and does nothing at all.
-class Administrator : public AuthorizationAuthority {
-public:
-    enum Answer { Refuse, Run, Ignore };
-    explicit Administrator(Answer answer)
-        : answer(answer)
-    {
-        setAuthorizationAuthorityForTesting(this);
-    }
-    ~Administrator() override { setAuthorizationAuthorityForTesting(nullptr); }
-    OSStatus authorize(const AuthorizationRights&, const AuthorizationEnvironment&, AuthorizationFlags) override
-    {
-        ++prompts;
-        return answer == Refuse ? errAuthorizationDenied : errAuthorizationSuccess;
-    }
-    OSStatus execute(const QString& tool, const QStringList& arguments, int* exitStatus, QByteArray*) override
-    {
-        *exitStatus = 0;
-        if (answer == Run) {
-            QProcess process;
-            process.start(tool, arguments);
-            process.waitForFinished(10000);
-            *exitStatus = process.exitCode();
-        }
-        return errAuthorizationSuccess;
-    }
-    Answer answer;
-    int prompts = 0;
-};
 
 QByteArray contents(const QString& path)
 {
@@ -125,7 +94,7 @@ TEST_F(ToolInstallTest, ALinkAtTheToolPathIsReplacedAndItsTargetLeftAlone)
     const QString target = home.path() + "/mine";
     writeUsersFile(target, 0755);
     ASSERT_TRUE(QFile::link(target, tool));
-    Administrator administrator(Administrator::Run);
+    TestAdministrator administrator(TestAdministrator::Run);
     EXPECT_TRUE(requestAndWait());
     expectUntouchedUsersFile(target, 0755);
     expectInstalledBundleTool();
@@ -135,11 +104,11 @@ TEST_F(ToolInstallTest, AUsersFileAtTheToolPathIsReplacedByTheBundleTool)
 {
     writeUsersFile(tool, 0755);
     {
-        Administrator refusing(Administrator::Refuse);
+        TestAdministrator refusing(TestAdministrator::Refuse);
         EXPECT_FALSE(requestAndWait());
         expectUntouchedUsersFile(tool, 0755);
     }
-    Administrator administrator(Administrator::Run);
+    TestAdministrator administrator(TestAdministrator::Run);
     EXPECT_TRUE(requestAndWait());
     expectInstalledBundleTool();
     EXPECT_EQ(administrator.prompts, 1);
@@ -156,11 +125,11 @@ TEST_F(ToolInstallTest, InstalledButNotTheBundleToolIsNotInPlace)
     ASSERT_EQ(::chmod(QFile::encodeName(tool).constData(), 06555), 0);
     ASSERT_TRUE(KLFanController::sharedInstance().isSMCBinaryInstalled());
     {
-        Administrator idle(Administrator::Ignore);  // says yes, installs nothing
+        TestAdministrator idle(TestAdministrator::Ignore);  // says yes, installs nothing
         EXPECT_FALSE(requestAndWait());
         EXPECT_EQ(idle.prompts, 1);
     }
-    Administrator administrator(Administrator::Run);
+    TestAdministrator administrator(TestAdministrator::Run);
     EXPECT_TRUE(requestAndWait());
     expectInstalledBundleTool();
 }
@@ -176,7 +145,7 @@ TEST_F(ToolInstallTest, ToolsThatCannotBeReadDoNotMatch)
     ASSERT_EQ(::chown(QFile::encodeName(tool).constData(), 0, admins), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(tool).constData(), 06555), 0);
     ASSERT_TRUE(KLFanController::sharedInstance().isSMCBinaryInstalled());
-    Administrator idle(Administrator::Ignore);
+    TestAdministrator idle(TestAdministrator::Ignore);
     EXPECT_FALSE(requestAndWait());
 }
 

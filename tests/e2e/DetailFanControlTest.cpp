@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "Authorization.h"
 #include "HelperProcess.h"
 #include "KLAnimation.h"
 #include "KLCategory.h"
@@ -20,6 +19,7 @@
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
 #include "NSStoryboard.h"
+#include "TestAdministrator.h"
 
 namespace {
 
@@ -35,25 +35,6 @@ QApplication& widgetApplication()
     static QApplication* app = new QApplication(argc, argv);
     return *app;
 }
-
-// Grants, then carries out the installation it was asked for.
-class Administrator : public AuthorizationAuthority {
-public:
-    Administrator() { setAuthorizationAuthorityForTesting(this); }
-    ~Administrator() override { setAuthorizationAuthorityForTesting(nullptr); }
-    OSStatus authorize(const AuthorizationRights&, const AuthorizationEnvironment&, AuthorizationFlags) override
-    {
-        return errAuthorizationSuccess;
-    }
-    OSStatus execute(const QString& tool, const QStringList& arguments, int* exitStatus, QByteArray*) override
-    {
-        QProcess process;
-        process.start(tool, arguments);
-        process.waitForFinished(10000);
-        *exitStatus = process.exitCode();
-        return errAuthorizationSuccess;
-    }
-};
 
 class RecordingSheet : public NSViewController, public KLFanControlSheet {
 public:
@@ -96,7 +77,7 @@ protected:
 
     QApplication& app = widgetApplication();
     HelperProcess helper;
-    Administrator administrator;
+    TestAdministrator administrator;  // grants and installs
     smc::VirtualSMC smc;
     RecordingSheet* sheet = nullptr;
 };

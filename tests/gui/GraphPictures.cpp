@@ -2,12 +2,11 @@
 // with hover in the middle and near both edges, no data, a week of fan speeds.
 #include <QCoreApplication>
 #include <QMouseEvent>
-#include <cmath>
 
 #include "KLCategory.h"
-#include "KLDataManager.h"
 #include "KLGraphPoint.h"
 #include "KLSensor.h"
+#include "KLSensorHistoryGraph.h"
 #include "Pictures.h"
 #include "RZLineGraphView.h"
 
@@ -23,65 +22,6 @@ public:
         return KLSensor::stringFromValue(value, categoryType);
     }
 };
-
-const QColor kAppBlue(11, 130, 250);
-const QColor kAppLightBlue(11, 150, 246);
-
-// Sets the graph up as the detail screen's updateGraphUI does.
-void showHistory(RZLineGraphView& graph, KLSensor* sensor, int range, const QDateTime& now)
-{
-    const RZAxisValues axis = KLDataManager::xAxisWithCurrentDate(now, range);
-    const double start = axis.first().value;
-    const double step = range == 0 ? 600 : range == 1 ? 14400 : 86400;
-    const QList<KLGraphPoint*> stored = range == 0   ? sensor->hourGraphPoints()
-                                        : range == 1 ? sensor->dayGraphPoints()
-                                                     : sensor->weekGraphPoints();
-    const bool temperature = sensor->category() && sensor->category()->type() == KLCategoryTypeTemperature;
-    std::shared_ptr<RZGraphPlot> plot = graph.graphPlots().isEmpty() ? nullptr : graph.graphPlots().first();
-    if (!plot) {
-        plot = std::make_shared<RZGraphPlot>();
-        plot->setGraphPointSize(0);
-        plot->setFillCircleAroundGraphPoint(false);
-        plot->setStrokeCircleAroundGraphPoint(false);
-        plot->setCurveLine(true);
-        plot->setStrokeColor(withAlpha(kAppBlue, 0.9));
-        plot->setFillColor(withAlpha(kAppBlue, 0.5));
-        plot->setGraphPointColor(Qt::white);
-        plot->setGraphPointHighlightColor(plot->fillColor());
-    }
-    QList<RZGraphPoint> points;
-    for (KLGraphPoint* point : stored) {
-        if (point->pointX() < start)
-            continue;
-        RZGraphPoint graphPoint;
-        graphPoint.setPoint({point->pointX(), temperature ? KLSensor::convertedTemp(point->pointY()) : point->pointY()});
-        graphPoint.setTitle(point->title());
-        graphPoint.setValueString(point->valueString());
-        points.append(graphPoint);
-    }
-    plot->setGraphPoints(points);
-    graph.setYAxisMaxValue(std::trunc(sensor->convertedMaxValue()));
-    graph.setYAxisMinValue(std::trunc(sensor->convertedMinValue()));
-    graph.setYAxisUnit(QStringLiteral("(%1)").arg(sensor->unitString()));
-    graph.setXAxisValues(axis);
-    graph.setXAxisStartGraphPoint(start);
-    graph.setXAxisInterval(step);
-    graph.setGraphPlots({plot});
-    graph.layoutGraph();
-}
-
-// The screens' palette for the graph: the Part's greys in light, lighter
-// labels and darker lines on a dark window.
-void applyPalette(RZLineGraphView& graph, bool dark)
-{
-    RZGraphLayout& layout = graph.graphLayout();
-    const RZGraphLayout defaults;
-    layout.setXAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.xAxisLabelColor());
-    layout.setYAxisLabelColor(dark ? QColor(170, 170, 170) : defaults.yAxisLabelColor());
-    layout.setYAxisUnitLabelColor(dark ? QColor(150, 150, 150) : defaults.yAxisUnitLabelColor());
-    layout.setXAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.xAxisLinesStrokeColor());
-    layout.setYAxisLinesStrokeColor(dark ? QColor(85, 85, 85) : defaults.yAxisLinesStrokeColor());
-}
 
 void hoverAt(RZLineGraphView& graph, double xInPlot)
 {
@@ -105,15 +45,11 @@ bool graphPictures(Pictures& pictures, const PictureScene& scene, bool dark, int
     RZLineGraphView graph;
     graph.resize(480, 200);
     graph.setDelegate(&labels);
-    RZGraphLayout& layout = graph.graphLayout();
-    layout.setXAxisLabelHeight(30);
-    layout.setXAxisMargin(20);
-    layout.setMovementLineColor(withAlpha(kAppLightBlue, 0.95));
-    applyPalette(graph, dark);
+    KLSensorHistoryGraph::configure(graph, dark);
     graph.setNoDataText(QStringLiteral("No data"));
 
     labels.categoryType = KLCategoryTypeTemperature;
-    showHistory(graph, scene.temperature, KLGraphTimeRangeHour, scene.now);
+    KLSensorHistoryGraph::show(graph, *scene.temperature, KLGraphTimeRangeHour, scene.now);
     ok &= pictures.save(graph, QStringLiteral("graph-hour"), dark, scale);
     const double width = graph.geometry().plotWidth();
     const struct {
@@ -133,7 +69,7 @@ bool graphPictures(Pictures& pictures, const PictureScene& scene, bool dark, int
 
     graph.reDrawXYPart();
     labels.categoryType = KLCategoryTypeFan;
-    showHistory(graph, scene.fan, KLGraphTimeRangeWeek, scene.now);
+    KLSensorHistoryGraph::show(graph, *scene.fan, KLGraphTimeRangeWeek, scene.now);
     ok &= pictures.save(graph, QStringLiteral("graph-week-fan"), dark, scale);
     hoverAt(graph, graph.geometry().plotWidth() * 0.6);
     ok &= pictures.save(graph, QStringLiteral("graph-week-fan-hover"), dark, scale);

@@ -1,0 +1,11 @@
+#pragma once
+// The stored list of sensors shown in the menu bar, as the detail screens'
+// switch changes it.
+#include <QString>
+
+namespace KLMenuBarSensors {
+
+// Adds the key at the end of the list (once) or takes it out, and logs a sensor newly shown.
+void setShown(const QString& key, bool on);
+
+}  // namespace KLMenuBarSensors

@@ -1,5 +1,6 @@
 #include "KLFanConCellViews.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -9,6 +10,7 @@
 #include "KLFanCondition.h"
 #include "KLFanSet.h"
 #include "KLSensor.h"
+#include "KLUtils.h"
 #include "NSString+KLExtension.h"
 #include "ui_KLFanConBatteryStateCellView.h"
 #include "ui_KLFanConDeleteCellView.h"
@@ -116,6 +118,12 @@ void KLFanConThresholdCellView::setFanCondition(KLFanCondition* condition)
 
 void KLFanConThresholdCellView::updateUI()
 {
+    // As on the notifications screen: in the dark appearance the field takes
+    // the controls' colour, or it vanishes into the table.
+    QPalette colours = QApplication::palette(ui->thresholdTextField);
+    if (KLUtils::isDarkMode())
+        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
+    ui->thresholdTextField->setPalette(colours);
     const int threshold = m_fanCondition ? truncated(m_fanCondition->threshold()) : 0;
     ui->thresholdTextField->setText(
         QStringLiteral("%1 %2").arg(threshold).arg(KLSensor::unitStringFromCategoryType(0, false)));

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -121,6 +122,7 @@ void KLFileLoggingConfigViewController::localizeUI()
         columns[0]->setTitle(localized("file-logging-screen-sensors-header"));
         columns[1]->setTitle(localized("file-logging-screen-enable-logging-header"));
     }
+    fitColumns();
 }
 
 void KLFileLoggingConfigViewController::viewWillAppear()
@@ -318,8 +320,11 @@ void KLFileLoggingConfigViewController::showPath(const QString& path)
 void KLFileLoggingConfigViewController::fitColumns()
 {
     const auto& columns = ui->outlineView->tableColumns();
-    if (columns.size() == 2)
-        columns[0]->setWidth(std::max(120, ui->outlineView->viewport()->width() - kCheckColumnWidth));
+    if (columns.size() != 2)
+        return;
+    // The check column is as wide as its heading, which some languages make long.
+    const int heading = QFontMetrics(ui->outlineView->font()).horizontalAdvance(columns[1]->title()) + 24;
+    columns[0]->setWidth(std::max(120, ui->outlineView->viewport()->width() - std::max(kCheckColumnWidth, heading)));
 }
 
 bool KLFileLoggingConfigViewController::eventFilter(QObject* watched, QEvent* event)

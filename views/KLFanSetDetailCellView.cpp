@@ -1,5 +1,6 @@
 #include "KLFanSetDetailCellView.h"
 
+#include <QApplication>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <climits>
@@ -7,6 +8,7 @@
 
 #include "KLFanSet.h"
 #include "KLSensor.h"
+#include "KLUtils.h"
 #include "ui_KLFanSetDetailCellView.h"
 
 namespace {
@@ -68,6 +70,12 @@ void KLFanSetDetailCellView::updateUI()
     ui->nameTextField->setText(name.isEmpty() ? QStringLiteral("--") : name);
     const double min = m_sensor ? m_sensor->minValue() : 0;
     const double max = m_sensor ? m_sensor->maxValue() : 0;
+    // In the dark appearance the field takes the controls' colour, or on an
+    // unselected row it vanishes into the table.
+    QPalette colours = QApplication::palette(ui->speedTextField);
+    if (KLUtils::isDarkMode())
+        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
+    ui->speedTextField->setPalette(colours);
     ui->speedTextField->setText(
         QStringLiteral("%1 (%2%)").arg(m_forcedValue).arg(percentage(m_forcedValue, min, max)));
     // Filling the row is no choice of the user's.

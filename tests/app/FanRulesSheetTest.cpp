@@ -15,6 +15,7 @@
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
 #include "NSAlert.h"
+#include "NSAppearance.h"
 #include "NSKeyedArchiver.h"
 #include "NSStoryboard.h"
 #include "PrivateBus.h"
@@ -217,6 +218,12 @@ TEST_F(FanRulesSheetTest, AThresholdThatIsNoNumberIsRefused)
     field->setText("85 °C");
     emit field->editingFinished();
     EXPECT_DOUBLE_EQ(condition->threshold(), 85);
+
+    // In the dark appearance the field stands out from the table it sits on.
+    NSAppearance::forceDarkModeForTesting(true);
+    thresholdCell->updateUI();
+    EXPECT_NE(field->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+    NSAppearance::forceDarkModeForTesting(std::nullopt);
 }
 
 TEST_F(FanRulesSheetTest, NewConditionsWatchTheNextFreeSensorAtHalfAgainItsReading)

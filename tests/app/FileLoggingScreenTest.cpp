@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -216,6 +217,19 @@ TEST_F(FileLoggingScreenTest, TheChosenFolderKeepsTheFileNameAndTheResetModeIsTh
     EXPECT_EQ(settings().fileLoggingResetMode(), KLFileLoggingResetModeDaily);
     QTest::mouseClick(outlet<QPushButton>("resetNeverSegment"), Qt::LeftButton);
     EXPECT_EQ(settings().fileLoggingResetMode(), KLFileLoggingResetModeNever);
+}
+
+// A heading longer in another language widens its column to show it whole.
+TEST_F(FileLoggingScreenTest, TheCheckColumnFitsItsHeading)
+{
+    settings().setCurrentLanguage(QStringLiteral("de"));
+    show();
+    NSOutlineView* outline = screen->outlineView();
+    const auto& columns = outline->tableColumns();
+    ASSERT_EQ(columns.size(), 2);
+    const int heading = QFontMetrics(outline->font()).horizontalAdvance(columns[1]->title());
+    EXPECT_GT(heading, 64);
+    EXPECT_GE(outline->viewport()->width() - columns[0]->width(), heading);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "NSStoryboard.h"
 #include "Pictures.h"
 
+#include <algorithm>
+
 namespace {
 
 // Rules in the master context, unsaved: the sheet's child context sees them,
@@ -24,16 +26,26 @@ QList<NSManagedObject*> addRules()
     QList<KLFanSet*> sets;
     const double shares[] = {0.2, 0.55, 1.0};
     const char* names[] = {"Quiet", "Balanced", "Full Speed"};
+    NSManagedObjectContext* master = KLCoreDataHelper::sharedInstance().masterContext();
+    // The store may already hold sets of these names: those are shown as they
+    // are, so the list names each set once.
+    const QList<KLFanSet*> stored = KLFanSet::allObjectsInContext(master);
     for (int i = 0; i < 3; ++i) {
+        const QString name = QString::fromLatin1(names[i]);
+        const auto existing =
+            std::find_if(stored.begin(), stored.end(), [&](KLFanSet* set) { return set->name() == name; });
+        if (existing != stored.end()) {
+            sets << *existing;
+            continue;
+        }
         KLFanSpeeds speeds;
         for (KLSensor* fan : fans)
             speeds.insert(fan->key(), KLFanControlViewController::speedForPercent(shares[i], fan->minValue(), fan->maxValue()));
-        KLFanSet* set = KLFanSet::fanSetWithName(QString::fromLatin1(names[i]), speeds);
+        KLFanSet* set = KLFanSet::fanSetWithName(name, speeds);
         set->setCreated(QDateTime::currentDateTime().addSecs(i + 1));
         sets << set;
         made << set;
     }
-    NSManagedObjectContext* master = KLCoreDataHelper::sharedInstance().masterContext();
     const struct {
         int sensor;
         double threshold;

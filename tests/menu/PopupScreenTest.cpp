@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -19,6 +20,7 @@
 #include "KLMenuBarController.h"
 #include "KLMenuStoryboard.h"
 #include "KLPopupDetailViewController.h"
+#include "KLPopupSensorCellView.h"
 #include "KLPopupViewController.h"
 #include "KLSensor.h"
 #include "KLTrackingTableView.h"
@@ -143,6 +145,15 @@ TEST_F(PopupScreenTest, HeightsFollowTheLayoutAndTheScreen)
     EXPECT_EQ(screen->dataDicts().first().title, QStringLiteral("TEMPERATURE"));
     EXPECT_EQ(screen->tableBoxHeightConstraint(),
               KLPopupViewController::tableBoxHeight(9, NSScreen::mainScreenVisibleHeight(), 82, 144));
+    // Each row's parts lie wholly inside its 20 points.
+    QCoreApplication::processEvents();
+    const QList<KLPopupSensorCellView*> rows = list(screen)->findChildren<KLPopupSensorCellView*>();
+    ASSERT_FALSE(rows.isEmpty());
+    for (KLPopupSensorCellView* row : rows) {
+        EXPECT_LE(row->height(), 20);
+        EXPECT_TRUE(row->rect().contains(row->titleField()->geometry()));
+        EXPECT_TRUE(row->rect().contains(row->iconImageView()->geometry()));
+    }
 
     KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeFanSet);
     EXPECT_EQ(screen->fanControlHeight(), 190);

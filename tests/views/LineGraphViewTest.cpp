@@ -231,6 +231,14 @@ TEST(LineGraphView, AxisLabelsKeepTheirEntriesAndFrames)
     graph.view.reDrawXYPart();
     graph.view.drawRect();
     EXPECT_NE(graph.view.yAxisLabels()[2].frame, frame);
+    // A narrower graph has its marks elsewhere, and the labels follow them.
+    graph.view.resize(300, 200);
+    QCoreApplication::sendPostedEvents();
+    QResizeEvent narrower(QSize(300, 200), QSize(400, 200));
+    QCoreApplication::sendEvent(&graph.view, &narrower);
+    graph.view.drawRect();
+    EXPECT_NEAR(graph.view.xAxisLabels()[6].frame.center().x(),
+                graph.view.graphPointInPxFromGraphPoint({6 * 600.0, 0}).x(), 1e-9);
     // A grid hidden after a draw keeps its last path.
     graph.view.graphLayout().setXAxisGridHidden(true);
     graph.view.drawRect();

@@ -1,4 +1,5 @@
 // The sensor and fan rows, filled from sensors of a store of their own.
+#include <QApplication>
 #include <QLabel>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -15,6 +16,7 @@
 #include "KLLevelIndicator.h"
 #include "KLSensor.h"
 #include "KLSensorCellView.h"
+#include "NSAppearance.h"
 #include "NSBundle.h"
 #include "NSColor+KLExtension.h"
 #include "PrivateBus.h"
@@ -184,6 +186,12 @@ TEST_F(RowsTest, FanSetRowTextsAndTypedSpeeds)
     cell.setFanSet(nullptr);
     cell.setSensor(fan(2000, 2000));
     EXPECT_EQ(cell.speedTextField()->text(), "2000 (100%)");
+
+    // In the dark appearance the field stands out from the table it sits on.
+    NSAppearance::forceDarkModeForTesting(true);
+    cell.setSensor(theFan);
+    EXPECT_NE(cell.speedTextField()->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
+    NSAppearance::forceDarkModeForTesting(std::nullopt);
     EXPECT_EQ(KLFanSetDetailCellView::percentage(1500, 2000, 2000), 0);
     EXPECT_EQ(KLFanSetDetailCellView::percentage(1999, 1200, 6000), 16);
 }

@@ -315,6 +315,10 @@ void RZLineGraphView::reDrawXYPart()
 void RZLineGraphView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    // Labels keep their frames while the data rescales, but a graph of
+    // another size has its marks elsewhere: they are made anew there.
+    if (event->oldSize() != event->size())
+        reDrawXYPart();
     layoutGraph();
 }
 

@@ -42,8 +42,8 @@ QPalette darkPalette()
     QPalette palette;
     palette.setColor(QPalette::Window, QColor(40, 40, 40));
     palette.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    palette.setColor(QPalette::Base, QColor(30, 30, 30));
-    palette.setColor(QPalette::AlternateBase, QColor(36, 36, 36));
+    palette.setColor(QPalette::Base, QColor(56, 56, 56));
+    palette.setColor(QPalette::AlternateBase, QColor(62, 62, 62));
     palette.setColor(QPalette::Text, QColor(230, 230, 230));
     palette.setColor(QPalette::Button, QColor(50, 50, 50));
     palette.setColor(QPalette::ButtonText, QColor(230, 230, 230));

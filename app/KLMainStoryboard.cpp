@@ -32,7 +32,7 @@ NSStoryboard& storyboard()
         // Sidebar
         made->registerController(QStringLiteral("masterViewController"), [] { return new KLMasterViewController; });
         made->registerView(QStringLiteral("mainCellIdentifier"), [] { return new KLMainCellView; });
-        // Overheat notifications screen: notificationsViewController; activeCellId, notiSensorCellId, notiCurrentValueCellId, notiThresholdCellId, repeatCellId, notiDeleteCellId
+        // Overheat notifications screen and its cells.
         made->registerController(QStringLiteral("notificationsViewController"), [] { return new KLNotificationsViewController; });
         made->registerView(QStringLiteral("activeCellId"), [] { return new KLNotiActiveCellView; });
         made->registerView(QStringLiteral("notiSensorCellId"), [] { return new KLNotiSensorCellView; });
@@ -40,7 +40,6 @@ NSStoryboard& storyboard()
         made->registerView(QStringLiteral("notiThresholdCellId"), [] { return new KLNotiThresholdCellView; });
         made->registerView(QStringLiteral("repeatCellId"), [] { return new KLNotiRepeatCellView; });
         made->registerView(QStringLiteral("notiDeleteCellId"), [] { return new KLNotiDeleteCellView; });
-        // One line per identifier; each screen's issue adds its own.
         // Settings screen and its dropdown layout sheet.
         made->registerController(QStringLiteral("settingsViewController"), [] { return new KLSettingsViewController; });
         made->registerController(QStringLiteral("dropdownSettingsViewController"),
@@ -70,7 +69,6 @@ NSStoryboard& storyboard()
         made->registerController(QStringLiteral("detailViewController"), [] { return new KLDetailViewController; });
         made->registerView(QStringLiteral("sensorCellIdentifier"), [] { return new KLSensorCellView; });
         made->registerView(QStringLiteral("fanControlCellIdentifier"), [] { return new KLFanControlCellView; });
-        made->registerView(QStringLiteral("fanSetDetailCellId"), [] { return new KLFanSetDetailCellView; });
         NSStoryboard::setMainStoryboard(made);
         return made;
     }();

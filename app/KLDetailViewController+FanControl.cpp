@@ -10,6 +10,7 @@
 #include "KLDataManager.h"
 #include "KLDetailViewController.h"
 #include "KLFanCondition.h"
+#include "KLFanControlCells.h"
 #include "KLFanControlLogic.h"
 #include "KLFanController.h"
 #include "KLFanSet.h"
@@ -20,18 +21,6 @@
 #include "NSString+KLExtension.h"
 #include "Dispatch.h"
 #include "ui_KLDetailViewController.h"
-
-namespace {
-
-QStringList fanSetNames()
-{
-    QStringList names;
-    for (KLFanSet* set : KLFanSet::allObjects())
-        names.append(set->name());
-    return names;
-}
-
-}  // namespace
 
 KLFanSet* KLDetailViewController::selectedFanSet() const
 {
@@ -51,29 +40,15 @@ void KLDetailViewController::updateFanControlUI()
     ui->fanManualUtilBox->setVisible(fanSetMode);
     m_fanControlTableViewTopConstraint = fanSetMode ? 58 : 12;
 
-    const bool linked = settings.manualLinkEnabled();
-    ui->fanManualUtilLinkButton->setChecked(linked);
-    ui->fanManualUtilLinkButton->setIcon(NSImage::imageNamed(linked ? QStringLiteral("ico_link_selected") : QStringLiteral("ico_link")));
+    KLFanControlCells::showLink(ui->fanManualUtilLinkButton, settings.manualLinkEnabled());
 
     NSTableView* table = ui->fanControlTableView;
     table->reloadData();
-    const int row = int(m_sensors.indexOf(m_selectedFan));
-    if (m_selectedFan && row >= 0)
-        table->selectRowIndexes({row}, false);
+    KLFanControlCells::selectFan(table, m_sensors, m_selectedFan);
     // Tall enough for every fan, so the box holds no empty space.
     table->setFixedHeight(int(table->rowHeight() * std::max<qsizetype>(m_sensors.size(), 1)) + 2);
 
-    m_fanSetNames = fanSetNames();
-    QComboBox* button = ui->fanControlModeButton;
-    const QSignalBlocker quiet(button);
-    button->clear();
-    for (const KLFanControlLogic::PopUpItem& item : KLFanControlLogic::popUpItems(m_fanSetNames)) {
-        if (item.kind == KLFanControlLogic::PopUpItem::Separator)
-            button->insertSeparator(button->count());
-        else
-            button->addItem(item.title);
-    }
-    button->setCurrentIndex(KLFanControlLogic::selectedPopUpIndex(mode, settings.fanSetName(), m_fanSetNames));
+    m_fanSetNames = KLFanControlCells::fillModeButton(ui->fanControlModeButton, mode, settings.fanSetName());
 }
 
 void KLDetailViewController::showAuthorizationFailedAlert()
@@ -179,8 +154,8 @@ void KLDetailViewController::handleChangeFanSpeedViaButtonWithPercent(double per
 
 void KLDetailViewController::handleChangeFanSpeedWithPercent(double percent)
 {
-    KLFanControlLogic::writeSpeedFraction(m_sensors, m_selectedFan, percent);
-    handleChangeFanControlMode(KLDataManager::sharedInstance().fanControlMode(), selectedFanSet());
+    KLFanControlLogic::applySpeedFraction(m_sensors, m_selectedFan, percent);
+    updateFanControlUI();
 }
 
 void KLDetailViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
@@ -201,9 +176,7 @@ void KLDetailViewController::fanManualUtilLinkButtonTapped()
 
 void KLDetailViewController::fanControlTableViewSelected()
 {
-    const int row = ui->fanControlTableView->selectedRow();
-    if (row >= 0 && row < m_sensors.size())
-        m_selectedFan = m_sensors[row];
+    m_selectedFan = KLFanControlCells::selectedFan(ui->fanControlTableView, m_sensors, m_selectedFan);
 }
 
 void KLDetailViewController::fanControllerShouldUpdateNotification()

@@ -11,6 +11,7 @@
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
+#include "KLFanControlBox.h"
 #include "KLFanControlCells.h"
 #include "KLFanController.h"
 #include "KLFlowLayout.h"
@@ -72,16 +73,9 @@ KLDetailViewController::KLDetailViewController(QWidget* parent)
     ui->graphSegmentedControl->setSegmentCount(3);
 
     connect(ui->tableView, &NSTableView::action, this, [this] { tableViewSelected(); });
-    connect(ui->fanControlTableView, &NSTableView::action, this, [this] { fanControlTableViewSelected(); });
     connect(ui->menuBarSwitch, &TSSwitch::action, this, [this] { menuBarSwitchValueChanged(); });
     connect(ui->graphSegmentedControl, &KLSegmentedControl::action, this, [this] { graphSegmentedControlValueChanged(); });
-    connect(ui->fanControlModeButton, &QComboBox::activated, this, [this] { fanControlModeButtonTapped(); });
-    connect(ui->fanControlEditButton, &QPushButton::clicked, this, [this] { editFanRulesButtonTapped(); });
-    connect(ui->fanManualUtil25Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.25); });
-    connect(ui->fanManualUtil50Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.5); });
-    connect(ui->fanManualUtil75Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.75); });
-    connect(ui->fanManualUtil100Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(1.0); });
-    connect(ui->fanManualUtilLinkButton, &QToolButton::clicked, this, [this] { fanManualUtilLinkButtonTapped(); });
+    KLFanControlBox::connectActions(this, ui.get());
 
     m_menuBarLayout = new KLFlowLayout(ui->menuBarCollectionView, 6);
     m_menuBarLayout->setContentsMargins(0, 0, 0, 0);

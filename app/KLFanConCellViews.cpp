@@ -10,6 +10,7 @@
 #include "KLFanCondition.h"
 #include "KLFanSet.h"
 #include "KLSensor.h"
+#include "KLSensorPopUp.h"
 #include "KLUtils.h"
 #include "NSString+KLExtension.h"
 #include "ui_KLFanConBatteryStateCellView.h"
@@ -63,24 +64,8 @@ void KLFanConSensorCellView::setFanCondition(KLFanCondition* condition)
 
 void KLFanConSensorCellView::updateUI()
 {
-    QComboBox* popUp = ui->namePopUpButton;
-    const QSignalBlocker quiet(popUp);
-    popUp->clear();
-    popUp->addItem(KLExtension::localizedStringForKey(QStringLiteral("sensor-any-title")));
-    popUp->insertSeparator(1);
-    for (KLSensor* sensor : m_sensors)
-        popUp->addItem(QStringLiteral("%1 (%2)").arg(orDashes(sensor->name()), orDashes(sensor->key())));
-    int selected = 0;
-    const QString key = m_fanCondition ? m_fanCondition->sensorKey() : QString();
-    if (key != QLatin1String(KLAnySensorKey)) {
-        for (int i = 0; i < m_sensors.size(); ++i) {
-            if (m_sensors[i]->key() == key) {
-                selected = 2 + i;
-                break;
-            }
-        }
-    }
-    popUp->setCurrentIndex(selected);
+    KLSensorPopUp::fill(ui->namePopUpButton, m_sensors, m_fanCondition ? m_fanCondition->sensorKey() : QString(),
+                        QString::fromLatin1(KLAnySensorKey), orDashes);
 }
 
 void KLFanConSensorCellView::namePopUpButtonTapped(int index)

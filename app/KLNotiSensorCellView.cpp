@@ -7,6 +7,7 @@
 #include "KLDataManager.h"
 #include "KLNotiRuleStore.h"
 #include "KLSensor.h"
+#include "KLSensorPopUp.h"
 #include "NSAlert.h"
 #include "NSString+KLExtension.h"
 #include "ui_KLNotiSensorCellView.h"
@@ -36,22 +37,8 @@ void KLNotiSensorCellView::setNotification(const KLNotification& notification)
 
 void KLNotiSensorCellView::updateUI()
 {
-    QComboBox* popUp = ui->namePopUpButton;
-    const QSignalBlocker quiet(popUp);
-    popUp->clear();
-    popUp->addItem(KLExtension::localizedStringForKey(QStringLiteral("sensor-any-title")));
-    popUp->insertSeparator(1);
-    for (KLSensor* sensor : m_sensors)
-        popUp->addItem(QStringLiteral("%1 (%2)").arg(orDashes(sensor->name()), orDashes(sensor->key())));
-    int selected = 0;
-    const QString key = m_notification ? m_notification->sensorKey : QString();
-    if (key != QLatin1String(KLNotiAnySensorKey)) {
-        const auto found = std::find_if(m_sensors.cbegin(), m_sensors.cend(),
-                                        [&key](KLSensor* sensor) { return sensor->key() == key; });
-        if (found != m_sensors.cend())
-            selected = 2 + int(found - m_sensors.cbegin());
-    }
-    popUp->setCurrentIndex(selected);
+    KLSensorPopUp::fill(ui->namePopUpButton, m_sensors, m_notification ? m_notification->sensorKey : QString(),
+                        QString::fromLatin1(KLNotiAnySensorKey), orDashes);
 }
 
 void KLNotiSensorCellView::namePopUpButtonTapped(int index)

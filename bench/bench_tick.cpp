@@ -7,6 +7,7 @@
 
 #include "BenchHistory.h"
 #include "BenchHome.h"
+#include "BenchProcess.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
@@ -30,17 +31,6 @@ KLKelvara& loop()
     return *kelvara;
 }
 
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
 // An hour of ticks at 2 s (1,800): each iteration is one tick and the work it
 // queues; on average one tick in five adds points, one in 150 purges.
 void BM_HourOfPollTicks(benchmark::State& state)
@@ -54,7 +44,7 @@ void BM_HourOfPollTicks(benchmark::State& state)
         drainMainQueue();
     }
     state.counters["sensors"] = sensors;
-    state.counters["rss_MiB"] = static_cast<double>(residentKiB()) / 1024.0;
+    state.counters["rss_MiB"] = static_cast<double>(statusKiB()) / 1024.0;
 }
 BENCHMARK(BM_HourOfPollTicks)->Iterations(1800)->Unit(benchmark::kMicrosecond);
 

@@ -20,32 +20,22 @@
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include "BenchProcess.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLDetailViewController.h"
 #include "KLKelvara.h"
+#include "KLMainStoryboard.h"
 #include "KLMasterViewController.h"
 #include "KLMenuItem.h"
-#include "KLWindowController.h"
-#include "KLMainStoryboard.h"
 #include "KLSensor.h"
+#include "KLWindowController.h"
 #include "NSBundle.h"
 #include "NSDistributedNotificationCenter.h"
 #include "VirtualSMC.h"
 
 namespace {
-
-long residentKiB(const char* field = "VmRSS:")
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(static_cast<int>(qstrlen(field))).trimmed().split(' ').first().toLong();
-    return 0;
-}
 
 double cpuSeconds()
 {
@@ -92,7 +82,7 @@ int measureCPU(const QString& shown, double seconds)
     helper.terminate();
     helper.waitForFinished(5000);
     std::printf("%s: wall %.1f s, %d poll notices, CPU %.2f s, share %.3f %% of one core, resident %.1f MiB\n",
-                qPrintable(shown), elapsed, redraws - redrawsBefore, cpu, 100 * cpu / elapsed, residentKiB() / 1024.0);
+                qPrintable(shown), elapsed, redraws - redrawsBefore, cpu, 100 * cpu / elapsed, statusKiB() / 1024.0);
     NSDistributedNotificationCenter::defaultCenter().removeObserver(&redraws);
     return 0;
 }
@@ -105,7 +95,7 @@ int measureMemory(KLDetailViewController& screen, int hours)
     KLKelvara kelvara;
     kelvara.setClockForTesting([&clock] { return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(clock * 1000)); });
     std::printf("hour  resident MiB  (anonymous, file)  history points of the shown sensor\n");
-    const long start = residentKiB();
+    const long start = statusKiB();
     for (int hour = 1; hour <= hours; ++hour) {
         for (int tick = 0; tick < 1800; ++tick) {
             clock += 2;
@@ -120,12 +110,12 @@ int measureMemory(KLDetailViewController& screen, int hours)
         // What the allocator keeps of freed memory is not the screen's.
         malloc_trim(0);
         KLSensor* shown = screen.selectedSensor();
-        std::printf("%4d %13.1f   (%6.1f, %6.1f) %8lld\n", hour, residentKiB() / 1024.0, residentKiB("RssAnon:") / 1024.0,
-                    residentKiB("RssFile:") / 1024.0,
+        std::printf("%4d %13.1f   (%6.1f, %6.1f) %8lld\n", hour, statusKiB() / 1024.0, statusKiB("RssAnon:") / 1024.0,
+                    statusKiB("RssFile:") / 1024.0,
                     static_cast<long long>(shown ? shown->graphPoints().size() : 0));
         std::fflush(stdout);
     }
-    std::printf("resident after start-up %.1f MiB, peak %.1f MiB\n", start / 1024.0, residentKiB("VmHWM:") / 1024.0);
+    std::printf("resident after start-up %.1f MiB, peak %.1f MiB\n", start / 1024.0, statusKiB("VmHWM:") / 1024.0);
     return 0;
 }
 

@@ -12,20 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "BenchProcess.h"
 #include "NSManagedObjectContext.h"
 
 namespace {
-
-long statusKiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(static_cast<int>(qstrlen(field))).trimmed().split(' ').first().toLong();
-    return 0;
-}
 
 struct Connection {
     std::shared_ptr<NSPersistentStoreCoordinator> coordinator;

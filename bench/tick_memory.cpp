@@ -13,6 +13,7 @@
 
 #include "AppDelegate.h"
 #include "BenchHistory.h"
+#include "BenchProcess.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
@@ -21,17 +22,6 @@
 #include "NSBundle.h"
 
 namespace {
-
-long statusKiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(static_cast<int>(qstrlen(field))).trimmed().split(' ').first().toLong();
-    return 0;
-}
 
 int seed()
 {

@@ -17,6 +17,7 @@
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
 #include "KLFanControlCellView.h"
+#include "KLFanControlBox.h"
 #include "KLFanControlCells.h"
 #include "KLFanControlLogic.h"
 #include "KLFanController.h"
@@ -63,14 +64,6 @@ bool readingsAreSimulated()
     return !KLSystemFiles::exists(QString::fromLatin1(smc::kApplesmcDevicePath));
 }
 
-QStringList fanSetNames()
-{
-    QStringList names;
-    for (KLFanSet* set : KLFanSet::allObjects())
-        names.append(set->name());
-    return names;
-}
-
 // The dropdown layout's entry at index: its one section name and whether it is shown.
 std::pair<QString, bool> dropdownEntry(const QVariantList& items, qsizetype index)
 {
@@ -97,14 +90,7 @@ KLPopupViewController::KLPopupViewController(QWidget* parent)
     ui->fanControlTableView->setRowHeight(KLFanControlCellView::kRowHeight);
     KLCompactTile::apply(ui->cpuTempView);
 
-    connect(ui->fanControlTableView, &NSTableView::action, this, [this] { fanControlTableViewSelected(); });
-    connect(ui->fanControlModeButton, &QComboBox::activated, this, [this] { fanControlModeButtonTapped(); });
-    connect(ui->fanControlEditButton, &QPushButton::clicked, this, [this] { editFanRulesButtonTapped(); });
-    connect(ui->fanManualUtil25Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.25); });
-    connect(ui->fanManualUtil50Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.5); });
-    connect(ui->fanManualUtil75Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(0.75); });
-    connect(ui->fanManualUtil100Button, &QPushButton::clicked, this, [this] { handleChangeFanSpeedViaButtonWithPercent(1.0); });
-    connect(ui->fanManualUtilLinkButton, &QToolButton::clicked, this, [this] { fanManualUtilLinkButtonTapped(); });
+    KLFanControlBox::connectActions(this, ui.get());
     connect(ui->settingsButton, &QPushButton::clicked, this, [this] { openAppButtonTapped(); });
     connect(ui->quitButton, &QPushButton::clicked, this, [this] { quitButtonTapped(); });
 }
@@ -294,28 +280,14 @@ void KLPopupViewController::updateFanControlUI()
     ui->fanManualUtilBox->setVisible(fanSetMode);
     m_fanControlTableViewTopConstraint = fanSetMode ? 56 : 10;
 
-    const bool linked = settings.manualLinkEnabled();
-    ui->fanManualUtilLinkButton->setChecked(linked);
-    ui->fanManualUtilLinkButton->setIcon(NSImage::imageNamed(linked ? QStringLiteral("ico_link_selected") : QStringLiteral("ico_link")));
+    KLFanControlCells::showLink(ui->fanManualUtilLinkButton, settings.manualLinkEnabled());
 
     m_fanControlTableViewHeightConstraint = m_fanSensors.size() == 1 ? 31 : 62;
     ui->fanControlTableView->setFixedHeight(m_fanControlTableViewHeightConstraint);
     ui->fanControlTableView->reloadData();
-    const int row = int(m_fanSensors.indexOf(m_selectedFan));
-    if (m_selectedFan && row >= 0)
-        ui->fanControlTableView->selectRowIndexes({row}, false);
+    KLFanControlCells::selectFan(ui->fanControlTableView, m_fanSensors, m_selectedFan);
 
-    m_fanSetNames = fanSetNames();
-    QComboBox* button = ui->fanControlModeButton;
-    const QSignalBlocker quiet(button);
-    button->clear();
-    for (const KLFanControlLogic::PopUpItem& item : KLFanControlLogic::popUpItems(m_fanSetNames)) {
-        if (item.kind == KLFanControlLogic::PopUpItem::Separator)
-            button->insertSeparator(button->count());
-        else
-            button->addItem(item.title);
-    }
-    button->setCurrentIndex(KLFanControlLogic::selectedPopUpIndex(mode, settings.fanSetName(), m_fanSetNames));
+    m_fanSetNames = KLFanControlCells::fillModeButton(ui->fanControlModeButton, mode, settings.fanSetName());
 }
 
 void KLPopupViewController::kelvaraTempDidChangeNotification()
@@ -375,8 +347,8 @@ void KLPopupViewController::handleChangeFanSpeedViaButtonWithPercent(double perc
 
 void KLPopupViewController::handleChangeFanSpeedWithPercent(double percent)
 {
-    KLFanControlLogic::writeSpeedFraction(m_fanSensors, m_selectedFan, percent);
-    handleChangeFanControlMode(KLDataManager::sharedInstance().fanControlMode(), selectedFanSet());
+    KLFanControlLogic::applySpeedFraction(m_fanSensors, m_selectedFan, percent);
+    updateUI();
 }
 
 void KLPopupViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
@@ -403,9 +375,7 @@ void KLPopupViewController::editFanRulesButtonTapped()
 
 void KLPopupViewController::fanControlTableViewSelected()
 {
-    const int row = ui->fanControlTableView->selectedRow();
-    if (row >= 0 && row < m_fanSensors.size())
-        m_selectedFan = m_fanSensors[row];
+    m_selectedFan = KLFanControlCells::selectedFan(ui->fanControlTableView, m_fanSensors, m_selectedFan);
 }
 
 void KLPopupViewController::keyUp(QKeyEvent*)

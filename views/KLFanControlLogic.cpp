@@ -156,6 +156,12 @@ bool writeSpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double 
                               KLDataManager::sharedInstance().manualLinkEnabled());
 }
 
+void applySpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double fraction)
+{
+    writeSpeedFraction(fans, changed, fraction);
+    storeFanControlMode(KLDataManager::sharedInstance().fanControlMode(), selectedFanSet());
+}
+
 void logSpeedChange(double fraction, const QString& source)
 {
     KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeSpeed),

@@ -73,6 +73,9 @@ void storeFanControlMode(unsigned mode, KLFanSet* fanSet);
 // writeSpeedFraction for the box's fan rows: the changed row's fan alone, or
 // every row's fan when the stored link is on.
 bool writeSpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double fraction);
+// A speed chosen in the box: writes it, then stores the current mode with the
+// selected set as storeFanControlMode does.
+void applySpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double fraction);
 // A speed chosen in the box, from "button", "slider" or "textfield", for the event log.
 void logSpeedChange(double fraction, const QString& source);
 // Stores the link button's state and logs it.

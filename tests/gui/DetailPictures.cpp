@@ -18,31 +18,6 @@
 
 namespace {
 
-// A day of readings every ten minutes, warmer in the afternoon, around the
-// sensor's last reading.
-void seedDayOfHistory(KLSensor* sensor, const QDateTime& now)
-{
-    const QList<KLGraphPoint*> stored = sensor->dayGraphPoints();
-    if (stored.size() > 100)
-        return;
-    // In time order: the graph draws the points as stored.
-    for (KLGraphPoint* old : stored)
-        KLCoreDataHelper::sharedInstance().masterContext()->deleteObject(old);
-    const double end = static_cast<double>(now.toMSecsSinceEpoch()) / 1000.0;
-    const double level = sensor->value() > 0 ? sensor->value() : 50;
-    for (int i = 143; i >= 0; --i) {
-        const double x = end - i * 600.0;
-        const double swing = 6 * std::sin(i / 144.0 * 2 * M_PI) + 2 * std::sin(i * 0.7);
-        KLGraphPoint* point = KLGraphPoint::newGraphPoint();
-        point->setPointX(x);
-        point->setPointY(std::round(level + swing));
-        point->setTimeRange(KLGraphTimeRangeDay);
-        point->setSensor(sensor);
-        sensor->addGraphPointsObject(point);
-    }
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
-}
-
 KLCategory* categoryOfType(int type)
 {
     for (KLCategory* category : KLCategory::allObjects())

@@ -3,7 +3,12 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QWidget>
+#include <cmath>
 #include <cstdio>
+
+#include "KLCoreDataHelper.h"
+#include "KLGraphPoint.h"
+#include "KLSensor.h"
 
 namespace {
 
@@ -65,6 +70,29 @@ QColor withAlpha(QColor color, double alpha)
 {
     color.setAlphaF(static_cast<float>(alpha));
     return color;
+}
+
+void seedDayOfHistory(KLSensor* sensor, const QDateTime& now)
+{
+    const QList<KLGraphPoint*> stored = sensor->dayGraphPoints();
+    if (stored.size() > 100)
+        return;
+    // In time order: the graph draws the points as stored.
+    for (KLGraphPoint* old : stored)
+        KLCoreDataHelper::sharedInstance().masterContext()->deleteObject(old);
+    const double end = static_cast<double>(now.toMSecsSinceEpoch()) / 1000.0;
+    const double level = sensor->value() > 0 ? sensor->value() : 50;
+    for (int i = 143; i >= 0; --i) {
+        const double x = end - i * 600.0;
+        const double swing = 6 * std::sin(i / 144.0 * 2 * M_PI) + 2 * std::sin(i * 0.7);
+        KLGraphPoint* point = KLGraphPoint::newGraphPoint();
+        point->setPointX(x);
+        point->setPointY(std::round(level + swing));
+        point->setTimeRange(KLGraphTimeRangeDay);
+        point->setSensor(sensor);
+        sensor->addGraphPointsObject(point);
+    }
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
 }
 
 void drain()

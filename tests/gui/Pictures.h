@@ -34,6 +34,9 @@ private:
 
 QPalette darkPalette();
 QColor withAlpha(QColor color, double alpha);
+// Gives `sensor` a day of readings every ten minutes, warmer in the
+// afternoon, around its last reading; kept when it has one already.
+void seedDayOfHistory(KLSensor* sensor, const QDateTime& now);
 // Runs the event loop long enough for queued work (saves, notices) to land.
 void drain();
 

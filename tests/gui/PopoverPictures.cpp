@@ -24,28 +24,6 @@
 
 namespace {
 
-// A day of readings every ten minutes around the sensor's last reading.
-void seedDayOfHistory(KLSensor* sensor, const QDateTime& now)
-{
-    const QList<KLGraphPoint*> stored = sensor->dayGraphPoints();
-    if (stored.size() > 100)
-        return;
-    // In time order: the graph draws the points as stored.
-    for (KLGraphPoint* old : stored)
-        KLCoreDataHelper::sharedInstance().masterContext()->deleteObject(old);
-    const double end = static_cast<double>(now.toMSecsSinceEpoch()) / 1000.0;
-    const double level = sensor->value() > 0 ? sensor->value() : 50;
-    for (int i = 143; i >= 0; --i) {
-        KLGraphPoint* point = KLGraphPoint::newGraphPoint();
-        point->setPointX(end - i * 600.0);
-        point->setPointY(std::round(level + 6 * std::sin(i / 144.0 * 2 * M_PI) + 2 * std::sin(i * 0.7)));
-        point->setTimeRange(KLGraphTimeRangeDay);
-        point->setSensor(sensor);
-        sensor->addGraphPointsObject(point);
-    }
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
-}
-
 bool popoverPictures(Pictures& pictures, const PictureScene& scene, bool dark, int scale)
 {
     KLDataManager& settings = KLDataManager::sharedInstance();

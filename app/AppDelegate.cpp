@@ -7,6 +7,7 @@
 #include "KLAnalyticsHelper.h"
 #include "KLDataManager.h"
 #include "KLDeepLink.h"
+#include "KLSettingsViewController.h"
 #include "KLUtils.h"
 #include "NSAppleEventManager.h"
 #include "NSApplication.h"
@@ -104,6 +105,7 @@ void AppDelegate::applicationDidFinishLaunching()
     data.setAppLaunchCount(data.appLaunchCount() + 1);
     NSAppleEventManager::sharedAppleEventManager().setEventHandler(
         [this](const NSAppleEventDescriptor& event) { handleAppleEvent(event); }, kInternetEventClass, kAEGetURL);
+    KLSettingsViewController::removeOldFeedbackSnapshots();
 }
 
 void AppDelegate::checkForUpdate()

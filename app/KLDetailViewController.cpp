@@ -73,6 +73,7 @@ KLDetailViewController::KLDetailViewController(QWidget* parent)
     ui->graphSegmentedControl->setSegmentCount(3);
 
     connect(ui->tableView, &NSTableView::action, this, [this] { tableViewSelected(); });
+    ui->menuBarSwitch->setFixedSize(TSSwitch::sizeForTrack(KLMenuBarSensors::kSwitchTrackSize));
     connect(ui->menuBarSwitch, &TSSwitch::action, this, [this] { menuBarSwitchValueChanged(); });
     connect(ui->graphSegmentedControl, &KLSegmentedControl::action, this, [this] { graphSegmentedControlValueChanged(); });
     KLFanControlBox::connectActions(this, ui.get());

@@ -17,6 +17,16 @@ QString keyOf(const QVariant& entry)
     return map.isEmpty() ? QString() : map.firstKey();
 }
 
+// The first entry of that name; only entries past the two fixed ones move.
+int indexOf(const QVariantList& items, const QString& name)
+{
+    for (int i = 0; i < items.size(); ++i) {
+        if (keyOf(items[i]) == name)
+            return i;
+    }
+    return -1;
+}
+
 }  // namespace
 
 KLDropdownSettingsViewController::KLDropdownSettingsViewController(QWidget* parent)
@@ -104,31 +114,30 @@ std::unique_ptr<QMimeData> KLDropdownSettingsViewController::pasteboardWriterFor
     return NSTableView::pasteboardItem(QString::fromLatin1(KLDropdownCategoryDragType), keyOf(items[row]));
 }
 
-NSDragOperation KLDropdownSettingsViewController::validateDrop(NSTableView*, const NSDraggingInfo&, int proposedRow,
+NSDragOperation KLDropdownSettingsViewController::validateDrop(NSTableView*, const NSDraggingInfo& info, int proposedRow,
                                                                NSTableViewDropOperation operation)
 {
-    return proposedRow > 1 && operation == NSTableViewDropAbove ? NSDragOperationMove : NSDragOperationNone;
+    if (proposedRow <= 1 || operation != NSTableViewDropAbove)
+        return NSDragOperationNone;
+    // The popover reads rows 0 and 1 by place: a drag naming either (from
+    // another window, say) never moves them.
+    const QVariantList items = dropdownItems();
+    const int source = indexOf(items, info.stringForType(QString::fromLatin1(KLDropdownCategoryDragType)));
+    return source > 1 && proposedRow <= items.size() ? NSDragOperationMove : NSDragOperationNone;
 }
 
 bool KLDropdownSettingsViewController::acceptDrop(NSTableView* tableView, const NSDraggingInfo& info, int row,
-                                                  NSTableViewDropOperation)
+                                                  NSTableViewDropOperation operation)
 {
-    const QString name = info.stringForType(QString::fromLatin1(KLDropdownCategoryDragType));
     QVariantList items = dropdownItems();
-    int source = -1;
-    for (int i = 0; i < items.size(); ++i) {
-        if (keyOf(items[i]) == name) {
-            source = i;
-            break;
-        }
-    }
-    if (source < 0)
+    const int source = indexOf(items, info.stringForType(QString::fromLatin1(KLDropdownCategoryDragType)));
+    if (source <= 1 || row <= 1 || row > items.size() || operation != NSTableViewDropAbove)
         return false;
     const int target = source < row ? row - 1 : row;
     tableView->beginUpdates();
     tableView->moveRowAtIndex(source, target);
     tableView->endUpdates();
-    items.move(source, std::clamp(target, 0, int(items.size()) - 1));
+    items.move(source, target);
     KLDataManager::sharedInstance().setDropdownItems(items);
     return true;
 }

@@ -456,21 +456,23 @@ void KLFanControlViewController::fanManualUtilLinkButtonTapped()
 
 void KLFanControlViewController::addFanConditionButtonTapped()
 {
+    // Without a fan set or a temperature sensor nothing is added, but the
+    // table is still reloaded and the press still counted.
     const QList<KLSensor*> sensors = KLSensor::tempSensors().value_or(QList<KLSensor*>());
-    if (!m_context || sensors.isEmpty() || m_fanSets.isEmpty())
-        return;
-    QSet<QString> watched;
-    for (KLFanCondition* condition : KLFanCondition::allObjectsInContext(m_context.get()))
-        watched.insert(condition->sensorKey());
-    KLSensor* sensor = sensors.first();
-    for (KLSensor* candidate : sensors) {
-        if (!watched.contains(candidate->key())) {
-            sensor = candidate;
-            break;
+    if (m_context && !sensors.isEmpty() && !m_fanSets.isEmpty()) {
+        QSet<QString> watched;
+        for (KLFanCondition* condition : KLFanCondition::allObjectsInContext(m_context.get()))
+            watched.insert(condition->sensorKey());
+        KLSensor* sensor = sensors.first();
+        for (KLSensor* candidate : sensors) {
+            if (!watched.contains(candidate->key())) {
+                sensor = candidate;
+                break;
+            }
         }
+        const double threshold = std::min(sensor->convertedValue() * 1.5, sensor->convertedMaxValue());
+        KLFanCondition::fanConditionWithFanSet(m_fanSets.first(), sensor, threshold, 0, m_context.get());
     }
-    const double threshold = std::min(sensor->convertedValue() * 1.5, sensor->convertedMaxValue());
-    KLFanCondition::fanConditionWithFanSet(m_fanSets.first(), sensor, threshold, 0, m_context.get());
     reloadData();
     KLAnalyticsHelper::logEvent(QStringLiteral("Fan Control Tap Add Fan Condition"));
 }

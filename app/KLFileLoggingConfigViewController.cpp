@@ -40,6 +40,19 @@ QFont pixelFont(const QFont& base, int pixels, QFont::Weight weight)
     return font;
 }
 
+// The stored path's last component, as a path names it ("/a/logs/" gives
+// "logs"); a path without one would make the chosen folder itself the log.
+QString logFileName(const QString& path)
+{
+    QString trimmed = path;
+    while (trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    const QString name = trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return QString::fromLatin1(KLFileLoggingDefaultFileName);
+    return name;
+}
+
 }  // namespace
 
 KLFileLoggingConfigViewController::KLFileLoggingConfigViewController(QWidget* parent)
@@ -185,8 +198,7 @@ void KLFileLoggingConfigViewController::chooseFolderButtonTapped()
             return;
         KLDataManager& settings = KLDataManager::sharedInstance();
         // The folder changes, the file keeps its name.
-        const QString name = QFileInfo(settings.fileLoggingPath()).fileName();
-        settings.setFileLoggingPath(QDir(chooser->URL().toLocalFile()).filePath(name));
+        settings.setFileLoggingPath(QDir(chooser->URL().toLocalFile()).filePath(logFileName(settings.fileLoggingPath())));
         if (screen)
             screen->updateConfigureUI();
     });

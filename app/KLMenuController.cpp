@@ -1,6 +1,7 @@
 #include "KLMenuController.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QLocale>
 #include <QMenu>
 
@@ -47,6 +48,10 @@ void KLMenuController::updateUI()
         return;
     m_languageMenu->setTitle(KLExtension::localizedStringForKey(QStringLiteral("main-menu-language")));
     m_languageMenu->clear();
+    // Exclusive, so choosing the language already in use keeps its tick.
+    delete m_languageGroup;
+    m_languageGroup = new QActionGroup(this);
+    m_languageGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     KLDataManager& data = KLDataManager::sharedInstance();
     const QStringList& languages = data.allLanguages();
     const QString current = data.currentLanguage();
@@ -57,6 +62,7 @@ void KLMenuController::updateUI()
         QAction* item = m_languageMenu->addAction(name);
         item->setData(i);
         item->setCheckable(true);
+        m_languageGroup->addAction(item);
         item->setChecked(languages[i] == current);
         connect(item, &QAction::triggered, this, [this, item] { languageSubMenuItemTapped(item); });
     }

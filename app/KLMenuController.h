@@ -6,6 +6,7 @@
 #include <QPointer>
 
 class QAction;
+class QActionGroup;
 #include <QMenu>
 
 class KLMenuController : public QObject {
@@ -23,4 +24,5 @@ private:
     void dataManagerLanguageDidChangeNotification();
 
     QPointer<QMenu> m_languageMenu;
+    QActionGroup* m_languageGroup = nullptr;
 };

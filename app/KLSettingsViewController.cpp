@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QDesktopServices>
+#include <QDateTime>
 #include <QDir>
 #include <QLocale>
 #include <QProcess>
@@ -20,8 +21,10 @@
 #include "NSBundle.h"
 #include "NSColor+KLExtension.h"
 #include "NSDistributedNotificationCenter.h"
+#include "NSFileManager.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
+#include "SUUpdater.h"
 #include "ui_KLSettingsViewController.h"
 
 using KLExtension::localizedStringForKey;
@@ -297,8 +300,10 @@ void KLSettingsViewController::openAtLoginButtonTapped()
 
 void KLSettingsViewController::autoCheckUpdateButtonTapped()
 {
-    // Stored for the start-up's check; there is no update feed to ask now.
-    KLDataManager::sharedInstance().setAutoCheckUpdate(ui->autoCheckUpdateButton->isChecked());
+    // The updater hears what was stored, not what the box shows.
+    KLDataManager& data = KLDataManager::sharedInstance();
+    data.setAutoCheckUpdate(ui->autoCheckUpdateButton->isChecked());
+    SUUpdater::sharedUpdater().setAutomaticallyChecksForUpdates(data.autoCheckUpdate());
 }
 
 void KLSettingsViewController::celsiusButtonTapped()
@@ -369,11 +374,15 @@ void KLSettingsViewController::sendFeedbackButtonTapped()
     const QString recipient = QString::fromLatin1(KLSupportMailAddress);
 
     // The window as it looks now goes along as a picture; the file stays for
-    // the mail program, which reads it after this returns.
+    // the mail program, which reads it after this returns, and goes a day later.
+    removeOldFeedbackSnapshots();
     QString snapshot;
-    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/Kelvara Feedback XXXXXX.png"));
+    const QString folder = feedbackSnapshotFolder();
+    QTemporaryFile file(folder + QStringLiteral("/Kelvara Feedback XXXXXX.png"));
     file.setAutoRemove(false);
-    if (file.open() && window()->grab().save(&file, "PNG")) {
+    if (!folder.isEmpty() && QDir().mkpath(folder) &&
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) && file.open() &&
+        window()->grab().save(&file, "PNG")) {
         snapshot = file.fileName();
         file.close();
     } else if (!file.fileName().isEmpty()) {
@@ -395,6 +404,31 @@ void KLSettingsViewController::sendFeedbackButtonTapped()
     query.addQueryItem(QStringLiteral("body"), body);
     mail.setQuery(query);
     openURL(mail);
+}
+
+QString KLSettingsViewController::feedbackSnapshotFolder()
+{
+    const QString container = NSFileManager::defaultManager().containerURLForSecurityApplicationGroupIdentifier(
+        QString::fromLatin1(KLAppGroupSuiteName));
+    if (container.isEmpty())
+        return {};
+    return container + QStringLiteral("/Library/Caches/Feedback");
+}
+
+void KLSettingsViewController::removeOldFeedbackSnapshots()
+{
+    const QString folder = feedbackSnapshotFolder();
+    if (folder.isEmpty())
+        return;
+    const QDateTime dayAgo = QDateTime::currentDateTimeUtc().addDays(-1);
+    const QDir dir(folder);
+    const QFileInfoList files = dir.entryInfoList({QStringLiteral("Kelvara Feedback *.png")},
+                                                  QDir::Files | QDir::Hidden | QDir::System);
+    // Removing a link removes the link only, never what it points at.
+    for (const QFileInfo& info : files) {
+        if (info.isSymLink() || info.lastModified() < dayAgo)
+            QFile::remove(info.absoluteFilePath());
+    }
 }
 
 void KLSettingsViewController::openAddress(const char* address)

@@ -43,6 +43,10 @@ public:
     int selectedUpdateFrequencySegment() const;
 
     void updateUI();
+    // Feedback pictures wait here for the mail program; those older than a
+    // day go at the next press and at Kelvara's start.
+    static QString feedbackSnapshotFolder();
+    static void removeOldFeedbackSnapshots();
 
     // Actions.
     void openAtLoginButtonTapped();

@@ -177,7 +177,7 @@ QString KLDataManager::fileLoggingPath()
     const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingPathKey);
     if (stored.typeId() == QMetaType::QString)
         return stored.toString();
-    return KLUtils::documentsPath() + QStringLiteral("/Kelvara Log.csv");
+    return KLUtils::documentsPath() + QLatin1Char('/') + QString::fromLatin1(KLFileLoggingDefaultFileName);
 }
 
 void KLDataManager::setFileLoggingPath(const QString& path)

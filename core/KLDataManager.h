@@ -28,6 +28,8 @@ inline constexpr const char* KLFileLoggingEnabledKey = "KLFileLoggingEnabledKey"
 inline constexpr const char* KLFileLoggingPathKey = "KLFileLoggingPathKey";
 inline constexpr const char* KLFileLoggingSensorsKey = "KLFileLoggingSensorsKey";
 inline constexpr const char* KLFileLoggingResetModeKey = "KLFileLoggingResetModeKey";
+// The log's name in the documents folder until the user picks another folder.
+inline constexpr const char* KLFileLoggingDefaultFileName = "Kelvara Log.csv";
 inline constexpr const char* KLOpenAtLoginKey = "KLOpenAtLogin";
 inline constexpr const char* KLAutoCheckUpdateKey = "KLAutoCheckUpdate";
 inline constexpr const char* KLGraphTimeRangeKey = "KLGraphTimeRangeKey";

@@ -39,6 +39,7 @@ KLPopupDetailViewController::KLPopupDetailViewController(QWidget* parent)
     ui->setupUi(this);
     ui->graphSegmentedControl->setSegmentCount(3);
     KLCompactTile::apply(ui->statusTempView);
+    ui->menuBarSwitch->setFixedSize(TSSwitch::sizeForTrack(KLMenuBarSensors::kSwitchTrackSize));
     connect(ui->menuBarSwitch, &TSSwitch::action, this, [this] { menuBarSwitchValueChanged(); });
     connect(ui->graphSegmentedControl, &KLSegmentedControl::action, this, [this] { graphSegmentedControlValueChanged(); });
 }

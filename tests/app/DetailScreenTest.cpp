@@ -205,6 +205,8 @@ TEST_F(DetailScreenTest, TheMenuBarSwitchAddsAndRemovesOnlyItsOwnKey)
     out<NSTableView>("tableView")->selectRowIndexes({1}, false);
     screen.tableViewSelected();
     EXPECT_FALSE(out<TSSwitch>("menuBarSwitch")->isChecked());
+    // The track itself is 38 x 22, as large as the other screens' switches.
+    EXPECT_EQ(out<TSSwitch>("menuBarSwitch")->trackSize(), QSizeF(38, 22));
 
     out<TSSwitch>("menuBarSwitch")->toggleByUser();
     EXPECT_EQ(settings.menuSensors(), (QStringList{"TB0T", "nothing-like-it", key}));

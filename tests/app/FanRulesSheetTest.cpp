@@ -2,6 +2,7 @@
 // of the test's own home with the catalogue of the simulated Mac.
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -14,6 +15,7 @@
 #include "KLFanSet.h"
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
+#include "MSAppCenter.h"
 #include "NSAlert.h"
 #include "NSAppearance.h"
 #include "NSKeyedArchiver.h"
@@ -248,6 +250,29 @@ TEST_F(FanRulesSheetTest, NewConditionsWatchTheNextFreeSensorAtHalfAgainItsReadi
     auto* stateCell = cell<KLFanConBatteryStateCellView>("autoBoostConditionTableView", 1, 2);
     stateCell->namePopUpButton()->activated(2);
     EXPECT_EQ(sheet->fanConditions()[1]->batteryState(), 2);
+}
+
+// With nothing to apply no condition is made, yet the table reloads and the press is counted.
+TEST_F(FanRulesSheetTest, AddingAConditionWithoutAFanSetMakesNoneButReloadsAndCounts)
+{
+    MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
+    const auto pressesLogged = [] {
+        QFile log(MSAppCenter::eventLogPath());
+        return log.open(QIODevice::ReadOnly) ? log.readAll().count("\"Fan Control Tap Add Fan Condition\"") : 0;
+    };
+    open();
+    const qsizetype before = pressesLogged();
+    for (KLFanSet* set : sheet->fanSets())
+        sheet->context()->deleteObject(set);
+    sheet->reloadData();
+    ASSERT_TRUE(sheet->fanSets().isEmpty());
+    // A condition the table does not show yet: the reload brings it in.
+    NSManagedObject* unshown = sheet->context()->insertNewObjectForEntityForName("FanCondition");
+    click("addFanConditionButton");
+    ASSERT_EQ(sheet->fanConditions().size(), 1);
+    EXPECT_EQ(sheet->fanConditions().first(), unshown);
+    EXPECT_EQ(pressesLogged(), before + 1);
+    click("cancelButton");
 }
 
 TEST_F(FanRulesSheetTest, AutoBoostSaveNeedsAConditionAndCancelLeavesTheStore)

@@ -213,6 +213,16 @@ TEST_F(FileLoggingScreenTest, TheChosenFolderKeepsTheFileNameAndTheResetModeIsTh
         << "the cancelled panel changed the path, or the chosen one was not stored";
     EXPECT_EQ(outlet<QLabel>("pathControl")->toolTip(), QDir::toNativeSeparators(folder + "/Kelvara Log.csv"));
 
+    // A stored path without a file name never makes the folder itself the log.
+    for (const auto& [stored, name] : {std::pair<QString, QString>{"", "Kelvara Log.csv"}, {"/", "Kelvara Log.csv"},
+                                       {"/var/log/..", "Kelvara Log.csv"}, {home.path() + "/logs/", "logs"}}) {
+        settings().setFileLoggingPath(stored);
+        NSOpenPanel::setNextAnswerForTesting(NSModalResponseOK, folder);
+        QTest::mouseClick(outlet<QPushButton>("chooseFolderButton"), Qt::LeftButton);
+        EXPECT_TRUE(waitUntil([&] { return settings().fileLoggingPath() == folder + "/" + name; }))
+            << stored.toStdString() << " gave " << settings().fileLoggingPath().toStdString();
+    }
+
     QTest::mouseClick(outlet<QPushButton>("resetEveryDaySegment"), Qt::LeftButton);
     EXPECT_EQ(settings().fileLoggingResetMode(), KLFileLoggingResetModeDaily);
     QTest::mouseClick(outlet<QPushButton>("resetNeverSegment"), Qt::LeftButton);

@@ -157,6 +157,10 @@ TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
     };
     EXPECT_EQ(names(), QStringList({"English*", "French", "German", "Spanish", "Vietnamese"}));
     EXPECT_EQ(menu->title(), "Language");
+    // Choosing the language in use changes nothing and keeps its tick.
+    menu->actions()[0]->trigger();
+    drainMainQueue();
+    EXPECT_EQ(names(), QStringList({"English*", "French", "German", "Spanish", "Vietnamese"}));
 
     menu->actions()[2]->trigger();
     EXPECT_EQ(KLDataManager::sharedInstance().userDefaults().stringForKey(KLCurrentLanguageKey), "de");

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QTest>
 #include <QToolButton>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -198,6 +199,20 @@ TEST_F(NotificationsScreenTest, ThresholdThatIsNoNumberIsRefused)
     // A number typed with its unit keeps the number.
     EXPECT_EQ(KLNotiThresholdCellView::thresholdFromText(" 95 °C"), 95);
     EXPECT_EQ(KLNotiThresholdCellView::thresholdFromText("-5"), -5);
+}
+
+// Another program may store any number: beyond int it shows at int's limits.
+TEST_F(NotificationsScreenTest, ThresholdsBeyondIntShowAtItsLimits)
+{
+    show({rule(sensors[0]->key(), 1e12), rule(sensors[1]->key(), -1e12), rule(sensors[2]->key(), INFINITY)});
+    EXPECT_EQ(cell<KLNotiThresholdCellView>(Threshold, 0)->thresholdTextField()->text(), "2147483647 °C");
+    EXPECT_EQ(cell<KLNotiThresholdCellView>(Threshold, 1)->thresholdTextField()->text(), "-2147483648 °C");
+    EXPECT_EQ(cell<KLNotiThresholdCellView>(Threshold, 2)->thresholdTextField()->text(), "2147483647 °C");
+    KLTextField* field = cell<KLNotiThresholdCellView>(Threshold, 0)->thresholdTextField();
+    field->setFocus();
+    EXPECT_TRUE(waitUntil([&] { return field->text() == "2147483647"; }));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(screen->isEditing());
 }
 
 // Kelvara Helper switches rules off between the screen's last redraw and the

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QImage>
@@ -27,6 +29,7 @@
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
 #include "PrivateBus.h"
+#include "SUUpdater.h"
 #include "QtApplication.h"
 #include "TSSwitch.h"
 #include "TestHome.h"
@@ -210,6 +213,10 @@ TEST_F(SettingsScreenTest, CheckBoxesStoreAtOnceAndOpenAtLoginRestartsKelvaraMen
     }
     EXPECT_EQ(menuLoads, QList<bool>({false}));
     ASSERT_TRUE(heard(KLDataManagerSettingsDidChangeNotification));
+    // The updater is told at once, both ways.
+    EXPECT_FALSE(SUUpdater::sharedUpdater().automaticallyChecksForUpdates());
+    press(child<QCheckBox>("autoCheckUpdateButton"));
+    EXPECT_TRUE(SUUpdater::sharedUpdater().automaticallyChecksForUpdates());
 
     press(child<QCheckBox>("openAtLoginButton"));
     EXPECT_TRUE(data.openAtLogin());
@@ -225,7 +232,19 @@ TEST_F(SettingsScreenTest, CheckBoxesStoreAtOnceAndOpenAtLoginRestartsKelvaraMen
 
 TEST_F(SettingsScreenTest, FeedbackMailCarriesTheWindowAndFallsBackToAMailLink)
 {
+    // Pictures of earlier presses go once they are a day old.
+    const QString folder = KLSettingsViewController::feedbackSnapshotFolder();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString stale = folder + "/Kelvara Feedback old.png", recent = folder + "/Kelvara Feedback new.png";
+    for (const QString& path : {stale, recent}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(path == stale ? -25 * 3600 : -23 * 3600),
+                                     QFileDevice::FileModificationTime));
+    }
     QTest::mouseClick(child<QPushButton>("sendFeedbackButton"), Qt::LeftButton);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFile::remove(recent));
     ASSERT_EQ(started.size(), 1);
     const QStringList mail = started.first();
     EXPECT_EQ(mail.first(), QStringLiteral("xdg-email"));
@@ -236,6 +255,9 @@ TEST_F(SettingsScreenTest, FeedbackMailCarriesTheWindowAndFallsBackToAMailLink)
     const QString picture = mail.value(mail.indexOf("--attach") + 1);
     const QImage snapshot(picture);
     EXPECT_EQ(snapshot.size(), screen->window()->size() * screen->devicePixelRatio());
+    // Kept in a folder of ours that nobody else can read.
+    EXPECT_EQ(QFileInfo(picture).absolutePath(), folder);
+    EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, QFile::Permissions());
     QFile::remove(picture);
 
     // No mail helper: a mail link with the same words, no picture left behind.
@@ -350,6 +372,12 @@ TEST_F(DropdownSheetTest, DraggingACategoryReordersTheTableAndTheStoredLayout)
     EXPECT_FALSE(drop(expected[4], aboveRow(1)));
     const auto dragged = NSTableView::pasteboardItem(QString::fromLatin1(KLDropdownCategoryDragType), expected[4]);
     EXPECT_EQ(sheet->validateDrop(table, NSDraggingInfo(dragged.get(), table), 3, NSTableViewDropOn), NSDragOperationNone);
+    // The two fixed entries never move, whatever a drag names.
+    EXPECT_FALSE(drop(expected[0], aboveRow(5)));
+    EXPECT_FALSE(drop(expected[1], aboveRow(3)));
+    const auto fixed = NSTableView::pasteboardItem(QString::fromLatin1(KLDropdownCategoryDragType), expected[1]);
+    EXPECT_FALSE(sheet->acceptDrop(table, NSDraggingInfo(fixed.get(), table), 4, NSTableViewDropAbove));
+    EXPECT_FALSE(sheet->acceptDrop(table, NSDraggingInfo(dragged.get(), table), 1, NSTableViewDropAbove));
     EXPECT_EQ(keysOf(data.dropdownItems()), expected);
     EXPECT_EQ(shownKeys(), expected);
 

@@ -32,6 +32,7 @@
 #include "NSStoryboard.h"
 #include "PrivateBus.h"
 #include "SessionBus.h"
+#include "TSSwitch.h"
 #include "TestHome.h"
 
 namespace {
@@ -215,6 +216,9 @@ TEST_F(PopupScreenTest, DetailPopoverGoesWithThePopoverAndOnlyWithClicksElsewher
 
     // Clicks inside either popover close neither.
     QWidget* detail = screen->detailPopover()->window();
+    auto* menuBarSwitch = detail->findChild<TSSwitch*>("menuBarSwitch");
+    ASSERT_TRUE(menuBarSwitch);
+    EXPECT_EQ(menuBarSwitch->trackSize(), QSizeF(38, 22));
     QTest::mouseClick(detail, Qt::LeftButton, {}, QPoint(detail->width() / 2, detail->height() - 12));
     QTest::mouseClick(popover.window(), Qt::LeftButton, {}, QPoint(20, popover.window()->height() - 5));
     QCoreApplication::processEvents();

@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QMouseEvent>
 #include <cmath>
@@ -200,6 +201,33 @@ TEST(LineGraphView, HoverFollowsTheFirstPlotAndHides)
     graph.moveTo({between.x(), 100});
     EXPECT_EQ(recorder.reports.size(), heard);
     graph.view.setDelegate(nullptr);
+}
+
+// The bubble has room for two title lines: a third never shows, not even in
+// part; what is left over ends the second line in an ellipsis.
+TEST(LineGraphView, TheBubbleShowsOnlyTheTitleLinesItHasRoomFor)
+{
+    const auto hovered = [](const QString& title) {
+        auto graph = std::make_unique<Graph>();
+        QList<RZGraphPoint> points = graph->plot->graphPoints();
+        points[2].setTitle(title);
+        graph->plot->setGraphPoints(points);
+        graph->view.drawRect();
+        graph->moveTo(graph->qtPointOf(points[2].point()));
+        return graph;
+    };
+    const auto threeLines = hovered(QStringLiteral("12/06/2026\n08:20:53\n+0100"));
+    EXPECT_EQ(threeLines->view.movement().titleLines, QStringList({"12/06/2026", QString::fromUtf8("08:20:53\u2026")}));
+    EXPECT_EQ(threeLines->render(2), hovered(QString::fromUtf8("12/06/2026\n08:20:53\u2026"))->render(2));
+
+    // Words wrap within the bubble's width.
+    const auto wrapped = hovered(QStringLiteral("Wednesday 9 December"));
+    const QStringList lines = wrapped->view.movement().titleLines;
+    EXPECT_EQ(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_LE(QFontMetricsF(RZGraphLayout::systemFont(10)).horizontalAdvance(line),
+                  RZLineGraphGeometry::bubbleTitleFrame().width())
+            << line.toStdString();
 }
 
 TEST(LineGraphView, AxisLabelsKeepTheirEntriesAndFrames)

@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextLayout>
 #include <QVariantAnimation>
 #include <cmath>
 
@@ -268,7 +269,49 @@ void RZLineGraphView::updateMovement()
     m_movement.bubbleShown = true;
     m_movement.bubbleFrame = m_geometry.bubbleFrame(d);
     m_movement.valueText = m_currentGraphPoint->valueString();
-    m_movement.titleText = m_currentGraphPoint->title();
+    const QString title = m_currentGraphPoint->title();
+    if (title != m_movement.titleText || m_movement.titleLines.isEmpty()) {
+        const QRectF frame = RZLineGraphGeometry::bubbleTitleFrame();
+        m_movement.titleLines =
+            bubbleTitleLines(title, RZGraphLayout::systemFont(10), frame.width(), frame.height());
+    }
+    m_movement.titleText = title;
+}
+
+QStringList RZLineGraphView::bubbleTitleLines(const QString& text, const QFont& font, double width, double height)
+{
+    const QFontMetricsF metrics(font);
+    const int room = std::min(2, static_cast<int>(std::floor(height / metrics.lineSpacing())));
+    QStringList lines;
+    if (room <= 0 || text.isEmpty() || width <= 0)
+        return lines;
+    QString flowing = text;
+    flowing.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(flowing, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    bool more = false;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        if (lines.size() == room) {
+            more = true;
+            break;
+        }
+        line.setLineWidth(width);
+        QString shown = flowing.mid(line.textStart(), line.textLength());
+        shown.remove(QChar::LineSeparator);
+        lines << shown.trimmed();
+    }
+    layout.endLayout();
+    if (more) {
+        const QString ellipsis(QChar(0x2026));
+        QString& last = lines.last();
+        while (!last.isEmpty() && metrics.horizontalAdvance(last + ellipsis) > width)
+            last.chop(1);
+        last = last.trimmed() + ellipsis;
+    }
+    return lines;
 }
 
 std::optional<RZGraphPoint> RZLineGraphView::graphPointFromTouchPoint(QPointF touchPoint) const
@@ -581,12 +624,15 @@ void RZLineGraphView::paintEvent(QPaintEvent*)
         painter.drawRoundedRect(qtRect(bubble), 5, 5);
         paintText(painter, RZLineGraphGeometry::bubbleValueFrame().translated(bubble.topLeft()), m_movement.valueText,
                   RZGraphLayout::systemFont(12, QFont::Medium), Qt::white, Qt::AlignHCenter);
-        const QRectF titleFrame = RZLineGraphGeometry::bubbleTitleFrame().translated(bubble.topLeft());
-        painter.save();
-        painter.setClipRect(qtRect(titleFrame));  // two lines at most
-        paintText(painter, titleFrame, m_movement.titleText, RZGraphLayout::systemFont(10), Qt::white,
-                  Qt::AlignHCenter);
-        painter.restore();
+        const QFont titleFont = RZGraphLayout::systemFont(10);
+        const double lineSpacing = QFontMetricsF(titleFont).lineSpacing();
+        const QRectF titleFrame = qtRect(RZLineGraphGeometry::bubbleTitleFrame().translated(bubble.topLeft()));
+        painter.setFont(titleFont);
+        painter.setPen(Qt::white);
+        for (qsizetype i = 0; i < m_movement.titleLines.size(); ++i)
+            painter.drawText(QRectF(titleFrame.x(), titleFrame.y() + double(i) * lineSpacing, titleFrame.width(),
+                                    lineSpacing),
+                             Qt::AlignHCenter | Qt::AlignTop, m_movement.titleLines[i]);
     }
 
     if (m_noDataShown)

@@ -51,6 +51,7 @@ public:
         QColor bubbleColor;  // read once, when the bubble is made
         QString valueText;
         QString titleText;
+        QStringList titleLines;  // the title as it fits the bubble
     };
     enum LineLayerKind { XAxisZero, XAxisGrid, YAxisZero, YAxisGrid };
 
@@ -128,6 +129,11 @@ public:
     const Movement& movement() const { return m_movement; }
     bool noDataLabelShown() const { return m_noDataShown; }
     bool unitLabelShown() const { return m_unitShown; }
+
+    // Text wrapped into lines of the given width, as many as whole fit the
+    // height (two at most); the last one shown ends in an ellipsis when text
+    // is left over.
+    static QStringList bubbleTitleLines(const QString& text, const QFont& font, double width, double height);
 
     // A path in plot-area coordinates as Qt paints it in this widget.
     QPainterPath qtPath(const RZPath& path) const;

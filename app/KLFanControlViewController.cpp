@@ -8,14 +8,13 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
-#include <climits>
-#include <cmath>
 
 #include "Dispatch.h"
 #include "KLAnalyticsHelper.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
+#include "KLFanControlLogic.h"
 #include "KLFanSet.h"
 #include "KLSensor.h"
 #include "KLShadowBox.h"
@@ -37,13 +36,6 @@ const QString kFanSetDetailCellId = QStringLiteral("fanSetDetailCellId");
 const QString kConditionCellIds[] = {QStringLiteral("fanConSensorCellId"), QStringLiteral("fanConThresholdCellId"),
                                      QStringLiteral("fanConBatteryStateCellId"), QStringLiteral("fanConFanSetCellId"),
                                      QStringLiteral("fanConDeleteCellId")};
-
-int truncated(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    return static_cast<int>(std::clamp(std::trunc(value), double(INT_MIN), double(INT_MAX)));
-}
 
 }  // namespace
 
@@ -321,8 +313,10 @@ void KLFanControlViewController::addFanSetButtonTapped()
     for (KLFanSet* fanSet : m_fanSets)
         names << fanSet->name();
     KLFanSpeeds speeds;
-    for (KLSensor* fan : KLSensor::fanSensors().value_or(QList<KLSensor*>()))
-        speeds.insert(fan->key(), fan->minValue());
+    for (KLSensor* fan : KLSensor::fanSensors().value_or(QList<KLSensor*>())) {
+        if (KLFanControlLogic::hasSpeedRange(fan->minValue(), fan->maxValue()))
+            speeds.insert(fan->key(), fan->minValue());
+    }
     KLFanSet::fanSetWithName(untitledFanSetName(names), speeds, m_context.get());
     reloadData();
     KLAnalyticsHelper::logEvent(QStringLiteral("Fan Control Tap Add Fan Set"));
@@ -398,47 +392,34 @@ void KLFanControlViewController::fanSetCellViewShouldRemoveFanSet(KLFanSet* fanS
 
 // Speeds
 
-int KLFanControlViewController::speedForPercent(double percent, double minValue, double maxValue)
-{
-    double speed = std::trunc(minValue + (maxValue - minValue) * percent);
-    speed = std::max(speed, minValue);
-    speed = std::min(speed, maxValue);
-    return truncated(speed);
-}
-
 void KLFanControlViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
 {
     if (!sensor)
         return;
     m_selectedFan = sensor;
-    const double percent = (speed - sensor->minValue()) / (sensor->maxValue() - sensor->minValue());
+    const double percent = KLFanControlLogic::fractionForSpeed(speed, sensor->minValue(), sensor->maxValue());
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(QStringLiteral("Fan Control Change Speed"),
-                                {{QStringLiteral("value"), percent},
-                                 {QStringLiteral("source"), viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield")}});
+    KLFanControlLogic::logSpeedChange(percent, viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield"));
 }
 
 void KLFanControlViewController::handleChangeFanSpeedViaButtonWithPercent(double percent)
 {
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(QStringLiteral("Fan Control Change Speed"),
-                                {{QStringLiteral("value"), percent}, {QStringLiteral("source"), QStringLiteral("button")}});
+    KLFanControlLogic::logSpeedChange(percent, QStringLiteral("button"));
 }
 
 void KLFanControlViewController::handleChangeFanSpeedWithPercent(double percent)
 {
     if (!m_selectedFanSet)
         return;
-    KLFanSpeeds speeds = m_selectedFanSet->valueDict().value_or(KLFanSpeeds());
-    const auto setSpeed = [&](KLSensor* fan) {
-        speeds.insert(fan->key(), speedForPercent(percent, fan->minValue(), fan->maxValue()));
-    };
-    if (KLDataManager::sharedInstance().manualLinkEnabled()) {
-        for (KLSensor* fan : m_fanSensors)
-            setSpeed(fan);
-    } else if (m_selectedFan && !m_selectedFan->key().isNull()) {
-        setSpeed(m_selectedFan);
-    }
+    // The same speed rule as the fan boxes: each fan's speed stays within its own range.
+    QList<KLFanControlLogic::Fan> fans;
+    fans.reserve(m_fanSensors.size());
+    for (KLSensor* fan : std::as_const(m_fanSensors))
+        fans.append(KLFanControlLogic::fanOf(fan));
+    const KLFanSpeeds speeds = KLFanControlLogic::speedsWithFraction(
+        m_selectedFanSet->valueDict().value_or(KLFanSpeeds()), fans, m_selectedFan ? m_selectedFan->key() : QString(),
+        percent, KLDataManager::sharedInstance().manualLinkEnabled());
     m_selectedFanSet->setValue(NSKeyedArchiver::archivedDataWithRootObject(speeds));
     updateUI();
 }

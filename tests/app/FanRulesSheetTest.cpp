@@ -10,6 +10,7 @@
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
+#include "KLFanControlLogic.h"
 #include "KLFanControlViewController.h"
 #include "KLFanSet.h"
 #include "KLMainStoryboard.h"
@@ -138,12 +139,6 @@ TEST_F(FanRulesSheetTest, NewSetsAreNamedInOrderAndStartAtEachFansMinimum)
 
 TEST_F(FanRulesSheetTest, SpeedsFollowTheLinkAndStayWithinEachFansRange)
 {
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(0.5, 1200, 6000), 3600);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(0.5, 1000, 5000), 3000);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(1.0, 1200, 6000.7), 6000);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(-0.2, 1200, 6000), 1200);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(1.3, 1200, 6000), 6000);
-
     KLDataManager::sharedInstance().setManualLinkEnabled(false);
     open();
     const auto speed = [&](KLSensor* fan) {
@@ -161,9 +156,18 @@ TEST_F(FanRulesSheetTest, SpeedsFollowTheLinkAndStayWithinEachFansRange)
     EXPECT_TRUE(KLDataManager::sharedInstance().manualLinkEnabled());
     click("fanManualUtil50Button");
     for (KLSensor* fan : fans)
-        EXPECT_EQ(speed(fan), KLFanControlViewController::speedForPercent(0.5, fan->minValue(), fan->maxValue()));
+        EXPECT_EQ(speed(fan), KLFanControlLogic::speedForFraction(0.5, fan->minValue(), fan->maxValue()));
     // The speed rows show the edited set.
     EXPECT_EQ(cell<KLFanSetDetailCellView>("fanControlTableView", 0)->forcedValue(), speed(fans[0]));
+
+    // A fan whose minimum is its maximum: a change on its row moves every
+    // linked fan to its minimum, never to 0 rpm.
+    const double min1 = fans[1]->minValue(), max1 = fans[1]->maxValue();
+    fans[1]->setMaxValue(min1);
+    sheet->fanSetDetailCellViewDidChangeSpeed(int(min1), fans[1], true);
+    fans[1]->setMaxValue(max1);
+    EXPECT_EQ(speed(fans[0]), int(fans[0]->minValue()));
+    EXPECT_EQ(speed(fans[1]), int(min1));
 
     // The link stays as set; the speeds go with Cancel.
     click("cancelButton");

@@ -270,7 +270,9 @@ NSTableRowView* KLFanControlViewController::rowViewForRow(NSTableView* tableView
 
 void KLFanControlViewController::fanSetTableViewSelected()
 {
+    // The row chosen, before a finished edit redraws the table with the old selection.
     const int row = ui->fanSetsTableView->selectedRow();
+    commitEditing();
     if (row < 0 || row >= m_fanSets.size())
         return;
     m_selectedFanSet = m_fanSets[row];
@@ -279,6 +281,7 @@ void KLFanControlViewController::fanSetTableViewSelected()
 
 void KLFanControlViewController::fanControlTableViewSelected()
 {
+    // Redraws nothing, and runs on every key typed into a speed row: no commit here.
     const int row = ui->fanControlTableView->selectedRow();
     if (row >= 0 && row < m_fanSensors.size())
         m_selectedFan = m_fanSensors[row];
@@ -307,6 +310,7 @@ QString KLFanControlViewController::untitledFanSetName(const QStringList& takenN
 
 void KLFanControlViewController::addFanSetButtonTapped()
 {
+    commitEditing();
     if (!m_context)
         return;
     QStringList names;
@@ -328,12 +332,15 @@ void KLFanControlViewController::showAlertLater(const QString& messageKey)
         NSAlert alert;
         alert.setMessageText(localizedStringForKey(messageKey));
         alert.runModal(self ? self->window() : nullptr);
+        if (self)
+            self->m_refusedNameUnseen = false;
     });
 }
 
 void KLFanControlViewController::fanSetCellViewShouldChangeName(const QString& name, KLFanSet* fanSet)
 {
-    if (!m_fanSets.contains(fanSet))
+    // After Cancel the field's editing may still end as the sheet closes: nothing is kept.
+    if (!m_context || !m_fanSets.contains(fanSet))
         return;
     // Leaving the name as it was is no rename.
     if (name == fanSet->name())
@@ -341,6 +348,7 @@ void KLFanControlViewController::fanSetCellViewShouldChangeName(const QString& n
     const bool blank = name.trimmed().isEmpty();
     const bool taken = std::any_of(m_fanSets.begin(), m_fanSets.end(), [&](KLFanSet* other) { return other->name() == name; });
     if (blank || taken) {
+        m_refusedNameUnseen = true;
         if (m_updating)
             dispatch_async(dispatch_get_main_queue(), [self = QPointer<KLFanControlViewController>(this)] {
                 if (self)
@@ -375,6 +383,7 @@ bool KLFanControlViewController::isAppliedFanSet(KLFanSet* fanSet)
 
 void KLFanControlViewController::fanSetCellViewShouldRemoveFanSet(KLFanSet* fanSet)
 {
+    commitEditing();
     if (!m_context || !m_fanSets.contains(fanSet))
         return;
     // The fans run at this set's speeds; without it nothing would hand them
@@ -404,6 +413,7 @@ void KLFanControlViewController::fanSetDetailCellViewDidChangeSpeed(int speed, K
 
 void KLFanControlViewController::handleChangeFanSpeedViaButtonWithPercent(double percent)
 {
+    commitEditing();
     handleChangeFanSpeedWithPercent(percent);
     KLFanControlLogic::logSpeedChange(percent, QStringLiteral("button"));
 }
@@ -426,6 +436,7 @@ void KLFanControlViewController::handleChangeFanSpeedWithPercent(double percent)
 
 void KLFanControlViewController::fanManualUtilLinkButtonTapped()
 {
+    commitEditing();
     const bool linked = ui->fanManualUtilLinkButton->isChecked();
     KLDataManager::sharedInstance().setManualLinkEnabled(linked);
     updateUI();
@@ -437,6 +448,7 @@ void KLFanControlViewController::fanManualUtilLinkButtonTapped()
 
 void KLFanControlViewController::addFanConditionButtonTapped()
 {
+    commitEditing();
     const QList<KLSensor*> sensors = KLSensor::tempSensors().value_or(QList<KLSensor*>());
     if (!m_context || sensors.isEmpty() || m_fanSets.isEmpty())
         return;
@@ -458,6 +470,7 @@ void KLFanControlViewController::addFanConditionButtonTapped()
 
 void KLFanControlViewController::fanConDeleteCellViewShouldDeleteFanCondition(KLFanCondition* condition)
 {
+    commitEditing();
     if (!m_context || !m_fanConditions.contains(condition))
         return;
     m_context->deleteObject(condition);
@@ -466,6 +479,7 @@ void KLFanControlViewController::fanConDeleteCellViewShouldDeleteFanCondition(KL
 
 void KLFanControlViewController::autoBoostNotiSwitchValueChanged()
 {
+    commitEditing();
     KLDataManager::sharedInstance().setAutoBoostNotificationEnabled(ui->autoBoostNotiSwitch->isChecked());
 }
 
@@ -498,6 +512,11 @@ bool KLFanControlViewController::writeThroughToStore()
 void KLFanControlViewController::saveButtonTapped()
 {
     if (!m_context)
+        return;
+    // The name being typed is saved too; one that was refused keeps the sheet
+    // open until its alert has been seen.
+    commitEditing();
+    if (m_refusedNameUnseen)
         return;
     ui->autoBoostConditionTableView->reloadData();
     if (m_preferredMode == KLFanControlModeAutoBoost &&

@@ -111,4 +111,6 @@ private:
     KLFanSet* m_selectedFanSet = nullptr;
     KLSensor* m_selectedFan = nullptr;
     bool m_updating = false;
+    // A name typed in a row was refused (taken or blank) and its alert has not been seen yet.
+    bool m_refusedNameUnseen = false;
 };

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -196,6 +197,44 @@ TEST_F(FanRulesSheetTest, RenamesRefuseDuplicatesAndBlankNamesButNotTheSameName)
                                           ? "A fan set with this name already exists. Choose a different name."
                                           : "Enter a name for the fan set.");
     }
+}
+
+// The tool buttons take no focus: what is being typed in a row is taken
+// before a button acts, not replaced by the stored text when the rows reload.
+TEST_F(FanRulesSheetTest, WhatIsTypedIsTakenBeforeAButtonActs)
+{
+    open();
+    QWidget* window = sheet->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const auto type = [&](QLineEdit* field, const QString& text) {
+        QTest::mouseClick(field, Qt::LeftButton);
+        EXPECT_EQ(QApplication::focusWidget(), field);
+        field->selectAll();
+        QTest::keyClicks(field, text);
+    };
+    const auto press = [&](const char* button) { QTest::mouseClick(child<QAbstractButton>(button), Qt::LeftButton); };
+
+    type(cell<KLFanSetCellView>("fanSetsTableView", 0)->nameTextField(), "Quiet");
+    press("addFanSetButton");
+    EXPECT_EQ(setNames(), QStringList({"Quiet", "Untitled Set"}));
+
+    press("addFanConditionButton");
+    ASSERT_EQ(sheet->fanConditions().size(), 1);
+    type(cell<KLFanConThresholdCellView>("autoBoostConditionTableView", 0, 1)->thresholdTextField(), "81");
+    press("addFanConditionButton");
+    ASSERT_EQ(sheet->fanConditions().size(), 2);
+    EXPECT_DOUBLE_EQ(sheet->fanConditions()[0]->threshold(), 81);
+
+    // A taken name stops Save until its alert has been seen; a free one is saved.
+    type(cell<KLFanSetCellView>("fanSetsTableView", 1)->nameTextField(), "Quiet");
+    EXPECT_EQ(alertFrom([&] { press("saveButton"); }), "A fan set with this name already exists. Choose a different name.");
+    EXPECT_EQ(presenter.saves, 0);
+    type(cell<KLFanSetCellView>("fanSetsTableView", 1)->nameTextField(), "Loud");
+    press("saveButton");
+    EXPECT_EQ(presenter.saves, 1);
+    StoreConnection store = otherProgram();
+    EXPECT_EQ(storedNames(store), QStringList({"Loud", "Quiet"}));
 }
 
 TEST_F(FanRulesSheetTest, AThresholdThatIsNoNumberIsRefused)

@@ -12,6 +12,8 @@ constexpr int kLastMode = 2;
 
 QString pathFromURL(const QString& url)
 {
+    if (url.size() > kMaxLinkLength)
+        return {};
     return QString(url).replace(QStringLiteral("kelvara://"), QStringLiteral("/"));
 }
 
@@ -22,6 +24,8 @@ QStringList components(const QString& path)
 
 bool isFanRuleLink(const QString& path)
 {
+    if (path.size() > kMaxLinkLength)
+        return false;
     const QStringList parts = components(path);
     return path.startsWith(QLatin1Char('/')) && !parts.isEmpty() && parts.first() == kFanRule;
 }

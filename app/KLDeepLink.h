@@ -1,7 +1,8 @@
 #pragma once
 // The paths of `kelvara://` links, read on whole path components:
 // "/fan_rule/<mode>" opens the fan rules with a preferred mode, and
-// "/request_privilege_permission" installs the privileged tool.
+// "/request_privilege_permission" installs the privileged tool. The one
+// reading of links for every screen that handles them.
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -11,7 +12,11 @@ inline constexpr const char* KLApplicationDidReceiveDeepLinkNotification =
 
 namespace KLDeepLink {
 
-// The link's path: every "kelvara://" replaced by "/".
+// Longer links are no link of ours: they are refused before anything is made of them.
+inline constexpr qsizetype kMaxLinkLength = 4096;
+
+// The link's path: every "kelvara://" replaced by "/"; null for a link
+// longer than kMaxLinkLength.
 QString pathFromURL(const QString& url);
 // The path's components, empty ones (doubled or trailing slashes) dropped.
 QStringList components(const QString& path);

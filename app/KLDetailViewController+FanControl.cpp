@@ -8,14 +8,15 @@
 #include "KLAnalyticsHelper.h"
 #include "KLCategory.h"
 #include "KLDataManager.h"
+#include "KLDeepLink.h"
 #include "KLDetailViewController.h"
 #include "KLFanCondition.h"
 #include "KLFanControlCells.h"
 #include "KLFanControlLogic.h"
 #include "KLFanController.h"
 #include "KLFanSet.h"
+#include "KLPrivilegeRequest.h"
 #include "KLSensor.h"
-#include "NSAlert.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSImage.h"
 #include "NSString+KLExtension.h"
@@ -51,50 +52,53 @@ void KLDetailViewController::updateFanControlUI()
     m_fanSetNames = KLFanControlCells::fillModeButton(ui->fanControlModeButton, mode, settings.fanSetName());
 }
 
-void KLDetailViewController::showAuthorizationFailedAlert()
-{
-    NSAlert alert;
-    alert.setMessageText(KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-title")));
-    alert.setInformativeText(KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-message")));
-    alert.setAlertStyle(NSAlertStyleCritical);
-    alert.runModal(window());
-}
-
 void KLDetailViewController::fanControlModeButtonTapped()
 {
-    // The index chosen now, against the names the pop-up showed then.
-    const int index = ui->fanControlModeButton->currentIndex();
-    const QStringList shown = m_fanSetNames;
+    // The latest choice, against the names the pop-up showed then. A choice
+    // made while the question is pending replaces the earlier one.
+    m_chosenModeIndex = ui->fanControlModeButton->currentIndex();
+    m_chosenModeFanSetNames = m_fanSetNames;
+    if (m_modeChoicePending)
+        return;
+    m_modeChoicePending = true;
     QPointer<KLDetailViewController> self(this);
-    KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler([self, index, shown](bool granted) {
+    KLPrivilegeRequest::request(this, [self](bool granted) {
         if (!self)
             return;
-        if (!granted) {
-            self->updateFanControlUI();
-            self->showAuthorizationFailedAlert();
-            KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlAuthorizationFailed));
-            return;
-        }
-        const KLFanControlLogic::PopUpChoice choice = KLFanControlLogic::choiceForPopUpIndex(index, int(shown.size()));
-        QString value;
-        if (choice.mode == KLFanControlModeSystem) {
-            self->handleChangeFanControlMode(KLFanControlModeSystem, nullptr);
-            value = QStringLiteral("System");
-        } else if (choice.mode == KLFanControlModeAutoBoost) {
-            if (!KLFanCondition::allObjects().isEmpty())
-                self->handleChangeFanControlMode(KLFanControlModeAutoBoost, nullptr);
-            else
-                self->updateFanControlUI();
-            self->presentFanControlSheet(KLFanControlModeAutoBoost);
-            value = QStringLiteral("Auto Boost");
-        } else {
-            // By the name the item showed: a set deleted since is not replaced by its neighbour.
-            KLFanSet* set = choice.fanSetIndex >= 0 ? KLFanControlLogic::fanSetNamed(shown[choice.fanSetIndex]) : nullptr;
-            self->handleChangeFanControlMode(KLFanControlModeFanSet, set);
-            value = QStringLiteral("Manual");
-        }
-        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeMode), {{QStringLiteral("value"), value}});
+        self->m_modeChoicePending = false;
+        self->applyChosenMode(granted);
     });
+}
+
+void KLDetailViewController::applyChosenMode(bool granted)
+{
+    if (!granted) {
+        // The alert follows, shown once by the request.
+        updateFanControlUI();
+        KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlAuthorizationFailed));
+        return;
+    }
+    const QStringList shown = m_chosenModeFanSetNames;
+    const KLFanControlLogic::PopUpChoice choice =
+        KLFanControlLogic::choiceForPopUpIndex(m_chosenModeIndex, int(shown.size()));
+    QString value;
+    if (choice.mode == KLFanControlModeSystem) {
+        handleChangeFanControlMode(KLFanControlModeSystem, nullptr);
+        value = QStringLiteral("System");
+    } else if (choice.mode == KLFanControlModeAutoBoost) {
+        if (!KLFanCondition::allObjects().isEmpty())
+            handleChangeFanControlMode(KLFanControlModeAutoBoost, nullptr);
+        else
+            updateFanControlUI();
+        presentFanControlSheet(KLFanControlModeAutoBoost);
+        value = QStringLiteral("Auto Boost");
+    } else {
+        // By the name the item showed: a set deleted since is not replaced by its neighbour.
+        KLFanSet* set = choice.fanSetIndex >= 0 ? KLFanControlLogic::fanSetNamed(shown[choice.fanSetIndex]) : nullptr;
+        handleChangeFanControlMode(KLFanControlModeFanSet, set);
+        value = QStringLiteral("Manual");
+    }
+    KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeMode), {{QStringLiteral("value"), value}});
 }
 
 void KLDetailViewController::handleChangeFanControlMode(unsigned mode, KLFanSet* fanSet)
@@ -103,10 +107,16 @@ void KLDetailViewController::handleChangeFanControlMode(unsigned mode, KLFanSet*
     updateFanControlUI();
 }
 
+bool KLDetailViewController::isFanControlSheetShown() const
+{
+    return m_fanControlViewController && m_fanControlViewController->presentingViewController();
+}
+
 void KLDetailViewController::presentFanControlSheet(unsigned preferredMode)
 {
     KLFanControlSheet* sheet = fanControlSheet();
-    if (!sheet)
+    // The mode is the shown sheet's own until it closes: Save applies it.
+    if (!sheet || isFanControlSheetShown() || presentedViewController())
         return;
     sheet->setPreferredMode(preferredMode);
     presentViewControllerAsSheet(m_fanControlViewController.get());
@@ -114,24 +124,25 @@ void KLDetailViewController::presentFanControlSheet(unsigned preferredMode)
 
 void KLDetailViewController::showFanControlViewControllerWithPreferredMode(unsigned mode)
 {
+    // One sheet: while it is shown or being asked for, another request changes nothing.
+    if (m_fanControlSheetRequested || isFanControlSheetShown())
+        return;
+    m_fanControlSheetRequested = true;
     QPointer<KLDetailViewController> self(this);
-    KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler([self, mode](bool granted) {
+    KLPrivilegeRequest::request(this, [self, mode](bool granted) {
         if (!self)
             return;
+        self->m_fanControlSheetRequested = false;
         if (granted)
             self->presentFanControlSheet(mode);
-        else
-            self->showAuthorizationFailedAlert();
     });
 }
 
 void KLDetailViewController::handleDeepLink(const QString& path)
 {
-    const KLFanControlLogic::FanRuleLink link = KLFanControlLogic::parseFanRuleLink(path);
-    if (!link.isFanRule || (m_fanControlViewController && m_fanControlViewController->presentingViewController()))
-        return;
-    // A number that names no mode opens the sheet as the edit button does.
-    showFanControlViewControllerWithPreferredMode(link.mode.value_or(KLDataManager::sharedInstance().fanControlMode()));
+    const std::optional<int> mode = KLDeepLink::fanRuleMode(path);
+    if (mode && !isFanControlSheetShown())
+        showFanControlViewControllerWithPreferredMode(unsigned(*mode));
 }
 
 void KLDetailViewController::fanControlViewControllerDidSaveData(KLFanControlSheet* sheet)

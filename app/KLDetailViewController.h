@@ -96,7 +96,8 @@ protected:
 private:
     void reloadMenuBarItems();
     void reloadSensorTable();
-    void showAuthorizationFailedAlert();
+    void applyChosenMode(bool granted);
+    bool isFanControlSheetShown() const;
     void setFanControlBoxShown(bool shown);
     KLFanControlSheet* fanControlSheet() const;
     void presentFanControlSheet(unsigned preferredMode);
@@ -114,4 +115,9 @@ private:
     int m_shownGraphTimeRange = -1;
     // The pop-up's fan-set names as last built, so a choice maps to the set it showed.
     QStringList m_fanSetNames;
+    // The latest mode choice waiting for the privilege, with the names shown then.
+    int m_chosenModeIndex = 0;
+    QStringList m_chosenModeFanSetNames;
+    bool m_modeChoicePending = false;
+    bool m_fanControlSheetRequested = false;
 };

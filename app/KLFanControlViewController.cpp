@@ -8,14 +8,13 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
-#include <climits>
-#include <cmath>
 
 #include "Dispatch.h"
 #include "KLAnalyticsHelper.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
+#include "KLFanControlLogic.h"
 #include "KLFanSet.h"
 #include "KLSensor.h"
 #include "KLShadowBox.h"
@@ -37,13 +36,6 @@ const QString kFanSetDetailCellId = QStringLiteral("fanSetDetailCellId");
 const QString kConditionCellIds[] = {QStringLiteral("fanConSensorCellId"), QStringLiteral("fanConThresholdCellId"),
                                      QStringLiteral("fanConBatteryStateCellId"), QStringLiteral("fanConFanSetCellId"),
                                      QStringLiteral("fanConDeleteCellId")};
-
-int truncated(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    return static_cast<int>(std::clamp(std::trunc(value), double(INT_MIN), double(INT_MAX)));
-}
 
 }  // namespace
 
@@ -278,7 +270,9 @@ NSTableRowView* KLFanControlViewController::rowViewForRow(NSTableView* tableView
 
 void KLFanControlViewController::fanSetTableViewSelected()
 {
+    // The row chosen, before a finished edit redraws the table with the old selection.
     const int row = ui->fanSetsTableView->selectedRow();
+    commitEditing();
     if (row < 0 || row >= m_fanSets.size())
         return;
     m_selectedFanSet = m_fanSets[row];
@@ -287,6 +281,7 @@ void KLFanControlViewController::fanSetTableViewSelected()
 
 void KLFanControlViewController::fanControlTableViewSelected()
 {
+    // Redraws nothing, and runs on every key typed into a speed row: no commit here.
     const int row = ui->fanControlTableView->selectedRow();
     if (row >= 0 && row < m_fanSensors.size())
         m_selectedFan = m_fanSensors[row];
@@ -315,14 +310,17 @@ QString KLFanControlViewController::untitledFanSetName(const QStringList& takenN
 
 void KLFanControlViewController::addFanSetButtonTapped()
 {
+    commitEditing();
     if (!m_context)
         return;
     QStringList names;
     for (KLFanSet* fanSet : m_fanSets)
         names << fanSet->name();
     KLFanSpeeds speeds;
-    for (KLSensor* fan : KLSensor::fanSensors().value_or(QList<KLSensor*>()))
-        speeds.insert(fan->key(), fan->minValue());
+    for (KLSensor* fan : KLSensor::fanSensors().value_or(QList<KLSensor*>())) {
+        if (KLFanControlLogic::hasSpeedRange(fan->minValue(), fan->maxValue()))
+            speeds.insert(fan->key(), fan->minValue());
+    }
     KLFanSet::fanSetWithName(untitledFanSetName(names), speeds, m_context.get());
     reloadData();
     KLAnalyticsHelper::logEvent(QStringLiteral("Fan Control Tap Add Fan Set"));
@@ -334,12 +332,15 @@ void KLFanControlViewController::showAlertLater(const QString& messageKey)
         NSAlert alert;
         alert.setMessageText(localizedStringForKey(messageKey));
         alert.runModal(self ? self->window() : nullptr);
+        if (self)
+            self->m_refusedNameUnseen = false;
     });
 }
 
 void KLFanControlViewController::fanSetCellViewShouldChangeName(const QString& name, KLFanSet* fanSet)
 {
-    if (!m_fanSets.contains(fanSet))
+    // After Cancel the field's editing may still end as the sheet closes: nothing is kept.
+    if (!m_context || !m_fanSets.contains(fanSet))
         return;
     // Leaving the name as it was is no rename.
     if (name == fanSet->name())
@@ -347,6 +348,7 @@ void KLFanControlViewController::fanSetCellViewShouldChangeName(const QString& n
     const bool blank = name.trimmed().isEmpty();
     const bool taken = std::any_of(m_fanSets.begin(), m_fanSets.end(), [&](KLFanSet* other) { return other->name() == name; });
     if (blank || taken) {
+        m_refusedNameUnseen = true;
         if (m_updating)
             dispatch_async(dispatch_get_main_queue(), [self = QPointer<KLFanControlViewController>(this)] {
                 if (self)
@@ -381,6 +383,7 @@ bool KLFanControlViewController::isAppliedFanSet(KLFanSet* fanSet)
 
 void KLFanControlViewController::fanSetCellViewShouldRemoveFanSet(KLFanSet* fanSet)
 {
+    commitEditing();
     if (!m_context || !m_fanSets.contains(fanSet))
         return;
     // The fans run at this set's speeds; without it nothing would hand them
@@ -398,53 +401,42 @@ void KLFanControlViewController::fanSetCellViewShouldRemoveFanSet(KLFanSet* fanS
 
 // Speeds
 
-int KLFanControlViewController::speedForPercent(double percent, double minValue, double maxValue)
-{
-    double speed = std::trunc(minValue + (maxValue - minValue) * percent);
-    speed = std::max(speed, minValue);
-    speed = std::min(speed, maxValue);
-    return truncated(speed);
-}
-
 void KLFanControlViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)
 {
     if (!sensor)
         return;
     m_selectedFan = sensor;
-    const double percent = (speed - sensor->minValue()) / (sensor->maxValue() - sensor->minValue());
+    const double percent = KLFanControlLogic::fractionForSpeed(speed, sensor->minValue(), sensor->maxValue());
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(QStringLiteral("Fan Control Change Speed"),
-                                {{QStringLiteral("value"), percent},
-                                 {QStringLiteral("source"), viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield")}});
+    KLFanControlLogic::logSpeedChange(percent, viaSlider ? QStringLiteral("slider") : QStringLiteral("textfield"));
 }
 
 void KLFanControlViewController::handleChangeFanSpeedViaButtonWithPercent(double percent)
 {
+    commitEditing();
     handleChangeFanSpeedWithPercent(percent);
-    KLAnalyticsHelper::logEvent(QStringLiteral("Fan Control Change Speed"),
-                                {{QStringLiteral("value"), percent}, {QStringLiteral("source"), QStringLiteral("button")}});
+    KLFanControlLogic::logSpeedChange(percent, QStringLiteral("button"));
 }
 
 void KLFanControlViewController::handleChangeFanSpeedWithPercent(double percent)
 {
     if (!m_selectedFanSet)
         return;
-    KLFanSpeeds speeds = m_selectedFanSet->valueDict().value_or(KLFanSpeeds());
-    const auto setSpeed = [&](KLSensor* fan) {
-        speeds.insert(fan->key(), speedForPercent(percent, fan->minValue(), fan->maxValue()));
-    };
-    if (KLDataManager::sharedInstance().manualLinkEnabled()) {
-        for (KLSensor* fan : m_fanSensors)
-            setSpeed(fan);
-    } else if (m_selectedFan && !m_selectedFan->key().isNull()) {
-        setSpeed(m_selectedFan);
-    }
+    // The same speed rule as the fan boxes: each fan's speed stays within its own range.
+    QList<KLFanControlLogic::Fan> fans;
+    fans.reserve(m_fanSensors.size());
+    for (KLSensor* fan : std::as_const(m_fanSensors))
+        fans.append(KLFanControlLogic::fanOf(fan));
+    const KLFanSpeeds speeds = KLFanControlLogic::speedsWithFraction(
+        m_selectedFanSet->valueDict().value_or(KLFanSpeeds()), fans, m_selectedFan ? m_selectedFan->key() : QString(),
+        percent, KLDataManager::sharedInstance().manualLinkEnabled());
     m_selectedFanSet->setValue(NSKeyedArchiver::archivedDataWithRootObject(speeds));
     updateUI();
 }
 
 void KLFanControlViewController::fanManualUtilLinkButtonTapped()
 {
+    commitEditing();
     const bool linked = ui->fanManualUtilLinkButton->isChecked();
     KLDataManager::sharedInstance().setManualLinkEnabled(linked);
     updateUI();
@@ -456,6 +448,7 @@ void KLFanControlViewController::fanManualUtilLinkButtonTapped()
 
 void KLFanControlViewController::addFanConditionButtonTapped()
 {
+    commitEditing();
     // Without a fan set or a temperature sensor nothing is added, but the
     // table is still reloaded and the press still counted.
     const QList<KLSensor*> sensors = KLSensor::tempSensors().value_or(QList<KLSensor*>());
@@ -479,6 +472,7 @@ void KLFanControlViewController::addFanConditionButtonTapped()
 
 void KLFanControlViewController::fanConDeleteCellViewShouldDeleteFanCondition(KLFanCondition* condition)
 {
+    commitEditing();
     if (!m_context || !m_fanConditions.contains(condition))
         return;
     m_context->deleteObject(condition);
@@ -487,6 +481,7 @@ void KLFanControlViewController::fanConDeleteCellViewShouldDeleteFanCondition(KL
 
 void KLFanControlViewController::autoBoostNotiSwitchValueChanged()
 {
+    commitEditing();
     KLDataManager::sharedInstance().setAutoBoostNotificationEnabled(ui->autoBoostNotiSwitch->isChecked());
 }
 
@@ -519,6 +514,11 @@ bool KLFanControlViewController::writeThroughToStore()
 void KLFanControlViewController::saveButtonTapped()
 {
     if (!m_context)
+        return;
+    // The name being typed is saved too; one that was refused keeps the sheet
+    // open until its alert has been seen.
+    commitEditing();
+    if (m_refusedNameUnseen)
         return;
     ui->autoBoostConditionTableView->reloadData();
     if (m_preferredMode == KLFanControlModeAutoBoost &&

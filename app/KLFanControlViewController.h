@@ -81,8 +81,6 @@ public:
 
     // The first of "Untitled Set", "Untitled Set 1", "Untitled Set 2", ... that no name in the list equals.
     static QString untitledFanSetName(const QStringList& takenNames);
-    // A speed at a share of a fan's range: truncated toward zero, then kept within the range.
-    static int speedForPercent(double percent, double minValue, double maxValue);
 
 protected:
     void viewDidLoad() override;
@@ -113,4 +111,6 @@ private:
     KLFanSet* m_selectedFanSet = nullptr;
     KLSensor* m_selectedFan = nullptr;
     bool m_updating = false;
+    // A name typed in a row was refused (taken or blank) and its alert has not been seen yet.
+    bool m_refusedNameUnseen = false;
 };

@@ -11,11 +11,10 @@
 #include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLDeepLink.h"
-#include "KLFanController.h"
 #include "KLMainCellView.h"
+#include "KLPrivilegeRequest.h"
 #include "KLSystemFiles.h"
 #include "KLTableRowView.h"
-#include "NSAlert.h"
 #include "NSAppearance.h"
 #include "NSColor+KLExtension.h"
 #include "NSDistributedNotificationCenter.h"
@@ -315,26 +314,21 @@ void KLMasterViewController::handleDeepLink(const NSNotification& notification)
         if (m_detailViewController)
             QMetaObject::invokeMethod(m_detailViewController.data(), "handleDeepLink", Q_ARG(QString, path));
     } else if (KLDeepLink::isPrivilegeLink(path)) {
+        // Links that come while one is being answered add nothing: the answer
+        // opens Kelvara Menu's popover once.
+        if (m_privilegeLinkPending)
+            return;
+        m_privilegeLinkPending = true;
         QPointer<KLMasterViewController> self(this);
-        KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler([self](bool granted) {
+        KLPrivilegeRequest::request(this, [self](bool granted) {
+            if (self)
+                self->m_privilegeLinkPending = false;
             if (granted) {
                 dispatch_async(dispatch_get_main_queue(), [] {
                     NSDistributedNotificationCenter::defaultCenter().postNotificationName(
                         QString::fromLatin1(kOpenPopupNotice), {}, {}, true);
                 });
-            } else if (self) {
-                self->showAuthorizationFailedAlert();
             }
         });
     }
-}
-
-void KLMasterViewController::showAuthorizationFailedAlert()
-{
-    NSAlert alert;
-    alert.setMessageText(KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-title")));
-    alert.setInformativeText(
-        KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-message")));
-    alert.setAlertStyle(NSAlertStyleCritical);
-    alert.runModal(window());
 }

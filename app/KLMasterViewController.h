@@ -65,7 +65,6 @@ private:
     NSViewController* screenWithIdentifier(const QString& identifier);
     void setDetailCategory(const KLMenuItem& item);
     void showPaneViewController(NSViewController* screen);
-    void showAuthorizationFailedAlert();
 
     std::unique_ptr<Ui::KLMasterViewController> m_ui;
     QList<KLMenuItem> m_menuItems;
@@ -76,4 +75,5 @@ private:
     QPointer<NSViewController> m_notificationsViewController;
     QPointer<NSViewController> m_fileLoggingViewController;
     QPointer<NSViewController> m_settingsViewController;
+    bool m_privilegeLinkPending = false;
 };

@@ -130,6 +130,8 @@ void KLNotificationsViewController::notiThresholdCellViewDidEndEditing()
 
 void KLNotificationsViewController::addButtonTapped()
 {
+    // A threshold being typed is written before the list is read.
+    commitEditing();
     const QList<KLNotification> stored = notifications();
     KLSensor* free = nullptr;
     for (KLSensor* sensor : KLSensor::tempSensors().value_or(QList<KLSensor*>())) {

@@ -1,6 +1,7 @@
 #include "KLFanController.h"
 
 #include <thread>
+#include <utility>
 
 #include "Authorization.h"
 #include "Dispatch.h"
@@ -244,11 +245,18 @@ bool KLFanController::isInstalledAt(const QString& path)
 
 void KLFanController::requestPrivilegePermissionWithCompletionHandler(std::function<void(bool granted)> handler)
 {
+    // Two installations at once would rename over each other, and the first
+    // one's check could then fail although access was granted.
+    const std::shared_ptr<PrivilegeRequests> requests = m_privilegeRequests;
+    requests->handlers.push_back(std::move(handler));
+    if (requests->inFlight)
+        return;
+    requests->inFlight = true;
     const QString tool = RZSMC::smcToolPath();
     const QString source = NSBundle::mainBundle().pathForResource(QStringLiteral("Kelvara SMC"), QString());
     const RZSMC* smc = &RZSMC::smc();  // made here, not on the request's thread
     // One serial queue per request ("Request Privilege"): a thread of its own.
-    std::thread([tool, source, smc, handler = std::move(handler)] {
+    std::thread([tool, source, smc, requests] {
         // In place: installed, and the bundle's own tool rather than whatever
         // else root may have left there.
         const auto inPlace = [&] {
@@ -256,9 +264,13 @@ void KLFanController::requestPrivilegePermissionWithCompletionHandler(std::funct
             return isInstalledAt(tool) && !installed.isNull() && installed == smc->createCheckSum(source);
         };
         const bool granted = !source.isNull() && (inPlace() || (installAsAdministrator(source, tool) && inPlace()));
-        dispatch_async(dispatch_get_main_queue(), [handler, granted] {
-            if (handler)
-                handler(granted);
+        dispatch_async(dispatch_get_main_queue(), [requests, granted] {
+            // Closed before anyone hears the answer: a handler may ask again.
+            requests->inFlight = false;
+            for (const auto& handler : std::exchange(requests->handlers, {})) {
+                if (handler)
+                    handler(granted);
+            }
         });
     }).detach();
 }

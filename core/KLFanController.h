@@ -6,7 +6,9 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 class KLFanCondition;
 class KLSensor;
@@ -44,6 +46,8 @@ public:
     // administrator once and has the bundle's tool put itself at the installed
     // path. Returns at once; the handler runs later on the main queue with YES
     // when the installed tool then passes the test and matches the bundle's.
+    // Called on the main thread. A call while a request is in flight joins it:
+    // one question, one installation, and every handler hears its answer.
     void requestPrivilegePermissionWithCompletionHandler(std::function<void(bool granted)> handler);
 
 private:
@@ -52,6 +56,14 @@ private:
     void applyFanSet(const QString& name);
     void applyFanSpeeds(class KLFanSet* fanSet);
     void postAutoBoostActive();
+
+    // The request in flight and the handlers waiting for it; shared with its
+    // thread, which may outlive this controller.
+    struct PrivilegeRequests {
+        bool inFlight = false;
+        std::vector<std::function<void(bool granted)>> handlers;
+    };
+    std::shared_ptr<PrivilegeRequests> m_privilegeRequests = std::make_shared<PrivilegeRequests>();
 
     std::optional<QList<KLSensor*>> m_fanSensors;
     KLFanCondition* m_activeFanCondition = nullptr;

@@ -49,8 +49,15 @@ PopUpChoice choiceForPopUpIndex(int index, int fanSetCount)
     return {KLFanControlModeFanSet, set >= 0 && set < fanSetCount ? set : -1};
 }
 
+bool hasSpeedRange(double minValue, double maxValue)
+{
+    return std::isfinite(minValue) && std::isfinite(maxValue) && minValue <= maxValue;
+}
+
 long long speedForFraction(double fraction, double minValue, double maxValue)
 {
+    if (!std::isfinite(minValue) || !std::isfinite(maxValue))
+        return 0;
     if (!(maxValue > minValue))
         return static_cast<long long>(minValue);
     double rpm = std::trunc(minValue + (maxValue - minValue) * fraction);
@@ -78,7 +85,7 @@ KLFanSpeeds speedsWithFraction(const KLFanSpeeds& speeds, const QList<Fan>& fans
 {
     KLFanSpeeds result = speeds;
     for (const Fan& fan : fans) {
-        if (fan.key.isEmpty() || (!linked && fan.key != changedKey))
+        if (fan.key.isEmpty() || (!linked && fan.key != changedKey) || !hasSpeedRange(fan.minValue, fan.maxValue))
             continue;
         result.insert(fan.key, speedForFraction(fraction, fan.minValue, fan.maxValue));
     }
@@ -107,27 +114,6 @@ bool writeSpeedFraction(const QList<Fan>& fans, const QString& changedKey, doubl
     set->setValue(NSKeyedArchiver::archivedDataWithRootObject(QVariant(speeds)));
     KLCoreDataHelper::sharedInstance().saveMasterContext();
     return true;
-}
-
-FanRuleLink parseFanRuleLink(const QString& path)
-{
-    const QStringList components = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (components.isEmpty() || components.size() > 2 || components.first() != QLatin1String("fan_rule"))
-        return {};
-    if (components.size() == 1)
-        return {true, 0u};
-    // The number's own reading: blanks, a sign, leading digits; nothing else counts.
-    const QString last = components.last().trimmed();
-    qsizetype end = 0;
-    if (end < last.size() && (last[end] == QLatin1Char('+') || last[end] == QLatin1Char('-')))
-        ++end;
-    const qsizetype digitsFrom = end;
-    while (end < last.size() && last[end].isDigit() && end - digitsFrom < 9)
-        ++end;
-    const long value = end > digitsFrom ? last.left(end).toLong() : 0;
-    if (value < 0 || value > KLFanControlModeAutoBoost)
-        return {true, std::nullopt};
-    return {true, static_cast<unsigned>(value)};
 }
 
 void storeFanControlMode(unsigned mode, KLFanSet* fanSet)

@@ -35,8 +35,12 @@ struct PopUpChoice {
 };
 PopUpChoice choiceForPopUpIndex(int index, int fanSetCount);
 
+// Whether [minValue, maxValue] is a range a speed can be chosen from: both
+// ends finite, the minimum not above the maximum.
+bool hasSpeedRange(double minValue, double maxValue);
 // rpm for a fraction of the range [minValue, maxValue]: truncated toward zero,
-// then held within the range. A range without width gives its minimum.
+// then held within the range. A range without width gives its minimum; a
+// range without finite ends gives 0.
 long long speedForFraction(double fraction, double minValue, double maxValue);
 // The fraction of the range a speed is at; 0 for a range without width.
 double fractionForSpeed(double speed, double minValue, double maxValue);
@@ -50,7 +54,7 @@ struct Fan {
 Fan fanOf(KLSensor* sensor);
 // The speeds after giving `fraction` of its own range to every fan (linked)
 // or to the fan with `changedKey` alone; other entries stay. A fan without a
-// key gets nothing.
+// key, or without a range (hasSpeedRange), gets nothing.
 KLFanSpeeds speedsWithFraction(const KLFanSpeeds& speeds, const QList<Fan>& fans, const QString& changedKey,
                                double fraction, bool linked);
 
@@ -80,15 +84,5 @@ void applySpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double 
 void logSpeedChange(double fraction, const QString& source);
 // Stores the link button's state and logs it.
 void storeManualLink(bool on);
-
-// A "kelvara://fan_rule/<mode>" link's path ("/fan_rule/2"): whether it is a
-// fan-rule link (the first path component is "fan_rule", at most one more
-// follows), and the mode it names when that is 0, 1 or 2 ("/fan_rule" alone
-// names 0).
-struct FanRuleLink {
-    bool isFanRule = false;
-    std::optional<unsigned> mode;
-};
-FanRuleLink parseFanRuleLink(const QString& path);
 
 }  // namespace KLFanControlLogic

@@ -1,5 +1,8 @@
 #include "KLViewController.h"
 
+#include <QApplication>
+#include <QLineEdit>
+
 #include "NSDistributedNotificationCenter.h"
 #include "NSNotificationCenter.h"
 
@@ -29,6 +32,13 @@ void KLViewController::viewWillDisappear()
 {
     removeObservers();
     NSViewController::viewWillDisappear();
+}
+
+void KLViewController::commitEditing()
+{
+    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    if (field && isAncestorOf(field))
+        field->clearFocus();
 }
 
 void KLViewController::removeObservers()

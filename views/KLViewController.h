@@ -19,6 +19,11 @@ protected:
 
     virtual void configureUI() {}
     virtual void localizeUI() {}
+    // Ends the editing of this screen's text field that has the keyboard focus,
+    // as a click elsewhere would, so the field hands over what was typed. Tool
+    // buttons take no focus: an action runs this first, before it reloads rows
+    // and the typed text would be replaced by the stored one.
+    void commitEditing();
 
 private:
     void removeObservers();

@@ -34,6 +34,7 @@
 #include "QtApplication.h"
 #include "StoreFixture.h"
 #include "TSSwitch.h"
+#include "HeldAdministrator.h"
 #include "TestAdministrator.h"
 #include "TestHome.h"
 #include "KLSegmentedControl.h"
@@ -365,24 +366,53 @@ TEST_F(DetailScreenTest, FanRuleLinksOpenTheSheetOnceInTheModeTheyName)
     TestAdministrator grants(TestAdministrator::Run);
     KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeFanSet);
     show(fans);
-    screen.handleDeepLink("/fan_rules/2");
-    screen.handleDeepLink("/other/fan_rule/2");
+    for (const char* path : {"/fan_rules/2", "/other/fan_rule/2", "/fan_rule/7", "/fan_rule/1abc"})
+        screen.handleDeepLink(path);
     drainMainQueue();
     EXPECT_EQ(grants.prompts, 0);
+    EXPECT_EQ(screen.presentedViewController(), nullptr);
 
-    // A number that names no mode: the stored one, as the edit button does.
-    screen.handleDeepLink("/fan_rule/7");
+    // Two links in quick succession: one question, and the sheet keeps the
+    // mode it was presented with.
+    screen.handleDeepLink("/fan_rule/2");
+    screen.handleDeepLink("/fan_rule/0");
     ASSERT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }, 15000));
-    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeFanSet));
+    drainMainQueue();
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeAutoBoost));
     screen.handleDeepLink("/fan_rule/0");
     drainMainQueue();
-    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeFanSet));  // shown already: nothing asked
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeAutoBoost));  // shown already: nothing asked
+    EXPECT_EQ(grants.prompts, 1);
     screen.dismissViewController(sheet);
 
-    screen.handleDeepLink("/fan_rule/2");
+    screen.handleDeepLink("/fan_rule");
     ASSERT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }));
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeSystem));
+}
+
+// Choices made while the administrator is being asked: one question, and the
+// last choice is the one applied.
+TEST_F(DetailScreenTest, ChoicesWhileTheQuestionIsPendingAskOnceAndTheLastOneCounts)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the installed tool belongs to root";
+    HeldAdministrator administrator(TestAdministrator::Run);
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    show(fans);
+    choose(itemOf("Quiet"));
+    choose(autoBoostItem());
+    ASSERT_TRUE(waitUntil([&] { return administrator.asked == 1; }));
+    drainMainQueue();
+    administrator.release();
+    ASSERT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }, 15000));
+    drainMainQueue();
+    EXPECT_EQ(administrator.asked, 1);
     EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeAutoBoost));
-    EXPECT_EQ(grants.prompts, 1);
+    // No condition yet: the mode stays until the sheet is saved.
+    EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeSystem));
+    EXPECT_EQ(events("Fan Control Change Mode"), QStringList{R"({"value":"Auto Boost"})"});
 }
 
 }  // namespace

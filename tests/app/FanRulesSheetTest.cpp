@@ -5,12 +5,14 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
+#include "KLFanControlLogic.h"
 #include "KLFanControlViewController.h"
 #include "KLFanSet.h"
 #include "KLMainStoryboard.h"
@@ -140,12 +142,6 @@ TEST_F(FanRulesSheetTest, NewSetsAreNamedInOrderAndStartAtEachFansMinimum)
 
 TEST_F(FanRulesSheetTest, SpeedsFollowTheLinkAndStayWithinEachFansRange)
 {
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(0.5, 1200, 6000), 3600);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(0.5, 1000, 5000), 3000);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(1.0, 1200, 6000.7), 6000);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(-0.2, 1200, 6000), 1200);
-    EXPECT_EQ(KLFanControlViewController::speedForPercent(1.3, 1200, 6000), 6000);
-
     KLDataManager::sharedInstance().setManualLinkEnabled(false);
     open();
     const auto speed = [&](KLSensor* fan) {
@@ -163,9 +159,18 @@ TEST_F(FanRulesSheetTest, SpeedsFollowTheLinkAndStayWithinEachFansRange)
     EXPECT_TRUE(KLDataManager::sharedInstance().manualLinkEnabled());
     click("fanManualUtil50Button");
     for (KLSensor* fan : fans)
-        EXPECT_EQ(speed(fan), KLFanControlViewController::speedForPercent(0.5, fan->minValue(), fan->maxValue()));
+        EXPECT_EQ(speed(fan), KLFanControlLogic::speedForFraction(0.5, fan->minValue(), fan->maxValue()));
     // The speed rows show the edited set.
     EXPECT_EQ(cell<KLFanSetDetailCellView>("fanControlTableView", 0)->forcedValue(), speed(fans[0]));
+
+    // A fan whose minimum is its maximum: a change on its row moves every
+    // linked fan to its minimum, never to 0 rpm.
+    const double min1 = fans[1]->minValue(), max1 = fans[1]->maxValue();
+    fans[1]->setMaxValue(min1);
+    sheet->fanSetDetailCellViewDidChangeSpeed(int(min1), fans[1], true);
+    fans[1]->setMaxValue(max1);
+    EXPECT_EQ(speed(fans[0]), int(fans[0]->minValue()));
+    EXPECT_EQ(speed(fans[1]), int(min1));
 
     // The link stays as set; the speeds go with Cancel.
     click("cancelButton");
@@ -194,6 +199,44 @@ TEST_F(FanRulesSheetTest, RenamesRefuseDuplicatesAndBlankNamesButNotTheSameName)
                                           ? "A fan set with this name already exists. Choose a different name."
                                           : "Enter a name for the fan set.");
     }
+}
+
+// The tool buttons take no focus: what is being typed in a row is taken
+// before a button acts, not replaced by the stored text when the rows reload.
+TEST_F(FanRulesSheetTest, WhatIsTypedIsTakenBeforeAButtonActs)
+{
+    open();
+    QWidget* window = sheet->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const auto type = [&](QLineEdit* field, const QString& text) {
+        QTest::mouseClick(field, Qt::LeftButton);
+        EXPECT_EQ(QApplication::focusWidget(), field);
+        field->selectAll();
+        QTest::keyClicks(field, text);
+    };
+    const auto press = [&](const char* button) { QTest::mouseClick(child<QAbstractButton>(button), Qt::LeftButton); };
+
+    type(cell<KLFanSetCellView>("fanSetsTableView", 0)->nameTextField(), "Quiet");
+    press("addFanSetButton");
+    EXPECT_EQ(setNames(), QStringList({"Quiet", "Untitled Set"}));
+
+    press("addFanConditionButton");
+    ASSERT_EQ(sheet->fanConditions().size(), 1);
+    type(cell<KLFanConThresholdCellView>("autoBoostConditionTableView", 0, 1)->thresholdTextField(), "81");
+    press("addFanConditionButton");
+    ASSERT_EQ(sheet->fanConditions().size(), 2);
+    EXPECT_DOUBLE_EQ(sheet->fanConditions()[0]->threshold(), 81);
+
+    // A taken name stops Save until its alert has been seen; a free one is saved.
+    type(cell<KLFanSetCellView>("fanSetsTableView", 1)->nameTextField(), "Quiet");
+    EXPECT_EQ(alertFrom([&] { press("saveButton"); }), "A fan set with this name already exists. Choose a different name.");
+    EXPECT_EQ(presenter.saves, 0);
+    type(cell<KLFanSetCellView>("fanSetsTableView", 1)->nameTextField(), "Loud");
+    press("saveButton");
+    EXPECT_EQ(presenter.saves, 1);
+    StoreConnection store = otherProgram();
+    EXPECT_EQ(storedNames(store), QStringList({"Loud", "Quiet"}));
 }
 
 TEST_F(FanRulesSheetTest, AThresholdThatIsNoNumberIsRefused)

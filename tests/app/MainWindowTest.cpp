@@ -2,11 +2,15 @@
 // Kelvara builds it, panes swapped by click and arrow keys, the Language menu,
 // and the links Kelvara Menu hands over.
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QSplitter>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,6 +27,7 @@
 #include "NSString+KLExtension.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
+#include "HeldAdministrator.h"
 #include "TestAdministrator.h"
 #include "TestHome.h"
 
@@ -206,6 +211,55 @@ TEST_F(MainWindowTest, RefusedPrivilegeLinkShowsTheCriticalAlertOnly)
     EXPECT_EQ(asked->informativeText, text("fan-control-authorization-failed-alert-message"));
     drainMainQueue();
     EXPECT_EQ(heard, 0);
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+// Any program on the session bus can send links. However many come while the
+// administrator is being asked or the refusal is shown, they ask once and
+// show one alert, never one inside another.
+TEST_F(MainWindowTest, AFloodOfLinksAsksOnceAndShowsOneAlert)
+{
+    open();
+    int heard = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
+    HeldAdministrator administrator(TestAdministrator::Refuse);
+    const auto flood = [&] {
+        for (int i = 0; i < 50; ++i) {
+            postLink("/request_privilege_permission");
+            postLink("/fan_rule/2");
+        }
+    };
+    flood();
+    ASSERT_TRUE(waitUntil([&] { return administrator.asked > 0; }));
+    drainMainQueue();
+
+    // Each alert is answered as it comes; a second flood arrives while the first is up.
+    int alerts = 0;
+    int mostShown = 0;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        int shown = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            shown += qobject_cast<QMessageBox*>(widget) && widget->isVisible();
+        mostShown = std::max(mostShown, shown);
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (++alerts == 1)
+            flood();
+        box->buttons().first()->click();
+    });
+    answerer.start(10);
+    administrator.release();
+    ASSERT_TRUE(waitUntil([&] { return alerts > 0 && !QApplication::activeModalWidget(); }, 15000));
+    for (int i = 0; i < 5; ++i)
+        drainMainQueue();
+    EXPECT_EQ(alerts, 1);
+    EXPECT_EQ(mostShown, 1);
+    EXPECT_EQ(administrator.asked, 1);
+    EXPECT_EQ(heard, 0);
+    EXPECT_EQ(master->paneViewController(), master->detailViewController());
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 

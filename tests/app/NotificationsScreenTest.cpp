@@ -99,8 +99,14 @@ TEST_F(NotificationsScreenTest, AddTakesTheNextFreeSensorAndRefusesWhenNoneIsLef
     EXPECT_EQ(valueText(1), "--");
     sensors[1]->setValue(40);
 
+    // A threshold being typed is stored before the rule is added.
+    KLTextField* field = cell<KLNotiThresholdCellView>(Threshold, 0)->thresholdTextField();
+    QTest::mouseClick(field, Qt::LeftButton);
+    field->selectAll();
+    QTest::keyClicks(field, "75");
     QTest::mouseClick(screen->addButton(), Qt::LeftButton);
     ASSERT_EQ(stored().size(), 3);
+    EXPECT_DOUBLE_EQ(stored().first().threshold.value_or(0), 75);
     const KLNotification added = stored().last();
     EXPECT_EQ(added.sensorKey, sensors[1]->key());
     EXPECT_EQ(added.sensorName, sensors[1]->name());

@@ -45,7 +45,8 @@ TEST(StartupTest, LinksWaitForTheHandlerThenPostTheirPathLocally)
     NSNotificationCenter::defaultCenter().removeObserver(&owner);
 }
 
-// Link paths are read on whole components; only the three modes are modes.
+// Link paths are read on whole components; only the three modes are modes. The
+// sidebar and the detail screen both read links through these functions.
 TEST(StartupTest, LinkPathsAreReadOnWholeComponents)
 {
     EXPECT_EQ(KLDeepLink::pathFromURL("kelvara://fan_rule/1"), "/fan_rule/1");
@@ -53,8 +54,9 @@ TEST(StartupTest, LinkPathsAreReadOnWholeComponents)
     EXPECT_EQ(KLDeepLink::fanRuleMode("/fan_rule/0"), 0);
     EXPECT_EQ(KLDeepLink::fanRuleMode("/fan_rule"), 0);
     EXPECT_EQ(KLDeepLink::fanRuleMode("/fan_rule/"), 0);
-    for (const char* path : {"/fan_rules", "/fan_rules/1", "/fan_rule/3", "/fan_rule/12", "/fan_rule/-1", "/fan_rule/1/2",
-                             "/fan_rule/x", "fan_rule/1", "/other/fan_rule/1"})
+    for (const char* path : {"/fan_rules", "/fan_rules/1", "/fan_rule/3", "/fan_rule/12", "/fan_rule/-1", "/fan_rule/+1",
+                             "/fan_rule/02", "/fan_rule/1abc", "/fan_rule/99999999999", "/fan_rule/1/2", "/fan_rule/x",
+                             "fan_rule/1", "/other/fan_rule/1", "/request_privilege_permission", ""})
         EXPECT_FALSE(KLDeepLink::fanRuleMode(path).has_value()) << path;
     // An Arabic-Indic two is no mode number.
     EXPECT_FALSE(KLDeepLink::fanRuleMode(QString::fromUtf8("/fan_rule/\u0662")).has_value());
@@ -62,6 +64,13 @@ TEST(StartupTest, LinkPathsAreReadOnWholeComponents)
     EXPECT_TRUE(KLDeepLink::isPrivilegeLink("/request_privilege_permission"));
     EXPECT_FALSE(KLDeepLink::isPrivilegeLink("/request_privilege_permission/"));
     EXPECT_FALSE(KLDeepLink::isPrivilegeLink("/request_privilege_permission/1"));
+
+    // An overlong link is refused before it is read.
+    const QString padding(KLDeepLink::kMaxLinkLength, QLatin1Char('/'));
+    EXPECT_TRUE(KLDeepLink::pathFromURL("kelvara://fan_rule/2" + padding).isNull());
+    EXPECT_FALSE(KLDeepLink::fanRuleMode("/fan_rule/2" + padding).has_value());
+    EXPECT_EQ(KLDeepLink::pathFromURL("kelvara://fan_rule/2" + padding.left(KLDeepLink::kMaxLinkLength - 20)).size(),
+              KLDeepLink::kMaxLinkLength - 9);
 }
 
 // Automatic checks follow the setting; downloads are never automatic.

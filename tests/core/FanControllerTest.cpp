@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QThread>
 #include <grp.h>
+#include <limits>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -235,7 +236,11 @@ TEST_F(InstalledToolTest, AFanSetDrivesOnlyTheFansItListsWithinTheirRange)
     controller().fireFanController();
     EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
 
-    // A set whose speeds cannot be read, or that is gone, touches nothing.
+    // Speeds that are no finite number, a set whose speeds cannot be read, or
+    // one that is gone, touch nothing.
+    KLFanSet::fanSetWithName("Odd", KLFanSpeeds{{"0", std::nan("")}, {"1", std::numeric_limits<double>::infinity()}});
+    settings.setFanSetName("Odd");
+    controller().fireFanController();
     KLFanSet* broken = KLFanSet::fanSetWithName("Broken", KLFanSpeeds{{"0", 3000}});
     broken->setValue("not an archive");
     settings.setFanSetName("Broken");

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "HeldAdministrator.h"
 #include "KLFanController.h"
 #include "NSBundle.h"
 #include "QtApplication.h"
@@ -147,6 +148,31 @@ TEST_F(ToolInstallTest, ToolsThatCannotBeReadDoNotMatch)
     ASSERT_TRUE(KLFanController::sharedInstance().isSMCBinaryInstalled());
     TestAdministrator idle(TestAdministrator::Ignore);
     EXPECT_FALSE(requestAndWait());
+}
+
+// Requests that overlap share one question and its answer; the next one asks again.
+TEST(PrivilegeRequestTest, OverlappingRequestsAskOnceAndAllHearTheAnswer)
+{
+    testApplication();
+    const TestHome home;
+    NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR);
+    HeldAdministrator administrator(TestAdministrator::Refuse);
+    QList<bool> answers;
+    for (int i = 0; i < 3; ++i)
+        KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler(
+            [&](bool granted) { answers << granted; });
+    ASSERT_TRUE(waitUntil([&] { return administrator.asked == 1; }));
+    drainMainQueue();
+    administrator.release();
+    ASSERT_TRUE(waitUntil([&] { return answers.size() == 3; }));
+    EXPECT_EQ(answers, QList<bool>({false, false, false}));
+    EXPECT_EQ(administrator.asked, 1);
+
+    KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler(
+        [&](bool granted) { answers << granted; });
+    EXPECT_TRUE(waitUntil([&] { return answers.size() == 4; }));
+    EXPECT_EQ(administrator.asked, 2);
+    NSBundle::setMainBundlePathForTesting({});
 }
 
 }  // namespace

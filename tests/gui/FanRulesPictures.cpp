@@ -4,6 +4,7 @@
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
+#include "KLFanControlLogic.h"
 #include "KLFanControlViewController.h"
 #include "KLFanSet.h"
 #include "KLMainStoryboard.h"
@@ -40,7 +41,7 @@ QList<NSManagedObject*> addRules()
         }
         KLFanSpeeds speeds;
         for (KLSensor* fan : fans)
-            speeds.insert(fan->key(), KLFanControlViewController::speedForPercent(shares[i], fan->minValue(), fan->maxValue()));
+            speeds.insert(fan->key(), KLFanControlLogic::speedForFraction(shares[i], fan->minValue(), fan->maxValue()));
         KLFanSet* set = KLFanSet::fanSetWithName(name, speeds);
         set->setCreated(QDateTime::currentDateTime().addSecs(i + 1));
         sets << set;

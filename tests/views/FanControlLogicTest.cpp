@@ -1,4 +1,4 @@
-// The fan-control rules every fan box shares: pop-up, speeds, link, fan set, links.
+// The fan-control rules every fan box shares: pop-up, speeds, link, fan set.
 #include <gtest/gtest.h>
 
 #include "KLCoreDataHelper.h"
@@ -25,12 +25,15 @@ TEST(FanControlLogicTest, SpeedsAreTruncatedAndHeldWithinTheFansRange)
     EXPECT_EQ(speedForFraction(0.8, 3000, 3000), 3000);
     EXPECT_EQ(speedForFraction(fractionForSpeed(3000, 3000, 3000), 3000, 3000), 3000);
     EXPECT_EQ(speedForFraction(std::nan(""), 1200, 6000), 1200);
+    EXPECT_EQ(speedForFraction(1.0, 1200, 6000.7), 6000);
+    EXPECT_EQ(speedForFraction(0.5, std::nan(""), 6000), 0);
     EXPECT_DOUBLE_EQ(fractionForSpeed(3600, 1200, 6000), 0.5);
 }
 
 TEST(FanControlLogicTest, TheLinkMovesEveryFanToTheSameShareOfItsOwnRange)
 {
-    const QList<Fan> fans{{"0", 1200, 6000}, {"1", 1000, 5000}, {"", 0, 100}};
+    // Fans without a key or without a usable range get nothing.
+    const QList<Fan> fans{{"0", 1200, 6000}, {"1", 1000, 5000}, {"", 0, 100}, {"2", 5000, 1000}, {"3", std::nan(""), 100}};
     const KLFanSpeeds before{{"0", 2000}, {"1", 2000}, {"7", 4000}};
     const KLFanSpeeds linked = speedsWithFraction(before, fans, "1", 0.5, true);
     EXPECT_EQ(linked, (KLFanSpeeds{{"0", 3600}, {"1", 3000}, {"7", 4000}}));
@@ -64,27 +67,6 @@ TEST(FanControlLogicTest, ThePopUpShowsTheStoredModeAndMapsChoicesBack)
     EXPECT_EQ(choiceForPopUpIndex(3, 2).fanSetIndex, 1);
     EXPECT_EQ(choiceForPopUpIndex(3, 0).mode, unsigned(KLFanControlModeAutoBoost));
     EXPECT_EQ(choiceForPopUpIndex(1, 2).fanSetIndex, -1);
-}
-
-TEST(FanControlLogicTest, FanRuleLinksMatchWholeComponentsAndOnlyKnownModes)
-{
-    const struct {
-        const char* path;
-        bool isFanRule;
-        std::optional<unsigned> mode;
-    } cases[] = {
-        {"/fan_rule/2", true, 2u},   {"/fan_rule", true, 0u},     {"/fan_rule/", true, 0u},
-        {"/fan_rule/1abc", true, 1u}, {"/fan_rule/x", true, 0u},   {"/fan_rule/7", true, std::nullopt},
-        {"/fan_rule/-1", true, std::nullopt}, {"/fan_rule/99999999999", true, std::nullopt},
-        {"/fan_rules", false, std::nullopt}, {"/fan_rules/2", false, std::nullopt},
-        {"/fan_rule/2/3", false, std::nullopt}, {"/other/fan_rule/2", false, std::nullopt},
-        {"/request_privilege_permission", false, std::nullopt}, {"", false, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const FanRuleLink link = parseFanRuleLink(QString::fromLatin1(c.path));
-        EXPECT_EQ(link.isFanRule, c.isFanRule) << c.path;
-        EXPECT_EQ(link.mode, c.mode) << c.path;
-    }
 }
 
 TEST(FanControlLogicTest, SpeedsAreWrittenToTheSetTheNameSelectsAtTheWrite)

@@ -1,20 +1,77 @@
 // The programs stopped by a signal on a real display, whatever they show: a
 // sheet, an alert or a file chooser must not keep a logout or a service
 // manager's stop waiting.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
 #include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "KelvaraInHome.h"
+#include "TerminationSignals.h"
+#include "NSDistributedNotificationCenter.h"
 #include "NSUserDefaults.h"
 
 namespace {
+
+// Enough of a StatusNotifierItem host on the test's bus for a tray icon to be
+// available; on a connection of its own, answered from the bus thread.
+class FakeStatusNotifierWatcher : public QDBusVirtualObject {
+public:
+    FakeStatusNotifierWatcher()
+        : m_name(QStringLiteral("fake-status-notifier-watcher-%1").arg(quintptr(this)))
+        , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_name))
+    {
+        registered = m_bus.registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"), this) &&
+                     m_bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+    ~FakeStatusNotifierWatcher() override { QDBusConnection::disconnectFromBus(m_name); }
+
+    // Qt reads the host's property through an interface built from this.
+    QString introspect(const QString&) const override
+    {
+        return QStringLiteral(
+            "<interface name=\"org.kde.StatusNotifierWatcher\">"
+            "<method name=\"RegisterStatusNotifierItem\"><arg name=\"service\" type=\"s\" direction=\"in\"/></method>"
+            "<method name=\"RegisterStatusNotifierHost\"><arg name=\"service\" type=\"s\" direction=\"in\"/></method>"
+            "<property name=\"RegisteredStatusNotifierItems\" type=\"as\" access=\"read\"/>"
+            "<property name=\"IsStatusNotifierHostRegistered\" type=\"b\" access=\"read\"/>"
+            "<property name=\"ProtocolVersion\" type=\"i\" access=\"read\"/>"
+            "</interface>");
+    }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        const QVariantMap properties{{QStringLiteral("IsStatusNotifierHostRegistered"), true},
+                                     {QStringLiteral("ProtocolVersion"), 0},
+                                     {QStringLiteral("RegisteredStatusNotifierItems"), QStringList()}};
+        const QString member = message.member();
+        if (member == QLatin1String("RegisterStatusNotifierItem") || member == QLatin1String("RegisterStatusNotifierHost"))
+            return connection.send(message.createReply());
+        if (member == QLatin1String("Get") && message.arguments().size() == 2)
+            return connection.send(message.createReply(
+                QVariant::fromValue(QDBusVariant(properties.value(message.arguments().at(1).toString())))));
+        if (member == QLatin1String("GetAll"))
+            return connection.send(message.createReply(properties));
+        return false;
+    }
+
+    bool registered = false;
+
+private:
+    QString m_name;
+    QDBusConnection m_bus;
+};
 
 // An X server of the test's own, on a display number it picks; gone with the object.
 class VirtualDisplay {
@@ -87,9 +144,16 @@ protected:
             const QStringList windows = visibleWindows(pid);
             if (windows.size() >= count)
                 return windows.first();
-            QThread::msleep(100);
+            // The event loop turns meanwhile: the fake tray host answers from it.
+            QEventLoop pause;
+            QTimer::singleShot(100, &pause, &QEventLoop::quit);
+            pause.exec();
         }
         return {};
+    }
+    void moveTo(const QString& window, int x, int y) const
+    {
+        xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y)});
     }
     void click(const QString& window, int x, int y) const
     {
@@ -160,6 +224,80 @@ TEST_F(TerminationTest, KelvaraEndsWithTheFolderChooserOpen)
     ASSERT_TRUE(opened) << "the folder chooser did not open";
 
     EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(0).constData();
+}
+
+TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
+{
+    FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.registered);
+    // Kelvara builds the catalogue the popover lists; the Kelvara Menu it starts
+    // makes way for one the test starts itself and sees end.
+    kelvara.start();
+    ASSERT_TRUE(kelvara.waitForCompanionChecks(0)) << kelvara.output(0).constData();
+    EXPECT_TRUE(kelvara.stop(0));
+    for (const qint64 pid : processesInHome(kelvara.home.path(), kMenuProgram))
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return processesInHome(kelvara.home.path(), kMenuProgram).isEmpty(); }));
+    QProcess& program = kelvara.start({}, kMenuProgram);
+    const qint64 menu = program.processId();
+
+    // Again while Kelvara Menu was still starting and missed it (a notice toggles the popover).
+    QString popover;
+    for (int attempt = 0; attempt < 5 && popover.isEmpty(); ++attempt) {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+            QStringLiteral("KLMenuBarControllerShouldOpenPopupNotification"));
+        drainMainQueue();
+        popover = waitForWindows(menu, 1, 3000);
+    }
+    ASSERT_FALSE(popover.isEmpty()) << "the popover did not open: " << kelvara.output(1).constData();
+    // The pointer over the rows of its sensor list, down from its top, until one shows its detail.
+    bool detailShown = false;
+    for (int y = 100; y < 700 && !detailShown; y += 25) {
+        moveTo(popover, 150, y);
+        detailShown = !waitForWindows(menu, 2, 400).isEmpty();
+    }
+    ASSERT_TRUE(detailShown) << "no detail popover opened";
+
+    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(1).constData();
+}
+
+// Not a test of its own: the program the next test stops. Its main thread
+// stops turning the event loop, as one stuck in a blocking call would.
+TEST(TerminationSignalsTest, DISABLED_StuckProgram)
+{
+    QCoreApplication& application = testApplication();
+    quitOnTerminationSignals(application);
+    QTimer::singleShot(0, [] {
+        std::puts("stuck");
+        std::fflush(stdout);
+        for (;;)
+            ::pause();
+    });
+    application.exec();
+}
+
+TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
+{
+    testApplication();
+    for (const int count : {1, 2}) {
+        QProcess stuck;
+        stuck.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_also_run_disabled_tests", "--gtest_filter=TerminationSignalsTest.DISABLED_StuckProgram"});
+        ASSERT_TRUE(waitUntil([&] {
+            stuck.waitForReadyRead(50);
+            return stuck.readAllStandardOutput().contains("stuck") || stuck.state() == QProcess::NotRunning;
+        }, 10000));
+        ASSERT_EQ(stuck.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(stuck.processId()), SIGTERM);
+        // Another kind: two of one kind pending at once would count as one.
+        if (count == 2)
+            ::kill(static_cast<pid_t>(stuck.processId()), SIGINT);
+        // Within 2 s after one signal; a second one does not wait for that.
+        EXPECT_TRUE(stuck.waitForFinished(count == 1 ? 2000 : 1000)) << count << " signal(s)";
+        EXPECT_EQ(stuck.exitStatus(), QProcess::CrashExit) << "ends as the signal ends a program";
+        stuck.kill();
+        stuck.waitForFinished(2000);
+    }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ constexpr int kOverruleMs = 300;
 int g_signalPipe[2] = {-1, -1};
 std::atomic<int> g_received{0};
 timer_t g_watchdog{};
+bool g_hasWatchdog = false;
 
 // Ends the process as the signal's default action would, so a shell or a
 // service manager sees what ended it.
@@ -44,10 +45,12 @@ void onSignal(int signal)
     int first = 0;
     if (!g_received.compare_exchange_strong(first, signal))
         dieOf(signal);
-    struct itimerspec due = {};
-    due.it_value.tv_sec = kWatchdogNs / 1'000'000'000;
-    due.it_value.tv_nsec = kWatchdogNs % 1'000'000'000;
-    ::timer_settime(g_watchdog, 0, &due, nullptr);
+    if (g_hasWatchdog) {
+        struct itimerspec due = {};
+        due.it_value.tv_sec = kWatchdogNs / 1'000'000'000;
+        due.it_value.tv_nsec = kWatchdogNs % 1'000'000'000;
+        ::timer_settime(g_watchdog, 0, &due, nullptr);
+    }
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
 }
@@ -72,15 +75,17 @@ void quitOnTerminationSignals(QCoreApplication& application, std::function<void(
     event.sigev_notify = SIGEV_SIGNAL;
     event.sigev_signo = SIGALRM;
     event.sigev_value.sival_ptr = &g_watchdog;
-    if (::timer_create(CLOCK_MONOTONIC, &event, &g_watchdog) != 0)
-        return;
-    struct sigaction watchdog = {};
-    watchdog.sa_sigaction = onWatchdog;
-    sigemptyset(&watchdog.sa_mask);
-    watchdog.sa_flags = SA_SIGINFO | SA_RESTART;
-    ::sigaction(SIGALRM, &watchdog, nullptr);
+    // Without a timer the signals still quit; only the deadline is lost.
+    g_hasWatchdog = ::timer_create(CLOCK_MONOTONIC, &event, &g_watchdog) == 0;
+    if (g_hasWatchdog) {
+        struct sigaction watchdog = {};
+        watchdog.sa_sigaction = onWatchdog;
+        sigemptyset(&watchdog.sa_mask);
+        watchdog.sa_flags = SA_SIGINFO | SA_RESTART;
+        ::sigaction(SIGALRM, &watchdog, nullptr);
+    }
 
-    // Never disabled: every signal must reach the handler above.
+    // Never disabled: the loop hears every signal until it ends.
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &application);
     QObject::connect(notifier, &QSocketNotifier::activated, &application,
                      [beforeQuit = std::move(beforeQuit), quitting = false]() mutable {
@@ -94,7 +99,8 @@ void quitOnTerminationSignals(QCoreApplication& application, std::function<void(
                          // Closes the windows, which write what they keep.
                          QCoreApplication::quit();
                          // A window refusing to close cancels quit(); exit() ends every loop, nested ones too.
-                         QTimer::singleShot(kOverruleMs, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+                         QTimer::singleShot(kOverruleMs, QCoreApplication::instance(),
+                                            [] { QCoreApplication::exit(0); });
                      });
 
     struct sigaction action = {};

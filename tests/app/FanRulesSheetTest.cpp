@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 #include "KLFanSet.h"
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
+#include "NSApplication+Modal.h"
+#include "NSOpenPanel.h"
 #include "NSAlert.h"
 #include "NSAppearance.h"
 #include "NSKeyedArchiver.h"
@@ -344,6 +347,33 @@ TEST_F(FanRulesSheetTest, TheAppliedSetStaysAndOtherSetsTakeTheirConditions)
     StoreConnection store = otherProgram();
     EXPECT_EQ(storedNames(store), QStringList({"Daily"}));
     EXPECT_EQ(store.fetch("FanCondition").size(), 1);
+}
+
+// A program asked to end takes down what it shows: the sheet as by Cancel,
+// a file chooser as cancelled, an open menu.
+TEST_F(FanRulesSheetTest, EndingModalSessionsDismissesTheSheetWithoutSavingItsEdits)
+{
+    open();
+    click("addFanSetButton");
+    std::optional<NSModalResponse> chosen;
+    NSOpenPanel::openPanel()->beginSheetModalForWindow(&presenter,
+                                                       [&](NSModalResponse response) { chosen = response; });
+    QMenu menu;
+    menu.addAction(QStringLiteral("Item"));
+    menu.popup(presenter.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(waitUntil([&] { return menu.isVisible(); }));
+
+    NSApplicationModal::abortModalSessions();
+    drainMainQueue();
+    EXPECT_EQ(sheet->presentingViewController(), nullptr);
+    EXPECT_EQ(presenter.presentedViewController(), nullptr);
+    EXPECT_EQ(presenter.saves, 0);
+    EXPECT_EQ(chosen, NSModalResponseCancel);
+    EXPECT_FALSE(menu.isVisible());
+    for (QWidget* window : QApplication::topLevelWidgets())
+        EXPECT_FALSE(window->isVisible() && window != &presenter) << window->metaObject()->className();
+    StoreConnection store = otherProgram();
+    EXPECT_EQ(storedNames(store), QStringList({"Manual"}));
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ public:
                                      {QStringLiteral("ProtocolVersion"), 0},
                                      {QStringLiteral("RegisteredStatusNotifierItems"), QStringList()}};
         const QString member = message.member();
-        if (member == QLatin1String("RegisterStatusNotifierItem") || member == QLatin1String("RegisterStatusNotifierHost"))
+        if (member == QLatin1String("RegisterStatusNotifierItem") ||
+            member == QLatin1String("RegisterStatusNotifierHost"))
             return connection.send(message.createReply());
         if (member == QLatin1String("Get") && message.arguments().size() == 2)
             return connection.send(message.createReply(
@@ -182,7 +183,8 @@ protected:
 TEST_F(TerminationTest, KelvaraEndsWithItsFanRulesSheetOpenAndKeepsItsWindowState)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "the sheet opens only once the SMC tool is installed, which asks a non-root user for a password";
+        GTEST_SKIP() << "the sheet opens only once the SMC tool is installed, "
+                        "which asks a non-root user for a password";
     QProcess& program = kelvara.start({"kelvara://fan_rule/1"});
     // The window and the sheet over it.
     ASSERT_FALSE(waitForWindows(program.processId(), 2).isEmpty()) << kelvara.output(0).constData();

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -374,6 +376,27 @@ TEST_F(FanRulesSheetTest, EndingModalSessionsDismissesTheSheetWithoutSavingItsEd
         EXPECT_FALSE(window->isVisible() && window != &presenter) << window->metaObject()->className();
     StoreConnection store = otherProgram();
     EXPECT_EQ(storedNames(store), QStringList({"Manual"}));
+}
+
+// The same with an alert shown over the sheet: both go, the alert first.
+TEST_F(FanRulesSheetTest, EndingModalSessionsTakesDownAnAlertOverTheSheet)
+{
+    open();
+    QTimer watch;
+    bool alertSeen = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            alertSeen = true;
+            NSApplicationModal::abortModalSessions();
+        }
+    });
+    watch.start(20);
+    // A blank name: the sheet explains, a moment later, in an alert.
+    rename(0, QString());
+    EXPECT_TRUE(waitUntil([&] { return sheet->presentingViewController() == nullptr; }, 5000));
+    EXPECT_TRUE(alertSeen);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(presenter.saves, 0);
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ AppDelegate::AppDelegate()
 {
     if (!g_sharedDelegate)
         g_sharedDelegate = this;
+    // Of the three programs only Kelvara takes links; they wait for its handler.
+    NSAppleEventManager::sharedAppleEventManager().setHoldsEventsUntilHandled(true);
 }
 
 AppDelegate::~AppDelegate()
@@ -65,6 +67,8 @@ std::optional<int> AppDelegate::becomeSoleCopy(QCoreApplication& application, co
 {
     const QString identifier = NSBundle::mainBundle().bundleIdentifier();
     const QStringList links = deepLinks(arguments);
+    // Before the name is owned, so links over the bus can wait for the handler too.
+    NSAppleEventManager::sharedAppleEventManager().setHoldsEventsUntilHandled(true);
     using Request = NSRunningApplication::NameRequest;
     // Twice: the Kelvara holding the name may end between the two questions.
     for (int attempt = 0; attempt < 2; ++attempt) {

@@ -258,6 +258,9 @@ void KLMasterViewController::selectCellAtRow(int row)
         return;
     }
     m_selectedRow = row;
+    // The highlighted row is always the one on show.
+    if (m_ui->tableView->selectedRow() != row)
+        m_ui->tableView->selectRowIndexes({row}, false);
     const KLMenuItem item = m_menuItems[row];
     NSViewController* screen = nullptr;
     if (item.isCategoryItem()) {
@@ -287,9 +290,25 @@ void KLMasterViewController::keyUp(QKeyEvent*)
 
 void KLMasterViewController::dataManagerDidGenerateDatasetNotification()
 {
+    // The item on show, whether the user or a link chose it, stays chosen
+    // wherever the new catalogue puts it.
+    std::optional<KLMenuItem> shown;
+    if (m_selectedRow >= 0 && m_selectedRow < int(m_menuItems.size()))
+        shown = m_menuItems[m_selectedRow];
     reloadData();
-    if (!m_categories.isEmpty())
-        selectCellAtRow(0);
+    int row = -1;
+    if (shown) {
+        for (int i = 0; i < int(m_menuItems.size()) && row < 0; ++i)
+            if (m_menuItems[i].type == shown->type && m_menuItems[i].category == shown->category)
+                row = i;
+        for (int i = 0; i < int(m_menuItems.size()) && row < 0; ++i)
+            if (m_menuItems[i].type == shown->type)
+                row = i;
+    }
+    if (row < 0 && !m_categories.isEmpty())
+        row = 0;
+    if (row >= 0)
+        selectCellAtRow(row);
 }
 
 void KLMasterViewController::dataManagerLanguageDidChangeNotification()

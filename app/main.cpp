@@ -4,12 +4,13 @@
 #include "AppDelegate.h"
 #include "KLDataManager.h"
 #include "KLWindowController.h"
+#include "NSApplication+Modal.h"
 #include "TerminationSignals.h"
 
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    quitOnTerminationSignals(application);
+    quitOnTerminationSignals(application, NSApplicationModal::abortModalSessions);
     // First of all: a second Kelvara hands its links to the first and ends.
     if (const std::optional<int> status = AppDelegate::becomeSoleCopy(application, application.arguments()))
         return *status;

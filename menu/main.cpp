@@ -5,6 +5,7 @@
 #include "KLDataManager.h"
 #include "KLMenuBarController.h"
 #include "KLMenuStoryboard.h"
+#include "NSApplication+Modal.h"
 #include "NSBundle.h"
 #include "NSRunningApplication.h"
 #include "NSStoryboard.h"
@@ -25,7 +26,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     // Hiding the popover leaves no window; the program lives on in the tray.
     application.setQuitOnLastWindowClosed(false);
-    quitOnTerminationSignals(application);
+    quitOnTerminationSignals(application, NSApplicationModal::abortModalSessions);
     // Only the owner of the bus name acts.
     NSRunningApplication::registerAsSoleCopy(
         application, NSBundle::mainBundle().bundleIdentifier(), kWaitForNameMs,

@@ -2,8 +2,9 @@
 // Apple events as this system uses them: the get-URL event that carries a
 // `kelvara://` link. A link reaches Kelvara as its start argument or over the
 // bus (OpenURL on its application object); either way it is dispatched here.
-// An event that arrives before its handler exists waits and is handed to the
-// handler when it is installed.
+// In a program that holds events (Kelvara), one that arrives before its handler
+// exists waits, within bounds, and is handed to the handler when it is
+// installed; in the others an event without a handler is dropped at once.
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -35,6 +36,8 @@ public:
     void setParamDescriptor(const QVariant& value, AEKeyword keyword);
     // The parameter's text; a null string when it is no text.
     static QString stringValue(const QVariant& descriptor);
+    // Roughly what the event's parameters occupy.
+    qsizetype byteSize() const;
 
 private:
     AEEventClass m_eventClass;
@@ -52,8 +55,19 @@ public:
     // events of its class and ID that were waiting.
     void setEventHandler(Handler handler, AEEventClass eventClass, AEEventID eventID);
     void removeEventHandler(AEEventClass eventClass, AEEventID eventID);
-    // To the handler at once when one is installed; otherwise kept for it.
-    void dispatchEvent(const NSAppleEventDescriptor& event);
+    // To the handler at once when one is installed; otherwise kept for it while
+    // this program holds events and the waiting ones leave room. False when dropped.
+    bool dispatchEvent(const NSAppleEventDescriptor& event);
+    // Whether an event of this kind, carrying that many bytes, would be handled or kept.
+    bool acceptsEvent(AEEventClass eventClass, AEEventID eventID, qsizetype bytes = 0) const;
+
+    // Off by default: a program that never handles events keeps none.
+    void setHoldsEventsUntilHandled(bool hold);
+    bool holdsEventsUntilHandled() const { return m_holdsEvents; }
+
+    // What may wait for handlers at most: a start's links and a few more.
+    static constexpr qsizetype kMaxPendingEvents = 32;
+    static constexpr qsizetype kMaxPendingBytes = 256 * 1024;
 
     int pendingEventCount() const { return int(m_pending.size()); }
 
@@ -67,4 +81,6 @@ private:
 
     QList<Entry> m_handlers;
     QList<NSAppleEventDescriptor> m_pending;
+    qsizetype m_pendingBytes = 0;
+    bool m_holdsEvents = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QFile>
 #include <QObject>
@@ -26,7 +27,7 @@ constexpr int kBusTimeoutMs = 3000;
 constexpr int kQuitGraceMs = 2000;
 
 // What other programs may ask of this one over the bus.
-class ApplicationObject : public QObject {
+class ApplicationObject : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.orvane.kelvara.Application")
 public:
@@ -37,12 +38,19 @@ public slots:
     void Quit() { NSApplication::sharedApplication().terminate(); }
     void Activate() { NSApplication::sharedApplication().activateIgnoringOtherApps(true); }
     // A `kelvara://` link for the get-URL handler; queued, so the caller's reply
-    // never waits for what the link opens.
+    // never waits for what the link opens. Refused by a program that takes no
+    // links, and while too many wait for the handler.
     void OpenURL(const QString& url)
     {
+        NSAppleEventDescriptor event = NSAppleEventDescriptor::getURLEvent(url);
+        if (!NSAppleEventManager::sharedAppleEventManager().acceptsEvent(kInternetEventClass, kAEGetURL,
+                                                                         event.byteSize())) {
+            sendErrorReply(QDBusError::NotSupported, QStringLiteral("This program does not take this link now."));
+            return;
+        }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [url] { NSAppleEventManager::sharedAppleEventManager().dispatchEvent(NSAppleEventDescriptor::getURLEvent(url)); },
+            [event = std::move(event)] { NSAppleEventManager::sharedAppleEventManager().dispatchEvent(event); },
             Qt::QueuedConnection);
     }
 };

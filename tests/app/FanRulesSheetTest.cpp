@@ -4,6 +4,9 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -18,6 +21,8 @@
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
 #include "MSAppCenter.h"
+#include "NSApplication+Modal.h"
+#include "NSOpenPanel.h"
 #include "NSAlert.h"
 #include "NSAppearance.h"
 #include "NSKeyedArchiver.h"
@@ -412,6 +417,54 @@ TEST_F(FanRulesSheetTest, TheAppliedSetStaysAndOtherSetsTakeTheirConditions)
     StoreConnection store = otherProgram();
     EXPECT_EQ(storedNames(store), QStringList({"Daily"}));
     EXPECT_EQ(store.fetch("FanCondition").size(), 1);
+}
+
+// A program asked to end takes down what it shows: the sheet as by Cancel,
+// a file chooser as cancelled, an open menu.
+TEST_F(FanRulesSheetTest, EndingModalSessionsDismissesTheSheetWithoutSavingItsEdits)
+{
+    open();
+    click("addFanSetButton");
+    std::optional<NSModalResponse> chosen;
+    NSOpenPanel::openPanel()->beginSheetModalForWindow(&presenter,
+                                                       [&](NSModalResponse response) { chosen = response; });
+    QMenu menu;
+    menu.addAction(QStringLiteral("Item"));
+    menu.popup(presenter.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(waitUntil([&] { return menu.isVisible(); }));
+
+    NSApplicationModal::abortModalSessions();
+    drainMainQueue();
+    EXPECT_EQ(sheet->presentingViewController(), nullptr);
+    EXPECT_EQ(presenter.presentedViewController(), nullptr);
+    EXPECT_EQ(presenter.saves, 0);
+    EXPECT_EQ(chosen, NSModalResponseCancel);
+    EXPECT_FALSE(menu.isVisible());
+    for (QWidget* window : QApplication::topLevelWidgets())
+        EXPECT_FALSE(window->isVisible() && window != &presenter) << window->metaObject()->className();
+    StoreConnection store = otherProgram();
+    EXPECT_EQ(storedNames(store), QStringList({"Manual"}));
+}
+
+// The same with an alert shown over the sheet: both go, the alert first.
+TEST_F(FanRulesSheetTest, EndingModalSessionsTakesDownAnAlertOverTheSheet)
+{
+    open();
+    QTimer watch;
+    bool alertSeen = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            alertSeen = true;
+            NSApplicationModal::abortModalSessions();
+        }
+    });
+    watch.start(20);
+    // A blank name: the sheet explains, a moment later, in an alert.
+    rename(0, QString());
+    EXPECT_TRUE(waitUntil([&] { return sheet->presentingViewController() == nullptr; }, 5000));
+    EXPECT_TRUE(alertSeen);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(presenter.saves, 0);
 }
 
 }  // namespace

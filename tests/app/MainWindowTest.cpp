@@ -298,6 +298,44 @@ TEST_F(MainWindowTest, FanRuleLinkSelectsTheFanCategoryAndOtherPathsDoNothing)
     EXPECT_EQ(administrator.prompts, 0);
 }
 
+// A new catalogue keeps the item a link or the user chose, and the pane
+// always shows the highlighted item.
+TEST_F(MainWindowTest, CatalogueNoticeKeepsTheChosenItemOnShow)
+{
+    auto* detail = new RecordingDetail;
+    KLMainStoryboard::storyboard().registerController("detailViewController", [detail] { return detail; });
+    open();
+    int fan = -1;
+    for (int i = 0; i < int(master->categories().size()) && fan < 0; ++i)
+        if (master->categories()[i]->type() == KLCategoryTypeFan)
+            fan = i;
+    ASSERT_GT(fan, 0);
+    const auto catalogueBuilt = [] {
+        NSNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLDataManagerDidGenerateDatasetNotification));
+    };
+
+    postLink("/fan_rule/1");
+    detail->categories.clear();
+    catalogueBuilt();
+    EXPECT_EQ(table->selectedRow(), fan);
+    EXPECT_EQ(master->selectedRow(), fan);
+    EXPECT_EQ(master->paneViewController(), detail);
+    ASSERT_FALSE(detail->categories.isEmpty());
+    EXPECT_EQ(detail->categories.last()->type(), KLCategoryTypeFan);
+
+    const int settings = rowOfType(KLMenuItemTypeSettings);
+    click(settings);
+    catalogueBuilt();
+    EXPECT_EQ(table->selectedRow(), settings);
+    EXPECT_EQ(master->paneViewController(), master->settingsViewController());
+
+    // A selection made in code highlights its row too.
+    master->selectCellAtRow(0);
+    EXPECT_EQ(table->selectedRow(), 0);
+    EXPECT_EQ(master->paneViewController(), detail);
+}
+
 TEST_F(MainWindowTest, WindowComesBackAtItsSizeAfterClosing)
 {
     open();

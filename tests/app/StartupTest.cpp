@@ -45,6 +45,51 @@ TEST(StartupTest, LinksWaitForTheHandlerThenPostTheirPathLocally)
     NSNotificationCenter::defaultCenter().removeObserver(&owner);
 }
 
+// What waits for the handler is bounded in number and size; a program that
+// takes no links keeps none.
+TEST(StartupTest, LinksWaitingForTheHandlerAreBounded)
+{
+    auto& events = NSAppleEventManager::sharedAppleEventManager();
+    const auto link = [](const QString& url) { return NSAppleEventDescriptor::getURLEvent(url); };
+    events.setHoldsEventsUntilHandled(false);
+    EXPECT_FALSE(events.dispatchEvent(link("kelvara://fan_rule/1")));
+    EXPECT_FALSE(events.acceptsEvent(kInternetEventClass, kAEGetURL));
+    EXPECT_EQ(events.pendingEventCount(), 0);
+
+    events.setHoldsEventsUntilHandled(true);
+    EXPECT_FALSE(events.dispatchEvent(link("kelvara://fan_rule/1?" + QString(200 * 1024, 'a'))));
+    int kept = 0;
+    for (int i = 0; i < 100; ++i)
+        kept += events.dispatchEvent(link(QStringLiteral("kelvara://fan_rule/%1").arg(i)));
+    EXPECT_EQ(kept, NSAppleEventManager::kMaxPendingEvents);
+    EXPECT_FALSE(events.acceptsEvent(kInternetEventClass, kAEGetURL));
+
+    // The first ones, in order, reach the handler; then links go straight to it.
+    QStringList handled;
+    events.setEventHandler(
+        [&](const NSAppleEventDescriptor& event) {
+            handled << NSAppleEventDescriptor::stringValue(*event.paramDescriptorForKeyword(keyDirectObject));
+        },
+        kInternetEventClass, kAEGetURL);
+    ASSERT_EQ(handled.size(), NSAppleEventManager::kMaxPendingEvents);
+    EXPECT_EQ(handled.first(), "kelvara://fan_rule/0");
+    EXPECT_EQ(handled.last(), "kelvara://fan_rule/31");
+    EXPECT_EQ(events.pendingEventCount(), 0);
+    EXPECT_TRUE(events.dispatchEvent(link("kelvara://fan_rule/2")));
+    EXPECT_EQ(handled.last(), "kelvara://fan_rule/2");
+
+    // Without a handler again, the size bound holds as well as the count.
+    events.removeEventHandler(kInternetEventClass, kAEGetURL);
+    const QString large = "kelvara://fan_rule/1?" + QString(60 * 1024, 'a');
+    kept = 0;
+    for (int i = 0; i < 10; ++i)
+        kept += events.dispatchEvent(link(large));
+    EXPECT_EQ(kept, 2);
+    EXPECT_TRUE(events.dispatchEvent(link("kelvara://fan_rule/1")));
+    events.setHoldsEventsUntilHandled(false);
+    EXPECT_EQ(events.pendingEventCount(), 0);
+}
+
 // Link paths are read on whole components; only the three modes are modes. The
 // sidebar and the detail screen both read links through these functions.
 TEST(StartupTest, LinkPathsAreReadOnWholeComponents)

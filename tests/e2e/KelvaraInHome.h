@@ -71,13 +71,15 @@ public:
     KelvaraInHome& operator=(const KelvaraInHome&) = delete;
 
     QProcessEnvironment environment() const { return m_env; }
+    // For what starts after: another display, for instance.
+    void setEnvironment(const QString& name, const QString& value) { m_env.insert(name, value); }
 
-    // Starts Kelvara with the arguments; its standard error is read by output().
-    QProcess& start(const QStringList& arguments = {})
+    // Starts Kelvara (or another program) with the arguments; its standard error is read by output().
+    QProcess& start(const QStringList& arguments = {}, const QString& program = kKelvaraProgram)
     {
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(m_env);
-        process->start(kKelvaraProgram, arguments);
+        process->start(program, arguments);
         process->waitForStarted(5000);
         m_kelvaras.push_back(std::move(process));
         m_output.emplace_back();

@@ -1,0 +1,305 @@
+// The programs stopped by a signal on a real display, whatever they show: a
+// sheet, an alert or a file chooser must not keep a logout or a service
+// manager's stop waiting.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <csignal>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "KelvaraInHome.h"
+#include "TerminationSignals.h"
+#include "NSDistributedNotificationCenter.h"
+#include "NSUserDefaults.h"
+
+namespace {
+
+// Enough of a StatusNotifierItem host on the test's bus for a tray icon to be
+// available; on a connection of its own, answered from the bus thread.
+class FakeStatusNotifierWatcher : public QDBusVirtualObject {
+public:
+    FakeStatusNotifierWatcher()
+        : m_name(QStringLiteral("fake-status-notifier-watcher-%1").arg(quintptr(this)))
+        , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_name))
+    {
+        registered = m_bus.registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"), this) &&
+                     m_bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+    ~FakeStatusNotifierWatcher() override { QDBusConnection::disconnectFromBus(m_name); }
+
+    // Qt reads the host's property through an interface built from this.
+    QString introspect(const QString&) const override
+    {
+        return QStringLiteral(
+            "<interface name=\"org.kde.StatusNotifierWatcher\">"
+            "<method name=\"RegisterStatusNotifierItem\"><arg name=\"service\" type=\"s\" direction=\"in\"/></method>"
+            "<method name=\"RegisterStatusNotifierHost\"><arg name=\"service\" type=\"s\" direction=\"in\"/></method>"
+            "<property name=\"RegisteredStatusNotifierItems\" type=\"as\" access=\"read\"/>"
+            "<property name=\"IsStatusNotifierHostRegistered\" type=\"b\" access=\"read\"/>"
+            "<property name=\"ProtocolVersion\" type=\"i\" access=\"read\"/>"
+            "</interface>");
+    }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        const QVariantMap properties{{QStringLiteral("IsStatusNotifierHostRegistered"), true},
+                                     {QStringLiteral("ProtocolVersion"), 0},
+                                     {QStringLiteral("RegisteredStatusNotifierItems"), QStringList()}};
+        const QString member = message.member();
+        if (member == QLatin1String("RegisterStatusNotifierItem") ||
+            member == QLatin1String("RegisterStatusNotifierHost"))
+            return connection.send(message.createReply());
+        if (member == QLatin1String("Get") && message.arguments().size() == 2)
+            return connection.send(message.createReply(
+                QVariant::fromValue(QDBusVariant(properties.value(message.arguments().at(1).toString())))));
+        if (member == QLatin1String("GetAll"))
+            return connection.send(message.createReply(properties));
+        return false;
+    }
+
+    bool registered = false;
+
+private:
+    QString m_name;
+    QDBusConnection m_bus;
+};
+
+// An X server of the test's own, on a display number it picks; gone with the object.
+class VirtualDisplay {
+public:
+    VirtualDisplay()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            return;
+        m_server.setStandardErrorFile(QProcess::nullDevice());
+        // -displayfd: the server writes the display it took once it listens.
+        m_server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        if (!m_server.waitForStarted(5000))
+            return;
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_server.canReadLine() && clock.elapsed() < 10000 && m_server.state() == QProcess::Running)
+            m_server.waitForReadyRead(100);
+        const QByteArray number = m_server.readLine().trimmed();
+        if (!number.isEmpty())
+            m_display = ':' + QString::fromLatin1(number);
+    }
+    ~VirtualDisplay()
+    {
+        m_server.kill();
+        m_server.waitForFinished(2000);
+    }
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    QString display() const { return m_display; }
+
+private:
+    QProcess m_server;
+    QString m_display;
+};
+
+class TerminationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (display.display().isEmpty())
+            GTEST_SKIP() << "no virtual display: Xvfb is not installed or did not start";
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            GTEST_SKIP() << "xdotool is not installed";
+        kelvara.setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        kelvara.setEnvironment(QStringLiteral("DISPLAY"), display.display());
+    }
+
+    QStringList xdotool(const QStringList& arguments) const
+    {
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display.display());
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral("xdotool"), arguments);
+        tool.waitForFinished(5000);
+        return QString::fromLatin1(tool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+    QStringList visibleWindows(qint64 pid) const
+    {
+        return xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)});
+    }
+    // Polls until the program shows at least that many windows; its first window's id.
+    QString waitForWindows(qint64 pid, int count, int timeoutMs = 20000) const
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            const QStringList windows = visibleWindows(pid);
+            if (windows.size() >= count)
+                return windows.first();
+            // The event loop turns meanwhile: the fake tray host answers from it.
+            QEventLoop pause;
+            QTimer::singleShot(100, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        return {};
+    }
+    void moveTo(const QString& window, int x, int y) const
+    {
+        xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y)});
+    }
+    void click(const QString& window, int x, int y) const
+    {
+        xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y), "click", "1"});
+    }
+
+    // SIGTERM; true when the program ended by its normal path within 2 s.
+    static bool endsWithinTwoSeconds(QProcess& program)
+    {
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        return program.waitForFinished(2000) && program.exitStatus() == QProcess::NormalExit &&
+               program.exitCode() == 0;
+    }
+
+    QString settingsFile() const
+    {
+        return kelvara.home.path() +
+               "/Library/Group Containers/group.com.orvane.kelvara/Library/Preferences/group.com.orvane.kelvara.plist";
+    }
+
+    // Declared first so it goes last, after every program on it.
+    VirtualDisplay display;
+    KelvaraInHome kelvara;
+};
+
+TEST_F(TerminationTest, KelvaraEndsWithItsFanRulesSheetOpenAndKeepsItsWindowState)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the sheet opens only once the SMC tool is installed, "
+                        "which asks a non-root user for a password";
+    QProcess& program = kelvara.start({"kelvara://fan_rule/1"});
+    // The window and the sheet over it.
+    ASSERT_FALSE(waitForWindows(program.processId(), 2).isEmpty()) << kelvara.output(0).constData();
+    QFile::remove(settingsFile());
+
+    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(0).constData();
+    QFile settings(settingsFile());
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(settings.readAll().contains("KLMainWindowGeometry"));
+}
+
+TEST_F(TerminationTest, KelvaraEndsWithAnAlertOpen)
+{
+    // Something in the way of the SMC tool: the privilege request fails and the
+    // fan rule link shows the authorization-failed alert instead of the sheet.
+    const QString container = kelvara.home.path() + "/Library/Group Containers/group.com.orvane.kelvara";
+    ASSERT_TRUE(QDir().mkpath(container + "/Kelvara SMC/in the way"));
+    QProcess& program = kelvara.start({"kelvara://fan_rule/1"});
+    ASSERT_FALSE(waitForWindows(program.processId(), 2).isEmpty()) << kelvara.output(0).constData();
+
+    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(0).constData();
+}
+
+TEST_F(TerminationTest, KelvaraEndsWithTheFolderChooserOpen)
+{
+    // Logging on, so that the chooser's button is enabled.
+    NSUserDefaults(QStringLiteral("group.com.orvane.kelvara")).setBool(true, QStringLiteral("KLFileLoggingEnabledKey"));
+    QProcess& program = kelvara.start();
+    const QString window = waitForWindows(program.processId(), 1);
+    ASSERT_FALSE(window.isEmpty()) << kelvara.output(0).constData();
+    // File Logging in the sidebar, then Choose Folder (places in the 1100x700
+    // window), again while the screen was not there yet for the second click.
+    bool opened = false;
+    for (int attempt = 0; attempt < 10 && !opened; ++attempt) {
+        click(window, 93, 399);
+        click(window, 438, 135);
+        opened = !waitForWindows(program.processId(), 2, 1000).isEmpty();
+    }
+    ASSERT_TRUE(opened) << "the folder chooser did not open";
+
+    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(0).constData();
+}
+
+TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
+{
+    FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.registered);
+    // Kelvara builds the catalogue the popover lists; the Kelvara Menu it starts
+    // makes way for one the test starts itself and sees end.
+    kelvara.start();
+    ASSERT_TRUE(kelvara.waitForCompanionChecks(0)) << kelvara.output(0).constData();
+    EXPECT_TRUE(kelvara.stop(0));
+    for (const qint64 pid : processesInHome(kelvara.home.path(), kMenuProgram))
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return processesInHome(kelvara.home.path(), kMenuProgram).isEmpty(); }));
+    QProcess& program = kelvara.start({}, kMenuProgram);
+    const qint64 menu = program.processId();
+
+    // Again while Kelvara Menu was still starting and missed it (a notice toggles the popover).
+    QString popover;
+    for (int attempt = 0; attempt < 5 && popover.isEmpty(); ++attempt) {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+            QStringLiteral("KLMenuBarControllerShouldOpenPopupNotification"));
+        drainMainQueue();
+        popover = waitForWindows(menu, 1, 3000);
+    }
+    ASSERT_FALSE(popover.isEmpty()) << "the popover did not open: " << kelvara.output(1).constData();
+    // The pointer over the rows of its sensor list, down from its top, until one shows its detail.
+    bool detailShown = false;
+    for (int y = 100; y < 700 && !detailShown; y += 25) {
+        moveTo(popover, 150, y);
+        detailShown = !waitForWindows(menu, 2, 400).isEmpty();
+    }
+    ASSERT_TRUE(detailShown) << "no detail popover opened";
+
+    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(1).constData();
+}
+
+// Not a test of its own: the program the next test stops. Its main thread
+// stops turning the event loop, as one stuck in a blocking call would.
+TEST(TerminationSignalsTest, DISABLED_StuckProgram)
+{
+    QCoreApplication& application = testApplication();
+    quitOnTerminationSignals(application);
+    QTimer::singleShot(0, [] {
+        std::puts("stuck");
+        std::fflush(stdout);
+        for (;;)
+            ::pause();
+    });
+    application.exec();
+}
+
+TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
+{
+    testApplication();
+    for (const int count : {1, 2}) {
+        QProcess stuck;
+        stuck.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_also_run_disabled_tests", "--gtest_filter=TerminationSignalsTest.DISABLED_StuckProgram"});
+        ASSERT_TRUE(waitUntil([&] {
+            stuck.waitForReadyRead(50);
+            return stuck.readAllStandardOutput().contains("stuck") || stuck.state() == QProcess::NotRunning;
+        }, 10000));
+        ASSERT_EQ(stuck.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(stuck.processId()), SIGTERM);
+        // Another kind: two of one kind pending at once would count as one.
+        if (count == 2)
+            ::kill(static_cast<pid_t>(stuck.processId()), SIGINT);
+        // Within 2 s after one signal; a second one does not wait for that.
+        EXPECT_TRUE(stuck.waitForFinished(count == 1 ? 2000 : 1000)) << count << " signal(s)";
+        EXPECT_EQ(stuck.exitStatus(), QProcess::CrashExit) << "ends as the signal ends a program";
+        stuck.kill();
+        stuck.waitForFinished(2000);
+    }
+}
+
+}  // namespace

@@ -47,9 +47,9 @@ QColor textColor(bool dark)
     return dark ? QColor(0xf4, 0xf4, 0xf4) : QColor(0x1c, 0x1c, 0x1e);
 }
 
-QColor outlineColor(bool dark)
+QColor plateColor(bool dark)
 {
-    return dark ? QColor(0x10, 0x10, 0x12, 230) : QColor(0xff, 0xff, 0xff, 230);
+    return dark ? QColor(0x26, 0x26, 0x28) : QColor(0xf7, 0xf7, 0xf7);
 }
 
 // The text's path scaled into box: as large as fits, centred. Digits keep the
@@ -66,7 +66,7 @@ QPainterPath fittedText(const QString& text, const QRectF& box)
     const QRectF measured = tight.united(QRectF(tight.left(), -cap, std::max(tight.width(), 1.0), cap));
     // Digits may grow taller than the font draws them (as a condensed face would):
     // a square has room for height, not for width.
-    constexpr double kMaxStretch = 1.6;
+    constexpr double kMaxStretch = 2.0;
     const double scaleX = box.width() / measured.width();
     const double scaleY = std::min(box.height() / measured.height(), scaleX * kMaxStretch);
     const double fitX = std::min(scaleX, scaleY);
@@ -88,20 +88,14 @@ std::pair<QString, QString> splitUnit(const QString& text)
 
 QPainterPath cellText(const QString& text, const QRectF& box)
 {
-    QPainterPath oneLine = fittedText(text, box);
+    QPainterPath path = fittedText(text, box);
     const auto [number, unit] = splitUnit(text);
-    if (number.isEmpty() || unit.isEmpty())
-        return oneLine;
-    // Long values read better as a big number over a small unit than as one tiny line.
-    const double numberShare = 0.6;
-    const double gap = box.height() * 0.06;
-    const QRectF top(box.left(), box.top(), box.width(), box.height() * numberShare);
-    const QRectF bottom(box.left(), top.bottom() + gap, box.width(), box.bottom() - top.bottom() - gap);
-    QPainterPath twoLines = fittedText(number, top);
-    if (twoLines.boundingRect().height() <= oneLine.boundingRect().height() * 1.2)
-        return oneLine;
-    twoLines.addPath(fittedText(unit, bottom));
-    return twoLines;
+    // A square has no room for "2447rpm" at a readable size: the number alone is
+    // the value, and the title and tool tip still give the unit.
+    constexpr double kLegibleShare = 0.5;
+    if (!number.isEmpty() && !unit.isEmpty() && path.boundingRect().height() < box.height() * kLegibleShare)
+        return fittedText(number, box);
+    return path;
 }
 
 }  // namespace
@@ -116,10 +110,7 @@ NSStatusItem::NSStatusItem(double length, Backend backend, QObject* parent)
         m_watcher = new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::kWatcherService),
                                             QDBusConnection::sessionBus(),
                                             QDBusServiceWatcher::WatchForRegistration, this);
-        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] {
-            for (const auto& item : m_items)
-                item->registerWithWatcher();
-        });
+        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &NSStatusItem::registerItems);
     }
 }
 
@@ -216,30 +207,32 @@ QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRat
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    // The outline keeps the shape apart from a panel of the text's own brightness.
-    const double outline = std::max(1.0, side / 16.0);
-    const QRectF box = QRectF(0, 0, side, side).adjusted(outline, outline, -outline, -outline);
+    // Each square is a plate of the scheme's background with the text or image in
+    // its foreground: it reads the same on a light panel and on a dark one.
+    // Plates span the square's width: where a tray packs items edge to edge they
+    // join into one band, whose text reads as one line.
+    const double inset = side / 22.0;
+    const QRectF plate = QRectF(0, 0, side, side).adjusted(0, inset, 0, -inset);
+    const double radius = side / 16.0;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(plateColor(dark));
+    painter.drawRoundedRect(plate, radius, radius);
+    const double margin = side / 11.0;
+    const QRectF box = plate.adjusted(margin, margin, -margin, -margin);
     if (!cell.imageName.isEmpty()) {
         const int inner = int(box.width());
-        const QPixmap shape = NSImage::pixmapNamed(cell.imageName, QSize(inner, inner), devicePixelRatio);
-        auto tinted = [&](const QColor& colour) {
-            QPixmap copy = shape;
-            QPainter tint(&copy);
-            tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
-            tint.fillRect(QRect(QPoint(), copy.size()), colour);
-            return copy;
-        };
-        const QPixmap halo = tinted(outlineColor(dark));
-        for (int dx = -1; dx <= 1; ++dx) {
-            for (int dy = -1; dy <= 1; ++dy)
-                painter.drawPixmap(box.topLeft() + QPointF(dx, dy) * outline, halo);
-        }
-        painter.drawPixmap(box.topLeft(), tinted(textColor(dark)));
+        QPixmap shape = NSImage::pixmapNamed(cell.imageName, QSize(inner, inner), devicePixelRatio);
+        QPainter tint(&shape);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(QRect(QPoint(), shape.size()), textColor(dark));
+        tint.end();
+        painter.drawPixmap(box.topLeft(), shape);
         return image;
     }
-    const QPainterPath path = cellText(cell.text, box);
-    painter.strokePath(path, QPen(outlineColor(dark), 2 * outline, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.fillPath(path, textColor(dark));
+    // Air between the values of neighbouring squares.
+    const double textMargin = side / 8.0;
+    const QRectF textBox = plate.adjusted(textMargin, margin, -textMargin, -margin);
+    painter.fillPath(cellText(cell.text, textBox), textColor(dark));
     return image;
 }
 
@@ -296,6 +289,20 @@ void NSStatusItem::rebuild(qsizetype count)
     }
 }
 
+void NSStatusItem::registerItems()
+{
+    // Hosts that remember items by Id keep the first order they saw, and Xfce puts
+    // each newcomer before the items it knows: register the last square first,
+    // one at a time so the host takes them in that order.
+    const int generation = ++m_registration;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, i] {
+            if (generation == m_registration && i < m_items.size())
+                m_items.at(m_items.size() - 1 - i)->registerWithWatcher();
+        });
+    }
+}
+
 void NSStatusItem::refresh()
 {
     if (m_backend == Backend::Model)
@@ -341,10 +348,8 @@ void NSStatusItem::refresh()
             }
         }
     }
-    if (!sameLayout) {
-        for (const auto& item : m_items)
-            item->registerWithWatcher();
-    }
+    if (!sameLayout)
+        registerItems();
     if (added) {
         // Qt's XEmbed icons are windows of ours inside the panel: a click on one
         // is the item's click, never a click "outside" an open popover.

@@ -5,8 +5,8 @@
 // the item is one square icon per part, in order: the image, then each value
 // of the title drawn large. On hosts that show a label next to the icon (GNOME's
 // AppIndicator extension, Unity, Budgie) it is one icon with the whole title as
-// its label. The text is drawn in the desktop scheme's colour with a contrasting
-// outline, so it reads on light and dark panels alike.
+// its label. Each square is a plate in the desktop scheme's background with the
+// text in its foreground, so it reads on light and dark panels alike.
 //
 // The item is a StatusNotifierItem of our own where a watcher runs, and Qt's
 // XEmbed tray icon otherwise. The plain model (image name, title) is what tests
@@ -40,6 +40,7 @@ public:
     static constexpr int kIconSizes[] = {16, 20, 22, 24, 32, 48, 64};
     // Beyond this many values only the title, tool tip and label carry the rest.
     static constexpr int kMaxValueIcons = 8;
+    static constexpr int kRegistrationSpacingMs = 150;
 
     enum class Backend { Model, StatusNotifier, XEmbed };
     enum class Host { Icons, Label };
@@ -91,6 +92,7 @@ private:
     NSStatusItem(double length, Backend backend, QObject* parent);
     void refresh();
     void rebuild(qsizetype count);
+    void registerItems();
     QString wholeTitle() const;
 
     double m_length;
@@ -104,6 +106,7 @@ private:
     std::vector<std::unique_ptr<StatusNotifierItem>> m_items;
     std::vector<std::unique_ptr<QSystemTrayIcon>> m_trayIcons;
     QDBusServiceWatcher* m_watcher = nullptr;
+    int m_registration = 0;
 };
 
 class NSStatusBar {

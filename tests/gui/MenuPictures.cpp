@@ -38,7 +38,8 @@ protected:
 
 private:
     static constexpr int kPadding = 8;
-    static constexpr int kStep = NSStatusItem::kIconSide + 6;
+    // Xfce packs tray items edge to edge.
+    static constexpr int kStep = NSStatusItem::kIconSide;
 
     QList<NSStatusItem::Cell> m_cells;
     bool m_darkPanel;

@@ -201,6 +201,13 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     EXPECT_EQ(hostReads(items[0], QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("73° -- 2447rpm"));
     EXPECT_TRUE(hostReadsIcon(items[0]).contains(StatusNotifierItem::pixmapFromImage(
         NSStatusItem::renderCell({QStringLiteral("bar_icon"), {}}, 22, 1, NSAppearance::isDarkAqua()))));
+    // The icon off: the label alone, without an empty square.
+    item->setImageName(QString());
+    ASSERT_EQ(item->statusNotifierItems().size(), 1);
+    EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).isEmpty());
+    EXPECT_EQ(hostReads(item->statusNotifierItems()[0], QStringLiteral("XAyatanaLabel")).toString(),
+              QStringLiteral("73° -- 2447rpm"));
+    item->setImageName(QStringLiteral("bar_icon"));
     // Temperatures off: the icon alone, without a label.
     item->setTitle(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 1);

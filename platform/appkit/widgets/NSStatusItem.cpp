@@ -307,7 +307,8 @@ void NSStatusItem::refresh()
 {
     if (m_backend == Backend::Model)
         return;
-    const Host host = hostKind();
+    // XEmbed trays never show labels.
+    const Host host = m_backend == Backend::XEmbed ? Host::Icons : hostKind();
     const QList<Cell> wanted = cells(host);
     const bool dark = NSAppearance::isDarkAqua();
     bool sameLayout = wanted.size() == m_shownCells.size();
@@ -325,9 +326,12 @@ void NSStatusItem::refresh()
         if (m_backend == Backend::StatusNotifier) {
             StatusNotifierItem* item = m_items.at(size_t(i)).get();
             if (changed) {
+                // A label host's item without the image: its label alone, no empty plate.
                 QList<QImage> images;
-                for (int side : kIconSizes)
-                    images.append(renderCell(wanted.at(i), side, 1, dark));
+                for (int side : kIconSizes) {
+                    if (wanted.at(i) != Cell{})
+                        images.append(renderCell(wanted.at(i), side, 1, dark));
+                }
                 item->setIcon(images);
             }
             item->setTitle(itemTitle);

@@ -42,6 +42,9 @@ int g_intervalMs = 3000;
 const QString kProductName = QStringLiteral("Kelvara");
 const QString kItemId = QStringLiteral("com.orvane.kelvara.menu");
 
+// From four characters on ("2447", "100°") a value is narrow in its square.
+constexpr qsizetype kLongText = 4;
+
 QColor textColor(bool dark)
 {
     return dark ? QColor(0xf4, 0xf4, 0xf4) : QColor(0x1c, 0x1c, 0x1e);
@@ -58,15 +61,16 @@ QPainterPath fittedText(const QString& text, const QRectF& box)
 {
     QFont font = QGuiApplication::font();
     font.setPixelSize(100);
-    font.setBold(true);
+    // Narrow digits keep their counters open only in a lighter weight.
+    font.setWeight(text.size() >= kLongText ? QFont::Medium : QFont::Bold);
     QPainterPath path;
     path.addText(0, 0, font, text);
     const QRectF tight = path.boundingRect();
     const double cap = QFontMetricsF(font).capHeight();
     const QRectF measured = tight.united(QRectF(tight.left(), -cap, std::max(tight.width(), 1.0), cap));
-    // Digits may grow taller than the font draws them (as a condensed face would):
-    // a square has room for height, not for width.
-    constexpr double kMaxStretch = 2.0;
+    // Digits may grow a little taller than the font draws them (as a condensed face
+    // would): a square has room for height, not for width. More reads worse.
+    constexpr double kMaxStretch = 1.4;
     const double scaleX = box.width() / measured.width();
     const double scaleY = std::min(box.height() / measured.height(), scaleX * kMaxStretch);
     const double fitX = std::min(scaleX, scaleY);
@@ -229,8 +233,8 @@ QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRat
         painter.drawPixmap(box.topLeft(), shape);
         return image;
     }
-    // Air between the values of neighbouring squares.
-    const double textMargin = side / 8.0;
+    // Air between the values of neighbouring squares; four digits need the width more.
+    const double textMargin = cell.text.size() >= kLongText ? side / 16.0 : side / 8.0;
     const QRectF textBox = plate.adjusted(textMargin, margin, -textMargin, -margin);
     painter.fillPath(cellText(cell.text, textBox), textColor(dark));
     return image;

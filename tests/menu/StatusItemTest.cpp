@@ -300,6 +300,19 @@ TEST_F(StatusItemClickTest, AClickOnAnXEmbedIconTogglesInsteadOfReopening)
     item->performClick({610, 10});
     EXPECT_FALSE(popover->isShown());
     EXPECT_EQ(NSEvent::globalMonitorCountForTesting(), 0);
+
+    // A panel that takes the focus first: we turn inactive, then its click arrives.
+    item->performClick({610, 10});
+    ASSERT_TRUE(popover->isShown());
+    NSEvent::deactivateApplicationForTesting();
+    EXPECT_FALSE(popover->isShown());
+    item->performClick({610, 10});
+    EXPECT_FALSE(popover->isShown());
+    // A later click opens it again.
+    EXPECT_TRUE(waitUntil([&] {
+        item->performClick({610, 10});
+        return popover->isShown();
+    }));
 }
 
 }  // namespace

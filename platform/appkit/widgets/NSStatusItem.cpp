@@ -350,10 +350,13 @@ void NSStatusItem::refresh()
                 icon->setIcon(images);
             }
             icon->setToolTip(itemTitle);
-            if (!icon->isVisible()) {
-                icon->show();
-                added = true;
-            }
+        }
+    }
+    // Xfce's XEmbed tray, too, puts newcomers first: dock the last square first.
+    for (auto icon = m_trayIcons.rbegin(); icon != m_trayIcons.rend(); ++icon) {
+        if (!(*icon)->isVisible()) {
+            (*icon)->show();
+            added = true;
         }
     }
     if (!sameLayout)

@@ -37,7 +37,8 @@ public:
     static constexpr int kPanelHeight = 28;
     static constexpr int kIconSide = 22;
     // Sizes handed to hosts; each picks the closest to its panel (2x screens included).
-    static constexpr int kIconSizes[] = {16, 20, 22, 24, 32, 48, 64};
+    // Few, since a host fetches them all again for every new reading.
+    static constexpr int kIconSizes[] = {16, 22, 24, 32, 48};
     // Beyond this many values only the title, tool tip and label carry the rest.
     static constexpr int kMaxValueIcons = 8;
     static constexpr int kRegistrationSpacingMs = 150;

@@ -54,9 +54,12 @@ void KLMenuBarController::awakeFromNib()
         m_popover->setContentViewController(storyboard.instantiateControllerWithIdentifier(kPopupViewController));
 
     m_eventMonitor.setMask(NSEventMaskLeftMouseDown | NSEventMaskRightMouseDown);
-    m_eventMonitor.setHandler([this](const NSEvent&) {
-        if (m_popover->isShown())
+    m_eventMonitor.setHandler([this](const NSEvent& event) {
+        if (m_popover->isShown()) {
             closePopover();
+            if (event.type == NSEventTypeAppKitDefined)
+                m_deactivatedAt.start();
+        }
     });
 
     NSStatusBar::systemStatusBar().requestStatusItemWithLength(
@@ -71,8 +74,21 @@ void KLMenuBarController::statusItemArrived(NSStatusItem* item)
     }
     m_statusItem = item;
     m_statusItem->setImageName(kBarIcon);
-    connect(m_statusItem, &NSStatusItem::action, this, &KLMenuBarController::statusBarButtonTapped);
+    connect(m_statusItem, &NSStatusItem::action, this, &KLMenuBarController::statusItemClicked);
     updateUI();
+}
+
+void KLMenuBarController::statusItemClicked()
+{
+    // A panel that takes the focus when its item is clicked makes us inactive
+    // first, and the click monitor closes the popover: the click itself must not
+    // open it again.
+    constexpr qint64 kSameClickMs = 400;
+    if (m_deactivatedAt.isValid() && m_deactivatedAt.elapsed() < kSameClickMs) {
+        m_deactivatedAt.invalidate();
+        return;
+    }
+    statusBarButtonTapped();
 }
 
 void KLMenuBarController::kelvaraTempDidChangeNotification()

@@ -2,6 +2,7 @@
 // Kelvara Menu's status item and the popover it opens: the item's title shows
 // the chosen sensors' readings; a click (or Kelvara's open-popover notice)
 // toggles the popover; a click elsewhere or the close notice closes it.
+#include <QElapsedTimer>
 #include <QObject>
 #include <memory>
 
@@ -40,8 +41,11 @@ public:
 private:
     void kelvaraTempDidChangeNotification();
     void statusItemArrived(NSStatusItem* item);
+    void statusItemClicked();
 
     NSStatusItem* m_statusItem = nullptr;
     std::unique_ptr<NSPopover> m_popover;
     KLEventMonitor m_eventMonitor;
+    // Since the popover last closed because another window took the focus.
+    QElapsedTimer m_deactivatedAt;
 };

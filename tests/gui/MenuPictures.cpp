@@ -1,4 +1,4 @@
-// Kelvara Menu: the status item's pixmap on a light and a dark panel, and the
+// Kelvara Menu: the status item's squares on light and dark panels, and the
 // popover's window with its arrow toward the anchor (below and above it).
 #include <QPainter>
 #include <QScreen>
@@ -12,50 +12,65 @@
 
 namespace {
 
-// A stretch of panel with the item drawn as the tray would draw it.
+// A stretch of a 28-pixel panel with the item's squares as a tray draws them.
 class PanelStrip : public QWidget {
 public:
-    PanelStrip(QString imageName, QString title, bool dark)
-        : m_imageName(std::move(imageName))
-        , m_title(std::move(title))
-        , m_dark(dark)
+    PanelStrip(QList<NSStatusItem::Cell> cells, bool darkPanel, bool darkScheme)
+        : m_cells(std::move(cells))
+        , m_darkPanel(darkPanel)
+        , m_darkScheme(darkScheme)
     {
-        const QPixmap probe = NSStatusItem::renderPixmap(m_imageName, m_title, textColor(), NSStatusItem::kPanelHeight, 1);
-        setFixedSize(probe.width() + 2 * kPadding, NSStatusItem::kPanelHeight);
+        setFixedSize(int(m_cells.size()) * kStep + 2 * kPadding + 40, NSStatusItem::kPanelHeight);
     }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        painter.fillRect(rect(), m_dark ? QColor(0x1f, 0x1f, 0x21) : QColor(0xee, 0xee, 0xee));
-        const QPixmap item = NSStatusItem::renderPixmap(m_imageName, m_title, textColor(), NSStatusItem::kPanelHeight,
-                                                        painter.device()->devicePixelRatioF());
-        painter.drawPixmap(kPadding, 0, item);
+        painter.fillRect(rect(), m_darkPanel ? QColor(0x1f, 0x1f, 0x21) : QColor(0xee, 0xee, 0xee));
+        const int side = NSStatusItem::kIconSide;
+        for (qsizetype i = 0; i < m_cells.size(); ++i) {
+            const QImage cell = NSStatusItem::renderCell(m_cells.at(i), side, painter.device()->devicePixelRatioF(),
+                                                         m_darkScheme);
+            painter.drawImage(QPoint(kPadding + int(i) * kStep, (height() - side) / 2), cell);
+        }
     }
 
 private:
     static constexpr int kPadding = 8;
-    QColor textColor() const { return m_dark ? QColor(0xf2, 0xf2, 0xf2) : QColor(0x1e, 0x1e, 0x1e); }
+    // Xfce packs tray items edge to edge.
+    static constexpr int kStep = NSStatusItem::kIconSide;
 
-    QString m_imageName;
-    QString m_title;
-    bool m_dark;
+    QList<NSStatusItem::Cell> m_cells;
+    bool m_darkPanel;
+    bool m_darkScheme;
 };
 
 bool menuPictures(Pictures& pictures, const PictureScene& scene, bool dark, int scale)
 {
     bool ok = true;
-    const QString title = QLatin1Char(' ') + scene.temperature->tidyStringValue() + QLatin1Char(' ') +
-                          scene.fan->tidyStringValue() + QStringLiteral(" --");
-    // The item as the settings allow it: icon and title, title alone, icon alone.
+    const QString one = scene.temperature->tidyStringValue();
+    const QStringList three{one, QStringLiteral("--"), scene.fan->tidyStringValue()};
+    const NSStatusItem::Cell icon{QStringLiteral("bar_icon"), QString()};
+    auto cells = [&](bool withIcon, const QStringList& values) {
+        QList<NSStatusItem::Cell> made;
+        if (withIcon)
+            made.append(icon);
+        for (const QString& value : values)
+            made.append({QString(), value});
+        return made;
+    };
+    // A light and a dark panel; one and three sensors; the icon on and off.
     QWidget panels;
     auto* layout = new QVBoxLayout(&panels);
     layout->setContentsMargins(10, 10, 10, 10);
-    layout->setSpacing(10);
-    layout->addWidget(new PanelStrip(QStringLiteral("bar_icon"), title, dark));
-    layout->addWidget(new PanelStrip(QString(), title, dark));
-    layout->addWidget(new PanelStrip(QStringLiteral("bar_icon"), QString(), dark));
+    layout->setSpacing(6);
+    for (bool darkPanel : {false, true}) {
+        for (const QStringList& values : {QStringList{one}, three}) {
+            for (bool withIcon : {true, false})
+                layout->addWidget(new PanelStrip(cells(withIcon, values), darkPanel, dark));
+        }
+    }
     panels.adjustSize();
     ok &= pictures.save(panels, QStringLiteral("menu-status-item"), dark, scale);
 

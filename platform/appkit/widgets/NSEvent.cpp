@@ -82,7 +82,7 @@ private:
     static bool insidePopover(const QWindow* window)
     {
         // Pop-up lists and menus belong to the control that opened them.
-        if (window->type() == Qt::Popup)
+        if (window->type() == Qt::Popup || window->property(NSStatusItemWindowProperty).toBool())
             return true;
         for (const QWindow* at = window; at; at = at->transientParent()) {
             if (NSPopover::isPopoverWindow(at))

@@ -15,6 +15,10 @@ enum NSEventType : unsigned {
     NSEventTypeAppKitDefined = 13,
 };
 
+// Set (true) on windows of ours that are the status item itself (an XEmbed tray
+// icon): a click there is the item's own click, never one outside a popover.
+inline constexpr const char* NSStatusItemWindowProperty = "NSStatusItemWindow";
+
 using NSEventMask = quint64;
 inline constexpr NSEventMask NSEventMaskLeftMouseDown = NSEventMask(1) << NSEventTypeLeftMouseDown;
 inline constexpr NSEventMask NSEventMaskRightMouseDown = NSEventMask(1) << NSEventTypeRightMouseDown;

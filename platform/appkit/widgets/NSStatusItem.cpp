@@ -1,18 +1,25 @@
 #include "NSStatusItem.h"
 
+#include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
-#include <QPalette>
-#include <QPointer>
+#include <QPainterPath>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <cmath>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
 
+#include "NSAppearance.h"
+#include "NSEvent.h"
 #include "NSImage.h"
+#include "NSScreen.h"
+#include "StatusNotifierItem.h"
 
 namespace {
 
@@ -22,26 +29,93 @@ std::optional<bool>& forcedAvailability()
     return forced;
 }
 
+std::optional<NSStatusItem::Host>& forcedHost()
+{
+    static std::optional<NSStatusItem::Host> forced;
+    return forced;
+}
+
 // Panels appear a few seconds after login at the latest.
 int g_attempts = 5;
 int g_intervalMs = 3000;
 
-constexpr int kTitleFontPixels = 13;
+const QString kProductName = QStringLiteral("Kelvara");
+const QString kItemId = QStringLiteral("com.orvane.kelvara.menu");
+
+// From four characters on ("2447", "100°") a value is narrow in its square.
+constexpr qsizetype kLongText = 4;
+
+QColor textColor(bool dark)
+{
+    return dark ? QColor(0xf4, 0xf4, 0xf4) : QColor(0x1c, 0x1c, 0x1e);
+}
+
+QColor plateColor(bool dark)
+{
+    return dark ? QColor(0x26, 0x26, 0x28) : QColor(0xf7, 0xf7, 0xf7);
+}
+
+// The text's path scaled into box: as large as fits, centred. Digits keep the
+// font's cap height as their box, so "--" and "73°" stand on one line.
+QPainterPath fittedText(const QString& text, const QRectF& box)
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(100);
+    // Narrow digits keep their counters open only in a lighter weight.
+    font.setWeight(text.size() >= kLongText ? QFont::Medium : QFont::Bold);
+    QPainterPath path;
+    path.addText(0, 0, font, text);
+    const QRectF tight = path.boundingRect();
+    const double cap = QFontMetricsF(font).capHeight();
+    const QRectF measured = tight.united(QRectF(tight.left(), -cap, std::max(tight.width(), 1.0), cap));
+    // Digits may grow a little taller than the font draws them (as a condensed face
+    // would): a square has room for height, not for width. More reads worse.
+    constexpr double kMaxStretch = 1.4;
+    const double scaleX = box.width() / measured.width();
+    const double scaleY = std::min(box.height() / measured.height(), scaleX * kMaxStretch);
+    const double fitX = std::min(scaleX, scaleY);
+    QTransform transform;
+    transform.translate(box.center().x(), box.center().y());
+    transform.scale(fitX, scaleY);
+    transform.translate(-measured.center().x(), -measured.center().y());
+    return transform.map(path);
+}
+
+// A number and its unit ("2447rpm"), or the whole text when it has no unit of letters.
+std::pair<QString, QString> splitUnit(const QString& text)
+{
+    qsizetype at = text.size();
+    while (at > 0 && text.at(at - 1).isLetter())
+        --at;
+    return {text.left(at), text.mid(at)};
+}
+
+QPainterPath cellText(const QString& text, const QRectF& box)
+{
+    QPainterPath path = fittedText(text, box);
+    const auto [number, unit] = splitUnit(text);
+    // A square has no room for "2447rpm" at a readable size: the number alone is
+    // the value, and the title and tool tip still give the unit.
+    constexpr double kLegibleShare = 0.5;
+    if (!number.isEmpty() && !unit.isEmpty() && path.boundingRect().height() < box.height() * kLegibleShare)
+        return fittedText(number, box);
+    return path;
+}
 
 }  // namespace
 
-NSStatusItem::NSStatusItem(double length, bool withTray, QObject* parent)
+NSStatusItem::NSStatusItem(double length, Backend backend, QObject* parent)
     : QObject(parent)
     , m_length(length)
+    , m_backend(backend)
 {
-    if (!withTray)
-        return;
-    m_tray = std::make_unique<QSystemTrayIcon>();
-    m_tray->setToolTip(QStringLiteral("Kelvara"));
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            performClick(QCursor::pos());
-    });
+    if (m_backend == Backend::StatusNotifier) {
+        // A panel that restarts forgets every item: register again when its watcher is back.
+        m_watcher = new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::kWatcherService),
+                                            QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &NSStatusItem::registerItems);
+    }
 }
 
 NSStatusItem::~NSStatusItem() = default;
@@ -64,81 +138,239 @@ void NSStatusItem::setTitle(const QString& title)
 
 QRect NSStatusItem::buttonBounds() const
 {
-    if (m_clickedAt)
-        return {*m_clickedAt, QSize(1, 1)};
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return {};
-    return {screen->geometry().topRight(), QSize(1, 1)};
+    if (!m_clickedAt) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        return screen ? QRect(screen->geometry().topRight(), QSize(1, 1)) : QRect();
+    }
+    const QPoint at = *m_clickedAt;
+    const QScreen* screen = NSScreen::screenAt(at);
+    const QRect available = NSScreen::visibleFrame(screen);
+    QRect anchor(at, QSize(1, 1));
+    if (available.isEmpty())
+        return anchor;
+    // The click lies in a panel outside the available area: anchor at the panel's inner edge.
+    if (at.y() < available.top())
+        anchor.setBottom(available.top() - 1);
+    else if (at.y() > available.bottom())
+        anchor.setTop(available.bottom() + 1);
+    return anchor;
 }
 
 void NSStatusItem::performClick(const QPoint& pointer)
 {
-    m_clickedAt = pointer;
+    m_clickedAt = pointer.isNull() ? QCursor::pos() : pointer;
     emit action();
     m_clickedAt.reset();
 }
 
+QStringList NSStatusItem::values(const QString& title)
+{
+    return title.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+QList<NSStatusItem::Cell> NSStatusItem::cells(Host host) const
+{
+    QList<Cell> cells;
+    if (host == Host::Label) {
+        if (!m_imageName.isEmpty() || !m_title.trimmed().isEmpty())
+            cells.append({m_imageName, QString()});
+        return cells;
+    }
+    if (!m_imageName.isEmpty())
+        cells.append({m_imageName, QString()});
+    const QStringList texts = values(m_title);
+    for (qsizetype i = 0; i < std::min<qsizetype>(texts.size(), kMaxValueIcons); ++i)
+        cells.append({QString(), texts.at(i)});
+    return cells;
+}
+
+NSStatusItem::Host NSStatusItem::hostKind()
+{
+    if (forcedHost())
+        return *forcedHost();
+    // Only these hosts show an item's label; the others show its icon alone.
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
+    for (const QString& desktop : desktops) {
+        for (const char* labelHost : {"GNOME", "Unity", "Budgie"}) {
+            if (desktop.contains(QLatin1String(labelHost), Qt::CaseInsensitive))
+                return Host::Label;
+        }
+    }
+    return Host::Icons;
+}
+
+void NSStatusItem::setHostKindForTesting(std::optional<Host> host)
+{
+    forcedHost() = host;
+}
+
+QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark)
+{
+    QImage image(QSize(side, side) * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Each square is a plate of the scheme's background with the text or image in
+    // its foreground: it reads the same on a light panel and on a dark one.
+    // Plates span the square's width: where a tray packs items edge to edge they
+    // join into one band, whose text reads as one line.
+    const double inset = side / 22.0;
+    const QRectF plate = QRectF(0, 0, side, side).adjusted(0, inset, 0, -inset);
+    const double radius = side / 16.0;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(plateColor(dark));
+    painter.drawRoundedRect(plate, radius, radius);
+    const double margin = side / 11.0;
+    const QRectF box = plate.adjusted(margin, margin, -margin, -margin);
+    if (!cell.imageName.isEmpty()) {
+        const int inner = int(box.width());
+        QPixmap shape = NSImage::pixmapNamed(cell.imageName, QSize(inner, inner), devicePixelRatio);
+        QPainter tint(&shape);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(QRect(QPoint(), shape.size()), textColor(dark));
+        tint.end();
+        painter.drawPixmap(box.topLeft(), shape);
+        return image;
+    }
+    // Air between the values of neighbouring squares; four digits need the width more.
+    const double textMargin = cell.text.size() >= kLongText ? side / 16.0 : side / 8.0;
+    const QRectF textBox = plate.adjusted(textMargin, margin, -textMargin, -margin);
+    painter.fillPath(cellText(cell.text, textBox), textColor(dark));
+    return image;
+}
+
 QPixmap NSStatusItem::pixmap(qreal devicePixelRatio) const
 {
-    return renderPixmap(m_imageName, m_title, panelTextColor(), kPanelHeight, devicePixelRatio);
-}
-
-QColor NSStatusItem::panelTextColor()
-{
-    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
-}
-
-QPixmap NSStatusItem::renderPixmap(const QString& imageName, const QString& title, const QColor& textColor,
-                                   int height, qreal devicePixelRatio)
-{
-    const QPixmap image = imageName.isEmpty() ? QPixmap()
-                                              : NSImage::pixmapNamed(imageName, QSize(kImageSide, kImageSide),
-                                                                     devicePixelRatio);
-    QFont font = QGuiApplication::font();
-    font.setPixelSize(kTitleFontPixels);
-    const double textWidth = title.isEmpty() ? 0 : QFontMetricsF(font).horizontalAdvance(title);
-    const int imageWidth = image.isNull() ? 0 : kImageSide;
-    const int width = imageWidth + int(std::ceil(textWidth));
-    if (width == 0)
+    const QList<Cell> shown = cells(Host::Icons);
+    if (shown.isEmpty())
         return {};
+    constexpr int gap = 4;
+    const int width = int(shown.size()) * (kIconSide + gap) - gap;
+    QPixmap strip(QSize(width, kIconSide) * devicePixelRatio);
+    strip.setDevicePixelRatio(devicePixelRatio);
+    strip.fill(Qt::transparent);
+    QPainter painter(&strip);
+    const bool dark = NSAppearance::isDarkAqua();
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        painter.drawImage(QPoint(int(i) * (kIconSide + gap), 0), renderCell(shown.at(i), kIconSide, devicePixelRatio, dark));
+    return strip;
+}
 
-    QPixmap pixmap(QSize(width, height) * devicePixelRatio);
-    pixmap.setDevicePixelRatio(devicePixelRatio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (!image.isNull()) {
-        // The image is a shape: it takes the panel's text colour, as the text does.
-        QPixmap tinted = image;
-        QPainter tint(&tinted);
-        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        tint.fillRect(QRect(0, 0, kImageSide, kImageSide), textColor);
-        tint.end();
-        painter.drawPixmap(QPoint(0, (height - kImageSide) / 2), tinted);
+QString NSStatusItem::wholeTitle() const
+{
+    return values(m_title).join(QLatin1Char(' '));
+}
+
+QList<StatusNotifierItem*> NSStatusItem::statusNotifierItems() const
+{
+    QList<StatusNotifierItem*> items;
+    for (const auto& item : m_items)
+        items.append(item.get());
+    return items;
+}
+
+void NSStatusItem::rebuild(qsizetype count)
+{
+    // Trays place items in the order they arrive: a new layout starts afresh.
+    m_items.clear();
+    m_trayIcons.clear();
+    m_shownCells.clear();
+    for (qsizetype i = 0; i < count; ++i) {
+        if (m_backend == Backend::StatusNotifier) {
+            auto item = std::make_unique<StatusNotifierItem>(i == 0 ? kItemId : kItemId + QStringLiteral("-%1").arg(i));
+            connect(item.get(), &StatusNotifierItem::activated, this, &NSStatusItem::performClick);
+            connect(item.get(), &StatusNotifierItem::secondaryActivated, this, &NSStatusItem::performClick);
+            m_items.push_back(std::move(item));
+        } else {
+            auto icon = std::make_unique<QSystemTrayIcon>();
+            connect(icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+                    performClick(QCursor::pos());
+            });
+            m_trayIcons.push_back(std::move(icon));
+        }
     }
-    if (textWidth > 0) {
-        painter.setFont(font);
-        painter.setPen(textColor);
-        painter.drawText(QRectF(imageWidth, 0, textWidth + 1, height), Qt::AlignLeft | Qt::AlignVCenter, title);
+}
+
+void NSStatusItem::registerItems()
+{
+    // Hosts that remember items by Id keep the first order they saw, and Xfce puts
+    // each newcomer before the items it knows: register the last square first,
+    // one at a time so the host takes them in that order.
+    const int generation = ++m_registration;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, i] {
+            if (generation == m_registration && i < m_items.size())
+                m_items.at(m_items.size() - 1 - i)->registerWithWatcher();
+        });
     }
-    return pixmap;
 }
 
 void NSStatusItem::refresh()
 {
-    if (!m_tray)
+    if (m_backend == Backend::Model)
         return;
-    const QPixmap single = pixmap(1);
-    if (single.isNull()) {
-        m_tray->hide();
-        return;
+    // XEmbed trays never show labels.
+    const Host host = m_backend == Backend::XEmbed ? Host::Icons : hostKind();
+    const QList<Cell> wanted = cells(host);
+    const bool dark = NSAppearance::isDarkAqua();
+    bool sameLayout = wanted.size() == m_shownCells.size();
+    for (qsizetype i = 0; sameLayout && i < wanted.size(); ++i)
+        sameLayout = wanted.at(i).imageName.isEmpty() == m_shownCells.at(i).imageName.isEmpty();
+    if (!sameLayout)
+        rebuild(wanted.size());
+
+    const QString title = wholeTitle();
+    const QString label = host == Host::Label ? title : QString();
+    const QString itemTitle = title.isEmpty() ? kProductName : title;
+    bool added = false;
+    for (qsizetype i = 0; i < wanted.size(); ++i) {
+        const bool changed = i >= m_shownCells.size() || wanted.at(i) != m_shownCells.at(i) || dark != m_shownDark;
+        if (m_backend == Backend::StatusNotifier) {
+            StatusNotifierItem* item = m_items.at(size_t(i)).get();
+            if (changed) {
+                // A label host's item without the image: its label alone, no empty plate.
+                QList<QImage> images;
+                for (int side : kIconSizes) {
+                    if (wanted.at(i) != Cell{})
+                        images.append(renderCell(wanted.at(i), side, 1, dark));
+                }
+                item->setIcon(images);
+            }
+            item->setTitle(itemTitle);
+            item->setToolTip(kProductName, title);
+            item->setLabel(label, label);
+        } else {
+            QSystemTrayIcon* icon = m_trayIcons.at(size_t(i)).get();
+            if (changed) {
+                QIcon images;
+                for (int side : kIconSizes)
+                    images.addPixmap(QPixmap::fromImage(renderCell(wanted.at(i), side, 1, dark)));
+                icon->setIcon(images);
+            }
+            icon->setToolTip(itemTitle);
+        }
     }
-    QIcon icon(single);
-    icon.addPixmap(pixmap(2));
-    m_tray->setIcon(icon);
-    m_tray->setToolTip(m_title.trimmed().isEmpty() ? QStringLiteral("Kelvara") : m_title.trimmed());
-    m_tray->show();
+    // Xfce's XEmbed tray, too, puts newcomers first: dock the last square first.
+    for (auto icon = m_trayIcons.rbegin(); icon != m_trayIcons.rend(); ++icon) {
+        if (!(*icon)->isVisible()) {
+            (*icon)->show();
+            added = true;
+        }
+    }
+    if (!sameLayout)
+        registerItems();
+    if (added) {
+        // Qt's XEmbed icons are windows of ours inside the panel: a click on one
+        // is the item's click, never a click "outside" an open popover.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("QSystemTrayIconSys") && widget->windowHandle())
+                widget->windowHandle()->setProperty(NSStatusItemWindowProperty, true);
+        }
+    }
+    m_shownCells = wanted;
+    m_shownDark = dark;
 }
 
 NSStatusBar& NSStatusBar::systemStatusBar()
@@ -151,15 +383,20 @@ bool NSStatusBar::isAvailable() const
 {
     if (forcedAvailability())
         return *forcedAvailability();
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return StatusNotifierItem::watcherPresent() || QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 NSStatusItem* NSStatusBar::statusItemWithLength(double length, QObject* parent)
 {
-    if (!isAvailable())
-        return nullptr;
-    // A forced tray is a model only: nothing to show on the test's screen.
-    return new NSStatusItem(length, !forcedAvailability(), parent);
+    if (forcedAvailability()) {
+        // A forced tray is a model only: nothing to show on the test's screen.
+        return *forcedAvailability() ? new NSStatusItem(length, NSStatusItem::Backend::Model, parent) : nullptr;
+    }
+    if (StatusNotifierItem::watcherPresent())
+        return new NSStatusItem(length, NSStatusItem::Backend::StatusNotifier, parent);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        return new NSStatusItem(length, NSStatusItem::Backend::XEmbed, parent);
+    return nullptr;
 }
 
 void NSStatusBar::requestStatusItemWithLength(double length, QObject* owner, std::function<void(NSStatusItem*)> done)

@@ -1,9 +1,19 @@
 #pragma once
-// The status item: an icon in the desktop's system tray (StatusNotifierItem on
-// current desktops) whose pixmap is drawn from an image and a title text in the
-// panel's text colour at the panel's height. The item keeps a plain model
-// (image name, title) that tests read, since not every platform has a tray.
+// The status item. Status trays draw every item in a square about the panel's
+// height and never recolour a pixmap, so one wide picture of icon and title
+// would be shrunk to a smear. On trays that show icons only (KDE Plasma, Xfce)
+// the item is one square icon per part, in order: the image, then each value
+// of the title drawn large. On hosts that show a label next to the icon (GNOME's
+// AppIndicator extension, Unity, Budgie) it is one icon with the whole title as
+// its label. Each square is a plate in the desktop scheme's background with the
+// text in its foreground, so it reads on light and dark panels alike.
+//
+// The item is a StatusNotifierItem of our own where a watcher runs, and Qt's
+// XEmbed tray icon otherwise. The plain model (image name, title) is what tests
+// read, since not every platform has a tray.
 #include <QColor>
+#include <QImage>
+#include <QList>
 #include <QObject>
 #include <QPixmap>
 #include <QPoint>
@@ -12,17 +22,36 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+class QDBusServiceWatcher;
 class QSystemTrayIcon;
+class StatusNotifierItem;
 
 inline constexpr double NSVariableStatusItemLength = -1;
 
 class NSStatusItem : public QObject {
     Q_OBJECT
 public:
-    // The panel's height in points, and the image's side within it.
-    static constexpr int kPanelHeight = 22;
-    static constexpr int kImageSide = 18;
+    // The panel strip the pictures draw, and the icon's side within it.
+    static constexpr int kPanelHeight = 28;
+    static constexpr int kIconSide = 22;
+    // Sizes handed to hosts; each picks the closest to its panel (2x screens included).
+    // Few, since a host fetches them all again for every new reading.
+    static constexpr int kIconSizes[] = {16, 22, 24, 32, 48};
+    // Beyond this many values only the title, tool tip and label carry the rest.
+    static constexpr int kMaxValueIcons = 8;
+    static constexpr int kRegistrationSpacingMs = 150;
+
+    enum class Backend { Model, StatusNotifier, XEmbed };
+    enum class Host { Icons, Label };
+
+    // One square of the tray: an image, or one value's text.
+    struct Cell {
+        QString imageName;
+        QString text;
+        bool operator==(const Cell&) const = default;
+    };
 
     ~NSStatusItem() override;
 
@@ -32,35 +61,53 @@ public:
     QString title() const { return m_title; }
     void setTitle(const QString& title);
     double length() const { return m_length; }
+    Backend backend() const { return m_backend; }
 
-    // Trays do not say where their icons are, so a popover anchors at the pointer
-    // where the icon was clicked while that click's action runs, and otherwise at
-    // the top right corner of the primary screen.
+    // Where the popover anchors: the point of the click being handled, stretched
+    // to the panel's edge when it lies in the panel, so the popover opens below a
+    // top panel and above a bottom one; otherwise the top right of the screen.
     QRect buttonBounds() const;
 
-    // What the tray shows, in the panel's text colour; null with neither image nor title.
+    // The squares shown, in order, on the given kind of host.
+    QList<Cell> cells(Host host) const;
+    static Host hostKind();
+    static void setHostKindForTesting(std::optional<Host> host);
+    // The item as a panel shows it: every cell side by side; null when empty.
     QPixmap pixmap(qreal devicePixelRatio) const;
-    static QPixmap renderPixmap(const QString& imageName, const QString& title, const QColor& textColor, int height,
-                                qreal devicePixelRatio);
-    // The desktop theme's text colour, which its panel follows.
-    static QColor panelTextColor();
+    static QImage renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark);
+    // The values of a title: its blank-separated texts (tidy values hold no blank).
+    static QStringList values(const QString& title);
 
-    // A click on the icon with the pointer there: runs the action.
+    // A click on the item: runs the action with the popover anchored at pointer
+    // (the current pointer position when null).
     void performClick(const QPoint& pointer);
+
+    // The bus items shown, in order (StatusNotifier backend), for tests.
+    QList<StatusNotifierItem*> statusNotifierItems() const;
 
 signals:
     void action();
 
 private:
     friend class NSStatusBar;
-    NSStatusItem(double length, bool withTray, QObject* parent);
+    NSStatusItem(double length, Backend backend, QObject* parent);
     void refresh();
+    void rebuild(qsizetype count);
+    void registerItems();
+    QString wholeTitle() const;
 
     double m_length;
+    Backend m_backend;
     QString m_imageName;
     QString m_title;
     std::optional<QPoint> m_clickedAt;
-    std::unique_ptr<QSystemTrayIcon> m_tray;
+    // What the tray shows now, to send only what changed.
+    QList<Cell> m_shownCells;
+    bool m_shownDark = false;
+    std::vector<std::unique_ptr<StatusNotifierItem>> m_items;
+    std::vector<std::unique_ptr<QSystemTrayIcon>> m_trayIcons;
+    QDBusServiceWatcher* m_watcher = nullptr;
+    int m_registration = 0;
 };
 
 class NSStatusBar {
@@ -68,13 +115,14 @@ public:
     static NSStatusBar& systemStatusBar();
 
     bool isAvailable() const;
-    // Null when the desktop has no system tray. The item belongs to parent.
+    // Null when the desktop has no status tray. The item belongs to parent.
     NSStatusItem* statusItemWithLength(double length, QObject* parent);
     // As above, but while the tray is missing (a login race: the panel may
     // start after us) asks again a few times, a few seconds apart. done gets the
     // item, or null once it gave up; it never runs after owner is gone.
     void requestStatusItemWithLength(double length, QObject* owner, std::function<void(NSStatusItem*)> done);
 
+    // true: a model-only item, as if a tray were there; false: no tray at all.
     static void setSystemTrayAvailableForTesting(std::optional<bool> available);
     static void setRetriesForTesting(int attempts, int intervalMs);
 

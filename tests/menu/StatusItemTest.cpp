@@ -1,0 +1,318 @@
+// The status item on a tray host: its StatusNotifierItems as a host on the
+// session bus reads them, a watcher of the test's own, and the popover they open.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include "KLCoreDataHelper.h"
+#include "KLDataManager.h"
+#include "KLMenuBarController.h"
+#include "NSAppearance.h"
+#include "NSEvent.h"
+#include "NSPopover.h"
+#include "NSStatusItem.h"
+#include "PrivateBus.h"
+#include "QtApplication.h"
+#include "StatusNotifierItem.h"
+#include "TestHome.h"
+
+namespace {
+
+// org.kde.StatusNotifierWatcher as panels run it: records each registration.
+class FakeWatcher : public QDBusVirtualObject {
+public:
+    FakeWatcher()
+        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-watcher")))
+    {
+        m_bus.registerVirtualObject(QString::fromLatin1(StatusNotifierItem::kWatcherPath), this);
+        start();
+    }
+    ~FakeWatcher() override
+    {
+        m_bus.unregisterObject(QString::fromLatin1(StatusNotifierItem::kWatcherPath));
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-watcher"));
+    }
+    void start() { EXPECT_TRUE(m_bus.registerService(QString::fromLatin1(StatusNotifierItem::kWatcherService))); }
+    void stop() { m_bus.unregisterService(QString::fromLatin1(StatusNotifierItem::kWatcherService)); }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("RegisterStatusNotifierItem"))
+            return false;
+        registered << message.arguments().value(0).toString();
+        connection.send(message.createReply());
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    QStringList registered;
+
+private:
+    QDBusConnection m_bus;
+};
+
+// Never a blocking call: the item answers from this very thread.
+QVariant hostReads(const StatusNotifierItem* item, const QString& property)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(item->serviceName(), QString::fromLatin1(StatusNotifierItem::kItemPath),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierItem") << property;
+    QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(get);
+    if (!waitUntil([&] { return call.isFinished(); }) || call.isError())
+        return {};
+    return qvariant_cast<QDBusVariant>(call.reply().arguments().value(0)).variant();
+}
+
+StatusNotifierPixmaps hostReadsIcon(const StatusNotifierItem* item)
+{
+    return qdbus_cast<StatusNotifierPixmaps>(hostReads(item, QStringLiteral("IconPixmap")));
+}
+
+void hostClicks(const StatusNotifierItem* item, int x, int y)
+{
+    QDBusMessage activate = QDBusMessage::createMethodCall(
+        item->serviceName(), QString::fromLatin1(StatusNotifierItem::kItemPath),
+        QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+    activate << x << y;
+    QDBusConnection::sessionBus().asyncCall(activate);
+}
+
+// Rows of a square that hold the text's ink rather than its plate.
+int inkHeight(const QImage& square)
+{
+    const QImage image = square.convertToFormat(QImage::Format_ARGB32);
+    const int plate = qGray(image.pixel(image.width() / 2, 2));
+    int top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) > 200 && std::abs(qGray(image.pixel(x, y)) - plate) > 120) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    return bottom - top + 1;
+}
+
+class StatusItemTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static PrivateBus bus;
+        static TestHome home;
+        NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
+        NSStatusItem::setHostKindForTesting(NSStatusItem::Host::Icons);
+        watcher = std::make_unique<FakeWatcher>();
+    }
+    void TearDown() override
+    {
+        NSStatusItem::setHostKindForTesting(std::nullopt);
+        NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
+    }
+
+    std::unique_ptr<NSStatusItem> makeItem()
+    {
+        std::unique_ptr<NSStatusItem> item(NSStatusBar::systemStatusBar().statusItemWithLength(NSVariableStatusItemLength, nullptr));
+        EXPECT_TRUE(item && item->backend() == NSStatusItem::Backend::StatusNotifier);
+        return item;
+    }
+
+    std::unique_ptr<FakeWatcher> watcher;
+};
+
+TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
+{
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setImageName(QStringLiteral("bar_icon"));
+    item->setTitle(QStringLiteral(" 73° -- 2447rpm"));
+    const QList<StatusNotifierItem*> items = item->statusNotifierItems();
+    ASSERT_EQ(items.size(), 4);
+    ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 4; })) << watcher->registered.join(' ').toStdString();
+    // Xfce puts each newcomer first: the last square registers first.
+    EXPECT_EQ(watcher->registered, (QStringList{items[3]->serviceName(), items[2]->serviceName(),
+                                                items[1]->serviceName(), items[0]->serviceName()}));
+
+    const QList<NSStatusItem::Cell> expected{{QStringLiteral("bar_icon"), {}},
+                                             {{}, QStringLiteral("73°")},
+                                             {{}, QStringLiteral("--")},
+                                             {{}, QStringLiteral("2447rpm")}};
+    const bool dark = NSAppearance::isDarkAqua();
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(i);
+        const StatusNotifierPixmaps icon = hostReadsIcon(items[i]);
+        ASSERT_EQ(icon.size(), qsizetype(std::size(NSStatusItem::kIconSizes)));
+        const QImage square = NSStatusItem::renderCell(expected[i], 22, 1, dark);
+        const auto found = std::find_if(icon.begin(), icon.end(), [](const auto& p) { return p.width == 22; });
+        ASSERT_NE(found, icon.end());
+        EXPECT_EQ(found->height, 22);
+        EXPECT_TRUE(found->bytes == StatusNotifierItem::pixmapFromImage(square).bytes);
+        EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
+        EXPECT_TRUE(hostReads(items[i], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
+        EXPECT_FALSE(hostReads(items[i], QStringLiteral("ItemIsMenu")).toBool());
+    }
+    // Large in a 22-pixel square, light or dark (a tray shrinks one wide picture to 5-pixel digits).
+    EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, false)), 10);
+    EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, true)), 10);
+    EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[3], 22, 1, false)), 8);
+
+    // A new reading changes that square alone; the icon off drops its square.
+    item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
+    EXPECT_EQ(item->statusNotifierItems(), items);
+    EXPECT_TRUE(hostReadsIcon(items[1]).contains(
+        StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell({{}, QStringLiteral("74°")}, 22, 1, dark))));
+    item->setImageName(QString());
+    ASSERT_EQ(item->statusNotifierItems().size(), 3);
+    EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).contains(
+        StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell({{}, QStringLiteral("74°")}, 22, 1, dark))));
+    item->setTitle(QString());
+    EXPECT_TRUE(item->statusNotifierItems().isEmpty());
+}
+
+TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
+{
+    NSStatusItem::setHostKindForTesting(std::nullopt);
+    for (const char* desktop : {"ubuntu:GNOME", "Budgie:GNOME", "Unity"}) {
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        EXPECT_EQ(NSStatusItem::hostKind(), NSStatusItem::Host::Label) << desktop;
+    }
+    for (const char* desktop : {"KDE", "XFCE", ""}) {
+        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        EXPECT_EQ(NSStatusItem::hostKind(), NSStatusItem::Host::Icons) << desktop;
+    }
+
+    NSStatusItem::setHostKindForTesting(NSStatusItem::Host::Label);
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setImageName(QStringLiteral("bar_icon"));
+    item->setTitle(QStringLiteral(" 73° -- 2447rpm"));
+    const QList<StatusNotifierItem*> items = item->statusNotifierItems();
+    ASSERT_EQ(items.size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 1; }));
+    EXPECT_EQ(hostReads(items[0], QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("73° -- 2447rpm"));
+    EXPECT_TRUE(hostReadsIcon(items[0]).contains(StatusNotifierItem::pixmapFromImage(
+        NSStatusItem::renderCell({QStringLiteral("bar_icon"), {}}, 22, 1, NSAppearance::isDarkAqua()))));
+    // The icon off: the label alone, without an empty square.
+    item->setImageName(QString());
+    ASSERT_EQ(item->statusNotifierItems().size(), 1);
+    EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).isEmpty());
+    EXPECT_EQ(hostReads(item->statusNotifierItems()[0], QStringLiteral("XAyatanaLabel")).toString(),
+              QStringLiteral("73° -- 2447rpm"));
+    item->setImageName(QStringLiteral("bar_icon"));
+    // Temperatures off: the icon alone, without a label.
+    item->setTitle(QString());
+    ASSERT_EQ(item->statusNotifierItems().size(), 1);
+    EXPECT_TRUE(hostReads(item->statusNotifierItems()[0], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
+}
+
+TEST_F(StatusItemTest, ItemsRegisterAgainWhenTheWatcherComesBack)
+{
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setImageName(QStringLiteral("bar_icon"));
+    item->setTitle(QStringLiteral(" 73° 51°"));
+    ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 3; }));
+    const QStringList first = watcher->registered;
+
+    // The panel restarts.
+    watcher->stop();
+    watcher->registered.clear();
+    drainMainQueue();
+    watcher->start();
+    ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 3; })) << watcher->registered.join(' ').toStdString();
+    EXPECT_EQ(watcher->registered, first);
+}
+
+class StatusItemClickTest : public StatusItemTest {
+protected:
+    void SetUp() override
+    {
+        StatusItemTest::SetUp();
+        KLDataManager& settings = KLDataManager::sharedInstance();
+        settings.setShowIconInMenu(true);
+        settings.setShowTempInMenu(false);
+        ASSERT_NE(KLCoreDataHelper::sharedInstance().masterContext(), nullptr);
+    }
+    KLMenuBarController controller;
+};
+
+TEST_F(StatusItemClickTest, TheHostsClickPointAnchorsAndTogglesThePopover)
+{
+    controller.awakeFromNib();
+    ASSERT_TRUE(waitUntil([&] { return controller.statusItem() != nullptr; }));
+    const QList<StatusNotifierItem*> items = controller.statusItem()->statusNotifierItems();
+    ASSERT_EQ(items.size(), 1);
+    NSPopover* popover = controller.popover();
+    const QRect screen = popover->window()->screen()->availableGeometry();
+
+    // Below the item of a top panel, its arrow on the clicked point.
+    const int x = screen.center().x();
+    hostClicks(items[0], x, screen.top() + 5);
+    ASSERT_TRUE(waitUntil([&] { return popover->isShown(); }));
+    QRect frame = popover->window()->geometry();
+    EXPECT_EQ(popover->shownEdge(), NSRectEdgeMinY);
+    EXPECT_LE(std::abs(frame.center().x() - x), 1) << frame.center().x();
+    EXPECT_EQ(frame.top(), screen.top() + 6);
+
+    // The item's click while shown closes it.
+    hostClicks(items[0], x, screen.top() + 5);
+    ASSERT_TRUE(waitUntil([&] { return !popover->isShown(); }));
+    EXPECT_EQ(NSEvent::globalMonitorCountForTesting(), 0);
+
+    // Above the item of a bottom panel, inside the screen.
+    hostClicks(items[0], x - 50, screen.bottom() - 3);
+    ASSERT_TRUE(waitUntil([&] { return popover->isShown(); }));
+    frame = popover->window()->geometry();
+    EXPECT_EQ(popover->shownEdge(), NSRectEdgeMaxY);
+    EXPECT_LE(std::abs(frame.center().x() - (x - 50)), 1);
+    EXPECT_TRUE(screen.contains(frame));
+    EXPECT_LE(frame.bottom(), screen.bottom() - 4);
+}
+
+TEST_F(StatusItemClickTest, AClickOnAnXEmbedIconTogglesInsteadOfReopening)
+{
+    NSStatusBar::setSystemTrayAvailableForTesting(true);
+    controller.awakeFromNib();
+    NSStatusItem* item = controller.statusItem();
+    ASSERT_NE(item, nullptr);
+    NSPopover* popover = controller.popover();
+    item->performClick({400, 5});
+    ASSERT_TRUE(popover->isShown());
+
+    // The tray icon is a window of ours: its press reaches the click monitor
+    // before the tray reports the click.
+    QWidget trayIcon;
+    trayIcon.setGeometry(600, 0, 22, 22);
+    trayIcon.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&trayIcon));
+    trayIcon.windowHandle()->setProperty(NSStatusItemWindowProperty, true);
+    QTest::mouseClick(trayIcon.windowHandle(), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_TRUE(popover->isShown());
+    item->performClick({610, 10});
+    EXPECT_FALSE(popover->isShown());
+    EXPECT_EQ(NSEvent::globalMonitorCountForTesting(), 0);
+
+    // A panel that takes the focus first: we turn inactive, then its click arrives.
+    item->performClick({610, 10});
+    ASSERT_TRUE(popover->isShown());
+    NSEvent::deactivateApplicationForTesting();
+    EXPECT_FALSE(popover->isShown());
+    item->performClick({610, 10});
+    EXPECT_FALSE(popover->isShown());
+    // A later click opens it again.
+    EXPECT_TRUE(waitUntil([&] {
+        item->performClick({610, 10});
+        return popover->isShown();
+    }));
+}
+
+}  // namespace

@@ -12,6 +12,7 @@
 #include "KLUtils.h"
 #include "NSDate+KLExtension.h"
 #include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
 #include "NSString+KLExtension.h"
 
 namespace {
@@ -75,13 +76,15 @@ KLFileLoggingManager::KLFileLoggingManager()
     NSDistributedNotificationCenter& center = NSDistributedNotificationCenter::defaultCenter();
     center.addObserver(this, QString::fromLatin1(KLDataManagerFileLoggingSensorKeysDidChangeNotification),
                        [this](const NSNotification&) { dataManagerFileLoggingSensorKeysDidChangeNotification(); });
-    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    // The poll loop's own ticks, in this process: a row per tick, whatever else is posted on the bus.
+    NSNotificationCenter::defaultCenter().addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+                                                      [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
 }
 
 KLFileLoggingManager::~KLFileLoggingManager()
 {
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    NSNotificationCenter::defaultCenter().removeObserver(this);
 }
 
 QString KLFileLoggingManager::standardFileName()

@@ -45,9 +45,11 @@ KLNotificationsManager::KLNotificationsManager(NSUserNotificationCenter& center,
     : m_center(center)
     , m_loadMainApp(std::move(loadMainApp))
 {
+    // The poll loop's own ticks, in this process, count towards the checks.
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+        [this](const NSNotification& notice) { kelvaraTempDidChangeNotification(notice); });
     auto& distributed = NSDistributedNotificationCenter::defaultCenter();
-    distributed.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                            [this](const NSNotification& notice) { kelvaraTempDidChangeNotification(notice); });
     distributed.addObserver(this, QString::fromLatin1(KLFanControllerAutoBoostActiveNotification),
                             [this](const NSNotification& notice) { fanControllerAutoBoostActiveNotification(notice); });
     // Now rather than at the first delivery, so a click on a notice that an
@@ -58,6 +60,7 @@ KLNotificationsManager::KLNotificationsManager(NSUserNotificationCenter& center,
 KLNotificationsManager::~KLNotificationsManager()
 {
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    NSNotificationCenter::defaultCenter().removeObserver(this);
     if (m_center.delegate() == this)
         m_center.setDelegate(nullptr);
 }

@@ -367,11 +367,21 @@ void KLDataManager::setCurrentLanguage(const QString& language)
     post(KLDataManagerLanguageDidChangeNotification);
 }
 
+namespace {
+int g_overheatListDecodes = 0;
+}
+
+int KLDataManager::overheatListDecodesForTesting()
+{
+    return g_overheatListDecodes;
+}
+
 std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
     if (stored.isValid()) {
         QString error;
+        ++g_overheatListDecodes;
         const QVariant root = stored.typeId() == QMetaType::QByteArray
                                   ? NSKeyedUnarchiver::unarchiveObjectWithData(stored.toByteArray(), &error)
                                   : QVariant();
@@ -384,15 +394,19 @@ std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
             return QList<KLNotification>();
         }
         m_overheatArchiveFailing = false;
+        // One fetch for the whole list, however many rules it holds.
+        const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+        const QVariantList items = root.toList();
         QList<KLNotification> kept;
-        for (const QVariant& item : root.toList()) {
+        kept.reserve(items.size());
+        for (const QVariant& item : items) {
             if (item.metaType() != QMetaType::fromType<KeyedObject>())
                 continue;
             const KeyedObject object = item.value<KeyedObject>();
             if (object.className != QLatin1String(KLNotification::kClassName))
                 continue;
             const KLNotification rule = KLNotification::decode(object);
-            if (rule.sensorKey == QLatin1String("any-sensor") || rule.sensor())
+            if (rule.sensorKey == QLatin1String("any-sensor") || rule.sensor(sensors))
                 kept.append(rule);
         }
         return kept;

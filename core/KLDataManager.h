@@ -123,6 +123,8 @@ public:
 
     // Nothing when no list was ever stored and the main program has started more than once.
     std::optional<QList<KLNotification>> overheatNotifications();
+    // How often the stored list was decoded in this process.
+    static int overheatListDecodesForTesting();
     void setOverheatNotifications(const QList<KLNotification>& rules);
     QList<KLNotification> defaultOverheatNotifications();
 

@@ -35,6 +35,19 @@ QList<KLSensor*> KLSensor::allObjects()
     return objectsWhere(NSPredicate());
 }
 
+QHash<QString, KLSensor*> KLSensor::sensorsByKey()
+{
+    const QList<KLSensor*> sensors = allObjects();
+    QHash<QString, KLSensor*> byKey;
+    byKey.reserve(sensors.size());
+    for (KLSensor* sensor : sensors) {
+        const QString key = sensor->key();
+        if (!byKey.contains(key))
+            byKey.insert(key, sensor);
+    }
+    return byKey;
+}
+
 namespace {
 
 std::optional<QList<KLSensor*>> sensorsOfFirstCategory(int type)

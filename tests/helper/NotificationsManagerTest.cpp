@@ -152,6 +152,34 @@ TEST_F(NotificationsManagerTest, RulesFireForTheFirstHotSensorInTheChosenUnitAnd
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 
+// A long list is decoded once per check, and the rules that fired once are switched off in one write.
+TEST_F(NotificationsManagerTest, ALongListIsReadOnceAndTheRulesThatFiredAreSwitchedOffInOneWrite)
+{
+    QList<KLNotification> rules;
+    QList<bool> expected;
+    for (int i = 0; i < 300; ++i) {
+        const QString key = QStringLiteral("T%1").arg(i, 3, 10, QLatin1Char('0'));
+        addSensor(key, key, 80);
+        rules << rule(key, i % 3 ? 90 : 70, false);  // every third one fires
+        expected << (i % 3 != 0);
+    }
+    settings().setOverheatNotifications(rules);
+    int listChanges = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, KLDataManagerOverheatListDidChangeNotification, [&](const NSNotification&) { ++listChanges; });
+    drainMainQueue();
+    listChanges = 0;
+
+    const int decodes = KLDataManager::overheatListDecodesForTesting();
+    manager->checkForFireOverheatNotification();
+    EXPECT_EQ(KLDataManager::overheatListDecodesForTesting() - decodes, 2);  // the check's read and the one before writing
+    drainMainQueue();
+    EXPECT_EQ(listChanges, 1);
+    EXPECT_EQ(center.delivered.size(), 100);
+    EXPECT_EQ(activeFlags(), expected);
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
 TEST_F(NotificationsManagerTest, TheButtonSwitchesOffTheRulesOfItsKeyWhileABodyClickOpensKelvara)
 {
     EXPECT_EQ(center.delegate(), manager.get());  // from the start, not from the first delivery

@@ -380,32 +380,41 @@ std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
     if (stored.isValid()) {
-        QString error;
-        ++g_overheatListDecodes;
-        const QVariant root = stored.typeId() == QMetaType::QByteArray
-                                  ? NSKeyedUnarchiver::unarchiveObjectWithData(stored.toByteArray(), &error)
-                                  : QVariant();
-        if (root.typeId() != QMetaType::QVariantList) {
-            // Every warning is off while this lasts: say so, but once, not at every check.
-            if (!m_overheatArchiveFailing)
-                std::fprintf(stderr, "Kelvara: the overheat rules stored in the settings cannot be decoded (%s); no overheat warnings are given.\n",
-                             error.isEmpty() ? "not a list of rules" : error.toUtf8().constData());
-            m_overheatArchiveFailing = true;
-            return QList<KLNotification>();
+        const QByteArray data = stored.typeId() == QMetaType::QByteArray ? stored.toByteArray() : QByteArray();
+        // The same bytes decode to the same rules: only a changed list is decoded again.
+        if (data.isEmpty() || data != m_overheatArchive) {
+            QString error;
+            ++g_overheatListDecodes;
+            const QVariant root = data.isNull() ? QVariant() : NSKeyedUnarchiver::unarchiveObjectWithData(data, &error);
+            if (root.typeId() != QMetaType::QVariantList) {
+                // Every warning is off while this lasts: say so, but once, not at every check.
+                if (!m_overheatArchiveFailing)
+                    std::fprintf(stderr, "Kelvara: the overheat rules stored in the settings cannot be decoded (%s); no overheat warnings are given.\n",
+                                 error.isEmpty() ? "not a list of rules" : error.toUtf8().constData());
+                m_overheatArchiveFailing = true;
+                m_overheatArchive.clear();
+                m_overheatRules.clear();
+                return QList<KLNotification>();
+            }
+            m_overheatArchiveFailing = false;
+            const QVariantList items = root.toList();
+            m_overheatRules.clear();
+            m_overheatRules.reserve(items.size());
+            for (const QVariant& item : items) {
+                if (item.metaType() != QMetaType::fromType<KeyedObject>())
+                    continue;
+                const KeyedObject object = item.value<KeyedObject>();
+                if (object.className == QLatin1String(KLNotification::kClassName))
+                    m_overheatRules.append(KLNotification::decode(object));
+            }
+            m_overheatArchive = data;
         }
-        m_overheatArchiveFailing = false;
-        // One fetch for the whole list, however many rules it holds.
+        // Sensors come and go with the store, so they are looked up at every read,
+        // in one fetch for the whole list however many rules it holds.
         const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
-        const QVariantList items = root.toList();
         QList<KLNotification> kept;
-        kept.reserve(items.size());
-        for (const QVariant& item : items) {
-            if (item.metaType() != QMetaType::fromType<KeyedObject>())
-                continue;
-            const KeyedObject object = item.value<KeyedObject>();
-            if (object.className != QLatin1String(KLNotification::kClassName))
-                continue;
-            const KLNotification rule = KLNotification::decode(object);
+        kept.reserve(m_overheatRules.size());
+        for (const KLNotification& rule : std::as_const(m_overheatRules)) {
             if (rule.sensorKey == QLatin1String("any-sensor") || rule.sensor(sensors))
                 kept.append(rule);
         }

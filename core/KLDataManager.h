@@ -149,4 +149,7 @@ private:
     QVariantList m_dropdownItems;
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
+    // The stored list last decoded, and its rules before the sensor filter.
+    QByteArray m_overheatArchive;
+    QList<KLNotification> m_overheatRules;
 };

@@ -193,6 +193,14 @@ double KLSensor::convertedValue()
     return converted(value());
 }
 
+double KLSensor::convertedValue(bool celsius)
+{
+    const double raw = value();
+    if (categoryType() != KLCategoryTypeTemperature || celsius)
+        return raw;
+    return raw * 9.0 / 5.0 + 32.0;
+}
+
 double KLSensor::convertedMinValue()
 {
     return converted(minValue());

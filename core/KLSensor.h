@@ -107,6 +107,8 @@ public:
     bool isCPUProximitySensor();
     // In the chosen temperature unit for temperatures, else as read.
     double convertedValue();
+    // The same in the unit given, for callers that convert many sensors at once.
+    double convertedValue(bool celsius);
     double convertedMinValue();
     double convertedMaxValue();
     QString fullStringValue();

@@ -20,11 +20,11 @@ constexpr double kOverheatCheckSpan = 10.0;
 const QString kSensorKey = QStringLiteral("sensorKey");
 
 // Whole degrees in the chosen unit against the rule's threshold; not a number never reaches it.
-bool reachesThreshold(KLSensor* sensor, const std::optional<double>& threshold)
+bool reachesThreshold(KLSensor* sensor, const std::optional<double>& threshold, bool celsius)
 {
     if (!sensor || !threshold)
         return false;
-    const double value = std::round(sensor->convertedValue());
+    const double value = std::round(sensor->convertedValue(celsius));
     return !std::isnan(value) && !std::isnan(*threshold) && value >= *threshold;
 }
 
@@ -85,6 +85,7 @@ void KLNotificationsManager::checkForFireOverheatNotification()
     if (rules.isEmpty())
         return;
     const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+    const bool celsius = KLDataManager::sharedInstance().tempUnitCelsius();
     std::optional<QList<KLSensor*>> temperatures;
     QList<KLNotification> firedOnce;
     for (const KLNotification& rule : rules) {
@@ -96,12 +97,12 @@ void KLNotificationsManager::checkForFireOverheatNotification()
                 temperatures = KLSensor::tempSensors().value_or(QList<KLSensor*>());
             // The first hot sensor in catalogue order, not the hottest.
             for (KLSensor* sensor : std::as_const(*temperatures)) {
-                if (reachesThreshold(sensor, rule.threshold)) {
+                if (reachesThreshold(sensor, rule.threshold, celsius)) {
                     hot = sensor;
                     break;
                 }
             }
-        } else if (KLSensor* sensor = rule.sensor(sensors); reachesThreshold(sensor, rule.threshold)) {
+        } else if (KLSensor* sensor = rule.sensor(sensors); reachesThreshold(sensor, rule.threshold, celsius)) {
             hot = sensor;
         }
         if (!hot)

@@ -5,6 +5,7 @@
 #include "KLDataBuilder.h"
 #include "NSNotificationCenter.h"
 #include <QFile>
+#include <QSet>
 #include <cstdio>
 #include "KLCoreDataHelper.h"
 #include "KLSensor.h"
@@ -79,6 +80,31 @@ void KLDataManager::post(const char* notice)
                    [name] { NSDistributedNotificationCenter::defaultCenter().postNotificationName(name, {}, {}, true); });
 }
 
+namespace {
+
+// The keys of a stored list that name a sensor of the store, each once, in
+// order; never more than the store has sensors, however long the list.
+QStringList knownSensorKeys(const QVariantList& stored)
+{
+    const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+    QStringList kept;
+    QSet<QString> seen;
+    for (const QVariant& entry : stored) {
+        if (kept.size() >= sensors.size())
+            break;
+        if (entry.typeId() != QMetaType::QString)
+            continue;
+        const QString key = entry.toString();
+        if (sensors.contains(key) && !seen.contains(key)) {
+            seen.insert(key);
+            kept.append(key);
+        }
+    }
+    return kept;
+}
+
+}  // namespace
+
 KLSensor* KLDataManager::mainSensor()
 {
     if (!m_mainSensor) {
@@ -93,7 +119,8 @@ std::optional<QStringList> KLDataManager::menuSensors()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLMenuSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList) {
-        m_menuSensors = stored.toStringList();
+        // What the file holds is left as it is; only what can be shown is read.
+        m_menuSensors = knownSensorKeys(stored.toList());
         return m_menuSensors;
     }
     KLSensor* sensor = mainSensor();
@@ -189,7 +216,7 @@ QStringList KLDataManager::fileLoggingSensorKeys()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList)
-        return stored.toStringList();
+        return knownSensorKeys(stored.toList());
     QStringList keys;
     for (KLCategory* category : KLCategory::allObjects()) {
         for (KLSensor* sensor : category->sensors())
@@ -319,12 +346,32 @@ void KLDataManager::setShowIconInMenu(bool show)
 QVariantList KLDataManager::dropdownItems()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLDropdownItemsKey);
-    const QVariantList read = stored.typeId() == QMetaType::QVariantList
-                                  ? stored.toList()
-                                  : QVariantList{QVariantMap{{QStringLiteral("main_sensor"), true}},
-                                                 QVariantMap{{QStringLiteral("fan_control"), true}}};
+    const QList<KLCategory*> categories = KLCategory::allObjects();
+    QVariantList read;
+    if (stored.typeId() == QMetaType::QVariantList) {
+        // The first two entries are the tile and the fan box, read by position; after
+        // them only the store's categories, each once, however long the stored list.
+        QSet<QString> names;
+        for (KLCategory* category : categories)
+            names.insert(category->name());
+        QSet<QString> seen;
+        const QVariantList entries = stored.toList();
+        for (qsizetype i = 0; i < entries.size() && read.size() < categories.size() + 2; ++i) {
+            if (i < 2) {
+                read.append(entries.at(i));
+                continue;
+            }
+            const QVariantMap map = entries.at(i).toMap();
+            if (map.size() != 1 || !names.contains(map.firstKey()) || seen.contains(map.firstKey()))
+                continue;
+            seen.insert(map.firstKey());
+            read.append(entries.at(i));
+        }
+    } else {
+        read = {QVariantMap{{QStringLiteral("main_sensor"), true}}, QVariantMap{{QStringLiteral("fan_control"), true}}};
+    }
     QVariantList items = read;
-    for (KLCategory* category : KLCategory::allObjects()) {
+    for (KLCategory* category : categories) {
         const QString name = category->name();
         const bool listed = std::any_of(read.begin(), read.end(), [&name](const QVariant& entry) {
             const QVariantMap map = entry.toMap();

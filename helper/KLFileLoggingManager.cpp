@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -122,11 +123,18 @@ QString KLFileLoggingManager::rowText(const QList<KLSensor*>& sensors, const QDa
 
 QList<KLSensor*> KLFileLoggingManager::loggedSensors(const QStringList& keys)
 {
+    // One fetch, and each sensor once: a column per sensor, however often the list names it.
+    const QHash<QString, KLSensor*> stored = KLSensor::sensorsByKey();
     QList<KLSensor*> sensors;
+    QSet<KLSensor*> seen;
     for (const QString& key : keys) {
-        const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::withFormat(QStringLiteral("key = %@"), key));
-        if (!found.isEmpty())
-            sensors.append(found.first());
+        if (sensors.size() >= stored.size())
+            break;
+        KLSensor* sensor = stored.value(key);
+        if (sensor && !seen.contains(sensor)) {
+            seen.insert(sensor);
+            sensors.append(sensor);
+        }
     }
     return sensors;
 }

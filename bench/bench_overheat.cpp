@@ -1,6 +1,7 @@
 // Kelvara Helper's tick with a long list of overheat rules: the poll, the save,
 // the notice and, on one tick in five (2 s interval), the check of every rule.
-// The notices go to a centre that only counts them. Run inside dbus-run-session.
+// The notices go to a centre that only counts them. Also the reading of long
+// lists in the settings. Run inside dbus-run-session.
 #include <benchmark/benchmark.h>
 
 #include "BenchHistory.h"
@@ -112,5 +113,33 @@ void BM_OverheatCheckAllFireOnce(benchmark::State& state)
     state.counters["told"] = double(h.center.delivered);
 }
 BENCHMARK(BM_OverheatCheckAllFireOnce)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// Reading stored lists far longer than the catalogue (repeats and unknown keys):
+// menu-bar sensors, logged sensors and the dropdown layout, with range(0) entries each.
+void BM_ReadLongSettingsLists(benchmark::State& state)
+{
+    RulesHelper& h = helper();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const int count = int(state.range(0));
+    QStringList keys;
+    QVariantList layout{QVariantMap{{QStringLiteral("main_sensor"), true}}, QVariantMap{{QStringLiteral("fan_control"), true}}};
+    for (int i = 0; i < count; ++i) {
+        keys << (i % 2 ? h.keys.at(i % h.keys.size()) : QStringLiteral("X%1").arg(i));
+        layout << QVariantMap{{i % 2 ? QStringLiteral("Temperature") : QStringLiteral("Gone %1").arg(i), true}};
+    }
+    settings.setMenuSensors(keys);
+    settings.setFileLoggingSensorKeys(keys);
+    settings.setDropdownItems(layout);
+    drainMainQueue();
+    qsizetype read = 0;
+    for (auto _ : state) {
+        read = settings.menuSensors().value_or(QStringList()).size() + settings.fileLoggingSensorKeys().size() +
+               settings.dropdownItems().size();
+        benchmark::DoNotOptimize(read);
+    }
+    state.counters["entries"] = double(count);
+    state.counters["read"] = double(read);
+}
+BENCHMARK(BM_ReadLongSettingsLists)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -80,13 +80,17 @@ void KLDataManager::post(const char* notice)
                    [name] { NSDistributedNotificationCenter::defaultCenter().postNotificationName(name, {}, {}, true); });
 }
 
-namespace {
-
 // The keys of a stored list that name a sensor of the store, each once, in
 // order; never more than the store has sensors, however long the list.
-QStringList knownSensorKeys(const QVariantList& stored)
+QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read)
 {
     const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+    if (read.stored.isSharedWith(stored) && read.sensors == sensors) {
+        QStringList again;
+        for (const QVariant& key : std::as_const(read.kept))
+            again.append(key.toString());
+        return again;
+    }
     QStringList kept;
     QSet<QString> seen;
     for (const QVariant& entry : stored) {
@@ -100,10 +104,11 @@ QStringList knownSensorKeys(const QVariantList& stored)
             kept.append(key);
         }
     }
+    read.stored = stored;
+    read.sensors = sensors;
+    read.kept = QVariant(kept).toList();
     return kept;
 }
-
-}  // namespace
 
 KLSensor* KLDataManager::mainSensor()
 {
@@ -120,7 +125,7 @@ std::optional<QStringList> KLDataManager::menuSensors()
     const QVariant stored = m_userDefaults->objectForKey(KLMenuSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList) {
         // What the file holds is left as it is; only what can be shown is read.
-        m_menuSensors = knownSensorKeys(stored.toList());
+        m_menuSensors = knownSensorKeys(stored.toList(), m_readMenuSensors);
         return m_menuSensors;
     }
     KLSensor* sensor = mainSensor();
@@ -216,7 +221,7 @@ QStringList KLDataManager::fileLoggingSensorKeys()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList)
-        return knownSensorKeys(stored.toList());
+        return knownSensorKeys(stored.toList(), m_readLoggedSensors);
     QStringList keys;
     for (KLCategory* category : KLCategory::allObjects()) {
         for (KLSensor* sensor : category->sensors())
@@ -347,15 +352,22 @@ QVariantList KLDataManager::dropdownItems()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLDropdownItemsKey);
     const QList<KLCategory*> categories = KLCategory::allObjects();
+    QStringList categoryNames;
+    for (KLCategory* category : categories)
+        categoryNames.append(category->name());
+    const QVariantList storedList = stored.typeId() == QMetaType::QVariantList ? stored.toList() : QVariantList();
+    if (stored.typeId() == QMetaType::QVariantList && m_readDropdownItems.stored.isSharedWith(storedList) &&
+        m_readDropdownItems.categories == categoryNames) {
+        m_dropdownItems = m_readDropdownItems.kept;
+        return m_dropdownItems;
+    }
     QVariantList read;
     if (stored.typeId() == QMetaType::QVariantList) {
         // The first two entries are the tile and the fan box, read by position; after
         // them only the store's categories, each once, however long the stored list.
-        QSet<QString> names;
-        for (KLCategory* category : categories)
-            names.insert(category->name());
+        const QSet<QString> names(categoryNames.cbegin(), categoryNames.cend());
         QSet<QString> seen;
-        const QVariantList entries = stored.toList();
+        const QVariantList& entries = storedList;
         for (qsizetype i = 0; i < entries.size() && read.size() < categories.size() + 2; ++i) {
             if (i < 2) {
                 read.append(entries.at(i));
@@ -371,8 +383,7 @@ QVariantList KLDataManager::dropdownItems()
         read = {QVariantMap{{QStringLiteral("main_sensor"), true}}, QVariantMap{{QStringLiteral("fan_control"), true}}};
     }
     QVariantList items = read;
-    for (KLCategory* category : categories) {
-        const QString name = category->name();
+    for (const QString& name : std::as_const(categoryNames)) {
         const bool listed = std::any_of(read.begin(), read.end(), [&name](const QVariant& entry) {
             const QVariantMap map = entry.toMap();
             return !map.isEmpty() && map.firstKey() == name;
@@ -380,6 +391,8 @@ QVariantList KLDataManager::dropdownItems()
         if (!listed)
             items.append(QVariantMap{{name, true}});
     }
+    if (stored.typeId() == QMetaType::QVariantList)
+        m_readDropdownItems = {storedList, {}, categoryNames, items};
     m_dropdownItems = items;
     return items;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QHash>
 // The settings of all three programs, in the shared defaults suite. Getters
 // read the suite anew; setters write at once and, for the settings other
 // programs follow, announce the change on the distributed notice centre.
@@ -147,6 +148,19 @@ private:
     KLSensor* m_mainSensor = nullptr;
     QStringList m_menuSensors;
     QVariantList m_dropdownItems;
+    // A stored list as last read (shared with the suite's copy until the file
+    // changes), the catalogue it was read against, and what was kept of it: the
+    // same list against the same catalogue is not walked again.
+    struct ReadList {
+        QVariantList stored;
+        QHash<QString, KLSensor*> sensors;
+        QStringList categories;
+        QVariantList kept;
+    };
+    ReadList m_readMenuSensors;
+    ReadList m_readLoggedSensors;
+    ReadList m_readDropdownItems;
+    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read);
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
     // The stored list last decoded, and its rules before the sensor filter.

@@ -133,6 +133,8 @@ TEST_F(SettingsTest, LongListsReadOnlyTheCatalogueEntriesEachOnce)
     EXPECT_EQ(settings().menuSensors(), std::optional<QStringList>(QStringList({"TA0P", "0", "TC0P"})));
     EXPECT_EQ(settings().fileLoggingSensorKeys(), QStringList({"TA0P", "0", "TC0P"}));
     EXPECT_EQ(suite().objectForKey(KLMenuSensorsKey).toList().size(), 20001);
+    addSensor("Temperature", 0, "X1");  // the same list read against a grown catalogue
+    EXPECT_EQ(settings().menuSensors(), std::optional<QStringList>(QStringList({"TA0P", "X1", "0", "TC0P"})));
 
     QVariantList layout{QVariantMap{{"fan_control", true}}, QVariantMap{{"main_sensor", false}}};
     for (int i = 0; i < 50000; ++i)
@@ -143,6 +145,8 @@ TEST_F(SettingsTest, LongListsReadOnlyTheCatalogueEntriesEachOnce)
     EXPECT_EQ(items, (QVariantList{QVariantMap{{"fan_control", true}}, QVariantMap{{"main_sensor", false}},
                                    QVariantMap{{"Fan", false}}, QVariantMap{{"Temperature", false}}}));
     EXPECT_EQ(suite().objectForKey(KLDropdownItemsKey).toList().size(), 50003);
+    KLCategory::categoryWithName("Gone 0")->setType(9);
+    EXPECT_EQ(settings().dropdownItems().value(2), QVariant(QVariantMap{{"Gone 0", true}}));
 }
 
 TEST_F(SettingsTest, LanguageComesFromThePreferredLocalizationOnce)

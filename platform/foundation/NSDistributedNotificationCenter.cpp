@@ -98,8 +98,9 @@ struct NSDistributedNotificationCenter::Private {
         postReceiver->moveToThread(app->thread());
         postReceiver->setParent(app);
         // The owners are followed from here on, then asked once; changes queued
-        // meanwhile arrive later and end at the same owner. Owner changes and posts come in the
-        // bus's order, so a program's first post follows its name's registration.
+        // meanwhile arrive later and end at the same owner. Owner changes and posts
+        // come in the bus's order, so a program's first post follows its name's
+        // registration.
         QStringList programs;
         for (const QLatin1StringView program : kProgramNames)
             programs.append(program);

@@ -93,6 +93,8 @@ void KLNotificationsViewController::viewWillAppear()
 void KLNotificationsViewController::updateUI()
 {
     m_reloadAfterEditing = false;
+    m_rules = notifications();
+    m_sensors = KLSensor::sensorsByKey();
     ui->tableView->reloadData();
 }
 
@@ -100,6 +102,8 @@ void KLNotificationsViewController::kelvaraTempDidChangeNotification()
 {
     if (m_editing)
         return;
+    // The poll's refresh may have let go of sensors that are gone.
+    m_sensors = KLSensor::sensorsByKey();
     QList<int> rows;
     for (int row = 0; row < ui->tableView->numberOfRows(); ++row)
         rows << row;
@@ -163,15 +167,14 @@ void KLNotificationsViewController::addButtonTapped()
 
 int KLNotificationsViewController::numberOfRowsInTableView(NSTableView*)
 {
-    return int(notifications().size());
+    return int(m_rules.size());
 }
 
 QWidget* KLNotificationsViewController::viewForTableColumn(NSTableView* table, NSTableColumn* column, int row)
 {
-    const QList<KLNotification> list = notifications();
-    if (row < 0 || row >= list.size())
+    if (row < 0 || row >= m_rules.size())
         return nullptr;
-    const KLNotification& rule = list.at(row);
+    const KLNotification& rule = m_rules.at(row);
     const auto& columns = table->tableColumns();
     const auto at = std::find_if(columns.cbegin(), columns.cend(), [column](const auto& c) { return c.get() == column; });
     switch (int(at - columns.cbegin())) {
@@ -189,7 +192,7 @@ QWidget* KLNotificationsViewController::viewForTableColumn(NSTableView* table, N
         break;
     case CurrentValueColumn:
         if (auto* cell = makeCell<KLNotiCurrentValueCellView>(table, "notiCurrentValueCellId")) {
-            KLSensor* sensor = rule.sensor();
+            KLSensor* sensor = rule.sensor(m_sensors);
             cell->textField()->setText(sensor ? sensor->fullStringValue() : QStringLiteral("--"));
             return cell;
         }

@@ -1,9 +1,11 @@
 #pragma once
 // The overheat rules: a table of the rules stored in the settings (active,
 // sensor, live value, threshold, repeat, delete) and a button that adds a rule
-// for the next temperature sensor without one. The screen keeps no copy of
-// the list: it reads the stored list for every row and redraws whenever the
-// list's notice comes, its own writes included.
+// for the next temperature sensor without one. The rows show the stored list
+// as read at the last reload, which comes with every notice of the list, its
+// own writes included; every edit reads the stored list anew. One decode per
+// reload, not one per cell, so a list of thousands of rules still shows at once.
+#include <QHash>
 #include <QList>
 #include <memory>
 
@@ -12,6 +14,7 @@
 #include "KLViewController.h"
 #include "NSTableView.h"
 
+class KLSensor;
 class QAbstractScrollArea;
 class QLabel;
 class QToolButton;
@@ -62,4 +65,7 @@ private:
     // A list notice that came while a threshold was typed; the table is
     // remade when the edit ends rather than under the user's fingers.
     bool m_reloadAfterEditing = false;
+    // The list and its sensors as read at the last reload (sensors also at each tick).
+    QList<KLNotification> m_rules;
+    QHash<QString, KLSensor*> m_sensors;
 };

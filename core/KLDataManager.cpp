@@ -5,6 +5,7 @@
 #include "KLDataBuilder.h"
 #include "NSNotificationCenter.h"
 #include <QFile>
+#include <QSet>
 #include <cstdio>
 #include "KLCoreDataHelper.h"
 #include "KLSensor.h"
@@ -79,6 +80,36 @@ void KLDataManager::post(const char* notice)
                    [name] { NSDistributedNotificationCenter::defaultCenter().postNotificationName(name, {}, {}, true); });
 }
 
+// The keys of a stored list that name a sensor of the store, each once, in
+// order; never more than the store has sensors, however long the list.
+QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read)
+{
+    const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+    if (read.stored.isSharedWith(stored) && read.sensors == sensors) {
+        QStringList again;
+        for (const QVariant& key : std::as_const(read.kept))
+            again.append(key.toString());
+        return again;
+    }
+    QStringList kept;
+    QSet<QString> seen;
+    for (const QVariant& entry : stored) {
+        if (kept.size() >= sensors.size())
+            break;
+        if (entry.typeId() != QMetaType::QString)
+            continue;
+        const QString key = entry.toString();
+        if (sensors.contains(key) && !seen.contains(key)) {
+            seen.insert(key);
+            kept.append(key);
+        }
+    }
+    read.stored = stored;
+    read.sensors = sensors;
+    read.kept = QVariant(kept).toList();
+    return kept;
+}
+
 KLSensor* KLDataManager::mainSensor()
 {
     if (!m_mainSensor) {
@@ -93,7 +124,8 @@ std::optional<QStringList> KLDataManager::menuSensors()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLMenuSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList) {
-        m_menuSensors = stored.toStringList();
+        // What the file holds is left as it is; only what can be shown is read.
+        m_menuSensors = knownSensorKeys(stored.toList(), m_readMenuSensors);
         return m_menuSensors;
     }
     KLSensor* sensor = mainSensor();
@@ -189,7 +221,7 @@ QStringList KLDataManager::fileLoggingSensorKeys()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList)
-        return stored.toStringList();
+        return knownSensorKeys(stored.toList(), m_readLoggedSensors);
     QStringList keys;
     for (KLCategory* category : KLCategory::allObjects()) {
         for (KLSensor* sensor : category->sensors())
@@ -319,13 +351,39 @@ void KLDataManager::setShowIconInMenu(bool show)
 QVariantList KLDataManager::dropdownItems()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLDropdownItemsKey);
-    const QVariantList read = stored.typeId() == QMetaType::QVariantList
-                                  ? stored.toList()
-                                  : QVariantList{QVariantMap{{QStringLiteral("main_sensor"), true}},
-                                                 QVariantMap{{QStringLiteral("fan_control"), true}}};
+    const QList<KLCategory*> categories = KLCategory::allObjects();
+    QStringList categoryNames;
+    for (KLCategory* category : categories)
+        categoryNames.append(category->name());
+    const QVariantList storedList = stored.typeId() == QMetaType::QVariantList ? stored.toList() : QVariantList();
+    if (stored.typeId() == QMetaType::QVariantList && m_readDropdownItems.stored.isSharedWith(storedList) &&
+        m_readDropdownItems.categories == categoryNames) {
+        m_dropdownItems = m_readDropdownItems.kept;
+        return m_dropdownItems;
+    }
+    QVariantList read;
+    if (stored.typeId() == QMetaType::QVariantList) {
+        // The first two entries are the tile and the fan box, read by position; after
+        // them only the store's categories, each once, however long the stored list.
+        const QSet<QString> names(categoryNames.cbegin(), categoryNames.cend());
+        QSet<QString> seen;
+        const QVariantList& entries = storedList;
+        for (qsizetype i = 0; i < entries.size() && read.size() < categories.size() + 2; ++i) {
+            if (i < 2) {
+                read.append(entries.at(i));
+                continue;
+            }
+            const QVariantMap map = entries.at(i).toMap();
+            if (map.size() != 1 || !names.contains(map.firstKey()) || seen.contains(map.firstKey()))
+                continue;
+            seen.insert(map.firstKey());
+            read.append(entries.at(i));
+        }
+    } else {
+        read = {QVariantMap{{QStringLiteral("main_sensor"), true}}, QVariantMap{{QStringLiteral("fan_control"), true}}};
+    }
     QVariantList items = read;
-    for (KLCategory* category : KLCategory::allObjects()) {
-        const QString name = category->name();
+    for (const QString& name : std::as_const(categoryNames)) {
         const bool listed = std::any_of(read.begin(), read.end(), [&name](const QVariant& entry) {
             const QVariantMap map = entry.toMap();
             return !map.isEmpty() && map.firstKey() == name;
@@ -333,6 +391,8 @@ QVariantList KLDataManager::dropdownItems()
         if (!listed)
             items.append(QVariantMap{{name, true}});
     }
+    if (stored.typeId() == QMetaType::QVariantList)
+        m_readDropdownItems = {storedList, {}, categoryNames, items};
     m_dropdownItems = items;
     return items;
 }
@@ -367,32 +427,55 @@ void KLDataManager::setCurrentLanguage(const QString& language)
     post(KLDataManagerLanguageDidChangeNotification);
 }
 
+namespace {
+int g_overheatListDecodes = 0;
+}
+
+int KLDataManager::overheatListDecodesForTesting()
+{
+    return g_overheatListDecodes;
+}
+
 std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
     if (stored.isValid()) {
-        QString error;
-        const QVariant root = stored.typeId() == QMetaType::QByteArray
-                                  ? NSKeyedUnarchiver::unarchiveObjectWithData(stored.toByteArray(), &error)
-                                  : QVariant();
-        if (root.typeId() != QMetaType::QVariantList) {
-            // Every warning is off while this lasts: say so, but once, not at every check.
-            if (!m_overheatArchiveFailing)
-                std::fprintf(stderr, "Kelvara: the overheat rules stored in the settings cannot be decoded (%s); no overheat warnings are given.\n",
-                             error.isEmpty() ? "not a list of rules" : error.toUtf8().constData());
-            m_overheatArchiveFailing = true;
-            return QList<KLNotification>();
+        const QByteArray data = stored.typeId() == QMetaType::QByteArray ? stored.toByteArray() : QByteArray();
+        // The same bytes decode to the same rules: only a changed list is decoded again.
+        if (data.isEmpty() || data != m_overheatArchive) {
+            QString error;
+            ++g_overheatListDecodes;
+            const QVariant root = data.isNull() ? QVariant() : NSKeyedUnarchiver::unarchiveObjectWithData(data, &error);
+            if (root.typeId() != QMetaType::QVariantList) {
+                // Every warning is off while this lasts: say so, but once, not at every check.
+                if (!m_overheatArchiveFailing)
+                    std::fprintf(stderr, "Kelvara: the overheat rules stored in the settings cannot be decoded (%s); no overheat warnings are given.\n",
+                                 error.isEmpty() ? "not a list of rules" : error.toUtf8().constData());
+                m_overheatArchiveFailing = true;
+                m_overheatArchive.clear();
+                m_overheatRules.clear();
+                return QList<KLNotification>();
+            }
+            m_overheatArchiveFailing = false;
+            const QVariantList items = root.toList();
+            m_overheatRules.clear();
+            m_overheatRules.reserve(items.size());
+            for (const QVariant& item : items) {
+                if (item.metaType() != QMetaType::fromType<KeyedObject>())
+                    continue;
+                const KeyedObject object = item.value<KeyedObject>();
+                if (object.className == QLatin1String(KLNotification::kClassName))
+                    m_overheatRules.append(KLNotification::decode(object));
+            }
+            m_overheatArchive = data;
         }
-        m_overheatArchiveFailing = false;
+        // Sensors come and go with the store, so they are looked up at every read,
+        // in one fetch for the whole list however many rules it holds.
+        const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
         QList<KLNotification> kept;
-        for (const QVariant& item : root.toList()) {
-            if (item.metaType() != QMetaType::fromType<KeyedObject>())
-                continue;
-            const KeyedObject object = item.value<KeyedObject>();
-            if (object.className != QLatin1String(KLNotification::kClassName))
-                continue;
-            const KLNotification rule = KLNotification::decode(object);
-            if (rule.sensorKey == QLatin1String("any-sensor") || rule.sensor())
+        kept.reserve(m_overheatRules.size());
+        for (const KLNotification& rule : std::as_const(m_overheatRules)) {
+            if (rule.sensorKey == QLatin1String("any-sensor") || rule.sensor(sensors))
                 kept.append(rule);
         }
         return kept;

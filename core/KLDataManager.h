@@ -1,4 +1,5 @@
 #pragma once
+#include <QHash>
 // The settings of all three programs, in the shared defaults suite. Getters
 // read the suite anew; setters write at once and, for the settings other
 // programs follow, announce the change on the distributed notice centre.
@@ -53,6 +54,8 @@ inline constexpr const char* KLDataManagerLanguageDidChangeNotification = "KLDat
 inline constexpr const char* KLDataManagerOverheatListDidChangeNotification = "KLDataManagerOverheatListDidChangeNotification";
 inline constexpr const char* KLDataManagerDidGenerateDatasetNotification = "KLDataManagerDidGenerateDatasetNotification";
 inline constexpr const char* KLKelvaraTempDidChangeNotification = "KLKelvaraTempDidChangeNotification";
+// Kelvara Helper's per-tick work hears the poll loop's own tick under the same
+// name on the in-process centre, never a tick notice that came over the bus.
 
 inline constexpr const char* KLMainSensorKey = "TC0P";
 
@@ -123,6 +126,8 @@ public:
 
     // Nothing when no list was ever stored and the main program has started more than once.
     std::optional<QList<KLNotification>> overheatNotifications();
+    // How often the stored list was decoded in this process.
+    static int overheatListDecodesForTesting();
     void setOverheatNotifications(const QList<KLNotification>& rules);
     QList<KLNotification> defaultOverheatNotifications();
 
@@ -145,6 +150,22 @@ private:
     KLSensor* m_mainSensor = nullptr;
     QStringList m_menuSensors;
     QVariantList m_dropdownItems;
+    // A stored list as last read (shared with the suite's copy until the file
+    // changes), the catalogue it was read against, and what was kept of it: the
+    // same list against the same catalogue is not walked again.
+    struct ReadList {
+        QVariantList stored;
+        QHash<QString, KLSensor*> sensors;
+        QStringList categories;
+        QVariantList kept;
+    };
+    ReadList m_readMenuSensors;
+    ReadList m_readLoggedSensors;
+    ReadList m_readDropdownItems;
+    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read);
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
+    // The stored list last decoded, and its rules before the sensor filter.
+    QByteArray m_overheatArchive;
+    QList<KLNotification> m_overheatRules;
 };

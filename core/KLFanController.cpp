@@ -14,6 +14,7 @@
 #include "KLPowerMonitor.h"
 #include "KLSensor.h"
 #include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
 #include "RZSMC.h"
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,11 @@ namespace {
 
 // The tool is given to root with the administrators' group, set-id and read-only.
 constexpr qulonglong kInstalledPermissions = 06555;  // 3437
+
+// Each write is a run of a set-id tool. An update notice that would give a fan
+// the speed and mode it was given within this time changes nothing on the fan;
+// past it, a repeat goes through, in case something else took the fan meanwhile.
+constexpr qint64 kRepeatWriteWindowMs = 3000;
 
 // One privileged run of the bundle's tool in its install mode puts that tool at
 // the installed path, owned by root and the administrators with mode 6555. It
@@ -65,9 +71,10 @@ KLFanController::KLFanController(bool drivesFans)
     if (!drivesFans)
         return;
     m_fanSensors = KLSensor::fanSensors();
+    // The poll loop's own ticks, in this process, count towards auto boost.
+    NSNotificationCenter::defaultCenter().addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+                                                      [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
     NSDistributedNotificationCenter& center = NSDistributedNotificationCenter::defaultCenter();
-    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
     center.addObserver(this, QString::fromLatin1(KLFanControllerShouldUpdateNotification),
                        [this](const NSNotification&) { fanControllerShouldUpdateNotification(); });
 }
@@ -75,6 +82,7 @@ KLFanController::KLFanController(bool drivesFans)
 KLFanController::~KLFanController()
 {
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    NSNotificationCenter::defaultCenter().removeObserver(this);
 }
 
 void KLFanController::fireFanController()
@@ -99,12 +107,24 @@ void KLFanController::applySystemControl()
 {
     if (!m_fanSensors)
         return;
-    RZSMC& smc = RZSMC::smc();
     for (KLSensor* fan : std::as_const(*m_fanSensors)) {
         if (fan && fan->minValue() > 0)
-            smc.setSpeed(static_cast<unsigned long>(fan->minValue()), static_cast<unsigned long>(fan->key().toInt()),
-                         true);
+            applySpeed(fan, fan->minValue(), true);
     }
+}
+
+void KLFanController::applySpeed(KLSensor* fan, double speed, bool autoMode)
+{
+    const auto number = static_cast<unsigned long>(fan->key().toInt());
+    const auto whole = static_cast<unsigned long>(speed);
+    Written& last = m_lastWrites[number];
+    if (m_mergeRepeats && last.at.isValid() && last.speed == whole && last.autoMode == autoMode &&
+        last.at.elapsed() < kRepeatWriteWindowMs)
+        return;
+    RZSMC::smc().setSpeed(whole, number, autoMode);
+    last.speed = whole;
+    last.autoMode = autoMode;
+    last.at.start();
 }
 
 void KLFanController::applyFanSet(const QString& name)
@@ -123,7 +143,6 @@ void KLFanController::applyFanSpeeds(KLFanSet* fanSet)
     const std::optional<KLFanSpeeds> speeds = fanSet->valueDict();
     if (!speeds)
         return;
-    RZSMC& smc = RZSMC::smc();
     for (KLSensor* fan : std::as_const(*m_fanSensors)) {
         if (!fan)
             continue;
@@ -133,7 +152,7 @@ void KLFanController::applyFanSpeeds(KLFanSet* fanSet)
         if (!entry.isValid() || !isNumber || !std::isfinite(speed) || speed < 0)
             continue;
         if (fan->minValue() <= speed && speed <= fan->maxValue())
-            smc.setSpeed(static_cast<unsigned long>(speed), static_cast<unsigned long>(fan->key().toInt()), false);
+            applySpeed(fan, speed, false);
     }
 }
 
@@ -213,9 +232,24 @@ void KLFanController::checkAutoBoostAvailable()
 
 void KLFanController::fanControllerShouldUpdateNotification()
 {
+    // A burst of notices is one application, of what was saved last.
+    if (m_updatePending) {
+        m_updateAgain = true;
+        return;
+    }
+    m_updatePending = true;
     // Fan sets, conditions and settings may have been saved by another program.
     KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext();
-    dispatch_after_seconds(0.5, dispatch_get_main_queue(), [this] { fireFanController(); });
+    dispatch_after_seconds(0.5, dispatch_get_main_queue(), [this] {
+        m_updatePending = false;
+        if (m_updateAgain) {
+            m_updateAgain = false;
+            KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext();
+        }
+        m_mergeRepeats = true;
+        fireFanController();
+        m_mergeRepeats = false;
+    });
 }
 
 void KLFanController::kelvaraTempDidChangeNotification()

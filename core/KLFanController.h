@@ -3,6 +3,8 @@
 // fan set, or auto boost, where temperature conditions choose a fan set. Only
 // Kelvara Helper's controller drives fans; the windowed programs use it for the
 // privileged tool's installation and its installed-state test.
+#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <functional>
@@ -56,6 +58,9 @@ private:
     void applyFanSet(const QString& name);
     void applyFanSpeeds(class KLFanSet* fanSet);
     void postAutoBoostActive();
+    // One run of the tool; on an update notice, none when the fan was given this
+    // very speed and mode a moment ago.
+    void applySpeed(KLSensor* fan, double speed, bool autoMode);
 
     // The request in flight and the handlers waiting for it; shared with its
     // thread, which may outlive this controller.
@@ -71,4 +76,15 @@ private:
     KLSensor* m_overheatSensor = nullptr;
     // Poll ticks seen in auto-boost mode since the last evaluation.
     int m_autoBoostTickCounter = 0;
+    // A should-update notice waits for the pending application, however many come.
+    bool m_updatePending = false;
+    bool m_updateAgain = false;
+    // Set while a notice's application runs: only those repeats are merged.
+    bool m_mergeRepeats = false;
+    struct Written {
+        unsigned long speed = 0;
+        bool autoMode = false;
+        QElapsedTimer at;
+    };
+    QHash<unsigned long, Written> m_lastWrites;
 };

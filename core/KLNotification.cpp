@@ -32,6 +32,11 @@ KLSensor* KLNotification::sensor() const
     return found.isEmpty() ? nullptr : found.first();
 }
 
+KLSensor* KLNotification::sensor(const QHash<QString, KLSensor*>& sensors) const
+{
+    return sensorKey.isNull() ? nullptr : sensors.value(sensorKey);
+}
+
 KeyedObject KLNotification::encode() const
 {
     KeyedObject object;

@@ -2,6 +2,7 @@
 // An overheat rule: tell the user when this sensor (or any temperature sensor)
 // reaches this temperature. Stored as a keyed-archive object of class
 // "KLNotification" in the settings suite.
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -23,6 +24,8 @@ public:
 
     // The watched sensor in the store; null for "any-sensor" or a vanished sensor.
     KLSensor* sensor() const;
+    // The same, from sensors fetched once for many rules (KLSensor::sensorsByKey).
+    KLSensor* sensor(const QHash<QString, KLSensor*>& sensors) const;
 
     KeyedObject encode() const;
     // Every key that is missing, null or not of its property's kind stays unset.

@@ -35,6 +35,19 @@ QList<KLSensor*> KLSensor::allObjects()
     return objectsWhere(NSPredicate());
 }
 
+QHash<QString, KLSensor*> KLSensor::sensorsByKey()
+{
+    const QList<KLSensor*> sensors = allObjects();
+    QHash<QString, KLSensor*> byKey;
+    byKey.reserve(sensors.size());
+    for (KLSensor* sensor : sensors) {
+        const QString key = sensor->key();
+        if (!byKey.contains(key))
+            byKey.insert(key, sensor);
+    }
+    return byKey;
+}
+
 namespace {
 
 std::optional<QList<KLSensor*>> sensorsOfFirstCategory(int type)
@@ -178,6 +191,14 @@ double KLSensor::converted(double value)
 double KLSensor::convertedValue()
 {
     return converted(value());
+}
+
+double KLSensor::convertedValue(bool celsius)
+{
+    const double raw = value();
+    if (categoryType() != KLCategoryTypeTemperature || celsius)
+        return raw;
+    return raw * 9.0 / 5.0 + 32.0;
 }
 
 double KLSensor::convertedMinValue()

@@ -1,4 +1,5 @@
 #pragma once
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -54,6 +55,9 @@ public:
     static KLSensor* sensorWithKey(const QString& key);
     static QList<KLSensor*> objectsWhere(const NSPredicate& predicate);
     static QList<KLSensor*> allObjects();
+    // Every stored sensor by key (the first of a key, as objectsWhere finds it), in one
+    // fetch: for code that looks up many keys at once.
+    static QHash<QString, KLSensor*> sensorsByKey();
     // The sensors of the first fan (temperature) category; nothing when there is no such category.
     static std::optional<QList<KLSensor*>> fanSensors();
     static std::optional<QList<KLSensor*>> tempSensors();
@@ -103,6 +107,8 @@ public:
     bool isCPUProximitySensor();
     // In the chosen temperature unit for temperatures, else as read.
     double convertedValue();
+    // The same in the unit given, for callers that convert many sensors at once.
+    double convertedValue(bool celsius);
     double convertedMinValue();
     double convertedMaxValue();
     QString fullStringValue();

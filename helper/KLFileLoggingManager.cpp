@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -12,6 +13,7 @@
 #include "KLUtils.h"
 #include "NSDate+KLExtension.h"
 #include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
 #include "NSString+KLExtension.h"
 
 namespace {
@@ -75,13 +77,15 @@ KLFileLoggingManager::KLFileLoggingManager()
     NSDistributedNotificationCenter& center = NSDistributedNotificationCenter::defaultCenter();
     center.addObserver(this, QString::fromLatin1(KLDataManagerFileLoggingSensorKeysDidChangeNotification),
                        [this](const NSNotification&) { dataManagerFileLoggingSensorKeysDidChangeNotification(); });
-    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    // The poll loop's own ticks, in this process: a row per tick, whatever else is posted on the bus.
+    NSNotificationCenter::defaultCenter().addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+                                                      [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
 }
 
 KLFileLoggingManager::~KLFileLoggingManager()
 {
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    NSNotificationCenter::defaultCenter().removeObserver(this);
 }
 
 QString KLFileLoggingManager::standardFileName()
@@ -119,11 +123,18 @@ QString KLFileLoggingManager::rowText(const QList<KLSensor*>& sensors, const QDa
 
 QList<KLSensor*> KLFileLoggingManager::loggedSensors(const QStringList& keys)
 {
+    // One fetch, and each sensor once: a column per sensor, however often the list names it.
+    const QHash<QString, KLSensor*> stored = KLSensor::sensorsByKey();
     QList<KLSensor*> sensors;
+    QSet<KLSensor*> seen;
     for (const QString& key : keys) {
-        const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::withFormat(QStringLiteral("key = %@"), key));
-        if (!found.isEmpty())
-            sensors.append(found.first());
+        if (sensors.size() >= stored.size())
+            break;
+        KLSensor* sensor = stored.value(key);
+        if (sensor && !seen.contains(sensor)) {
+            seen.insert(sensor);
+            sensors.append(sensor);
+        }
     }
     return sensors;
 }

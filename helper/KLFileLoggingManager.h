@@ -33,7 +33,7 @@ public:
     static QString headerLine(const QList<KLSensor*>& sensors);
     // A line feed, the date, the time and a cell per sensor.
     static QString rowText(const QList<KLSensor*>& sensors, const QDateTime& date);
-    // The stored sensors of the keys, in their order; keys without a sensor are left out.
+    // The stored sensors of the keys, in their order, each once; keys without a sensor are left out.
     static QList<KLSensor*> loggedSensors(const QStringList& keys);
     // A free name beside path for setting the file there aside:
     // "<name> (yyyy-MM-dd HH-mm-ss).csv", then "... 2.csv", "... 3.csv" ...

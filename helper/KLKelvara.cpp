@@ -11,6 +11,7 @@
 #include "KLGraphPoint.h"
 #include "KLSensor.h"
 #include "NSDistributedNotificationCenter.h"
+#include "NSNotificationCenter.h"
 #include "RZSMC.h"
 
 namespace {
@@ -193,8 +194,9 @@ void KLKelvara::fireTrackingTemp()
     // the notice finds this tick's values in the store.
     saveQueued();
     dispatch_async(dispatch_get_main_queue(), [] {
-        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
-            QString::fromLatin1(KLKelvaraTempDidChangeNotification), QString(), {}, true);
+        const QString tick = QString::fromLatin1(KLKelvaraTempDidChangeNotification);
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(tick, QString(), {}, true);
+        NSNotificationCenter::defaultCenter().postNotificationName(tick);
     });
     // Once saved, the new points need not stay in memory: nothing here reads
     // them again, and a week of them would otherwise pile up.

@@ -20,11 +20,11 @@ constexpr double kOverheatCheckSpan = 10.0;
 const QString kSensorKey = QStringLiteral("sensorKey");
 
 // Whole degrees in the chosen unit against the rule's threshold; not a number never reaches it.
-bool reachesThreshold(KLSensor* sensor, const std::optional<double>& threshold)
+bool reachesThreshold(KLSensor* sensor, const std::optional<double>& threshold, bool celsius)
 {
     if (!sensor || !threshold)
         return false;
-    const double value = std::round(sensor->convertedValue());
+    const double value = std::round(sensor->convertedValue(celsius));
     return !std::isnan(value) && !std::isnan(*threshold) && value >= *threshold;
 }
 
@@ -45,9 +45,11 @@ KLNotificationsManager::KLNotificationsManager(NSUserNotificationCenter& center,
     : m_center(center)
     , m_loadMainApp(std::move(loadMainApp))
 {
+    // The poll loop's own ticks, in this process, count towards the checks.
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+        [this](const NSNotification& notice) { kelvaraTempDidChangeNotification(notice); });
     auto& distributed = NSDistributedNotificationCenter::defaultCenter();
-    distributed.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                            [this](const NSNotification& notice) { kelvaraTempDidChangeNotification(notice); });
     distributed.addObserver(this, QString::fromLatin1(KLFanControllerAutoBoostActiveNotification),
                             [this](const NSNotification& notice) { fanControllerAutoBoostActiveNotification(notice); });
     // Now rather than at the first delivery, so a click on a notice that an
@@ -58,6 +60,7 @@ KLNotificationsManager::KLNotificationsManager(NSUserNotificationCenter& center,
 KLNotificationsManager::~KLNotificationsManager()
 {
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    NSNotificationCenter::defaultCenter().removeObserver(this);
     if (m_center.delegate() == this)
         m_center.setDelegate(nullptr);
 }
@@ -75,25 +78,71 @@ void KLNotificationsManager::kelvaraTempDidChangeNotification(const NSNotificati
 
 void KLNotificationsManager::checkForFireOverheatNotification()
 {
+    // The list, its sensors and the temperature sensors are each read once per
+    // check, and the rules that fired once are switched off in one write: the
+    // cost grows with the rules, not with their square.
     const QList<KLNotification> rules = KLDataManager::sharedInstance().overheatNotifications().value_or(QList<KLNotification>());
+    if (rules.isEmpty())
+        return;
+    const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+    const bool celsius = KLDataManager::sharedInstance().tempUnitCelsius();
+    std::optional<QList<KLSensor*>> temperatures;
+    QList<KLNotification> firedOnce;
     for (const KLNotification& rule : rules) {
         if (!rule.active.value_or(false))
             continue;
+        KLSensor* hot = nullptr;
         if (rule.sensorKey == QLatin1String(KLNotificationAnySensorKey)) {
+            if (!temperatures)
+                temperatures = KLSensor::tempSensors().value_or(QList<KLSensor*>());
             // The first hot sensor in catalogue order, not the hottest.
-            for (KLSensor* sensor : KLSensor::tempSensors().value_or(QList<KLSensor*>())) {
-                if (reachesThreshold(sensor, rule.threshold)) {
-                    fireOverheatNotification(rule, sensor);
+            for (KLSensor* sensor : std::as_const(*temperatures)) {
+                if (reachesThreshold(sensor, rule.threshold, celsius)) {
+                    hot = sensor;
                     break;
                 }
             }
-        } else if (KLSensor* sensor = rule.sensor(); reachesThreshold(sensor, rule.threshold)) {
-            fireOverheatNotification(rule, sensor);
+        } else if (KLSensor* sensor = rule.sensor(sensors); reachesThreshold(sensor, rule.threshold, celsius)) {
+            hot = sensor;
         }
+        if (!hot)
+            continue;
+        deliverOverheatNotification(rule, hot);
+        if (!rule.repeat.value_or(false))
+            firedOnce.append(rule);
     }
+    switchOff(firedOnce);
 }
 
 void KLNotificationsManager::fireOverheatNotification(KLNotification rule, KLSensor* sensor)
+{
+    deliverOverheatNotification(rule, sensor);
+    if (!rule.repeat.value_or(false))
+        switchOff({rule});
+}
+
+void KLNotificationsManager::switchOff(const QList<KLNotification>& fired)
+{
+    if (fired.isEmpty())
+        return;
+    // Read anew: the list may have changed since the check read it.
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    std::optional<QList<KLNotification>> rules = settings.overheatNotifications();
+    if (!rules)
+        return;
+    QHash<QString, qsizetype> firstOfKey;
+    for (qsizetype i = rules->size() - 1; i >= 0; --i)
+        firstOfKey.insert(rules->at(i).sensorKey, i);
+    for (KLNotification rule : fired) {
+        rule.active = false;
+        const qsizetype index = firstOfKey.value(rule.sensorKey, -1);
+        if (index >= 0)
+            rules->replace(index, rule);
+    }
+    settings.setOverheatNotifications(*rules);
+}
+
+void KLNotificationsManager::deliverOverheatNotification(const KLNotification& rule, KLSensor* sensor)
 {
     const bool repeats = rule.repeat.value_or(false);
     NSUserNotification notification;
@@ -107,18 +156,6 @@ void KLNotificationsManager::fireOverheatNotification(KLNotification rule, KLSen
     // The rule's key, "any-sensor" included: the button switches off the rule, not a sensor.
     notification.userInfo.insert(kSensorKey, rule.sensorKey);
     deliver(notification);
-
-    if (repeats)
-        return;
-    rule.active = false;
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    std::optional<QList<KLNotification>> rules = settings.overheatNotifications();
-    if (!rules)
-        return;
-    const qsizetype index = rules->indexOf(rule);
-    if (index >= 0)
-        rules->replace(index, rule);
-    settings.setOverheatNotifications(*rules);
 }
 
 void KLNotificationsManager::fanControllerAutoBoostActiveNotification(const NSNotification& notification)

@@ -40,6 +40,9 @@ public:
 
 private:
     void deliver(const NSUserNotification& notification);
+    void deliverOverheatNotification(const KLNotification& rule, KLSensor* sensor);
+    // Stores the rules that fired inactive, in one write.
+    void switchOff(const QList<KLNotification>& fired);
 
     NSUserNotificationCenter& m_center;
     std::function<bool()> m_loadMainApp;

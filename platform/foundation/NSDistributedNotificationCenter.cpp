@@ -2,8 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusServiceWatcher>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 
@@ -16,6 +19,14 @@ namespace {
 constexpr QLatin1StringView kPath("/com/orvane/kelvara/DistributedNotifications");
 constexpr QLatin1StringView kInterface("com.orvane.kelvara.DistributedNotifications");
 constexpr QLatin1StringView kMember("Post");
+
+// The bus names of the three programs. Only a connection that owns one of them
+// speaks for a program; any other process on the bus could post our notices.
+constexpr QLatin1StringView kProgramNames[] = {
+    QLatin1StringView("com.orvane.kelvara"),
+    QLatin1StringView("com.orvane.kelvara.helper"),
+    QLatin1StringView("com.orvane.kelvara.menu"),
+};
 
 using UserInfo = QMap<QString, QString>;
 
@@ -65,6 +76,8 @@ struct NSDistributedNotificationCenter::Private {
     bool setUp = false;
     bool connected = false;
     QString ownName;
+    // Program bus name -> the unique name that owns it now; guarded by mutex.
+    QHash<QString, QString> programOwners;
 
     // Joins the bus once an application object exists to receive on.
     bool ensureSetUp()
@@ -84,15 +97,51 @@ struct NSDistributedNotificationCenter::Private {
         auto* postReceiver = new PostReceiver([this](const QDBusMessage& message) { receive(message); });
         postReceiver->moveToThread(app->thread());
         postReceiver->setParent(app);
+        // The owners are followed from here on, then asked once; changes queued
+        // meanwhile arrive later and end at the same owner. Owner changes and posts
+        // come in the bus's order, so a program's first post follows its name's
+        // registration.
+        QStringList programs;
+        for (const QLatin1StringView program : kProgramNames)
+            programs.append(program);
+        auto* watcher = new QDBusServiceWatcher;
+        watcher->setConnection(bus);
+        watcher->setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
+        watcher->setWatchedServices(programs);
+        watcher->moveToThread(app->thread());
+        watcher->setParent(app);
+        QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, watcher,
+                         [this](const QString& program, const QString&, const QString& owner) {
+                             const QMutexLocker ownersLock(&mutex);
+                             programOwners.insert(program, owner);
+                         });
+        for (const QString& program : std::as_const(programs)) {
+            const QDBusReply<QString> owner = bus.interface()->serviceOwner(program);
+            if (owner.isValid())
+                programOwners.insert(program, owner.value());
+        }
         // No signature given, so every Post reaches the slot and is checked there.
         connected = bus.connect(QString(), kPath, kInterface, kMember, postReceiver, SLOT(onPost(QDBusMessage)));
         return connected;
+    }
+
+    bool isProgram(const QString& sender)
+    {
+        const QMutexLocker lock(&mutex);
+        if (sender.isEmpty())
+            return false;
+        for (auto it = programOwners.cbegin(); it != programOwners.cend(); ++it)
+            if (it.value() == sender)
+                return true;
+        return false;
     }
 
     void receive(const QDBusMessage& message)
     {
         // Our own posts were delivered through the main queue already.
         if (message.service() == ownName)
+            return;
+        if (!isProgram(message.service()))
             return;
         QString name;
         QString object;

@@ -44,8 +44,17 @@ QVariant toVariant(plist_t node, int depth, bool* tooDeep)
         QVariantList list;
         const uint32_t size = plist_array_get_size(node);
         list.reserve(static_cast<qsizetype>(size));
-        for (uint32_t i = 0; i < size && !*tooDeep; ++i)
-            list.append(toVariant(plist_array_get_item(node, i), depth + 1, tooDeep));
+        // Walked with an iterator: a lookup by index starts from the front each time.
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        for (uint32_t i = 0; i < size && !*tooDeep; ++i) {
+            plist_t item = nullptr;
+            plist_array_next_item(node, it, &item);
+            if (!item)
+                break;
+            list.append(toVariant(item, depth + 1, tooDeep));
+        }
+        free(it);
         return list;
     }
     case PLIST_STRING: {

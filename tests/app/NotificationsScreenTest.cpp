@@ -281,4 +281,26 @@ TEST_F(NotificationsScreenTest, LiveValuesPauseWhileAThresholdIsTyped)
     EXPECT_TRUE(waitUntil([&] { return valueText(0) == "64°"; }));
 }
 
+// A file may hold thousands of rules: the list is decoded once per reload, not
+// per row or cell, and a tick decodes nothing.
+TEST_F(NotificationsScreenTest, ThousandsOfRulesAreDecodedOncePerReload)
+{
+    QList<KLNotification> many;
+    for (int i = 0; i < 5000; ++i)
+        many << rule(sensors[i % sensors.size()]->key(), 80 + i % 20);
+    const int before = KLDataManager::overheatListDecodesForTesting();
+    show(many);
+    drainMainQueue();
+    // At its appearance; the reload at the notice of the write in show() finds the same bytes.
+    EXPECT_EQ(KLDataManager::overheatListDecodesForTesting() - before, 1);
+
+    const int shown = KLDataManager::overheatListDecodesForTesting();
+    screen->tableView()->scrollRowToVisible(4999);
+    NSDistributedNotificationCenter::defaultCenter().postLocalNotificationName(KLKelvaraTempDidChangeNotification);
+    drainMainQueue();
+    EXPECT_EQ(cell<KLNotiThresholdCellView>(Threshold, 4999)->thresholdTextField()->text(), "99 °C");
+    EXPECT_EQ(valueText(4999), "50°");
+    EXPECT_EQ(KLDataManager::overheatListDecodesForTesting(), shown);
+}
+
 }  // namespace

@@ -338,14 +338,16 @@ TEST_F(DropdownSheetTest, RowsShareTheHeightAndALongLayoutScrolls)
     ASSERT_NE(sheet->pasteboardWriterForRow(table, 2), nullptr);
 
     // Twelve rows would be 29 points each: they keep a usable height instead.
-    QVariantList longer = KLDataManager::sharedInstance().dropdownItems();
+    // Five more categories, none with sensors; a name no category has is no row.
     for (int i = 0; i < 5; ++i)
-        longer << QVariantMap{{QStringLiteral("Extra %1").arg(i), true}};
+        KLCategory::categoryWithName(QStringLiteral("Extra %1").arg(i))->setType(9);
+    QVariantList longer = KLDataManager::sharedInstance().dropdownItems();
+    longer << QVariantMap{{QStringLiteral("No such category"), true}};
     KLDataManager::sharedInstance().setDropdownItems(longer);
     sheet->updateUI();
     EXPECT_EQ(table->numberOfRows(), 12);
     EXPECT_EQ(table->rowHeight(), KLDropdownSettingsViewController::kMinimumRowHeight);
-    EXPECT_EQ(cell(11)->nameTextField()->text(), QStringLiteral("--"));
+    EXPECT_EQ(cell(11)->nameTextField()->text(), QStringLiteral("Extra 4"));
     EXPECT_FALSE(cell(11)->switchControl()->isEnabled());
     EXPECT_FALSE(cell(11)->switchControl()->isChecked());
 

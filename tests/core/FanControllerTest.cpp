@@ -17,6 +17,7 @@
 #include "KLPowerMonitor.h"
 #include "NSBundle.h"
 #include "NSDistributedNotificationCenter.h"
+#include "NSKeyedArchiver.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "RZSMC.h"
@@ -352,3 +353,28 @@ TEST_F(InstalledToolTest, TheAnnouncementSaysDashesForWhatIsMissing)
 }
 
 }  // namespace
+
+// Anyone may flood the update notice; the tool runs once per fan and speed.
+TEST_F(InstalledToolTest, ABurstOfUpdateNoticesRunsTheToolOncePerFanAndSpeed)
+{
+    KLDataManager& settings = inMode(KLFanControlModeFanSet);
+    KLFanSet* set = KLFanSet::fanSetWithName("Loud", KLFanSpeeds{{"0", 5000}, {"1", 5000}});
+    settings.setFanSetName("Loud");
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    drainMainQueue();
+    for (int burst = 0; burst < 3; ++burst) {
+        for (int i = 0; i < 100; ++i)
+            controller().fanControllerShouldUpdateNotification();
+        ASSERT_TRUE(waitUntil([&] { return QFile::exists(log()); }, 2000));
+        waitUntil([] { return false; }, 600);  // a second application would come by now
+    }
+    EXPECT_EQ(takeTargetWrites(2), QStringList({"F0Tg", "F1Tg"}));
+
+    // A new speed is applied at once.
+    set->setValue(NSKeyedArchiver::archivedDataWithRootObject(QVariant(KLFanSpeeds{{"0", 4000}, {"1", 5000}})));
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    drainMainQueue();
+    controller().fanControllerShouldUpdateNotification();
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(log()); }, 2000));
+    EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
+}

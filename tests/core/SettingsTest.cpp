@@ -117,6 +117,38 @@ TEST_F(SettingsTest, DropdownLayoutIsCompletedWithMissingCategories)
     EXPECT_EQ(suite().objectForKey(KLDropdownItemsKey).toList().size(), 3);  // reading stores nothing
 }
 
+// However long the stored lists, only entries of the catalogue are read, each
+// once: the work follows the catalogue, not the file, which is left as it is.
+TEST_F(SettingsTest, LongListsReadOnlyTheCatalogueEntriesEachOnce)
+{
+    addSensor("Temperature", 0, "TC0P");
+    addSensor("Temperature", 0, "TA0P");
+    addSensor("Fan", 1, "0");
+    QVariantList keys;
+    for (int i = 0; i < 20000; ++i)
+        keys << (i % 4 == 0 ? QVariant("TA0P") : i % 4 == 1 ? QVariant(QStringLiteral("X%1").arg(i)) : i % 4 == 2 ? QVariant(i) : QVariant("0"));
+    keys << "TC0P";
+    suite().setObject(keys, KLMenuSensorsKey);
+    suite().setObject(keys, KLFileLoggingSensorsKey);
+    EXPECT_EQ(settings().menuSensors(), std::optional<QStringList>(QStringList({"TA0P", "0", "TC0P"})));
+    EXPECT_EQ(settings().fileLoggingSensorKeys(), QStringList({"TA0P", "0", "TC0P"}));
+    EXPECT_EQ(suite().objectForKey(KLMenuSensorsKey).toList().size(), 20001);
+    addSensor("Temperature", 0, "X1");  // the same list read against a grown catalogue
+    EXPECT_EQ(settings().menuSensors(), std::optional<QStringList>(QStringList({"TA0P", "X1", "0", "TC0P"})));
+
+    QVariantList layout{QVariantMap{{"fan_control", true}}, QVariantMap{{"main_sensor", false}}};
+    for (int i = 0; i < 50000; ++i)
+        layout << (i % 2 ? QVariantMap{{"Fan", false}} : QVariantMap{{QStringLiteral("Gone %1").arg(i), true}});
+    layout << QVariantMap{{"Temperature", false}};
+    suite().setObject(layout, KLDropdownItemsKey);
+    const QVariantList items = settings().dropdownItems();
+    EXPECT_EQ(items, (QVariantList{QVariantMap{{"fan_control", true}}, QVariantMap{{"main_sensor", false}},
+                                   QVariantMap{{"Fan", false}}, QVariantMap{{"Temperature", false}}}));
+    EXPECT_EQ(suite().objectForKey(KLDropdownItemsKey).toList().size(), 50003);
+    KLCategory::categoryWithName("Gone 0")->setType(9);
+    EXPECT_EQ(settings().dropdownItems().value(2), QVariant(QVariantMap{{"Gone 0", true}}));
+}
+
 TEST_F(SettingsTest, LanguageComesFromThePreferredLocalizationOnce)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -207,6 +239,9 @@ TEST_F(SettingsTest, RulesOfVanishedSensorsAreLeftOut)
     EXPECT_EQ(rules->at(1).sensorKey, "TC0P");
     // Not written back: the stored list still has all three.
     EXPECT_EQ(KLNotification::unarchive(suite().dataForKey(KLOverheatNotificationsKey)).size(), 3);
+    // The sensor comes back: its rule is read again from the same stored list.
+    addSensor("Temperature", 0, "TZ9Z");
+    EXPECT_EQ(settings().overheatNotifications()->size(), 3);
 }
 
 TEST_F(SettingsTest, AnUndecodableRuleListIsReportedOncePerFailingStreak)

@@ -112,4 +112,18 @@ TEST_F(HelperFileLoggingTest, DailyFilesAndTheStandardNameAreStored)
     EXPECT_EQ(files(), QStringList({daily, "Kelvara Log.csv"}));
 }
 
+// A row per tick of the helper's own: tick notices on the bus, even a program's, add none.
+TEST_F(HelperFileLoggingTest, TickNoticesFromTheBusAddNoRows)
+{
+    helper.start();
+    ASSERT_TRUE(waitForLines("Kelvara Log.csv", 2));
+    const int before = helper.ticks;
+    for (int i = 0; i < 50; ++i)
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
+    ASSERT_TRUE(helper.waitForTicks(before + 50));
+    // Posted after them on the same connection, so the helper has heard them all by its row.
+    tick();
+    ASSERT_TRUE(waitForLines("Kelvara Log.csv", 3));
+}
+
 }  // namespace

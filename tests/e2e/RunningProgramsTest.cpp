@@ -27,6 +27,7 @@
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "SystemdUserManager.h"
+#include "ProgramBusName.h"
 #include "TerminationSignals.h"
 #include "TestHome.h"
 
@@ -50,6 +51,7 @@ int noticesRole(QCoreApplication& app)
 {
     const QString tag = qEnvironmentVariable("KELVARA_E2E_TAG");
     auto& center = NSDistributedNotificationCenter::defaultCenter();
+    ownProgramBusName(kHelperId);
     QStringList fromParent;
     QStringList own;
     bool intact = true;
@@ -262,6 +264,7 @@ protected:
 TEST_F(RunningProgramsTest, NoticesReachTheOtherProgramAndThePosterInOrderWithTheirUserInfo)
 {
     auto& center = NSDistributedNotificationCenter::defaultCenter();
+    ASSERT_TRUE(ownProgramBusName(kMenuId));
     const QString tag = uniqueTag();
     QStringList fromChild;
     QStringList own;

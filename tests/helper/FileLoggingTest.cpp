@@ -79,7 +79,8 @@ TEST_F(FileLoggingTest, RowsFollowTheHeaderOfTheChosenSensors)
     tickAt("2026-03-09T21:10:00");
     EXPECT_TRUE(files().isEmpty());
 
-    settings().setFileLoggingSensorKeys({"TC0P", "NOPE", "0", "VD0R"});
+    // A sensor named twice is one column.
+    settings().setFileLoggingSensorKeys({"TC0P", "NOPE", "0", "TC0P", "VD0R", "0"});
     drainMainQueue();
     sensor("VD0R")->setFullName("DC In, main");
     tickAt("2026-03-09T21:10:05");

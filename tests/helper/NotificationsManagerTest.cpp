@@ -109,9 +109,12 @@ TEST_F(NotificationsManagerTest, ChecksFollowTheIntervalInForceAtEachTick)
     settings().setUpdateFrequency(KLUpdateFrequencyMedium);  // 5 s: every second tick
     tick(3);
     EXPECT_EQ(center.delivered.size(), 4);
-    // The poll notice from the bus is what counts in the helper.
-    NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
+    // The poll loop's own tick counts; the same notice over the bus, even a program's own, does not.
+    for (int i = 0; i < 4; ++i)
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
     drainMainQueue();
+    EXPECT_EQ(center.delivered.size(), 4);
+    NSNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
     EXPECT_EQ(center.delivered.size(), 5);
 
     const NSUserNotification& notice = center.delivered.first();
@@ -146,6 +149,35 @@ TEST_F(NotificationsManagerTest, RulesFireForTheFirstHotSensorInTheChosenUnitAnd
     EXPECT_EQ(listChanges, 1);
     tick();
     EXPECT_EQ(center.delivered.size(), 3);
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+// A long list is decoded once, and the rules that fired once are switched off in one write.
+TEST_F(NotificationsManagerTest, ALongListIsReadOnceAndTheRulesThatFiredAreSwitchedOffInOneWrite)
+{
+    QList<KLNotification> rules;
+    QList<bool> expected;
+    for (int i = 0; i < 300; ++i) {
+        const QString key = QStringLiteral("T%1").arg(i, 3, 10, QLatin1Char('0'));
+        addSensor(key, key, 80);
+        rules << rule(key, i % 3 ? 90 : 70, false);  // every third one fires
+        expected << (i % 3 != 0);
+    }
+    settings().setOverheatNotifications(rules);
+    int listChanges = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, KLDataManagerOverheatListDidChangeNotification, [&](const NSNotification&) { ++listChanges; });
+    drainMainQueue();
+    listChanges = 0;
+
+    const int decodes = KLDataManager::overheatListDecodesForTesting();
+    manager->checkForFireOverheatNotification();
+    // Decoded for the check; the read before the write finds the same bytes.
+    EXPECT_EQ(KLDataManager::overheatListDecodesForTesting() - decodes, 1);
+    drainMainQueue();
+    EXPECT_EQ(listChanges, 1);
+    EXPECT_EQ(center.delivered.size(), 100);
+    EXPECT_EQ(activeFlags(), expected);
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 

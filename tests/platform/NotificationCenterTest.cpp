@@ -11,6 +11,7 @@
 #include "Dispatch.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSNotificationCenter.h"
+#include "PrivateBus.h"
 #include "QtApplication.h"
 #include "SessionBus.h"
 
@@ -116,6 +117,8 @@ class DistributedNotificationCenterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Of its own: the tests below own the programs' bus names.
+        static PrivateBus bus;
         testApplication();
         qDBusRegisterMetaType<Texts>();
         ASSERT_TRUE(NSDistributedNotificationCenter::defaultCenter().isConnected())
@@ -164,8 +167,9 @@ TEST_F(DistributedNotificationCenterTest, OwnPostsArriveOnceInOrderAfterEarlierQ
     EXPECT_TRUE(events.isEmpty());
 }
 
-// Another program is simulated by a second connection, which has its own unique name.
-TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndMalformedOnesAreIgnored)
+// Another program is simulated by a second connection, which has its own unique
+// name; it speaks for a program only while it owns one of the programs' bus names.
+TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndForeignOrMalformedOnesAreIgnored)
 {
     auto& center = NSDistributedNotificationCenter::defaultCenter();
     const QString name = uniqueName("KLTestRemote");
@@ -184,6 +188,8 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndMa
         signal.setArguments(args);
         ASSERT_TRUE(other.send(signal));
     };
+    send({name, "not a program", QVariant::fromValue(Texts{})});
+    ASSERT_TRUE(other.registerService("com.orvane.kelvara.menu"));
     send({name, "first", QVariant::fromValue(Texts{{"index", "1"}, {"text", "Température"}})});
     send({42, "number as name", QVariant::fromValue(Texts{})});
     send({name, "missing user info"});
@@ -191,11 +197,15 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndMa
     send({name, "text user info", "index=6"});
     send({name, "extra argument", QVariant::fromValue(Texts{}), "more"});
     send({name, "last", QVariant::fromValue(Texts{{"index", "2"}})});
+    ASSERT_TRUE(other.unregisterService("com.orvane.kelvara.menu"));
+    send({name, "no longer a program", QVariant::fromValue(Texts{})});
+    ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
+    send({name, "again a program", QVariant::fromValue(Texts{})});
 
-    // Signals from one sender keep their order, so "last" comes after every malformed one.
-    ASSERT_TRUE(waitUntil([&] { return objects.contains("last"); }, 3000));
+    // Signals from one sender keep their order, so "again a program" comes after every one before it.
+    ASSERT_TRUE(waitUntil([&] { return objects.contains("again a program"); }, 3000));
     settle(100);
-    EXPECT_EQ(objects, QStringList({"first", "last"}));
+    EXPECT_EQ(objects, QStringList({"first", "last", "again a program"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));
     EXPECT_EQ(infos.value(1), (QVariantMap{{"index", "2"}}));
     QDBusConnection::disconnectFromBus("kelvara-test-other");

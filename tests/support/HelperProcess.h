@@ -15,6 +15,7 @@
 #include "NSBundle.h"
 #include "NSDistributedNotificationCenter.h"
 #include "PrivateBus.h"
+#include "ProgramBusName.h"
 #include "QtApplication.h"
 #include "TestHome.h"
 #include "VirtualSMC.h"
@@ -49,8 +50,10 @@ public:
         drainMainQueue();
     }
 
+    // The test stands in for Kelvara, so the helper takes its notices.
     void start()
     {
+        ownProgramBusName(QStringLiteral("com.orvane.kelvara"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home.path());
         const QString runtime = home.path() + "/run";

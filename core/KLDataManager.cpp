@@ -81,8 +81,9 @@ void KLDataManager::post(const char* notice)
 }
 
 // The keys of a stored list that name a sensor of the store, each once, in
-// order; never more than the store has sensors, however long the list.
-QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read)
+// order; never more than the store has sensors, however long the list. The
+// menu keeps keys without a sensor (they show "--"), within the same bound.
+QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown)
 {
     const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
     if (read.stored.isSharedWith(stored) && read.sensors == sensors) {
@@ -93,13 +94,15 @@ QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList&
     }
     QStringList kept;
     QSet<QString> seen;
+    // A floor, so that keys still read as "--" before the catalogue is built.
+    const qsizetype bound = keepUnknown ? std::max<qsizetype>(sensors.size(), 8) : sensors.size();
     for (const QVariant& entry : stored) {
-        if (kept.size() >= sensors.size())
+        if (kept.size() >= bound)
             break;
         if (entry.typeId() != QMetaType::QString)
             continue;
         const QString key = entry.toString();
-        if (sensors.contains(key) && !seen.contains(key)) {
+        if ((keepUnknown || sensors.contains(key)) && !seen.contains(key)) {
             seen.insert(key);
             kept.append(key);
         }
@@ -125,7 +128,7 @@ std::optional<QStringList> KLDataManager::menuSensors()
     const QVariant stored = m_userDefaults->objectForKey(KLMenuSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList) {
         // What the file holds is left as it is; only what can be shown is read.
-        m_menuSensors = knownSensorKeys(stored.toList(), m_readMenuSensors);
+        m_menuSensors = knownSensorKeys(stored.toList(), m_readMenuSensors, true);
         return m_menuSensors;
     }
     KLSensor* sensor = mainSensor();
@@ -221,7 +224,7 @@ QStringList KLDataManager::fileLoggingSensorKeys()
 {
     const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList)
-        return knownSensorKeys(stored.toList(), m_readLoggedSensors);
+        return knownSensorKeys(stored.toList(), m_readLoggedSensors, false);
     QStringList keys;
     for (KLCategory* category : KLCategory::allObjects()) {
         for (KLSensor* sensor : category->sensors())

@@ -162,7 +162,7 @@ private:
     ReadList m_readMenuSensors;
     ReadList m_readLoggedSensors;
     ReadList m_readDropdownItems;
-    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read);
+    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown);
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
     // The stored list last decoded, and its rules before the sensor filter.

@@ -200,26 +200,25 @@ TEST_F(DetailScreenTest, TheMenuBarSwitchAddsAndRemovesOnlyItsOwnKey)
     show(temperature);
     ASSERT_GE(screen.sensors().size(), 2);
     const QString key = screen.sensors().at(1)->key();
-    // A key no sensor has, and a key twice, are not read: a chip per sensor.
+    // A key twice is read once; a key no sensor has keeps its chip, with "--".
     settings.setMenuSensors({"TB0T", "nothing-like-it", "TB0T"});
     drainMainQueue();
     screen.updateUI();
-    EXPECT_EQ(screen.menuBarItems().size(), 1);
+    EXPECT_EQ(screen.menuBarItems().size(), 2);
     out<NSTableView>("tableView")->selectRowIndexes({1}, false);
     screen.tableViewSelected();
     EXPECT_FALSE(out<TSSwitch>("menuBarSwitch")->isChecked());
-    // The track itself is 38 x 22, as large as the other screens' switches.
-    EXPECT_EQ(out<TSSwitch>("menuBarSwitch")->trackSize(), QSizeF(38, 22));
 
     out<TSSwitch>("menuBarSwitch")->toggleByUser();
-    EXPECT_EQ(settings.menuSensors(), (QStringList{"TB0T", key}));
-    ASSERT_EQ(screen.menuBarItems().size(), 2);
-    EXPECT_EQ(screen.menuBarItems()[1]->menuTextField()->text(), screen.sensors().at(1)->name());
+    EXPECT_EQ(settings.menuSensors(), (QStringList{"TB0T", "nothing-like-it", key}));
+    ASSERT_EQ(screen.menuBarItems().size(), 3);
+    EXPECT_EQ(screen.menuBarItems()[1]->menuTextField()->text(), QStringLiteral("--"));
+    EXPECT_EQ(screen.menuBarItems()[2]->menuTextField()->text(), screen.sensors().at(1)->name());
     EXPECT_EQ(KLMenuCollectionViewItem::cellSizeWithRepresentedObject("nothing-like-it").height(), 21);
 
     out<TSSwitch>("menuBarSwitch")->toggleByUser();
-    EXPECT_EQ(settings.menuSensors(), (QStringList{"TB0T"}));
-    EXPECT_EQ(screen.menuBarItems().size(), 1);
+    EXPECT_EQ(settings.menuSensors(), (QStringList{"TB0T", "nothing-like-it"}));
+    EXPECT_EQ(screen.menuBarItems().size(), 2);
     EXPECT_EQ(events("Sensor Show In Menu").size(), 1);
 }
 

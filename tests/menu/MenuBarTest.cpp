@@ -70,14 +70,14 @@ TEST_F(MenuBarTest, TitleShowsTheChosenSensorsTidyValues)
     NSStatusItem* item = controller.statusItem();
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->imageName(), "bar_icon");
-    // The second key has no sensor: it is not read, and the store gains nothing.
-    EXPECT_EQ(item->title().toStdString(), " 51° 2150rpm");
+    // The second key has no sensor: a dash pair, and the store gains nothing.
+    EXPECT_EQ(item->title().toStdString(), " 51° -- 2150rpm");
     EXPECT_TRUE(KLSensor::objectsWhere(NSPredicate::withFormat("key = %@", QStringLiteral("NONE"))).isEmpty());
 
     settings.setShowIconInMenu(false);
     controller.updateUI();
     EXPECT_TRUE(item->imageName().isEmpty());
-    EXPECT_EQ(item->title().toStdString(), " 51° 2150rpm");
+    EXPECT_EQ(item->title().toStdString(), " 51° -- 2150rpm");
 
     settings.setShowTempInMenu(false);
     controller.updateUI();

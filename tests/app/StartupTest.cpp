@@ -42,6 +42,10 @@ TEST(StartupTest, LinksWaitForTheHandlerThenPostTheirPathLocally)
     noText.setParamDescriptor(42, keyDirectObject);
     events.dispatchEvent(noText);
     EXPECT_EQ(paths, QStringList({"/fan_rule/2", "/request_privilege_permission", "/fan_rule"}));
+    // An overlong link is no link of ours: nothing is posted for it.
+    events.dispatchEvent(NSAppleEventDescriptor::getURLEvent(
+        "kelvara://fan_rule/1" + QString(KLDeepLink::kMaxLinkLength, QLatin1Char('/'))));
+    EXPECT_EQ(paths.size(), 3);
     NSNotificationCenter::defaultCenter().removeObserver(&owner);
 }
 

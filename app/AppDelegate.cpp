@@ -143,6 +143,9 @@ void AppDelegate::handleAppleEvent(const NSAppleEventDescriptor& event)
     if (url.isNull())
         return;
     const QString path = KLDeepLink::pathFromURL(url);
+    // Too long to be a link of ours: refused unread.
+    if (path.isNull())
+        return;
     qCDebug(lcDeepLink, "%s", qPrintable(path));
     NSNotificationCenter::defaultCenter().postNotificationName(
         QString::fromLatin1(KLApplicationDidReceiveDeepLinkNotification), path);

@@ -28,13 +28,6 @@ void useCellFont(QWidget* widget)
     widget->setFont(text);
 }
 
-int truncated(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    return static_cast<int>(std::clamp(std::trunc(value), double(INT_MIN), double(INT_MAX)));
-}
-
 QString orDashes(const QString& text)
 {
     return text.isEmpty() ? QStringLiteral("--") : text;
@@ -109,14 +102,14 @@ void KLFanConThresholdCellView::updateUI()
     if (KLUtils::isDarkMode())
         colours.setColor(QPalette::Base, colours.color(QPalette::Button));
     ui->thresholdTextField->setPalette(colours);
-    const int threshold = m_fanCondition ? truncated(m_fanCondition->threshold()) : 0;
+    const int threshold = m_fanCondition ? KLUtils::truncatedInt(m_fanCondition->threshold()) : 0;
     ui->thresholdTextField->setText(
         QStringLiteral("%1 %2").arg(threshold).arg(KLSensor::unitStringFromCategoryType(0, false)));
 }
 
 bool KLFanConThresholdCellView::textFieldDidBecomeFirstResponder(KLTextField*)
 {
-    ui->thresholdTextField->setText(QString::number(m_fanCondition ? truncated(m_fanCondition->threshold()) : 0));
+    ui->thresholdTextField->setText(QString::number(m_fanCondition ? KLUtils::truncatedInt(m_fanCondition->threshold()) : 0));
     return true;
 }
 

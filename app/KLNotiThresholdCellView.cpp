@@ -11,19 +11,6 @@
 #include "KLSensor.h"
 #include "ui_KLNotiThresholdCellView.h"
 
-namespace {
-
-// A stored number can be anything (another program wrote it): beyond the
-// range of int the plain conversion is undefined.
-int truncated(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    return static_cast<int>(std::clamp(std::trunc(value), double(INT_MIN), double(INT_MAX)));
-}
-
-}  // namespace
-
 KLNotiThresholdCellView::KLNotiThresholdCellView(QWidget* parent)
     : NSTableCellView(parent)
     , ui(std::make_unique<Ui::KLNotiThresholdCellView>())
@@ -58,13 +45,13 @@ void KLNotiThresholdCellView::updateUI()
     }
     KLSensor* sensor = m_notification->sensor();
     const QString unit = sensor ? sensor->unitString() : KLSensor::unitStringFromCategoryType(0, false);
-    ui->thresholdTextField->setText(QStringLiteral("%1 %2").arg(truncated(*m_notification->threshold)).arg(unit));
+    ui->thresholdTextField->setText(QStringLiteral("%1 %2").arg(KLUtils::truncatedInt(*m_notification->threshold)).arg(unit));
 }
 
 bool KLNotiThresholdCellView::textFieldDidBecomeFirstResponder(KLTextField*)
 {
     if (m_notification && m_notification->threshold && !std::isnan(*m_notification->threshold))
-        ui->thresholdTextField->setText(QString::number(truncated(*m_notification->threshold)));
+        ui->thresholdTextField->setText(QString::number(KLUtils::truncatedInt(*m_notification->threshold)));
     m_editing = true;
     if (m_delegate)
         m_delegate->notiThresholdCellViewDidBeginEditing();

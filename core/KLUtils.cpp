@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <algorithm>
+#include <climits>
+#include <cmath>
 
 #include "NSAppearance.h"
 #include "NSWorkspace.h"
@@ -33,4 +36,11 @@ QString KLUtils::documentsPath()
 {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return documents.isEmpty() ? QDir::homePath() + QStringLiteral("/Documents") : documents;
+}
+
+int KLUtils::truncatedInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    return static_cast<int>(std::clamp(std::trunc(value), double(INT_MIN), double(INT_MAX)));
 }

@@ -22,4 +22,7 @@ public:
     static bool isDarkMode();
     // The user's documents folder.
     static QString documentsPath();
+    // A stored number as a whole number for a field or slider: truncated toward
+    // zero, held within int (plain conversion beyond it is undefined), 0 for NaN.
+    static int truncatedInt(double value);
 };

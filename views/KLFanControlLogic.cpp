@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "Dispatch.h"
 #include "KLAnalyticsHelper.h"
@@ -54,16 +55,32 @@ bool hasSpeedRange(double minValue, double maxValue)
     return std::isfinite(minValue) && std::isfinite(maxValue) && minValue <= maxValue;
 }
 
+namespace {
+
+// Ends stored by another program may lie beyond long long, where the plain
+// conversion is undefined (it wraps to the most negative number here).
+long long wholeSpeed(double rpm)
+{
+    constexpr double limit = 0x1p63;
+    if (rpm >= limit)
+        return std::numeric_limits<long long>::max();
+    if (rpm <= -limit)
+        return std::numeric_limits<long long>::min();
+    return static_cast<long long>(rpm);
+}
+
+}  // namespace
+
 long long speedForFraction(double fraction, double minValue, double maxValue)
 {
     if (!std::isfinite(minValue) || !std::isfinite(maxValue))
         return 0;
     if (!(maxValue > minValue))
-        return static_cast<long long>(minValue);
+        return wholeSpeed(minValue);
     double rpm = std::trunc(minValue + (maxValue - minValue) * fraction);
     if (std::isnan(rpm))
         rpm = minValue;
-    return static_cast<long long>(std::clamp(rpm, minValue, maxValue));
+    return wholeSpeed(std::clamp(rpm, minValue, maxValue));
 }
 
 double fractionForSpeed(double speed, double minValue, double maxValue)

@@ -11,17 +11,6 @@
 #include "KLUtils.h"
 #include "ui_KLFanSetDetailCellView.h"
 
-namespace {
-
-int truncated(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    return static_cast<int>(std::clamp(std::trunc(value), double(INT_MIN), double(INT_MAX)));
-}
-
-}  // namespace
-
 KLFanSetDetailCellView::KLFanSetDetailCellView(QWidget* parent)
     : NSTableCellView(parent)
     , ui(std::make_unique<Ui::KLFanSetDetailCellView>())
@@ -50,9 +39,9 @@ void KLFanSetDetailCellView::setSensor(KLSensor* sensor)
         if (speeds)
             speed = speeds->value(sensor->key()).toDouble();
     }
-    m_forcedValue = truncated(speed);
+    m_forcedValue = KLUtils::truncatedInt(speed);
     if (m_forcedValue < 1)
-        m_forcedValue = sensor ? truncated(sensor->minValue()) : 0;
+        m_forcedValue = sensor ? KLUtils::truncatedInt(sensor->minValue()) : 0;
     updateUI();
 }
 
@@ -61,7 +50,7 @@ int KLFanSetDetailCellView::percentage(int speed, double minValue, double maxVal
     const double range = maxValue - minValue;
     if (range == 0 || std::isnan(range))
         return speed >= maxValue ? 100 : 0;
-    return truncated((speed - minValue) / range * 100);
+    return KLUtils::truncatedInt((speed - minValue) / range * 100);
 }
 
 void KLFanSetDetailCellView::updateUI()
@@ -80,7 +69,7 @@ void KLFanSetDetailCellView::updateUI()
         QStringLiteral("%1 (%2%)").arg(m_forcedValue).arg(percentage(m_forcedValue, min, max)));
     // Filling the row is no choice of the user's.
     const QSignalBlocker quiet(ui->speedSlider);
-    ui->speedSlider->setRange(truncated(min), truncated(max));
+    ui->speedSlider->setRange(KLUtils::truncatedInt(min), KLUtils::truncatedInt(max));
     ui->speedSlider->setValue(m_forcedValue);
 }
 
@@ -133,7 +122,7 @@ void KLFanSetDetailCellView::controlTextDidEndEditing()
         return;
     const double typed = static_cast<double>(integerValue(ui->speedTextField->text()));
     const double clamped = std::max(m_sensor->minValue(), std::min(typed, m_sensor->maxValue()));
-    tellSpeed(truncated(clamped), false);
+    tellSpeed(KLUtils::truncatedInt(clamped), false);
 }
 
 void KLFanSetDetailCellView::tellSpeed(int speed, bool viaSlider)

@@ -55,6 +55,10 @@ public:
     // events of its class and ID that were waiting.
     void setEventHandler(Handler handler, AEEventClass eventClass, AEEventID eventID);
     void removeEventHandler(AEEventClass eventClass, AEEventID eventID);
+    bool hasEventHandler(AEEventClass eventClass, AEEventID eventID) const
+    {
+        return bool(handlerFor(eventClass, eventID));
+    }
     // To the handler at once when one is installed; otherwise kept for it while
     // this program holds events and the waiting ones leave room. False when dropped.
     bool dispatchEvent(const NSAppleEventDescriptor& event);

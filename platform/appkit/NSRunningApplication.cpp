@@ -38,14 +38,17 @@ public slots:
     void Quit() { NSApplication::sharedApplication().terminate(); }
     void Activate() { NSApplication::sharedApplication().activateIgnoringOtherApps(true); }
     // A `kelvara://` link for the get-URL handler; queued, so the caller's reply
-    // never waits for what the link opens. Refused by a program that takes no
-    // links, and while too many wait for the handler.
+    // never waits for what the link opens. Without a handler yet it is only
+    // kept, which runs nothing, so that is done at once: the reply then says
+    // whether it was kept. Refused by a program that takes no links, and while
+    // too many wait for the handler.
     void OpenURL(const QString& url)
     {
+        NSAppleEventManager& events = NSAppleEventManager::sharedAppleEventManager();
         NSAppleEventDescriptor event = NSAppleEventDescriptor::getURLEvent(url);
-        if (!NSAppleEventManager::sharedAppleEventManager().acceptsEvent(kInternetEventClass, kAEGetURL,
-                                                                         event.byteSize())) {
-            sendErrorReply(QDBusError::NotSupported, QStringLiteral("This program does not take this link now."));
+        if (!events.hasEventHandler(kInternetEventClass, kAEGetURL)) {
+            if (!events.dispatchEvent(event))
+                sendErrorReply(QDBusError::NotSupported, QStringLiteral("This program does not take this link now."));
             return;
         }
         QMetaObject::invokeMethod(

@@ -1,3 +1,6 @@
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -6,7 +9,9 @@
 #include "KLDeepLink.h"
 #include "NSAppleEventManager.h"
 #include "NSNotificationCenter.h"
+#include "NSRunningApplication.h"
 #include "PrivateBus.h"
+#include "QtApplication.h"
 #include "SUUpdater.h"
 #include "TestHome.h"
 
@@ -42,6 +47,10 @@ TEST(StartupTest, LinksWaitForTheHandlerThenPostTheirPathLocally)
     noText.setParamDescriptor(42, keyDirectObject);
     events.dispatchEvent(noText);
     EXPECT_EQ(paths, QStringList({"/fan_rule/2", "/request_privilege_permission", "/fan_rule"}));
+    // An overlong link is no link of ours: nothing is posted for it.
+    events.dispatchEvent(NSAppleEventDescriptor::getURLEvent(
+        "kelvara://fan_rule/1" + QString(KLDeepLink::kMaxLinkLength, QLatin1Char('/'))));
+    EXPECT_EQ(paths.size(), 3);
     NSNotificationCenter::defaultCenter().removeObserver(&owner);
 }
 
@@ -88,6 +97,37 @@ TEST(StartupTest, LinksWaitingForTheHandlerAreBounded)
     EXPECT_TRUE(events.dispatchEvent(link("kelvara://fan_rule/1")));
     events.setHoldsEventsUntilHandled(false);
     EXPECT_EQ(events.pendingEventCount(), 0);
+}
+
+// Links sent over the bus at once, while Kelvara starts: each caller hears
+// whether its link was kept, never "taken" for one dropped afterwards.
+TEST(StartupTest, LinksOverTheBusAreAnsweredAsTheyAreKept)
+{
+    static PrivateBus bus;
+    QCoreApplication& application = testApplication();
+    auto& events = NSAppleEventManager::sharedAppleEventManager();
+    events.setHoldsEventsUntilHandled(true);
+    const QString name = QStringLiteral("com.orvane.kelvara.linktest");
+    ASSERT_EQ(NSRunningApplication::registerCurrentApplicationIfFirst(application, name),
+              NSRunningApplication::NameRequest::Owned);
+
+    QDBusConnection sender = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("link-sender"));
+    QList<QDBusPendingCall> calls;
+    for (int i = 0; i < 3 * NSAppleEventManager::kMaxPendingEvents; ++i) {
+        QDBusMessage call = QDBusMessage::createMethodCall(name, QStringLiteral("/com/orvane/kelvara/Application"),
+                                                           QStringLiteral("com.orvane.kelvara.Application"),
+                                                           QStringLiteral("OpenURL"));
+        call << QStringLiteral("kelvara://fan_rule/%1").arg(i % 3);
+        calls << sender.asyncCall(call);
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall& call) { return call.isFinished(); });
+    }, 15000));
+    drainMainQueue();
+    const auto taken = std::count_if(calls.begin(), calls.end(), [](const QDBusPendingCall& call) { return !call.isError(); });
+    EXPECT_EQ(taken, events.pendingEventCount());
+    EXPECT_EQ(taken, NSAppleEventManager::kMaxPendingEvents);
+    QDBusConnection::disconnectFromBus(QStringLiteral("link-sender"));
 }
 
 // Link paths are read on whole components; only the three modes are modes. The

@@ -161,11 +161,12 @@ protected:
         xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y), "click", "1"});
     }
 
-    // SIGTERM; true when the program ended by its normal path within 2 s.
-    static bool endsWithinTwoSeconds(QProcess& program)
+    // SIGTERM; true when the program ended by its normal path. Not a deadline:
+    // one that its own watchdog has to end dies of the signal instead.
+    static bool endsByItsNormalPath(QProcess& program)
     {
         ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-        return program.waitForFinished(2000) && program.exitStatus() == QProcess::NormalExit &&
+        return program.waitForFinished(10000) && program.exitStatus() == QProcess::NormalExit &&
                program.exitCode() == 0;
     }
 
@@ -190,7 +191,7 @@ TEST_F(TerminationTest, KelvaraEndsWithItsFanRulesSheetOpenAndKeepsItsWindowStat
     ASSERT_FALSE(waitForWindows(program.processId(), 2).isEmpty()) << kelvara.output(0).constData();
     QFile::remove(settingsFile());
 
-    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(0).constData();
+    EXPECT_TRUE(endsByItsNormalPath(program)) << kelvara.output(0).constData();
     QFile settings(settingsFile());
     ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
     EXPECT_TRUE(settings.readAll().contains("KLMainWindowGeometry"));
@@ -205,7 +206,7 @@ TEST_F(TerminationTest, KelvaraEndsWithAnAlertOpen)
     QProcess& program = kelvara.start({"kelvara://fan_rule/1"});
     ASSERT_FALSE(waitForWindows(program.processId(), 2).isEmpty()) << kelvara.output(0).constData();
 
-    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(0).constData();
+    EXPECT_TRUE(endsByItsNormalPath(program)) << kelvara.output(0).constData();
 }
 
 TEST_F(TerminationTest, KelvaraEndsWithTheFolderChooserOpen)
@@ -225,7 +226,7 @@ TEST_F(TerminationTest, KelvaraEndsWithTheFolderChooserOpen)
     }
     ASSERT_TRUE(opened) << "the folder chooser did not open";
 
-    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(0).constData();
+    EXPECT_TRUE(endsByItsNormalPath(program)) << kelvara.output(0).constData();
 }
 
 TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
@@ -260,11 +261,12 @@ TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
     }
     ASSERT_TRUE(detailShown) << "no detail popover opened";
 
-    EXPECT_TRUE(endsWithinTwoSeconds(program)) << kelvara.output(1).constData();
+    EXPECT_TRUE(endsByItsNormalPath(program)) << kelvara.output(1).constData();
 }
 
 // Not a test of its own: the program the next test stops. Its main thread
-// stops turning the event loop, as one stuck in a blocking call would.
+// stops turning the event loop, as one stuck in a blocking call would; it says
+// when a signal has reached it.
 TEST(TerminationSignalsTest, DISABLED_StuckProgram)
 {
     QCoreApplication& application = testApplication();
@@ -272,12 +274,18 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
     QTimer::singleShot(0, [] {
         std::puts("stuck");
         std::fflush(stdout);
-        for (;;)
+        for (;;) {
             ::pause();
+            std::puts("signalled");
+            std::fflush(stdout);
+        }
     });
     application.exec();
 }
 
+// What ended the program tells the two ways apart: the watchdog ends it with
+// the first signal, a second signal at once with its own. No deadline is
+// measured, so a busy machine cannot fail it.
 TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
 {
     testApplication();
@@ -285,18 +293,24 @@ TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
         QProcess stuck;
         stuck.start(QCoreApplication::applicationFilePath(),
                     {"--gtest_also_run_disabled_tests", "--gtest_filter=TerminationSignalsTest.DISABLED_StuckProgram"});
-        ASSERT_TRUE(waitUntil([&] {
-            stuck.waitForReadyRead(50);
-            return stuck.readAllStandardOutput().contains("stuck") || stuck.state() == QProcess::NotRunning;
-        }, 10000));
-        ASSERT_EQ(stuck.state(), QProcess::Running);
+        QByteArray said;
+        const auto waitToHear = [&](const char* word) {
+            return waitUntil([&] {
+                stuck.waitForReadyRead(50);
+                said += stuck.readAllStandardOutput();
+                return said.contains(word) || stuck.state() == QProcess::NotRunning;
+            }, 10000) && said.contains(word);
+        };
+        ASSERT_TRUE(waitToHear("stuck"));
         ::kill(static_cast<pid_t>(stuck.processId()), SIGTERM);
-        // Another kind: two of one kind pending at once would count as one.
-        if (count == 2)
+        if (count == 2) {
+            // Once the first has been taken, so the order is known.
+            ASSERT_TRUE(waitToHear("signalled"));
             ::kill(static_cast<pid_t>(stuck.processId()), SIGINT);
-        // Within 2 s after one signal; a second one does not wait for that.
-        EXPECT_TRUE(stuck.waitForFinished(count == 1 ? 2000 : 1000)) << count << " signal(s)";
+        }
+        EXPECT_TRUE(stuck.waitForFinished(10000)) << count << " signal(s)";
         EXPECT_EQ(stuck.exitStatus(), QProcess::CrashExit) << "ends as the signal ends a program";
+        EXPECT_EQ(stuck.exitCode(), count == 1 ? SIGTERM : SIGINT) << count << " signal(s)";
         stuck.kill();
         stuck.waitForFinished(2000);
     }

@@ -1,5 +1,6 @@
 // The fan-control rules every fan box shares: pop-up, speeds, link, fan set.
 #include <gtest/gtest.h>
+#include <limits>
 
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
@@ -27,6 +28,9 @@ TEST(FanControlLogicTest, SpeedsAreTruncatedAndHeldWithinTheFansRange)
     EXPECT_EQ(speedForFraction(std::nan(""), 1200, 6000), 1200);
     EXPECT_EQ(speedForFraction(1.0, 1200, 6000.7), 6000);
     EXPECT_EQ(speedForFraction(0.5, std::nan(""), 6000), 0);
+    // A range another program stored beyond any speed holds at the largest one, never wraps.
+    EXPECT_EQ(speedForFraction(0.5, 1e30, 1e30), std::numeric_limits<long long>::max());
+    EXPECT_EQ(speedForFraction(1.0, 0, 1e30), std::numeric_limits<long long>::max());
     EXPECT_DOUBLE_EQ(fractionForSpeed(3600, 1200, 6000), 0.5);
 }
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -86,9 +87,10 @@ NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, 
     }
     *stamp = {st.st_ino, nanoseconds(st.st_mtim), st.st_size};
     QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(st.st_size));
+    bytes.reserve(static_cast<qsizetype>(std::min<off_t>(st.st_size, PropertyList::kMaxDataSize + 1)));
     char chunk[16384];
-    for (;;) {
+    // Past the limit the file is damaged whatever follows, so reading stops there.
+    while (bytes.size() <= PropertyList::kMaxDataSize) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n == 0)
             break;
@@ -138,9 +140,18 @@ bool NSUserDefaults::setAside(const Stamp& failed, const char* unsaved) const
     if (!(Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == failed))
         return true;
     // A damaged suite is kept beside the new one, never thrown away.
-    const QByteArray aside = QFile::encodeName(m_path + QStringLiteral(".damaged-") +
-                                               QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
-    if (::rename(native.constData(), aside.constData()) == 0) {
+    const QString stamp = m_path + QStringLiteral(".damaged-") +
+                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    // Never over an earlier damaged file set aside in the same millisecond.
+    QByteArray aside = QFile::encodeName(stamp);
+    int moved;
+    for (int n = 2; (moved = ::renameat2(AT_FDCWD, native.constData(), AT_FDCWD, aside.constData(), RENAME_NOREPLACE)) != 0 &&
+                    errno == EEXIST && n < 100;
+         ++n)
+        aside = QFile::encodeName(stamp + QLatin1Char('-') + QString::number(n));
+    if (moved != 0 && errno == EINVAL)  // a file system without the flag
+        moved = ::rename(native.constData(), aside.constData());
+    if (moved == 0) {
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; it was kept as %s and the defaults are used.\n",
                      native.constData(), aside.constData());
         return true;

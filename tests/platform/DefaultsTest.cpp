@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "CraftedPlist.h"
 #include "NSUserDefaults.h"
 #include "PropertyList.h"
 #include "TestHome.h"
@@ -252,6 +253,20 @@ TEST(DefaultsTest, ASuiteNestedTooDeeplyIsDamagedNotFatal)
     EXPECT_FALSE(defaults.objectForKey("KLDropdownItemsKey").isValid());
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(setAside(defaults).size(), 1);
+
+    // Deep enough to overflow any recursive reader, or tiny but huge once shared objects are expanded.
+    const QByteArray hostile[] = {nested(200000), crafted::nestedArrays(200000), crafted::sharedChildren(30)};
+    for (const QByteArray& bytes : hostile) {
+        const qsizetype before = setAside(defaults).size();
+        writeAtomically(defaults.path(), bytes);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(defaults.objectForKey("KLDropdownItemsKey").isValid());
+        EXPECT_TRUE(defaults.setInteger(2, "KLUpdateFrequencyKey"));
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_EQ(setAside(defaults).size(), before + 1);
+        EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation(), QVariantMap({{"KLUpdateFrequencyKey", 2}}));
+    }
 }
 
 }  // namespace

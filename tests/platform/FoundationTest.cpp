@@ -11,6 +11,7 @@
 #include "NSManagedObjectContext.h"
 #include "QtApplication.h"
 #include <thread>
+#include "CraftedPlist.h"
 #include "PropertyList.h"
 
 namespace {
@@ -65,6 +66,39 @@ TEST(PropertyListTest, GarbageAndMissingFilesAreInvalidNotFatal)
     QString error;
     EXPECT_FALSE(PropertyList::readFile("/nonexistent/file.plist", &error).isValid());
     EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(PropertyListTest, NestingAndSharedObjectsAreBoundedBeforeParsing)
+{
+    const auto refused = [](const QByteArray& bytes, const char* why) {
+        QString error;
+        const bool invalid = !PropertyList::fromData(bytes, &error).isValid();
+        return invalid && error.contains(why) ? testing::AssertionSuccess()
+                                              : testing::AssertionFailure() << error.toStdString();
+    };
+    // 2^11 values from a few shared arrays is fine; 2^31 is not.
+    const QVariant small = PropertyList::fromData(crafted::sharedChildren(10));
+    QVariant inner = small.toMap().value("KLDropdownItemsKey");
+    for (int i = 1; i < 10; ++i)
+        inner = inner.toList().value(1);
+    EXPECT_EQ(inner, QVariant(QVariantList{"x", "x"}));
+    EXPECT_TRUE(refused(crafted::sharedChildren(30), "250000"));
+    EXPECT_TRUE(refused(crafted::nestedArrays(200000), "512"));
+    EXPECT_TRUE(refused(crafted::binaryList({crafted::array({0})}), "512"));  // a cycle
+    EXPECT_TRUE(refused(crafted::binaryList({crafted::array({0x7fffffff})}), "refers"));
+
+    const auto xml = [](const QByteArray& value) { return "<?xml version=\"1.0\"?><plist>" + value + "</plist>"; };
+    EXPECT_TRUE(refused(xml(QByteArray("<array>").repeated(200000) + QByteArray("</array>").repeated(200000)), "512"));
+    EXPECT_TRUE(refused(xml(QByteArray("<array>").repeated(100) + QByteArray("<true/>").repeated(300000) +
+                            QByteArray("</array>").repeated(100)),
+                        "250000"));
+    EXPECT_TRUE(refused(xml("<array><!-- </array> --></array></array>"), "closes"));
+    EXPECT_TRUE(refused(xml("<array a='<array>'></array>"), "'<'"));
+    EXPECT_TRUE(refused(QByteArray(PropertyList::kMaxDataSize + 1, ' '), "larger"));
+    // What people put in hand-written lists still reads.
+    EXPECT_EQ(PropertyList::fromData(xml("<dict><!-- <key>old</key> --><key>a</key><string><![CDATA[<b>]]></string>"
+                                         "<key>c</key><true/></dict>")),
+              QVariant(QVariantMap{{"a", "<b>"}, {"c", true}}));
 }
 
 class BundleTest : public ::testing::Test {

@@ -21,6 +21,9 @@ constexpr int kMaxDepth = 512;
 // before it sees the bytes.
 constexpr qint64 kMaxNodes = 250000;
 constexpr quint64 kMaxExpandedBytes = 32 * 1024 * 1024;
+// libplist checks each binary object against all of its ancestors: the sum of
+// the objects' depths is its work.
+constexpr qint64 kMaxBinaryWork = 4000000;
 
 QString tooDeep()
 {
@@ -68,6 +71,9 @@ public:
             Span children;
             if (QString problem = visit(next, &children); !problem.isEmpty())
                 return problem;
+            m_work += stack.size() + 1;
+            if (m_work > kMaxBinaryWork)
+                return QStringLiteral("nests too many values too deeply");
             if (children.left > 0) {
                 if (stack.size() >= kMaxDepth)
                     return tooDeep();
@@ -98,6 +104,7 @@ private:
     int m_offsetSize = 0;
     int m_refSize = 0;
     qint64 m_nodes = 0;
+    qint64 m_work = 0;
     quint64 m_bytes = 0;
 
     // Checks one object; a container hands back the span of its references.

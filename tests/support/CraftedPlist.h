@@ -3,6 +3,7 @@
 // {"KLDropdownItemsKey": ...} over arrays that nest or share their children.
 #include <QByteArray>
 #include <QList>
+#include <algorithm>
 
 namespace crafted {
 
@@ -30,7 +31,9 @@ inline QByteArray binaryList(const QList<QByteArray>& objects)
 
 inline QByteArray array(const QList<quint64>& refs)
 {
-    QByteArray object(1, static_cast<char>(0xa0 | refs.size()));  // fewer than 15 members
+    QByteArray object(1, static_cast<char>(0xa0 | std::min<int>(refs.size(), 15)));
+    if (refs.size() >= 15)
+        object += char(0x12) + bigEndian(static_cast<quint64>(refs.size()), 4);
     for (quint64 ref : refs)
         object += bigEndian(ref, 4);
     return object;
@@ -59,6 +62,17 @@ inline QByteArray nestedArrays(int levels)
     QList<QByteArray> objects = settingsRoot();
     for (int i = 0; i < levels; ++i)
         objects.append(array({quint64(objects.size() + 1)}));
+    objects.append("\x51x");
+    return binaryList(objects);
+}
+
+// `levels` nested arrays around one array of `count` references to one value.
+inline QByteArray deepAndWide(int levels, int count)
+{
+    QList<QByteArray> objects = settingsRoot();
+    for (int i = 0; i < levels; ++i)
+        objects.append(array({quint64(objects.size() + 1)}));
+    objects.append(array(QList<quint64>(count, quint64(objects.size() + 1))));
     objects.append("\x51x");
     return binaryList(objects);
 }

@@ -327,9 +327,10 @@ QVariant unarchiveObjectWithData(const QByteArray& data, QString* error)
     };
     if (error)
         error->clear();
-    const QVariant plist = PropertyList::fromData(data);
+    QString reason;
+    const QVariant plist = PropertyList::fromData(data, &reason);
     if (!plist.isValid())
-        return fail(QStringLiteral("not a property list"));
+        return fail(reason);
     const QVariantMap archive = plist.toMap();
     if (plist.typeId() != QMetaType::QVariantMap
         || archive.value(QStringLiteral("$archiver")).toString() != QLatin1String("NSKeyedArchiver")

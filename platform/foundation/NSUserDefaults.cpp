@@ -41,6 +41,14 @@ double leadingNumber(const QString& text)
     return 0;
 }
 
+// Not an errno: the settings path names a pipe, socket or device.
+constexpr int kNotRegular = -1;
+
+const char* describe(int error)
+{
+    return error == kNotRegular ? "not a regular file" : std::strerror(error);
+}
+
 std::atomic<int> g_parses{0};
 std::function<void()> g_beforeSetAside;
 
@@ -74,7 +82,8 @@ NSUserDefaults::NSUserDefaults(const QString& suiteName)
 
 NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, int* error) const
 {
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe put in the file's place cannot stall every program.
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = errno;
         return errno == ENOENT ? Outcome::Missing : Outcome::Unreadable;
@@ -82,6 +91,11 @@ NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, 
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         *error = errno;
+        ::close(fd);
+        return Outcome::Unreadable;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        *error = kNotRegular;
         ::close(fd);
         return Outcome::Unreadable;
     }
@@ -180,7 +194,7 @@ void NSUserDefaults::sayUnreadable(int error)
         return;
     m_failing = true;
     std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); it is left as it is and the last settings read are used.\n",
-                 QFile::encodeName(m_path).constData(), std::strerror(error));
+                 QFile::encodeName(m_path).constData(), describe(error));
 }
 
 // Reads the file and keeps what it holds; a damaged file is left to the caller.
@@ -344,7 +358,7 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
     case Outcome::Unreadable:
         // Writing now would replace every other key with nothing.
         std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); %s was not saved.\n", native.constData(),
-                     std::strerror(error), name.constData());
+                     describe(error), name.constData());
         ::flock(lock, LOCK_UN);
         ::close(lock);
         return false;

@@ -4,7 +4,11 @@
 #include <QFile>
 #include <QTimeZone>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <plist/plist.h>
 
 namespace PropertyList {
@@ -444,11 +448,20 @@ QVariant fromData(const QByteArray& data, QString* error)
 
 QVariant readFile(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto fail = [error](const QString& reason) {
         if (error)
-            *error = file.errorString();
-        return {};
+            *error = reason;
+        return QVariant();
+    };
+    // Non-blocking, so a pipe in a file's place cannot stall the reader.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(QStringLiteral("not a regular file"));
     }
     // One byte past the limit is enough to know the file is too large.
     return fromData(file.read(kMaxDataSize + 1), error);

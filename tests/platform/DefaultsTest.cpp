@@ -6,6 +6,7 @@
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "CraftedPlist.h"
@@ -219,6 +220,21 @@ TEST(DefaultsTest, ASuiteThatCannotBeReadIsKeptAndNeverOverwritten)
     EXPECT_FALSE(reader.boolForKey("KLTempUnitCelsius"));
     EXPECT_TRUE(writer.setInteger(2, "KLUpdateFrequencyKey"));
     EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation().size(), 4);
+}
+
+TEST(DefaultsTest, APipeInTheSuitesPlaceIsNotWaitedOn)
+{
+    const TestHome home;
+    NSUserDefaults defaults(kSuite);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(defaults.path()).constData(), 0600), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(defaults.objectForKey("KLTempUnitCelsius").isValid());
+    EXPECT_FALSE(defaults.setBool(true, "KLTempUnitCelsius"));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
+    EXPECT_NE(said.find("not a regular file"), std::string::npos) << said;
+    EXPECT_TRUE(QFileInfo(defaults.path()).exists());  // left in place
+    EXPECT_TRUE(setAside(defaults).isEmpty());
 }
 
 TEST(DefaultsTest, ASuiteReplacedWhileTheReaderWaitsForTheLockIsNotSetAside)

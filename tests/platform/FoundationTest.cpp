@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "Dispatch.h"
 #include "NSBundle.h"
@@ -66,6 +67,12 @@ TEST(PropertyListTest, GarbageAndMissingFilesAreInvalidNotFatal)
     QString error;
     EXPECT_FALSE(PropertyList::readFile("/nonexistent/file.plist", &error).isValid());
     EXPECT_FALSE(error.isEmpty());
+    // A pipe in a file's place is refused, not waited on.
+    const QTemporaryDir dir;
+    const QString pipe = dir.path() + "/job.plist";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_FALSE(PropertyList::readFile(pipe, &error).isValid());
+    EXPECT_EQ(error, "not a regular file");
 }
 
 TEST(PropertyListTest, NestingAndSharedObjectsAreBoundedBeforeParsing)

@@ -176,6 +176,13 @@ private:
         }
         if (payload > m_end - at)
             return QStringLiteral("object %1 is longer than the list").arg(index);
+        // libplist aborts on a dictionary key with a NUL in it; no text of ours holds one.
+        if (type == 0x5 && std::memchr(m_data + at, '\0', payload))
+            return QStringLiteral("text %1 holds a NUL").arg(index);
+        for (quint64 i = 0; type == 0x6 && i < payload; i += 2) {
+            if (m_data[at + i] == 0 && m_data[at + i + 1] == 0)
+                return QStringLiteral("text %1 holds a NUL").arg(index);
+        }
         m_bytes += payload;
         if (m_bytes > kMaxExpandedBytes)
             return QStringLiteral("expands to more than %1 bytes").arg(kMaxExpandedBytes);

@@ -63,6 +63,10 @@ TEST(PropertyListTest, GarbageAndMissingFilesAreInvalidNotFatal)
     QByteArray truncated = PropertyList::toData(QVariantMap{{"a", QVariantList{1, 2, 3}}}, PropertyList::Format::Binary);
     truncated.chop(10);
     EXPECT_FALSE(PropertyList::fromData(truncated).isValid());
+    // libplist aborts the program when asked for a key with a NUL in it.
+    EXPECT_FALSE(PropertyList::fromData(crafted::binaryList({char(0xd1) + crafted::bigEndian(1, 4) + crafted::bigEndian(2, 4),
+                                                             QByteArray("\x63\0a\0\0\0b", 7), "\x09"}))
+                     .isValid());
 
     QString error;
     EXPECT_FALSE(PropertyList::readFile("/nonexistent/file.plist", &error).isValid());

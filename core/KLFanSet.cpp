@@ -4,6 +4,9 @@
 #include "KLFanCondition.h"
 #include "NSKeyedArchiver.h"
 
+#include <QSet>
+#include <cstdio>
+
 NSFetchRequest KLFanSet::fetchRequest()
 {
     return NSFetchRequest(QStringLiteral("FanSet"));
@@ -53,10 +56,25 @@ KLFanSet* KLFanSet::defaultMaxFanSet()
 
 std::optional<KLFanSpeeds> KLFanSet::valueDict()
 {
-    const QVariant decoded = NSKeyedUnarchiver::unarchiveObjectWithData(value());
-    if (decoded.typeId() != QMetaType::QVariantMap)
-        return std::nullopt;
-    return decoded.toMap();
+    const QByteArray archive = value();
+    QString error;
+    const QVariant decoded = NSKeyedUnarchiver::unarchiveObjectWithData(archive, &error);
+    if (decoded.typeId() == QMetaType::QVariantMap)
+        return decoded.toMap();
+    // An archive of nothing is a set without speeds; anything else is said once
+    // per archive, not at every poll that reads it.
+    if (decoded.isValid() || !error.isEmpty()) {
+        static QSet<size_t> said;
+        if (said.size() > 1000)
+            said.clear();
+        if (!said.contains(qHash(archive))) {
+            said.insert(qHash(archive));
+            std::fprintf(stderr, "Kelvara: the fan speeds of the fan set \"%s\" cannot be read (%s); they are ignored.\n",
+                         name().toUtf8().constData(),
+                         error.isEmpty() ? "not a dictionary of speeds" : error.toUtf8().constData());
+        }
+    }
+    return std::nullopt;
 }
 
 QList<KLFanCondition*> KLFanSet::fanConditions()

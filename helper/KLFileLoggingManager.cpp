@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QSet>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "KLDataManager.h"
 #include "KLSensor.h"
@@ -50,16 +54,48 @@ QString withoutExtension(const QString& name)
     return dot > 0 ? name.left(dot) : name;
 }
 
+// Commas are replaced before this, as they always were, so plain fields are
+// written exactly as before; a quote or a line break (or a comma in a unit or
+// key, which are written as they are) makes the field quoted, quotes doubled.
+QString csvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')) &&
+        !text.contains(QLatin1Char(',')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        written += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 KLFileLoggingManager::FileState KLFileLoggingManager::fileState(const QString& path)
 {
     FileState state;
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    // The name itself: a link is never followed to whatever it points at.
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return state;
     state.exists = true;
     state.regular = S_ISREG(st.st_mode);
+    state.link = S_ISLNK(st.st_mode);
     state.size = static_cast<qint64>(st.st_size);
     state.inode = static_cast<qint64>(st.st_ino);
     state.modifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -102,8 +138,9 @@ QString KLFileLoggingManager::headerLine(const QList<KLSensor*>& sensors)
 {
     QString line = QStringLiteral("Date,Time");
     for (KLSensor* sensor : sensors) {
-        line += QStringLiteral(",%1 (%2) (%3)")
-                    .arg(KLExtension::formattedForCSVContent(sensor->fullName()), sensor->unitString(), sensor->key());
+        line += QLatin1Char(',') + csvField(QStringLiteral("%1 (%2) (%3)").arg(
+                                       KLExtension::formattedForCSVContent(sensor->fullName()), sensor->unitString(),
+                                       sensor->key()));
     }
     return line;
 }
@@ -113,10 +150,11 @@ QString KLFileLoggingManager::rowText(const QList<KLSensor*>& sensors, const QDa
     QString row = QLatin1Char('\n') + KLExtension::dateOnlyFormat(date) + QLatin1Char(',') +
                   KLExtension::timeOnlyFormat(date);
     for (KLSensor* sensor : sensors) {
-        row += QLatin1Char(',') + KLExtension::formattedForCSVContent(sensor->fullStringValue());
+        QString cell = KLExtension::formattedForCSVContent(sensor->fullStringValue());
         if (!sensor->isNormalCondition())
-            row += QStringLiteral(" (") + KLExtension::formattedForCSVContent(sensor->statusDisplay()) +
-                   QLatin1Char(')');
+            cell += QStringLiteral(" (") + KLExtension::formattedForCSVContent(sensor->statusDisplay()) +
+                    QLatin1Char(')');
+        row += QLatin1Char(',') + csvField(cell);
     }
     return row;
 }
@@ -222,9 +260,17 @@ void KLFileLoggingManager::logRow(const QDateTime& date)
         return;
     }
 
-    const FileState state = fileState(path);
+    FileState state = fileState(path);
     // The keys the file was started with, known while it is as this manager left it.
     const QStringList startKeys = isAsWritten(path, state) ? m_written.startKeys : QStringList();
+    // Rows never go through a link to wherever it points: it is set aside like a foreign file.
+    if (state.link) {
+        if (!setAside(path, date, &reason)) {
+            reportFailure(path, reason);
+            return;
+        }
+        state = FileState{};
+    }
     if (state.exists && !state.regular) {
         reportFailure(path, QStringLiteral("it is not a regular file"));
         return;
@@ -247,27 +293,9 @@ void KLFileLoggingManager::logRow(const QDateTime& date)
     }
 
     const QByteArray bytes = ((append ? QString() : header) + rowText(sensors, date)).toUtf8();
-    if (append) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            reportFailure(path, file.errorString());
-            return;
-        }
-        const qint64 before = file.size();
-        if (file.write(bytes) != bytes.size()) {
-            reason = file.errorString();
-            // A partial row would run into the next one.
-            file.resize(before);
-            reportFailure(path, reason);
-            return;
-        }
-        file.close();
-    } else {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-            reportFailure(path, file.errorString());
-            return;
-        }
+    if (!(append ? appendRow(path, state, bytes, &reason) : writeNewFile(path, bytes, &reason))) {
+        reportFailure(path, reason);
+        return;
     }
     m_failing = false;
     remember(path, header, append ? startKeys : keys);
@@ -278,14 +306,30 @@ std::optional<bool> KLFileLoggingManager::headerMatches(const QString& path, con
 {
     if (m_written.header == header && isAsWritten(path, state))
         return true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = file.errorString();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
         return std::nullopt;
     }
     // The first line only, however long the file.
     const QByteArray expected = header.toUtf8();
-    const QByteArray start = file.read(expected.size() + 1);
+    QByteArray start(expected.size() + 1, '\0');
+    qsizetype got = 0;
+    while (got < start.size()) {
+        const ssize_t n = ::read(fd, start.data() + got, static_cast<size_t>(start.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    start.truncate(got);
     return start == expected + '\n' || start == expected;
 }
 
@@ -314,14 +358,71 @@ void KLFileLoggingManager::dataManagerFileLoggingSensorKeysDidChangeNotification
 
 bool KLFileLoggingManager::setAside(const QString& path, const QDateTime& date, QString* reason)
 {
-    QFile file(path);
-    // QFile::rename never replaces an existing file.
-    if (!file.rename(asidePath(path, date))) {
-        *reason = QStringLiteral("it could not be set aside: ") + file.errorString();
+    // Moves the name (a link stays a link) and never replaces a file.
+    const QByteArray from = QFile::encodeName(path);
+    const QByteArray to = QFile::encodeName(asidePath(path, date));
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0 &&
+        (errno != EINVAL || ::rename(from.constData(), to.constData()) != 0)) {
+        *reason = QStringLiteral("it could not be set aside: ") + QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     m_written = {};
     return true;
+}
+
+bool KLFileLoggingManager::appendRow(const QString& path, const FileState& state, const QByteArray& bytes,
+                                     QString* reason)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    bool done = false;
+    if (::fstat(fd, &st) != 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (!S_ISREG(st.st_mode) || static_cast<qint64>(st.st_ino) != state.inode) {
+        // Replaced since its header was read; the next tick looks at the new one.
+        *reason = QStringLiteral("it was replaced while being written");
+    } else if (!writeAll(fd, bytes)) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        // A partial row would run into the next one.
+        (void)::ftruncate(fd, st.st_size);
+    } else {
+        done = true;
+    }
+    ::close(fd);
+    return done;
+}
+
+bool KLFileLoggingManager::writeNewFile(const QString& path, const QByteArray& bytes, QString* reason)
+{
+    // Written under a hidden name beside the log, then renamed over its name:
+    // whatever is there, a link included, is replaced, never written through.
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray hidden = QFile::encodeName(joined(folderOf(path), QLatin1Char('.') + lastComponent(path)));
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QByteArray temp =
+            hidden + ".new-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        bool done = writeAll(fd, bytes) && ::fsync(fd) == 0;
+        done = ::close(fd) == 0 && done;
+        done = done && ::rename(temp.constData(), target.constData()) == 0;
+        if (!done) {
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
+            ::unlink(temp.constData());
+        }
+        return done;
+    }
+    *reason = QStringLiteral("no free name for a new file beside it");
+    return false;
 }
 
 bool KLFileLoggingManager::ensureFolder(const QString& path, QString* reason)

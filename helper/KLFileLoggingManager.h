@@ -47,6 +47,7 @@ private:
     struct FileState {
         bool exists = false;
         bool regular = false;
+        bool link = false;
         qint64 size = 0;
         qint64 inode = 0;
         qint64 modifiedNs = 0;
@@ -59,6 +60,9 @@ private:
     // Renames the file at path to asidePath; false (with the reason) when it could not.
     bool setAside(const QString& path, const QDateTime& date, QString* reason);
     bool ensureFolder(const QString& path, QString* reason);
+    // One row onto the regular file whose header was checked (never through a link).
+    static bool appendRow(const QString& path, const FileState& state, const QByteArray& bytes, QString* reason);
+    static bool writeNewFile(const QString& path, const QByteArray& bytes, QString* reason);
     // Whether the file at path is the one last written, unchanged since.
     bool isAsWritten(const QString& path, const FileState& state) const;
     void remember(const QString& path, const QString& header, const QStringList& startKeys);

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTimeZone>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -15,6 +16,10 @@ namespace {
 constexpr double kReferenceDate = 978307200.0;
 // Real archives nest a handful of levels; anything this deep is damage or an attack on the stack.
 constexpr int kMaxDepth = 512;
+
+// Objects may be shared, so the decoded tree can be far larger than the
+// archive; callers walk and copy it, and so it is bounded like a property list.
+constexpr qint64 kMaxValues = 250000;
 
 const QString kNull = QStringLiteral("$null");
 const QString kClass = QStringLiteral("$class");
@@ -268,6 +273,30 @@ private:
     }
 };
 
+// Whether the tree holds at most `limit` values, each shared one counted where it is reached.
+bool holdsAtMost(const QVariant& root, qint64 limit)
+{
+    std::vector<QVariant> pending{root};
+    qint64 count = 0;
+    while (!pending.empty()) {
+        const QVariant value = std::move(pending.back());
+        pending.pop_back();
+        if (++count > limit)
+            return false;
+        if (value.typeId() == QMetaType::QVariantList) {
+            for (const QVariant& member : *static_cast<const QVariantList*>(value.constData()))
+                pending.push_back(member);
+        } else if (value.typeId() == QMetaType::QVariantMap) {
+            for (const QVariant& member : *static_cast<const QVariantMap*>(value.constData()))
+                pending.push_back(member);
+        } else if (value.metaType() == QMetaType::fromType<KeyedObject>()) {
+            for (const QVariant& member : static_cast<const KeyedObject*>(value.constData())->fields)
+                pending.push_back(member);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace NSKeyedArchiver {
@@ -298,9 +327,10 @@ QVariant unarchiveObjectWithData(const QByteArray& data, QString* error)
     };
     if (error)
         error->clear();
-    const QVariant plist = PropertyList::fromData(data);
+    QString reason;
+    const QVariant plist = PropertyList::fromData(data, &reason);
     if (!plist.isValid())
-        return fail(QStringLiteral("not a property list"));
+        return fail(reason);
     const QVariantMap archive = plist.toMap();
     if (plist.typeId() != QMetaType::QVariantMap
         || archive.value(QStringLiteral("$archiver")).toString() != QLatin1String("NSKeyedArchiver")
@@ -313,6 +343,8 @@ QVariant unarchiveObjectWithData(const QByteArray& data, QString* error)
     const QVariant result = decoder.value(root);
     if (decoder.failed())
         return fail(decoder.error);
+    if (!holdsAtMost(result, kMaxValues))
+        return fail(QStringLiteral("shared objects expand to more than %1 values").arg(kMaxValues));
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -40,6 +41,14 @@ double leadingNumber(const QString& text)
     return 0;
 }
 
+// Not an errno: the settings path names a pipe, socket or device.
+constexpr int kNotRegular = -1;
+
+const char* describe(int error)
+{
+    return error == kNotRegular ? "not a regular file" : std::strerror(error);
+}
+
 std::atomic<int> g_parses{0};
 std::function<void()> g_beforeSetAside;
 
@@ -73,7 +82,8 @@ NSUserDefaults::NSUserDefaults(const QString& suiteName)
 
 NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, int* error) const
 {
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe put in the file's place cannot stall every program.
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *error = errno;
         return errno == ENOENT ? Outcome::Missing : Outcome::Unreadable;
@@ -84,11 +94,17 @@ NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, 
         ::close(fd);
         return Outcome::Unreadable;
     }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        *error = kNotRegular;
+        ::close(fd);
+        return Outcome::Unreadable;
+    }
     *stamp = {st.st_ino, nanoseconds(st.st_mtim), st.st_size};
     QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(st.st_size));
+    bytes.reserve(static_cast<qsizetype>(std::min<off_t>(st.st_size, PropertyList::kMaxDataSize + 1)));
     char chunk[16384];
-    for (;;) {
+    // Past the limit the file is damaged whatever follows, so reading stops there.
+    while (bytes.size() <= PropertyList::kMaxDataSize) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n == 0)
             break;
@@ -138,9 +154,18 @@ bool NSUserDefaults::setAside(const Stamp& failed, const char* unsaved) const
     if (!(Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == failed))
         return true;
     // A damaged suite is kept beside the new one, never thrown away.
-    const QByteArray aside = QFile::encodeName(m_path + QStringLiteral(".damaged-") +
-                                               QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
-    if (::rename(native.constData(), aside.constData()) == 0) {
+    const QString stamp = m_path + QStringLiteral(".damaged-") +
+                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    // Never over an earlier damaged file set aside in the same millisecond.
+    QByteArray aside = QFile::encodeName(stamp);
+    int moved;
+    for (int n = 2; (moved = ::renameat2(AT_FDCWD, native.constData(), AT_FDCWD, aside.constData(), RENAME_NOREPLACE)) != 0 &&
+                    errno == EEXIST && n < 100;
+         ++n)
+        aside = QFile::encodeName(stamp + QLatin1Char('-') + QString::number(n));
+    if (moved != 0 && errno == EINVAL)  // a file system without the flag
+        moved = ::rename(native.constData(), aside.constData());
+    if (moved == 0) {
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; it was kept as %s and the defaults are used.\n",
                      native.constData(), aside.constData());
         return true;
@@ -169,7 +194,7 @@ void NSUserDefaults::sayUnreadable(int error)
         return;
     m_failing = true;
     std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); it is left as it is and the last settings read are used.\n",
-                 QFile::encodeName(m_path).constData(), std::strerror(error));
+                 QFile::encodeName(m_path).constData(), describe(error));
 }
 
 // Reads the file and keeps what it holds; a damaged file is left to the caller.
@@ -333,7 +358,7 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
     case Outcome::Unreadable:
         // Writing now would replace every other key with nothing.
         std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); %s was not saved.\n", native.constData(),
-                     std::strerror(error), name.constData());
+                     describe(error), name.constData());
         ::flock(lock, LOCK_UN);
         ::close(lock);
         return false;

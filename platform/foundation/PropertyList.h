@@ -17,8 +17,13 @@ namespace PropertyList {
 
 enum class Format { Xml, Binary };
 
-// An invalid QVariant when the bytes are not a property list or nest more than 512 levels deep.
-QVariant fromData(const QByteArray& data);
+// Larger inputs are refused unread: settings and job files are small.
+constexpr qsizetype kMaxDataSize = 16 * 1024 * 1024;
+
+// An invalid QVariant when the bytes are not a property list, are larger than
+// kMaxDataSize, nest more than 512 levels deep or hold (counting every
+// reference to a shared object) more than 250000 values; the reason goes to *error.
+QVariant fromData(const QByteArray& data, QString* error = nullptr);
 // An invalid QVariant when the file is missing or not a property list; the reason goes to *error.
 QVariant readFile(const QString& path, QString* error = nullptr);
 QByteArray toData(const QVariant& value, Format format);

@@ -2,6 +2,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "CraftedPlist.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLFanCondition.h"
@@ -114,8 +115,15 @@ TEST_F(StoredEntitiesTest, FanSetsAndConditionsComeBackOldestFirst)
     ASSERT_NE(manual, nullptr);
     EXPECT_EQ(manual->valueDict(), std::optional<KLFanSpeeds>(KLFanSpeeds{{"0", 2000}, {"1", 2200}}));
     EXPECT_FALSE(quiet->valueDict().has_value());  // an archive of nothing
+    testing::internal::CaptureStderr();
     quiet->setValue("not an archive");
     EXPECT_FALSE(quiet->valueDict().has_value());
+    // Read at every poll in fan-set mode: refused quickly and said once per archive.
+    quiet->setValue(crafted::sharedChildren(30));
+    EXPECT_FALSE(quiet->valueDict().has_value());
+    EXPECT_FALSE(quiet->valueDict().has_value());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
     EXPECT_EQ(KLFanSet::allObjects(), QList<KLFanSet*>({manual, quiet}));
     EXPECT_EQ(KLFanSet::defaultMaxFanSet()->name(), "Max");
     EXPECT_EQ(KLFanSet::defaultMaxFanSet(), KLFanSet::objectsWhere(NSPredicate::withFormat("name = 'Max'")).first());

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
@@ -158,6 +159,39 @@ TEST_F(FileLoggingTest, AFileIsSetAsideWhenItsColumnsChange)
     EXPECT_EQ(read("Kelvara Log.csv"),
               "Date,Time,LeftSide (rpm) (0)\n2026-03-09,21:14:00,2500 rpm\n2026-03-09,21:14:02,2500 rpm");
     EXPECT_EQ(files().size(), 6);
+}
+
+TEST_F(FileLoggingTest, FieldsWithQuotesOrLineBreaksAreQuoted)
+{
+    sensor("TC0P")->setFullName("CPU \"A\"\nDie, 2");
+    tickAt("2026-03-09T21:10:05");
+    tickAt("2026-03-09T21:10:07");  // the quoted header is still recognised as the file's own
+    EXPECT_EQ(read("Kelvara Log.csv"), "Date,Time,\"CPU \"\"A\"\"\nDie; 2 (°C) (TC0P)\"\n"
+                                       "2026-03-09,21:10:05,45°\n2026-03-09,21:10:07,45°");
+}
+
+TEST_F(FileLoggingTest, ALogThatIsALinkIsSetAsideNotWrittenThrough)
+{
+    const QString log = folder() + "/Kelvara Log.csv";
+    const QString elsewhere = home.path() + "/elsewhere.csv";
+    const QByteArray before = kCPUHeader + "\n2026-03-09,21:10:00,45°";
+    QFile target(elsewhere);
+    ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+    target.write(before);
+    target.close();
+    ASSERT_TRUE(QFile::link(elsewhere, log));
+    tickAt("2026-03-09T21:10:05");
+    EXPECT_EQ(read("../elsewhere.csv"), before);
+    EXPECT_EQ(QFileInfo(folder() + "/Kelvara Log (2026-03-09 21-10-05).csv").symLinkTarget(), elsewhere);
+    EXPECT_FALSE(QFileInfo(log).isSymLink());
+    EXPECT_EQ(read("Kelvara Log.csv"), kCPUHeader + "\n2026-03-09,21:10:05,45°");
+
+    // A link to nothing is not followed to make a file there.
+    ASSERT_TRUE(QFile::remove(log));
+    ASSERT_TRUE(QFile::link(home.path() + "/through-a-link.csv", log));
+    tickAt("2026-03-09T21:10:07");
+    EXPECT_FALSE(QFileInfo::exists(home.path() + "/through-a-link.csv"));
+    EXPECT_EQ(read("Kelvara Log.csv"), kCPUHeader + "\n2026-03-09,21:10:07,45°");
 }
 
 // An append-only file takes rows but cannot be deleted, even by root.

@@ -6,8 +6,10 @@
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "CraftedPlist.h"
 #include "NSUserDefaults.h"
 #include "PropertyList.h"
 #include "TestHome.h"
@@ -220,6 +222,21 @@ TEST(DefaultsTest, ASuiteThatCannotBeReadIsKeptAndNeverOverwritten)
     EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation().size(), 4);
 }
 
+TEST(DefaultsTest, APipeInTheSuitesPlaceIsNotWaitedOn)
+{
+    const TestHome home;
+    NSUserDefaults defaults(kSuite);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(defaults.path()).constData(), 0600), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(defaults.objectForKey("KLTempUnitCelsius").isValid());
+    EXPECT_FALSE(defaults.setBool(true, "KLTempUnitCelsius"));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
+    EXPECT_NE(said.find("not a regular file"), std::string::npos) << said;
+    EXPECT_TRUE(QFileInfo(defaults.path()).exists());  // left in place
+    EXPECT_TRUE(setAside(defaults).isEmpty());
+}
+
 TEST(DefaultsTest, ASuiteReplacedWhileTheReaderWaitsForTheLockIsNotSetAside)
 {
     const TestHome home;
@@ -252,6 +269,20 @@ TEST(DefaultsTest, ASuiteNestedTooDeeplyIsDamagedNotFatal)
     EXPECT_FALSE(defaults.objectForKey("KLDropdownItemsKey").isValid());
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(setAside(defaults).size(), 1);
+
+    // Deep enough to overflow any recursive reader, or tiny but huge once shared objects are expanded.
+    const QByteArray hostile[] = {nested(200000), crafted::nestedArrays(200000), crafted::sharedChildren(30)};
+    for (const QByteArray& bytes : hostile) {
+        const qsizetype before = setAside(defaults).size();
+        writeAtomically(defaults.path(), bytes);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(defaults.objectForKey("KLDropdownItemsKey").isValid());
+        EXPECT_TRUE(defaults.setInteger(2, "KLUpdateFrequencyKey"));
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_EQ(setAside(defaults).size(), before + 1);
+        EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation(), QVariantMap({{"KLUpdateFrequencyKey", 2}}));
+    }
 }
 
 }  // namespace

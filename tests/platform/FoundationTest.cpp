@@ -5,12 +5,14 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "Dispatch.h"
 #include "NSBundle.h"
 #include "NSManagedObjectContext.h"
 #include "QtApplication.h"
 #include <thread>
+#include "CraftedPlist.h"
 #include "PropertyList.h"
 
 namespace {
@@ -61,10 +63,55 @@ TEST(PropertyListTest, GarbageAndMissingFilesAreInvalidNotFatal)
     QByteArray truncated = PropertyList::toData(QVariantMap{{"a", QVariantList{1, 2, 3}}}, PropertyList::Format::Binary);
     truncated.chop(10);
     EXPECT_FALSE(PropertyList::fromData(truncated).isValid());
+    // libplist aborts the program when asked for a key with a NUL in it.
+    EXPECT_FALSE(PropertyList::fromData(crafted::binaryList({char(0xd1) + crafted::bigEndian(1, 4) + crafted::bigEndian(2, 4),
+                                                             QByteArray("\x63\0a\0\0\0b", 7), "\x09"}))
+                     .isValid());
 
     QString error;
     EXPECT_FALSE(PropertyList::readFile("/nonexistent/file.plist", &error).isValid());
     EXPECT_FALSE(error.isEmpty());
+    // A pipe in a file's place is refused, not waited on.
+    const QTemporaryDir dir;
+    const QString pipe = dir.path() + "/job.plist";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_FALSE(PropertyList::readFile(pipe, &error).isValid());
+    EXPECT_EQ(error, "not a regular file");
+}
+
+TEST(PropertyListTest, NestingAndSharedObjectsAreBoundedBeforeParsing)
+{
+    const auto refused = [](const QByteArray& bytes, const char* why) {
+        QString error;
+        const bool invalid = !PropertyList::fromData(bytes, &error).isValid();
+        return invalid && error.contains(why) ? testing::AssertionSuccess()
+                                              : testing::AssertionFailure() << error.toStdString();
+    };
+    // 2^11 values from a few shared arrays is fine; 2^31 is not.
+    const QVariant small = PropertyList::fromData(crafted::sharedChildren(10));
+    QVariant inner = small.toMap().value("KLDropdownItemsKey");
+    for (int i = 1; i < 10; ++i)
+        inner = inner.toList().value(1);
+    EXPECT_EQ(inner, QVariant(QVariantList{"x", "x"}));
+    EXPECT_TRUE(refused(crafted::sharedChildren(30), "not a usable"));
+    EXPECT_TRUE(refused(crafted::nestedArrays(200000), "512"));
+    EXPECT_EQ(PropertyList::fromData(crafted::deepAndWide(10, 20000)).toMap().size(), 1);
+    EXPECT_TRUE(refused(crafted::deepAndWide(400, 20000), "too deeply"));  // libplist's checks would take seconds
+    EXPECT_TRUE(refused(crafted::binaryList({crafted::array({0})}), "512"));  // a cycle
+    EXPECT_TRUE(refused(crafted::binaryList({crafted::array({0x7fffffff})}), "refers"));
+
+    const auto xml = [](const QByteArray& value) { return "<?xml version=\"1.0\"?><plist>" + value + "</plist>"; };
+    EXPECT_TRUE(refused(xml(QByteArray("<array>").repeated(200000) + QByteArray("</array>").repeated(200000)), "512"));
+    EXPECT_TRUE(refused(xml(QByteArray("<array>").repeated(100) + QByteArray("<true/>").repeated(300000) +
+                            QByteArray("</array>").repeated(100)),
+                        "250000"));
+    EXPECT_TRUE(refused(xml("<array><!-- </array> --></array></array>"), "closes"));
+    EXPECT_TRUE(refused(xml("<array a='<array>'></array>"), "'<'"));
+    EXPECT_TRUE(refused(QByteArray(PropertyList::kMaxDataSize + 1, ' '), "larger"));
+    // What people put in hand-written lists still reads.
+    EXPECT_EQ(PropertyList::fromData(xml("<dict><!-- <key>old</key> --><key>a</key><string><![CDATA[<b>]]></string>"
+                                         "<key>c</key><true/></dict>")),
+              QVariant(QVariantMap{{"a", "<b>"}, {"c", true}}));
 }
 
 class BundleTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
+#include "CraftedPlist.h"
 #include "NSKeyedArchiver.h"
 #include "PropertyList.h"
 
@@ -116,6 +117,11 @@ TEST(KeyedArchiveTest, DamagedArchivesAreInvalidWithAReason)
     for (int i = 0; i < 2000; ++i)
         deep.append(QVariantMap{{"NS.objects", QVariantList{uid(deep.size() + 1)}}, {"$class", uid(1)}});
     deep.append("bottom");
+    // Each array holds the next one twice: small here, 2^40 values for whoever walks the result.
+    QVariantList shared{"$null", arrayClass};
+    for (int i = 0; i < 40; ++i)
+        shared.append(QVariantMap{{"NS.objects", QVariantList{uid(shared.size() + 1), uid(shared.size() + 1)}}, {"$class", uid(1)}});
+    shared.append("bottom");
 
     const std::pair<const char*, QByteArray> cases[] = {
         {"garbage", "definitely not a property list"},
@@ -126,6 +132,8 @@ TEST(KeyedArchiveTest, DamagedArchivesAreInvalidWithAReason)
         {"class out of range", archive({"$null", QVariantMap{{"$class", uid(5)}}})},
         {"cycle", archive({"$null", QVariantMap{{"NS.objects", QVariantList{uid(1)}}, {"$class", uid(2)}}, arrayClass})},
         {"absurd nesting", archive(deep, QVariantMap{{"root", uid(2)}})},
+        {"shared objects", archive(shared, QVariantMap{{"root", uid(2)}})},
+        {"shared plist objects", crafted::sharedChildren(30)},
     };
     for (const auto& [name, bytes] : cases) {
         QString error;

@@ -64,7 +64,8 @@ public:
         const quint64 top = bigEndian(trailer + 16, 8);
         m_table = bigEndian(trailer + 24, 8);
         m_end = m_size - 32;
-        const auto validSize = [](int n) { return n == 1 || n == 2 || n == 4 || n == 8; };
+        // Any width up to eight bytes: libplist writes three-byte offsets past 64 KiB.
+        const auto validSize = [](int n) { return n >= 1 && n <= 8; };
         if (!validSize(m_offsetSize) || !validSize(m_refSize) || m_count == 0 || top >= m_count || m_table < 8 ||
             m_table > m_end || m_count > (m_end - m_table) / static_cast<quint64>(m_offsetSize))
             return QStringLiteral("damaged trailer");

@@ -87,6 +87,12 @@ TEST(PropertyListTest, NestingAndSharedObjectsAreBoundedBeforeParsing)
         return invalid && error.contains(why) ? testing::AssertionSuccess()
                                               : testing::AssertionFailure() << error.toStdString();
     };
+    // A list of our own past 64 KiB (three-byte offsets) reads back whole.
+    QVariantList many;
+    for (int i = 0; i < 20000; ++i)
+        many << QStringLiteral("X%1").arg(i) << i;
+    EXPECT_EQ(PropertyList::fromData(PropertyList::toData(QVariantMap{{"k", many}}, PropertyList::Format::Binary)),
+              QVariant(QVariantMap{{"k", many}}));
     // 2^11 values from a few shared arrays is fine; 2^31 is not.
     const QVariant small = PropertyList::fromData(crafted::sharedChildren(10));
     QVariant inner = small.toMap().value("KLDropdownItemsKey");

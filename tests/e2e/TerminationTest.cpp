@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "KelvaraInHome.h"
+#include "ProgramBusName.h"
 #include "TerminationSignals.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSUserDefaults.h"
@@ -241,6 +242,8 @@ TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
     for (const qint64 pid : processesInHome(kelvara.home.path(), kMenuProgram))
         ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return processesInHome(kelvara.home.path(), kMenuProgram).isEmpty(); }));
+    // The open notice is Kelvara's: the test takes its name now that it is gone.
+    ASSERT_TRUE(ownProgramBusName(QStringLiteral("com.orvane.kelvara")));
     QProcess& program = kelvara.start({}, kMenuProgram);
     const qint64 menu = program.processId();
 

@@ -1,11 +1,13 @@
 // The status item on a tray host: its StatusNotifierItems as a host on the
 // session bus reads them, a watcher of the test's own, and the popover they open.
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
@@ -77,13 +79,13 @@ StatusNotifierPixmaps hostReadsIcon(const StatusNotifierItem* item)
     return qdbus_cast<StatusNotifierPixmaps>(hostReads(item, QStringLiteral("IconPixmap")));
 }
 
-void hostClicks(const StatusNotifierItem* item, int x, int y)
+void hostClicks(const StatusNotifierItem* item, int x, int y, const QString& method = QStringLiteral("Activate"))
 {
     QDBusMessage activate = QDBusMessage::createMethodCall(
         item->serviceName(), QString::fromLatin1(StatusNotifierItem::kItemPath),
-        QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+        QStringLiteral("org.kde.StatusNotifierItem"), method);
     activate << x << y;
-    QDBusConnection::sessionBus().asyncCall(activate);
+    QDBusConnection::sessionBus().send(activate);
 }
 
 // Rows of a square that hold the text's ink rather than its plate.
@@ -230,6 +232,26 @@ TEST_F(StatusItemTest, ItemsRegisterAgainWhenTheWatcherComesBack)
     watcher->start();
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 3; })) << watcher->registered.join(' ').toStdString();
     EXPECT_EQ(watcher->registered, first);
+}
+
+TEST_F(StatusItemTest, AFloodOfClicksFromTheBusTogglesNoMoreThanAPersonCould)
+{
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setTitle(QStringLiteral(" 73° 51°"));
+    int clicks = 0;
+    QObject::connect(item.get(), &NSStatusItem::action, [&] { ++clicks; });
+    QElapsedTimer flood;
+    flood.start();
+    for (int i = 0; i < 1000; ++i) {
+        const StatusNotifierItem* square = item->statusNotifierItems()[i % 2];
+        hostClicks(square, 10, 10, i % 3 ? QStringLiteral("Activate") : QStringLiteral("SecondaryActivate"));
+    }
+    // Answered after every call before it.
+    hostReads(item->statusNotifierItems()[0], QStringLiteral("Title"));
+    drainMainQueue();
+    EXPECT_GE(clicks, 1);
+    EXPECT_LE(clicks, NSStatusItem::kMaxClicksPerSecond * (flood.elapsed() / 1000 + 1));
 }
 
 class StatusItemClickTest : public StatusItemTest {

@@ -163,6 +163,18 @@ void NSStatusItem::performClick(const QPoint& pointer)
     m_clickedAt.reset();
 }
 
+void NSStatusItem::hostClicked(const QPoint& pointer)
+{
+    // Any program on the bus may call Activate as often as it likes: beyond what
+    // a person's clicks could be, the calls are dropped, not each run as a toggle.
+    if (!m_clickWindow.isValid() || m_clickWindow.elapsed() >= 1000) {
+        m_clickWindow.start();
+        m_clicksInWindow = 0;
+    }
+    if (++m_clicksInWindow <= kMaxClicksPerSecond)
+        performClick(pointer);
+}
+
 QStringList NSStatusItem::values(const QString& title)
 {
     return title.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -279,14 +291,13 @@ void NSStatusItem::rebuild(qsizetype count)
     for (qsizetype i = 0; i < count; ++i) {
         if (m_backend == Backend::StatusNotifier) {
             auto item = std::make_unique<StatusNotifierItem>(i == 0 ? kItemId : kItemId + QStringLiteral("-%1").arg(i));
-            connect(item.get(), &StatusNotifierItem::activated, this, &NSStatusItem::performClick);
-            connect(item.get(), &StatusNotifierItem::secondaryActivated, this, &NSStatusItem::performClick);
+            connect(item.get(), &StatusNotifierItem::activated, this, &NSStatusItem::hostClicked);
             m_items.push_back(std::move(item));
         } else {
             auto icon = std::make_unique<QSystemTrayIcon>();
             connect(icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-                    performClick(QCursor::pos());
+                    hostClicked(QCursor::pos());
             });
             m_trayIcons.push_back(std::move(icon));
         }

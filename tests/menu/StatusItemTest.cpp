@@ -18,6 +18,7 @@
 #include "KLDataManager.h"
 #include "KLMenuBarController.h"
 #include "NSAppearance.h"
+#include "NSDistributedNotificationCenter.h"
 #include "NSEvent.h"
 #include "NSPopover.h"
 #include "NSStatusItem.h"
@@ -117,6 +118,7 @@ protected:
     }
     void TearDown() override
     {
+        NSAppearance::forceDarkModeForTesting(std::nullopt);
         NSStatusItem::setHostKindForTesting(std::nullopt);
         NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
     }
@@ -232,6 +234,22 @@ TEST_F(StatusItemTest, ItemsRegisterAgainWhenTheWatcherComesBack)
     watcher->start();
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 3; })) << watcher->registered.join(' ').toStdString();
     EXPECT_EQ(watcher->registered, first);
+}
+
+TEST_F(StatusItemTest, ANewSchemeRedrawsTheSquaresWithoutANewReading)
+{
+    NSAppearance::forceDarkModeForTesting(false);
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setImageName(QStringLiteral("bar_icon"));
+    const StatusNotifierItem* square = item->statusNotifierItems().value(0);
+    ASSERT_TRUE(square);
+    const StatusNotifierPixmap dark =
+        StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell({QStringLiteral("bar_icon"), {}}, 22, 1, true));
+    EXPECT_FALSE(hostReadsIcon(square).contains(dark));
+    NSAppearance::forceDarkModeForTesting(true);
+    NSDistributedNotificationCenter::defaultCenter().postLocalNotificationName(NSAppearance::themeChangedNotification());
+    EXPECT_TRUE(waitUntil([&] { return hostReadsIcon(square).contains(dark); }));
 }
 
 TEST_F(StatusItemTest, AFloodOfClicksFromTheBusTogglesNoMoreThanAPersonCould)

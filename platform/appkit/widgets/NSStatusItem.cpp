@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "NSAppearance.h"
+#include "NSDistributedNotificationCenter.h"
 #include "NSEvent.h"
 #include "NSImage.h"
 #include "NSScreen.h"
@@ -116,9 +117,18 @@ NSStatusItem::NSStatusItem(double length, Backend backend, QObject* parent)
                                             QDBusServiceWatcher::WatchForRegistration, this);
         connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &NSStatusItem::registerItems);
     }
+    // Squares are drawn in the scheme's colours: a new scheme redraws them even
+    // when no value changes (an item without values would keep the old ones).
+    if (m_backend != Backend::Model) {
+        NSDistributedNotificationCenter::defaultCenter().addObserver(
+            this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { refresh(); });
+    }
 }
 
-NSStatusItem::~NSStatusItem() = default;
+NSStatusItem::~NSStatusItem()
+{
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
 
 void NSStatusItem::setImageName(const QString& name)
 {

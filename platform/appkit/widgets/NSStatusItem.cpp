@@ -305,10 +305,15 @@ void NSStatusItem::rebuild(qsizetype count)
             m_items.push_back(std::move(item));
         } else {
             auto icon = std::make_unique<QSystemTrayIcon>();
-            connect(icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-                    hostClicked(QCursor::pos());
-            });
+            // Queued: the click may change the layout, which deletes this icon,
+            // and Qt's tray window still handles its press when the signal returns.
+            connect(
+                icon.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+                        hostClicked(QCursor::pos());
+                },
+                Qt::QueuedConnection);
             m_trayIcons.push_back(std::move(icon));
         }
     }

@@ -32,18 +32,27 @@ namespace {
 // org.kde.StatusNotifierWatcher as panels run it: records each registration.
 class FakeWatcher : public QDBusVirtualObject {
 public:
-    FakeWatcher()
-        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-watcher")))
+    explicit FakeWatcher(const QString& connection = QStringLiteral("fake-watcher"), bool start = true)
+        : m_name(connection)
+        , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connection))
     {
         m_bus.registerVirtualObject(QString::fromLatin1(StatusNotifierItem::kWatcherPath), this);
-        start();
+        if (start)
+            this->start();
     }
     ~FakeWatcher() override
     {
         m_bus.unregisterObject(QString::fromLatin1(StatusNotifierItem::kWatcherPath));
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-watcher"));
+        QDBusConnection::disconnectFromBus(m_name);
     }
-    void start() { EXPECT_TRUE(m_bus.registerService(QString::fromLatin1(StatusNotifierItem::kWatcherService))); }
+    // A watcher may leave its name to another that asks to replace it.
+    void start(QDBusConnectionInterface::ServiceQueueOptions queue = QDBusConnectionInterface::DontQueueService)
+    {
+        EXPECT_TRUE(m_bus.interface()
+                        ->registerService(QString::fromLatin1(StatusNotifierItem::kWatcherService), queue,
+                                          QDBusConnectionInterface::AllowReplacement)
+                        .isValid());
+    }
     void stop() { m_bus.unregisterService(QString::fromLatin1(StatusNotifierItem::kWatcherService)); }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
@@ -59,6 +68,7 @@ public:
     QStringList registered;
 
 private:
+    QString m_name;
     QDBusConnection m_bus;
 };
 
@@ -234,6 +244,12 @@ TEST_F(StatusItemTest, ItemsRegisterAgainWhenTheWatcherComesBack)
     watcher->start();
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 3; })) << watcher->registered.join(' ').toStdString();
     EXPECT_EQ(watcher->registered, first);
+
+    // Another panel's watcher takes the name over without a gap.
+    FakeWatcher successor(QStringLiteral("successor-watcher"), false);
+    successor.start(QDBusConnectionInterface::ReplaceExistingService);
+    ASSERT_TRUE(waitUntil([&] { return successor.registered.size() == 3; })) << successor.registered.join(' ').toStdString();
+    EXPECT_EQ(successor.registered, first);
 }
 
 TEST_F(StatusItemTest, ANewSchemeRedrawsTheSquaresWithoutANewReading)

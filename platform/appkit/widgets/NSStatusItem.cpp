@@ -111,11 +111,16 @@ NSStatusItem::NSStatusItem(double length, Backend backend, QObject* parent)
     , m_backend(backend)
 {
     if (m_backend == Backend::StatusNotifier) {
-        // A panel that restarts forgets every item: register again when its watcher is back.
+        // A panel that restarts forgets every item: register again when its watcher
+        // is back, or when another watcher took its name over without a gap.
         m_watcher = new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::kWatcherService),
                                             QDBusConnection::sessionBus(),
-                                            QDBusServiceWatcher::WatchForRegistration, this);
-        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &NSStatusItem::registerItems);
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& newOwner) {
+                    if (!newOwner.isEmpty())
+                        registerItems();
+                });
     }
     // Squares are drawn in the scheme's colours: a new scheme redraws them even
     // when no value changes (an item without values would keep the old ones).

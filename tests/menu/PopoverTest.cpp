@@ -36,6 +36,22 @@ TEST(PopoverPlacementTest, BelowATopPanelAboveABottomOne)
     EXPECT_EQ(arrowX(bottom), 1000);
 }
 
+TEST(PopoverPlacementTest, BesideASidePanel)
+{
+    // The pointer on a side panel: beside the panel, arrow on the pointer, not below it.
+    const QRect leftPanelArea(48, 0, 1872, 1080);
+    const NSPopoverPlacement left = NSPopover::placement(kContent, QRect(20, 500, 1, 1), leftPanelArea, NSRectEdgeMinY);
+    EXPECT_EQ(left.edge, NSRectEdgeMaxX);
+    EXPECT_EQ(left.frame.left(), 48);
+    EXPECT_EQ(left.frame.top() + left.arrowCenter, 500);
+    const QRect rightPanelArea(0, 0, 1872, 1080);
+    const NSPopoverPlacement right =
+        NSPopover::placement(kContent, QRect(1900, 1070, 1, 1), rightPanelArea, NSRectEdgeMinY);
+    EXPECT_EQ(right.edge, NSRectEdgeMinX);
+    EXPECT_EQ(right.frame.right(), 1871);
+    EXPECT_EQ(right.frame.bottom(), 1079);
+}
+
 TEST(PopoverPlacementTest, ClampedIntoTheAvailableArea)
 {
     // At the right end of the panel the window stops at the screen's edge; the

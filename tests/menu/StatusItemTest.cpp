@@ -1,11 +1,13 @@
 // The status item on a tray host: its StatusNotifierItems as a host on the
 // session bus reads them, a watcher of the test's own, and the popover they open.
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
@@ -16,6 +18,7 @@
 #include "KLDataManager.h"
 #include "KLMenuBarController.h"
 #include "NSAppearance.h"
+#include "NSDistributedNotificationCenter.h"
 #include "NSEvent.h"
 #include "NSPopover.h"
 #include "NSStatusItem.h"
@@ -29,18 +32,27 @@ namespace {
 // org.kde.StatusNotifierWatcher as panels run it: records each registration.
 class FakeWatcher : public QDBusVirtualObject {
 public:
-    FakeWatcher()
-        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-watcher")))
+    explicit FakeWatcher(const QString& connection = QStringLiteral("fake-watcher"), bool start = true)
+        : m_name(connection)
+        , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connection))
     {
         m_bus.registerVirtualObject(QString::fromLatin1(StatusNotifierItem::kWatcherPath), this);
-        start();
+        if (start)
+            this->start();
     }
     ~FakeWatcher() override
     {
         m_bus.unregisterObject(QString::fromLatin1(StatusNotifierItem::kWatcherPath));
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-watcher"));
+        QDBusConnection::disconnectFromBus(m_name);
     }
-    void start() { EXPECT_TRUE(m_bus.registerService(QString::fromLatin1(StatusNotifierItem::kWatcherService))); }
+    // A watcher may leave its name to another that asks to replace it.
+    void start(QDBusConnectionInterface::ServiceQueueOptions queue = QDBusConnectionInterface::DontQueueService)
+    {
+        EXPECT_TRUE(m_bus.interface()
+                        ->registerService(QString::fromLatin1(StatusNotifierItem::kWatcherService), queue,
+                                          QDBusConnectionInterface::AllowReplacement)
+                        .isValid());
+    }
     void stop() { m_bus.unregisterService(QString::fromLatin1(StatusNotifierItem::kWatcherService)); }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
@@ -56,6 +68,7 @@ public:
     QStringList registered;
 
 private:
+    QString m_name;
     QDBusConnection m_bus;
 };
 
@@ -77,13 +90,13 @@ StatusNotifierPixmaps hostReadsIcon(const StatusNotifierItem* item)
     return qdbus_cast<StatusNotifierPixmaps>(hostReads(item, QStringLiteral("IconPixmap")));
 }
 
-void hostClicks(const StatusNotifierItem* item, int x, int y)
+void hostClicks(const StatusNotifierItem* item, int x, int y, const QString& method = QStringLiteral("Activate"))
 {
     QDBusMessage activate = QDBusMessage::createMethodCall(
         item->serviceName(), QString::fromLatin1(StatusNotifierItem::kItemPath),
-        QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+        QStringLiteral("org.kde.StatusNotifierItem"), method);
     activate << x << y;
-    QDBusConnection::sessionBus().asyncCall(activate);
+    QDBusConnection::sessionBus().send(activate);
 }
 
 // Rows of a square that hold the text's ink rather than its plate.
@@ -115,6 +128,7 @@ protected:
     }
     void TearDown() override
     {
+        NSAppearance::forceDarkModeForTesting(std::nullopt);
         NSStatusItem::setHostKindForTesting(std::nullopt);
         NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
     }
@@ -230,6 +244,48 @@ TEST_F(StatusItemTest, ItemsRegisterAgainWhenTheWatcherComesBack)
     watcher->start();
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 3; })) << watcher->registered.join(' ').toStdString();
     EXPECT_EQ(watcher->registered, first);
+
+    // Another panel's watcher takes the name over without a gap.
+    FakeWatcher successor(QStringLiteral("successor-watcher"), false);
+    successor.start(QDBusConnectionInterface::ReplaceExistingService);
+    ASSERT_TRUE(waitUntil([&] { return successor.registered.size() == 3; })) << successor.registered.join(' ').toStdString();
+    EXPECT_EQ(successor.registered, first);
+}
+
+TEST_F(StatusItemTest, ANewSchemeRedrawsTheSquaresWithoutANewReading)
+{
+    NSAppearance::forceDarkModeForTesting(false);
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setImageName(QStringLiteral("bar_icon"));
+    const StatusNotifierItem* square = item->statusNotifierItems().value(0);
+    ASSERT_TRUE(square);
+    const StatusNotifierPixmap dark =
+        StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell({QStringLiteral("bar_icon"), {}}, 22, 1, true));
+    EXPECT_FALSE(hostReadsIcon(square).contains(dark));
+    NSAppearance::forceDarkModeForTesting(true);
+    NSDistributedNotificationCenter::defaultCenter().postLocalNotificationName(NSAppearance::themeChangedNotification());
+    EXPECT_TRUE(waitUntil([&] { return hostReadsIcon(square).contains(dark); }));
+}
+
+TEST_F(StatusItemTest, AFloodOfClicksFromTheBusTogglesNoMoreThanAPersonCould)
+{
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setTitle(QStringLiteral(" 73° 51°"));
+    int clicks = 0;
+    QObject::connect(item.get(), &NSStatusItem::action, [&] { ++clicks; });
+    QElapsedTimer flood;
+    flood.start();
+    for (int i = 0; i < 1000; ++i) {
+        const StatusNotifierItem* square = item->statusNotifierItems()[i % 2];
+        hostClicks(square, 10, 10, i % 3 ? QStringLiteral("Activate") : QStringLiteral("SecondaryActivate"));
+    }
+    // Answered after every call before it.
+    hostReads(item->statusNotifierItems()[0], QStringLiteral("Title"));
+    drainMainQueue();
+    EXPECT_GE(clicks, 1);
+    EXPECT_LE(clicks, NSStatusItem::kMaxClicksPerSecond * (flood.elapsed() / 1000 + 1));
 }
 
 class StatusItemClickTest : public StatusItemTest {

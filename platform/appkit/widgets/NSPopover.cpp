@@ -242,6 +242,15 @@ void NSPopover::place()
 NSPopoverPlacement NSPopover::placement(const QSize& contentSize, const QRect& anchor, const QRect& available,
                                         NSRectEdge preferredEdge)
 {
+    // An anchor in a side panel (beside the area, not above or below it): the
+    // popover goes beside the panel, where its arrow can reach the anchor.
+    if (isVertical(preferredEdge) && !available.isEmpty() && anchor.bottom() >= available.top() &&
+        anchor.top() <= available.bottom()) {
+        if (anchor.right() < available.left())
+            preferredEdge = NSRectEdgeMaxX;
+        else if (anchor.left() > available.right())
+            preferredEdge = NSRectEdgeMinX;
+    }
     const bool vertical = isVertical(preferredEdge);
     const int arrow = kArrowHeight;
     const QSize size = (contentSize + QSize(2 * kBorder, 2 * kBorder)) + (vertical ? QSize(0, arrow) : QSize(arrow, 0));

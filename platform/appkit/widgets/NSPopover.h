@@ -2,7 +2,8 @@
 // A popover: a frameless tool window with a small arrow toward its anchor,
 // hosting one screen. Our code places it relative to an anchor rectangle and a
 // preferred edge; when the screen's available area has no room on that side it
-// goes to the opposite one, and it is always clamped into that area. It is
+// goes to the opposite one (an anchor in a side panel gets it beside the
+// panel), and it is always clamped into that area. It is
 // never a Qt::Popup (which grabs input and closes on clicks in our own windows):
 // it closes only when its owner closes it.
 #include <QObject>

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "NSAppearance.h"
+#include "NSDistributedNotificationCenter.h"
 #include "NSEvent.h"
 #include "NSImage.h"
 #include "NSScreen.h"
@@ -110,15 +111,29 @@ NSStatusItem::NSStatusItem(double length, Backend backend, QObject* parent)
     , m_backend(backend)
 {
     if (m_backend == Backend::StatusNotifier) {
-        // A panel that restarts forgets every item: register again when its watcher is back.
+        // A panel that restarts forgets every item: register again when its watcher
+        // is back, or when another watcher took its name over without a gap.
         m_watcher = new QDBusServiceWatcher(QString::fromLatin1(StatusNotifierItem::kWatcherService),
                                             QDBusConnection::sessionBus(),
-                                            QDBusServiceWatcher::WatchForRegistration, this);
-        connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &NSStatusItem::registerItems);
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& newOwner) {
+                    if (!newOwner.isEmpty())
+                        registerItems();
+                });
+    }
+    // Squares are drawn in the scheme's colours: a new scheme redraws them even
+    // when no value changes (an item without values would keep the old ones).
+    if (m_backend != Backend::Model) {
+        NSDistributedNotificationCenter::defaultCenter().addObserver(
+            this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { refresh(); });
     }
 }
 
-NSStatusItem::~NSStatusItem() = default;
+NSStatusItem::~NSStatusItem()
+{
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+}
 
 void NSStatusItem::setImageName(const QString& name)
 {
@@ -161,6 +176,18 @@ void NSStatusItem::performClick(const QPoint& pointer)
     m_clickedAt = pointer.isNull() ? QCursor::pos() : pointer;
     emit action();
     m_clickedAt.reset();
+}
+
+void NSStatusItem::hostClicked(const QPoint& pointer)
+{
+    // Any program on the bus may call Activate as often as it likes: beyond what
+    // a person's clicks could be, the calls are dropped, not each run as a toggle.
+    if (!m_clickWindow.isValid() || m_clickWindow.elapsed() >= 1000) {
+        m_clickWindow.start();
+        m_clicksInWindow = 0;
+    }
+    if (++m_clicksInWindow <= kMaxClicksPerSecond)
+        performClick(pointer);
 }
 
 QStringList NSStatusItem::values(const QString& title)
@@ -279,15 +306,19 @@ void NSStatusItem::rebuild(qsizetype count)
     for (qsizetype i = 0; i < count; ++i) {
         if (m_backend == Backend::StatusNotifier) {
             auto item = std::make_unique<StatusNotifierItem>(i == 0 ? kItemId : kItemId + QStringLiteral("-%1").arg(i));
-            connect(item.get(), &StatusNotifierItem::activated, this, &NSStatusItem::performClick);
-            connect(item.get(), &StatusNotifierItem::secondaryActivated, this, &NSStatusItem::performClick);
+            connect(item.get(), &StatusNotifierItem::activated, this, &NSStatusItem::hostClicked);
             m_items.push_back(std::move(item));
         } else {
             auto icon = std::make_unique<QSystemTrayIcon>();
-            connect(icon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-                    performClick(QCursor::pos());
-            });
+            // Queued: the click may change the layout, which deletes this icon,
+            // and Qt's tray window still handles its press when the signal returns.
+            connect(
+                icon.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+                        hostClicked(QCursor::pos());
+                },
+                Qt::QueuedConnection);
             m_trayIcons.push_back(std::move(icon));
         }
     }

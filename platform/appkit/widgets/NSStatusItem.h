@@ -12,6 +12,7 @@
 // XEmbed tray icon otherwise. The plain model (image name, title) is what tests
 // read, since not every platform has a tray.
 #include <QColor>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -42,6 +43,8 @@ public:
     // Beyond this many values only the title, tool tip and label carry the rest.
     static constexpr int kMaxValueIcons = 8;
     static constexpr int kRegistrationSpacingMs = 150;
+    // Clicks a host may report in one second; more are dropped.
+    static constexpr int kMaxClicksPerSecond = 5;
 
     enum class Backend { Model, StatusNotifier, XEmbed };
     enum class Host { Icons, Label };
@@ -91,6 +94,7 @@ signals:
 private:
     friend class NSStatusBar;
     NSStatusItem(double length, Backend backend, QObject* parent);
+    void hostClicked(const QPoint& pointer);
     void refresh();
     void rebuild(qsizetype count);
     void registerItems();
@@ -101,6 +105,8 @@ private:
     QString m_imageName;
     QString m_title;
     std::optional<QPoint> m_clickedAt;
+    QElapsedTimer m_clickWindow;
+    int m_clicksInWindow = 0;
     // What the tray shows now, to send only what changed.
     QList<Cell> m_shownCells;
     bool m_shownDark = false;

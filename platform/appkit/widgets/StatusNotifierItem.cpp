@@ -117,9 +117,9 @@ public:
     uint orderingIndex() const { return 0; }
 
 public slots:
+    // No menu of our own: the popover is the item's whole interface, for every button.
     void Activate(int x, int y) { m_item->activate(x, y); }
-    void SecondaryActivate(int x, int y) { emit m_item->secondaryActivated(logicalFromNative({x, y})); }
-    // No menu of our own: the popover is the item's whole interface.
+    void SecondaryActivate(int x, int y) { m_item->activate(x, y); }
     void ContextMenu(int x, int y) { m_item->activate(x, y); }
     void Scroll(int, const QString&) {}
 
@@ -176,8 +176,10 @@ void StatusNotifierItem::registerWithWatcher()
                                                        QString::fromLatin1(kWatcherService),
                                                        QStringLiteral("RegisterStatusNotifierItem"));
     call << m_service;
-    // Never a blocking call: a watcher in this very process (tests) would wait on us.
-    QDBusConnection(m_connectionName).asyncCall(call);
+    // Neither blocking nor waiting for the answer: a watcher that never answers
+    // (or one in this very process) leaves no call pending.
+    call.setAutoStartService(false);
+    QDBusConnection(m_connectionName).send(call);
 }
 
 StatusNotifierPixmap StatusNotifierItem::pixmapFromImage(const QImage& image)

@@ -59,7 +59,7 @@ public:
     // The text that label hosts show next to the icon; guide is its widest form.
     void setLabel(const QString& label, const QString& guide);
 
-    // Asks the watcher (again) to show the item; answers arrive asynchronously.
+    // Asks the watcher (again) to show the item, without waiting for its answer.
     void registerWithWatcher();
     static bool watcherPresent();
 
@@ -76,7 +76,6 @@ public:
 signals:
     // Screen coordinates where the host clicked; a null point when it sent none.
     void activated(const QPoint& at);
-    void secondaryActivated(const QPoint& at);
 
 private:
     friend class StatusNotifierItemAdaptor;

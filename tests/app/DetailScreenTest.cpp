@@ -17,6 +17,7 @@
 #include "KLDetailViewController.h"
 #include "KLFanCondition.h"
 #include "KLFanControlCellView.h"
+#include "KLFanControlViewController.h"
 #include "KLFanController.h"
 #include "KLFanSet.h"
 #include "KLGraphPoint.h"
@@ -30,6 +31,7 @@
 #include "NSAlert.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "StoreFixture.h"
@@ -59,12 +61,9 @@ protected:
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setupDatabase();
         drainMainQueue();
+        startWithoutFanRules();
         settings.setTempUnitCelsius(true);
         MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
-        KLMainStoryboard::storyboard().registerController(QStringLiteral("fanControlViewController"), [this] {
-            sheet = new FakeSheet;
-            return sheet;
-        });
         screen.resize(860, 700);
         for (KLCategory* category : KLCategory::allObjects()) {
             if (category->type() == KLCategoryTypeTemperature && !temperature)
@@ -74,7 +73,11 @@ protected:
         }
         ASSERT_TRUE(temperature && fans);
     }
-    void TearDown() override { KLAnimation::setImmediateForTesting(false); }
+    void TearDown() override
+    {
+        KLAnimation::setImmediateForTesting(false);
+        NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    }
 
     void show(KLCategory* category)
     {
@@ -141,8 +144,11 @@ protected:
         return {};
     }
 
-    PrivateBus bus;
-    TestHome home;
+    AppTestSession& session = appTestSession();  // before the screen
+    StoryboardStandIn<KLFanControlViewController> sheets{QStringLiteral("fanControlViewController"), [this] {
+                                                             sheet = new FakeSheet;
+                                                             return sheet;
+                                                         }};
     KLDetailViewController screen;
     FakeSheet* sheet = nullptr;
     KLCategory* temperature = nullptr;

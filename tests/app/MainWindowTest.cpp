@@ -21,6 +21,8 @@
 #include "NSNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
+#include "AppTestSession.h"
+#include "KLDetailViewController.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "TestAdministrator.h"
@@ -47,12 +49,14 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
+        appTestSession();
+        removeInstalledTool();
         // Creating the settings builds the catalogue from the simulated Mac.
         KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en"));
         drainMainQueue();
     }
+    // Also when a case stops early: its observers capture the case's locals.
+    void TearDown() override { NSDistributedNotificationCenter::defaultCenter().removeObserver(this); }
 
     void open()
     {
@@ -206,7 +210,7 @@ TEST_F(MainWindowTest, RefusedPrivilegeLinkShowsTheCriticalAlertOnly)
 TEST_F(MainWindowTest, FanRuleLinkSelectsTheFanCategoryAndOtherPathsDoNothing)
 {
     auto* detail = new RecordingDetail;
-    KLMainStoryboard::storyboard().registerController("detailViewController", [detail] { return detail; });
+    const StoryboardStandIn<KLDetailViewController> details("detailViewController", [detail] { return detail; });
     open();
     ASSERT_EQ(master->detailViewController(), detail);
     qsizetype fan = -1;

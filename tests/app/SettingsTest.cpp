@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -26,6 +27,7 @@
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "TSSwitch.h"
@@ -53,8 +55,7 @@ protected:
     {
         // The settings and the catalogue live in the home folder and notices go
         // over the bus: both the process's own, made before the first read.
-        static PrivateBus bus;
-        static TestHome home;
+        appTestSession();
         KLDataManager& data = KLDataManager::sharedInstance();
         data.setCurrentLanguage(QStringLiteral("en"));
         for (const char* notice : {KLDataManagerSettingsDidChangeNotification, KLDataManagerLanguageDidChangeNotification,
@@ -317,6 +318,7 @@ TEST_F(DropdownSheetTest, RowsShareTheHeightAndALongLayoutScrolls)
 
     // Twelve rows would be 29 points each: they keep a usable height instead.
     QVariantList longer = KLDataManager::sharedInstance().dropdownItems();
+    const auto restore = qScopeGuard([original = longer] { KLDataManager::sharedInstance().setDropdownItems(original); });
     for (int i = 0; i < 5; ++i)
         longer << QVariantMap{{QStringLiteral("Extra %1").arg(i), true}};
     KLDataManager::sharedInstance().setDropdownItems(longer);

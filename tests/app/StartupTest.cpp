@@ -6,6 +6,7 @@
 #include "KLDeepLink.h"
 #include "NSAppleEventManager.h"
 #include "NSNotificationCenter.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "SUUpdater.h"
 #include "TestHome.h"
@@ -67,8 +68,7 @@ TEST(StartupTest, LinkPathsAreReadOnWholeComponents)
 // Automatic checks follow the setting; downloads are never automatic.
 TEST(StartupTest, UpdateChecksFollowTheSetting)
 {
-    const PrivateBus bus;
-    const TestHome home;
+    appTestSession();
     AppDelegate delegate;
     SUUpdater& updater = SUUpdater::sharedUpdater();
     updater.setAutomaticallyDownloadsUpdates(true);

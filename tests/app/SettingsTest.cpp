@@ -27,6 +27,7 @@
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
+#include "AnalyticsLog.h"
 #include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
@@ -265,7 +266,12 @@ protected:
     {
         SettingsScreenTest::SetUp();
         ASSERT_FALSE(KLCategory::allObjects().isEmpty());
+        MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
+        const qsizetype edits = loggedEvents("Settings Tap Edit Dropdown Button").size();
         QTest::mouseClick(child<QPushButton>("editMenuDropdownButton"), Qt::LeftButton);
+        const QList<QJsonObject> logged = loggedEvents("Settings Tap Edit Dropdown Button");
+        ASSERT_EQ(logged.size(), edits + 1);
+        EXPECT_TRUE(logged.last().isEmpty());
         sheet = screen->dropdownSettingsViewController();
         ASSERT_NE(sheet, nullptr);
         ASSERT_EQ(sheet->presentingViewController(), screen);

@@ -3,8 +3,9 @@
 // detached, a job started at load), outlives that test. The test process
 // marks its environment, which every program it starts inherits; after each
 // test, and again when the process ends, every program of the build that
-// carries the mark is asked to stop (SIGTERM), waited for, and killed if it
-// will not go. A program ended this way is named on standard error.
+// carries the mark and does not end by itself within a second is asked to stop
+// (SIGTERM), waited for, and killed if it will not go. A program ended this way
+// is named on standard error.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -123,7 +124,15 @@ bool waitGone(const Leftover& process, std::chrono::milliseconds limit)
 
 void endLeftovers(const std::string& after)
 {
-    for (const Leftover& process : leftovers()) {
+    // A run started last thing (a detached fan write, a companion asked to quit)
+    // may be ending by itself: it gets a moment first.
+    std::vector<Leftover> found = leftovers();
+    const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!found.empty() && std::chrono::steady_clock::now() < settled) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        found = leftovers();
+    }
+    for (const Leftover& process : found) {
         std::fprintf(stderr, "Kelvara tests: %s (pid %d) was still running after %s; ending it.\n",
                      process.program.c_str(), int(process.pid), after.c_str());
         if (!gone(process))

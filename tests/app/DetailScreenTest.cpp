@@ -66,6 +66,7 @@ protected:
         startWithoutFanRules();
         settings.setTempUnitCelsius(true);
         MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
+        QFile::remove(MSAppCenter::eventLogPath());  // only this case's events
         screen.resize(860, 700);
         for (KLCategory* category : KLCategory::allObjects()) {
             if (category->type() == KLCategoryTypeTemperature && !temperature)

@@ -51,6 +51,8 @@ protected:
     {
         appTestSession();
         removeInstalledTool();
+        // The window opens at its first size, whatever size a case before closed it at.
+        KLDataManager::sharedInstance().userDefaults().removeObjectForKey(KLMainWindowGeometryKey);
         // Creating the settings builds the catalogue from the simulated Mac.
         KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en"));
         drainMainQueue();

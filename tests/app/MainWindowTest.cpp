@@ -8,7 +8,6 @@
 #include <QSplitter>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "KLCategory.h"
 #include "KLDataManager.h"

@@ -1,9 +1,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "Authorization.h"
 #include "KLCategory.h"

@@ -8,7 +8,6 @@
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "HelperProcess.h"
 #include "KLAnimation.h"

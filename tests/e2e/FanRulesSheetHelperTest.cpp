@@ -7,10 +7,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <SQLiteCpp/SQLiteCpp.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Authorization.h"
 #include "Dispatch.h"

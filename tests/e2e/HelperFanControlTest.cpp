@@ -1,9 +1,6 @@
 #include <QElapsedTimer>
 #include <QThread>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Authorization.h"
 #include "HelperProcess.h"

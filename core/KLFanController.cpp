@@ -13,9 +13,12 @@
 #include "KLFanSet.h"
 #include "KLPowerMonitor.h"
 #include "KLSensor.h"
+#include "KLSystemFiles.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSNotificationCenter.h"
 #include "RZSMC.h"
+#include "SMCServices.h"
+#include "VirtualSMC.h"
 #include <algorithm>
 #include <cmath>
 
@@ -272,9 +275,18 @@ bool KLFanController::isSMCBinaryInstalled() const
 bool KLFanController::isInstalledAt(const QString& path)
 {
     const QVariantMap attributes = NSFileManager::defaultManager().attributesOfItemAtPath(path);
-    return attributes.value(NSFileOwnerAccountName).toString() == QLatin1String("root") &&
-           attributes.value(NSFileGroupOwnerAccountName).toString() == administratorsGroupName() &&
-           attributes.value(NSFilePosixPermissions).toULongLong() == kInstalledPermissions;
+    if (attributes.value(NSFilePosixPermissions).toULongLong() != kInstalledPermissions)
+        return false;
+    const QString owner = attributes.value(NSFileOwnerAccountName).toString();
+    const QString group = attributes.value(NSFileGroupOwnerAccountName).toString();
+    if (owner == QLatin1String("root") && group == administratorsGroupName())
+        return true;
+    // A simulated Mac may name another administrator: there the tool keeps no rights.
+    if (KLSystemFiles::exists(smc::kApplesmcDevicePath))
+        return false;
+    const auto administrator = smc::VirtualSMC().administrator();
+    return administrator && owner == QString::fromStdString(administrator->first) &&
+           group == QString::fromStdString(administrator->second);
 }
 
 void KLFanController::requestPrivilegePermissionWithCompletionHandler(std::function<void(bool granted)> handler)

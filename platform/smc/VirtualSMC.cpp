@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -173,6 +174,8 @@ std::string VirtualSMCState::serialize() const
         out << "load " << *load << "\n";
     if (power)
         out << "power " << *power << "\n";
+    if (administrator)
+        out << "administrator " << administrator->first << " " << administrator->second << "\n";
     for (const auto& [key, bytes] : values)
         out << "set " << key << " " << hexOf(bytes) << "\n";
     for (const auto& [fan, ramp] : ramps)
@@ -199,6 +202,11 @@ VirtualSMCState VirtualSMCState::parse(const std::string& text)
             char extra;
             if (std::sscanf(line.c_str() + 6, "%u %c", &value, &extra) == 1 && value <= 3)
                 state.power = value;
+        } else if (line.rfind("administrator ", 0) == 0) {
+            std::istringstream names(line.substr(14));
+            std::string user, group, extra;
+            if (names >> user >> group && !(names >> extra))
+                state.administrator = std::make_pair(user, group);
         } else if (line.rfind("set ", 0) == 0 && line.size() >= 10 && line[8] == ' ') {
             // Keys may hold a space ("FS! "), so the key is taken by position.
             if (auto bytes = bytesOfHex(line.substr(9)); bytes && bytes->size() <= 32)
@@ -553,6 +561,22 @@ std::optional<unsigned> VirtualSMC::powerSourceState()
 {
     refresh();
     return m_state.power;
+}
+
+bool VirtualSMC::setAdministrator(std::optional<std::pair<std::string, std::string>> account)
+{
+    const auto plain = [](const std::string& name) {
+        return !name.empty() && std::none_of(name.begin(), name.end(), [](unsigned char c) { return std::isspace(c) || c < 0x20; });
+    };
+    if (account && !(plain(account->first) && plain(account->second)))
+        return false;
+    return update([&](VirtualSMCState& s) { s.administrator = account; });
+}
+
+std::optional<std::pair<std::string, std::string>> VirtualSMC::administrator()
+{
+    refresh();
+    return m_state.administrator;
 }
 
 bool VirtualSMC::setKeyBytes(const std::string& key, const std::vector<uint8_t>& bytes)

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -66,6 +67,7 @@ struct VirtualSMCState {
     std::optional<double> clock;  // frozen time, seconds since 1970
     std::optional<double> load;   // frozen CPU load, 0..1
     std::optional<unsigned> power;  // declared power-source state, 0..3
+    std::optional<std::pair<std::string, std::string>> administrator;  // user and group
     std::map<std::string, std::vector<uint8_t>> values;  // written or fixed key bytes
     std::map<int, Ramp> ramps;    // where each fan's speed was when its target last changed
 
@@ -105,6 +107,13 @@ public:
     // the simulated Mac reports instead of the host's; values above 3 are refused.
     bool setPowerSourceState(std::optional<unsigned> state);
     std::optional<unsigned> powerSourceState();
+    // The account (user, group) that administers the simulated Mac, when it is
+    // not root and the administrators' group: a tool it owns with the installed
+    // permissions counts as installed there. The tool keeps no rights on a
+    // simulated Mac anyway, so tests can stand in for the administrator as any
+    // user. Names with white space are refused.
+    bool setAdministrator(std::optional<std::pair<std::string, std::string>> account);
+    std::optional<std::pair<std::string, std::string>> administrator();
     bool setKeyBytes(const std::string& key, const std::vector<uint8_t>& bytes);
     bool setKeyValue(const std::string& key, double value);
     bool clearKey(const std::string& key);

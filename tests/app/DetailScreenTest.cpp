@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include "KLDetailViewController.h"
 #include "KLFanCondition.h"
 #include "KLFanControlCellView.h"
+#include "KLFanControlViewController.h"
 #include "KLFanController.h"
 #include "KLFanSet.h"
 #include "KLGraphPoint.h"
@@ -30,6 +33,7 @@
 #include "NSAlert.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "StoreFixture.h"
@@ -60,12 +64,10 @@ protected:
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setupDatabase();
         drainMainQueue();
+        startWithoutFanRules();
         settings.setTempUnitCelsius(true);
         MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
-        KLMainStoryboard::storyboard().registerController(QStringLiteral("fanControlViewController"), [this] {
-            sheet = new FakeSheet;
-            return sheet;
-        });
+        QFile::remove(MSAppCenter::eventLogPath());  // only this case's events
         screen.resize(860, 700);
         for (KLCategory* category : KLCategory::allObjects()) {
             if (category->type() == KLCategoryTypeTemperature && !temperature)
@@ -75,7 +77,11 @@ protected:
         }
         ASSERT_TRUE(temperature && fans);
     }
-    void TearDown() override { KLAnimation::setImmediateForTesting(false); }
+    void TearDown() override
+    {
+        KLAnimation::setImmediateForTesting(false);
+        NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    }
 
     void show(KLCategory* category)
     {
@@ -142,8 +148,11 @@ protected:
         return {};
     }
 
-    PrivateBus bus;
-    TestHome home;
+    AppTestSession& session = appTestSession();  // before the screen
+    StoryboardStandIn<KLFanControlViewController> sheets{QStringLiteral("fanControlViewController"), [this] {
+                                                             sheet = new FakeSheet;
+                                                             return sheet;
+                                                         }};
     KLDetailViewController screen;
     FakeSheet* sheet = nullptr;
     KLCategory* temperature = nullptr;
@@ -285,8 +294,6 @@ TEST_F(DetailScreenTest, ARefusedInstallationChangesNothing)
 
 TEST_F(DetailScreenTest, ChoosingAModeInstallsTheToolThenWritesAndTellsTheHelper)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "the installed tool belongs to root";
     TestAdministrator grants(TestAdministrator::Run);
     KLDataManager& settings = KLDataManager::sharedInstance();
     KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
@@ -359,10 +366,54 @@ TEST_F(DetailScreenTest, SpeedsGoToTheSetTheStoredNameSelectsWhenTheyAreWritten)
     EXPECT_EQ(events("Fan Control Change Speed").size(), 3);
 }
 
+// The events the screen logs, read back from the local analytics log.
+TEST_F(DetailScreenTest, SelectionsSpeedsTheLinkAndTheEditButtonAreLogged)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    show(temperature);
+    auto* sensors = out<NSTableView>("tableView");
+    ASSERT_GE(screen.sensors().size(), 2);
+    sensors->selectRowIndexes({1}, false);
+    emit sensors->action(sensors);
+    EXPECT_EQ(events("Sensor View Detail").value(0),
+              QStringLiteral(R"({"sensor":"%1"})").arg(screen.sensors().at(1)->key()));
+
+    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{});
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    settings.setFanControlMode(KLFanControlModeFanSet);
+    settings.setFanSetName("Quiet");
+    settings.setManualLinkEnabled(false);
+    show(fans);
+    QTest::mouseClick(out<QAbstractButton>("fanManualUtilLinkButton"), Qt::LeftButton);
+    QTest::mouseClick(out<QAbstractButton>("fanManualUtilLinkButton"), Qt::LeftButton);
+    EXPECT_EQ(events("Fan Control Tap Manual Util Link"), QStringList({R"({"value":"1"})", R"({"value":"0"})"}));
+
+    // The speed's source: a button, a fan row's slider, a fan row's text field.
+    QTest::mouseClick(out<QPushButton>("fanManualUtil25Button"), Qt::LeftButton);
+    auto* row = dynamic_cast<KLFanSetDetailCellView*>(out<NSTableView>("fanControlTableView")->viewAtColumn(0, 0, true));
+    ASSERT_NE(row, nullptr);
+    auto* slider = row->findChild<QSlider*>("speedSlider");
+    auto* field = row->findChild<QLineEdit*>("speedTextField");
+    ASSERT_TRUE(slider && field);
+    slider->setValue(slider->value() + slider->singleStep() * 10);
+    field->setText(QString::number(qlonglong(screen.sensors().at(0)->maxValue())));
+    emit field->editingFinished();
+    QStringList sources;
+    for (const QString& event : events("Fan Control Change Speed"))
+        sources << QJsonDocument::fromJson(event.toUtf8()).object().value("source").toString();
+    EXPECT_EQ(sources, QStringList({"button", "slider", "textfield"}));
+    EXPECT_EQ(events("Fan Control Change Speed").value(0), R"({"source":"button","value":0.25})");
+    EXPECT_EQ(QJsonDocument::fromJson(events("Fan Control Change Speed").value(2).toUtf8()).object().value("value"), 1.0);
+
+    // The edit button asks for the privilege first, then logs without properties.
+    TestAdministrator grants(TestAdministrator::Run);
+    QTest::mouseClick(out<QPushButton>("fanControlEditButton"), Qt::LeftButton);
+    EXPECT_TRUE(waitUntil([&] { return events("Fan Control Tap Edit Fan Rules").size() == 1; }, 15000));
+    EXPECT_EQ(events("Fan Control Tap Edit Fan Rules"), QStringList{"{}"});
+}
+
 TEST_F(DetailScreenTest, FanRuleLinksOpenTheSheetOnceInTheModeTheyName)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "the installed tool belongs to root";
     TestAdministrator grants(TestAdministrator::Run);
     KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeFanSet);
     show(fans);

@@ -27,6 +27,7 @@
 #include "NSAppearance.h"
 #include "NSKeyedArchiver.h"
 #include "NSStoryboard.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "StoreFixture.h"
@@ -50,13 +51,13 @@ class FanRulesSheetTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
+        appTestSession();
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setCurrentLanguage("en");
         settings.setTempUnitCelsius(true);
         settings.setupDatabase();
         drainMainQueue();
+        startWithoutFanRules();
         fans = KLSensor::fanSensors().value_or(QList<KLSensor*>());
         ASSERT_GE(fans.size(), 2);
         presenter.resize(700, 700);

@@ -20,6 +20,7 @@
 #include "NSStoryboard.h"
 #include "NSUserDefaults.h"
 #include "NSWorkspace.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "TSSwitch.h"
@@ -92,8 +93,7 @@ protected:
     template <class T>
     T* outlet(const char* name) { return screen->findChild<T*>(QString::fromLatin1(name)); }
 
-    PrivateBus bus;
-    TestHome home;
+    TestHome& home = appTestSession().home;
     KLCategory* temperature = nullptr;
     KLSensor* main = nullptr;
     int notices = 0;

@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "KLCategory.h"
 #include "KLDataManager.h"
@@ -25,6 +24,8 @@
 #include "NSNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
+#include "AppTestSession.h"
+#include "KLDetailViewController.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "HeldAdministrator.h"
@@ -52,12 +53,16 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
+        appTestSession();
+        removeInstalledTool();
+        // The window opens at its first size, whatever size a case before closed it at.
+        KLDataManager::sharedInstance().userDefaults().removeObjectForKey(KLMainWindowGeometryKey);
         // Creating the settings builds the catalogue from the simulated Mac.
         KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en"));
         drainMainQueue();
     }
+    // Also when a case stops early: its observers capture the case's locals.
+    void TearDown() override { NSDistributedNotificationCenter::defaultCenter().removeObserver(this); }
 
     void open()
     {
@@ -180,8 +185,6 @@ TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
 
 TEST_F(MainWindowTest, GrantedPrivilegeLinkAsksKelvaraMenuToOpenItsPopover)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "installing the tool gives it to root";
     open();
     int heard = 0;
     NSDistributedNotificationCenter::defaultCenter().addObserver(
@@ -266,7 +269,7 @@ TEST_F(MainWindowTest, AFloodOfLinksAsksOnceAndShowsOneAlert)
 TEST_F(MainWindowTest, FanRuleLinkSelectsTheFanCategoryAndOtherPathsDoNothing)
 {
     auto* detail = new RecordingDetail;
-    KLMainStoryboard::storyboard().registerController("detailViewController", [detail] { return detail; });
+    const StoryboardStandIn<KLDetailViewController> details("detailViewController", [detail] { return detail; });
     open();
     ASSERT_EQ(master->detailViewController(), detail);
     qsizetype fan = -1;

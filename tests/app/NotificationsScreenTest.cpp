@@ -23,6 +23,7 @@
 #include "NSBundle.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "TSSwitch.h"
@@ -47,8 +48,7 @@ class NotificationsScreenTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
+        appTestSession();
         NSBundle::setMainBundlePathForTesting(KELVARA_APP_DIR);
         settings().setCurrentLanguage("en");
         settings().setTempUnitCelsius(true);

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -28,6 +29,8 @@
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
+#include "AnalyticsLog.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "SUUpdater.h"
 #include "QtApplication.h"
@@ -56,8 +59,7 @@ protected:
     {
         // The settings and the catalogue live in the home folder and notices go
         // over the bus: both the process's own, made before the first read.
-        static PrivateBus bus;
-        static TestHome home;
+        appTestSession();
         KLDataManager& data = KLDataManager::sharedInstance();
         data.setCurrentLanguage(QStringLiteral("en"));
         for (const char* notice : {KLDataManagerSettingsDidChangeNotification, KLDataManagerLanguageDidChangeNotification,
@@ -286,7 +288,12 @@ protected:
     {
         SettingsScreenTest::SetUp();
         ASSERT_FALSE(KLCategory::allObjects().isEmpty());
+        MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
+        const qsizetype edits = loggedEvents("Settings Tap Edit Dropdown Button").size();
         QTest::mouseClick(child<QPushButton>("editMenuDropdownButton"), Qt::LeftButton);
+        const QList<QJsonObject> logged = loggedEvents("Settings Tap Edit Dropdown Button");
+        ASSERT_EQ(logged.size(), edits + 1);
+        EXPECT_TRUE(logged.last().isEmpty());
         sheet = screen->dropdownSettingsViewController();
         ASSERT_NE(sheet, nullptr);
         ASSERT_EQ(sheet->presentingViewController(), screen);
@@ -339,8 +346,18 @@ TEST_F(DropdownSheetTest, RowsShareTheHeightAndALongLayoutScrolls)
 
     // Twelve rows would be 29 points each: they keep a usable height instead.
     // Five more categories, none with sensors; a name no category has is no row.
-    for (int i = 0; i < 5; ++i)
-        KLCategory::categoryWithName(QStringLiteral("Extra %1").arg(i))->setType(9);
+    // Both go again afterwards: later cases share the store.
+    const QVariantList original = KLDataManager::sharedInstance().dropdownItems();
+    QList<KLCategory*> extras;
+    const auto restore = qScopeGuard([&] {
+        for (KLCategory* category : extras)
+            category->managedObjectContext()->deleteObject(category);
+        KLDataManager::sharedInstance().setDropdownItems(original);
+    });
+    for (int i = 0; i < 5; ++i) {
+        extras << KLCategory::categoryWithName(QStringLiteral("Extra %1").arg(i));
+        extras.last()->setType(9);
+    }
     QVariantList longer = KLDataManager::sharedInstance().dropdownItems();
     longer << QVariantMap{{QStringLiteral("No such category"), true}};
     KLDataManager::sharedInstance().setDropdownItems(longer);

@@ -10,6 +10,7 @@
 #include "NSAppleEventManager.h"
 #include "NSNotificationCenter.h"
 #include "NSRunningApplication.h"
+#include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "SUUpdater.h"
@@ -161,8 +162,7 @@ TEST(StartupTest, LinkPathsAreReadOnWholeComponents)
 // Automatic checks follow the setting; downloads are never automatic.
 TEST(StartupTest, UpdateChecksFollowTheSetting)
 {
-    const PrivateBus bus;
-    const TestHome home;
+    appTestSession();
     AppDelegate delegate;
     SUUpdater& updater = SUUpdater::sharedUpdater();
     updater.setAutomaticallyDownloadsUpdates(true);

@@ -15,6 +15,7 @@
 #include "NSBundle.h"
 #include "QtApplication.h"
 #include "RZSMC.h"
+#include "SMCServices.h"
 #include "TestHome.h"
 #include "VirtualSMC.h"
 
@@ -128,6 +129,41 @@ TEST_F(FanWritesTest, InstalledMeansRootTheAdministratorsAndExactly6555)
     ASSERT_EQ(::chown(tool.constData(), 0, 0), 0);
     ASSERT_EQ(::chmod(tool.constData(), 06555), 0);
     EXPECT_EQ(controller.isSMCBinaryInstalled(), administratorsGroupName() == "root");
+}
+
+// A simulated Mac may name the account that administers it (tests run as any
+// user stand in for root this way): its 6555 tool then counts as installed, and
+// no other account's does.
+TEST_F(FanWritesTest, ASimulatedMacTrustsTheToolOfTheAdministratorItNames)
+{
+    if (QFile::exists(smc::kApplesmcDevicePath))
+        GTEST_SKIP() << "a real SMC driver is present";
+    installRecordingTool();
+    const QByteArray tool = QFile::encodeName(RZSMC::smcToolPath());
+    ASSERT_EQ(::chmod(tool.constData(), 06555), 0);
+    struct stat st;
+    ASSERT_EQ(::stat(tool.constData(), &st), 0);
+    const std::string owner = getpwuid(st.st_uid)->pw_name;
+    const std::string group = getgrgid(st.st_gid)->gr_name;
+    const bool ownedByAdministrators = owner == "root" && group == administratorsGroupName().toStdString();
+    KLFanController& controller = KLFanController::sharedInstance();
+    EXPECT_EQ(controller.isSMCBinaryInstalled(), ownedByAdministrators);
+
+    smc::VirtualSMC simulated;
+    ASSERT_TRUE(simulated.setAdministrator(std::make_pair(owner, group)));
+    EXPECT_TRUE(controller.isSMCBinaryInstalled());
+    ASSERT_EQ(::chmod(tool.constData(), 0755), 0);
+    EXPECT_FALSE(controller.isSMCBinaryInstalled());  // the permissions still count
+    ASSERT_EQ(::chmod(tool.constData(), 06555), 0);
+    ASSERT_TRUE(simulated.setAdministrator(std::make_pair(owner, std::string("kelvara-no-such-group"))));
+    EXPECT_EQ(controller.isSMCBinaryInstalled(), ownedByAdministrators);
+
+    // Names a state line could not hold back are refused; clearing forgets the name.
+    EXPECT_FALSE(simulated.setAdministrator(std::make_pair(std::string("two words"), group)));
+    EXPECT_FALSE(simulated.setAdministrator(std::make_pair(owner, std::string())));
+    EXPECT_EQ(smc::VirtualSMC().administrator(), std::make_pair(owner, std::string("kelvara-no-such-group")));
+    ASSERT_TRUE(simulated.setAdministrator(std::nullopt));
+    EXPECT_EQ(smc::VirtualSMC().administrator(), std::nullopt);
 }
 
 // An administrator who answers as the test says, and carries out the commands.

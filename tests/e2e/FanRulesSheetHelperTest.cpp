@@ -7,10 +7,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <SQLiteCpp/SQLiteCpp.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Authorization.h"
 #include "Dispatch.h"
@@ -22,6 +19,7 @@
 #include "NSStoryboard.h"
 #include "KLSensor.h"
 #include "RZSMC.h"
+#include "TestAdministrator.h"
 #include "TSSwitch.h"
 
 namespace {
@@ -116,11 +114,7 @@ protected:
         ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
         tool.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n").arg(log()).toUtf8());
         tool.close();
-        const QByteArray path = QFile::encodeName(RZSMC::smcToolPath());
-        const group* admins = getgrnam(administratorsGroupName().toLatin1().constData());
-        ASSERT_NE(admins, nullptr);
-        ASSERT_EQ(::chown(path.constData(), 0, admins->gr_gid), 0);
-        ASSERT_EQ(::chmod(path.constData(), 06555), 0);
+        ASSERT_TRUE(TestAdministrator::giveToAdministrator(RZSMC::smcToolPath()));
         ASSERT_TRUE(KLFanController(false).isSMCBinaryInstalled());
     }
     QString log() const { return helper.home.path() + "/tool-runs.txt"; }
@@ -139,8 +133,6 @@ protected:
 
 TEST_F(FanRulesSheetHelperTest, ASavedConditionMakesTheHelperApplyItsSetAndSayIt)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
     ASSERT_TRUE(server.registered);
     installTool();
     KLDataManager& settings = KLDataManager::sharedInstance();

@@ -1,9 +1,6 @@
 #include <QElapsedTimer>
 #include <QThread>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Authorization.h"
 #include "HelperProcess.h"
@@ -12,6 +9,7 @@
 #include "KLFanSet.h"
 #include "KLSensor.h"
 #include "RZSMC.h"
+#include "TestAdministrator.h"
 
 namespace {
 
@@ -42,11 +40,7 @@ protected:
     // Owned by root and the administrators with mode 6555: what the controller trusts.
     void markToolInstalled()
     {
-        const QByteArray tool = QFile::encodeName(RZSMC::smcToolPath());
-        const group* admins = getgrnam(administratorsGroupName().toLatin1().constData());
-        ASSERT_NE(admins, nullptr);
-        ASSERT_EQ(::chown(tool.constData(), 0, admins->gr_gid), 0);
-        ASSERT_EQ(::chmod(tool.constData(), 06555), 0);
+        ASSERT_TRUE(TestAdministrator::giveToAdministrator(RZSMC::smcToolPath()));
         ASSERT_TRUE(KLFanController(false).isSMCBinaryInstalled());
     }
     QString log() const { return helper.home.path() + "/tool-runs.txt"; }
@@ -94,8 +88,6 @@ protected:
 
 TEST_F(HelperFanControlTest, ModesDriveTheFansThroughTheInstalledTool)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "marking the tool installed needs root";
     markToolInstalled();
     KLDataManager& settings = KLDataManager::sharedInstance();
     // Fan 1 is not in the set: it keeps whatever it runs at, never 0 rpm.

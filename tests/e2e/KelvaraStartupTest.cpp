@@ -2,11 +2,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "KLDataManager.h"
 #include "KelvaraInHome.h"
 #include "NSRunningApplication.h"
 #include "NSUserDefaults.h"
+#include "PropertyList.h"
 
 namespace {
 
@@ -36,6 +38,17 @@ TEST(KelvaraStartupTest, RegistersAndStartsBothCompanionsAndCountsTheLaunch)
     EXPECT_TRUE(kelvara.waitForExactlyOne(kMenuProgram));
     EXPECT_EQ(NSRunningApplication::runningApplicationsWithBundleIdentifier(kHelperId).size(), 1);
     EXPECT_EQ(NSRunningApplication::runningApplicationsWithBundleIdentifier(kMenuId).size(), 1);
+    // The job files as Kelvara wrote them: started at load, and kept alive so that
+    // the helper comes back after a clean exit and the menu after a crash.
+    for (const auto& [label, program, afterSuccess] :
+         {std::tuple(kHelperId, QStringLiteral("Kelvara Helper"), true), std::tuple(kMenuId, QStringLiteral("Kelvara Menu"), false)}) {
+        const QVariantMap job = PropertyList::readFile(kelvara.agentFile(label)).toMap();
+        EXPECT_EQ(job.value("Label").toString(), label);
+        EXPECT_EQ(job.value("ProgramArguments").toStringList(),
+                  QStringList(KELVARA_APP_DIR "/Contents/Components/" + program + ".app/Contents/MacOS/" + program));
+        EXPECT_EQ(job.value("RunAtLoad"), QVariant(true)) << label.toStdString();
+        EXPECT_EQ(job.value("KeepAlive").toMap(), QVariantMap({{"SuccessfulExit", afterSuccess}})) << label.toStdString();
+    }
     for (const QString& label : {kHelperId, kMenuId}) {
         EXPECT_TRUE(QFileInfo(kelvara.agentFile(label)).isFile()) << label.toStdString();
         // No service manager on this bus: the login entry starts the job next time, the path quoted for its spaces.

@@ -5,6 +5,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include "AnalyticsLog.h"
 #include "AppDelegate.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
@@ -120,6 +121,8 @@ TEST_F(MenuBarTest, TitleFollowsPollSettingsAndMenuSensorNotices)
 
 TEST_F(MenuBarTest, ClicksAndTheOpenNoticeToggleThePopoverWithOneMonitor)
 {
+    MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
+    const qsizetype opened = loggedEvents("Menu Open Popup").size();
     controller.awakeFromNib();
     NSStatusItem* item = controller.statusItem();
     ASSERT_NE(item, nullptr);
@@ -157,6 +160,10 @@ TEST_F(MenuBarTest, ClicksAndTheOpenNoticeToggleThePopoverWithOneMonitor)
     NSNotificationCenter::defaultCenter().postNotificationName(KLMenuBarControllerShouldClosePopupNotification);
     EXPECT_FALSE(popover->isShown());
     EXPECT_EQ(NSEvent::globalMonitorCountForTesting(), 0);
+    // Each opening is logged, without properties; closing is not.
+    const QList<QJsonObject> logged = loggedEvents("Menu Open Popup");
+    EXPECT_EQ(logged.size(), opened + 3);
+    EXPECT_TRUE(logged.value(logged.size() - 1).isEmpty());
 }
 
 TEST_F(MenuBarTest, OnlyClicksOutsideThePopoverCloseIt)

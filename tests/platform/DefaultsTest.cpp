@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -56,16 +58,25 @@ void writeAtomically(const QString& path, const QByteArray& bytes)
     ASSERT_EQ(::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(path).constData()), 0);
 }
 
-// Run as a child process by the concurrency test below; skipped otherwise.
-TEST(DefaultsChild, WritesItsOwnKeys)
-{
-    const QString prefix = qEnvironmentVariable("KELVARA_TEST_WRITER");
-    if (prefix.isEmpty())
-        GTEST_SKIP() << "only run as a child of SeveralProgramsWritingAtOnceLoseNothing";
-    NSUserDefaults defaults(kSuite);
-    for (int i = 0; i < 40; ++i)
-        ASSERT_TRUE(defaults.setInteger(i, prefix + QString::number(i)));
-}
+// The concurrency test below starts this binary again as a writer of its own
+// keys: with KELVARA_TEST_WRITER set it writes them and exits before any test.
+class DefaultsWriterRole : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const QString prefix = qEnvironmentVariable("KELVARA_TEST_WRITER");
+        if (prefix.isEmpty())
+            return;
+        NSUserDefaults defaults(kSuite);
+        int code = 0;
+        for (int i = 0; i < 40 && code == 0; ++i)
+            code = defaults.setInteger(i, prefix + QString::number(i)) ? 0 : 1;
+        std::fflush(stdout);
+        std::_Exit(code);
+    }
+};
+
+[[maybe_unused]] auto* const g_writerRole = ::testing::AddGlobalTestEnvironment(new DefaultsWriterRole);
 
 TEST(DefaultsTest, SeveralProgramsWritingAtOnceLoseNothing)
 {
@@ -82,7 +93,7 @@ TEST(DefaultsTest, SeveralProgramsWritingAtOnceLoseNothing)
     // The test binary is this process's own executable.
     const QString self = QFile::symLinkTarget("/proc/self/exe");
     for (QProcess* writer : writers) {
-        writer->start(self, {"--gtest_filter=DefaultsChild.WritesItsOwnKeys"});
+        writer->start(self, {});
         ASSERT_TRUE(writer->waitForStarted(5000));
     }
     NSUserDefaults mine(kSuite);

@@ -1,6 +1,7 @@
 #pragma once
 // A session bus of the test's own, so that notices of tests running at the same
 // time never reach each other. Make it before anything in the process uses the bus.
+// It starts no services, whatever the machine has installed.
 #include <QProcess>
 #include <QtGlobal>
 
@@ -10,7 +11,7 @@ public:
     {
         m_daemon.setStandardErrorFile(QProcess::nullDevice());
         m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+                       {QStringLiteral("--config-file=" KELVARA_TEST_BUS_CONFIG), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
             qputenv("DBUS_SESSION_BUS_ADDRESS", m_daemon.readLine().trimmed());
     }

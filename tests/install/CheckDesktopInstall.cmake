@@ -1,0 +1,37 @@
+cmake_minimum_required(VERSION 3.25)
+# Installs the "desktop" component into an empty prefix, under a folder with a
+# space and a percent sign, and checks what a desktop reads: the entry names an
+# icon that is installed in the hicolor theme, starts the installed program, and
+# passes desktop-file-validate where that tool is present.
+set(prefix "${FOLDER}/pre fix%")
+file(REMOVE_RECURSE "${FOLDER}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --component desktop --prefix "${prefix}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+set(entry "${prefix}/share/applications/com.orvane.kelvara.desktop")
+file(STRINGS "${entry}" lines)
+if(NOT "Icon=com.orvane.kelvara" IN_LIST lines)
+  message(FATAL_ERROR "${entry} names no icon of ours:\n${lines}")
+endif()
+set(icon "${prefix}/share/icons/hicolor/scalable/apps/com.orvane.kelvara.svg")
+file(READ "${icon}" svg)
+if(NOT svg MATCHES "^<svg ")
+  message(FATAL_ERROR "${icon} is not an SVG image")
+endif()
+# Exec quotes the path and doubles the percent sign.
+string(REPLACE "%" "%%" quoted "${prefix}/lib/kelvara/Kelvara.app/Contents/MacOS/Kelvara")
+if(NOT "Exec=\"${quoted}\" %u" IN_LIST lines)
+  message(FATAL_ERROR "${entry} does not start the installed program:\n${lines}")
+endif()
+find_program(VALIDATE desktop-file-validate)
+if(VALIDATE)
+  execute_process(COMMAND "${VALIDATE}" "${entry}" RESULT_VARIABLE result OUTPUT_VARIABLE said ERROR_VARIABLE said)
+  if(NOT result EQUAL 0 OR NOT said STREQUAL "")
+    message(FATAL_ERROR "desktop-file-validate: ${said}")
+  endif()
+else()
+  message(STATUS "desktop-file-validate is not installed: the entry's syntax is not checked")
+endif()
+file(REMOVE_RECURSE "${FOLDER}")

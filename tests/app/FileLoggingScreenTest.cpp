@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -233,6 +234,7 @@ TEST_F(FileLoggingScreenTest, TheChosenFolderKeepsTheFileNameAndTheResetModeIsTh
 TEST_F(FileLoggingScreenTest, TheCheckColumnFitsItsHeading)
 {
     settings().setCurrentLanguage(QStringLiteral("de"));
+    const auto english = qScopeGuard([this] { settings().setCurrentLanguage(QStringLiteral("en")); });
     show();
     NSOutlineView* outline = screen->outlineView();
     const auto& columns = outline->tableColumns();

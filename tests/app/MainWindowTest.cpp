@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -156,6 +157,8 @@ TEST_F(MainWindowTest, SidebarListsCategoriesWithSensorsThenTheFixedItemsAndSwap
 
 TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
 {
+    // Cases after this one share the settings.
+    const auto english = qScopeGuard([] { KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en")); });
     open();
     auto* menu = window->findChild<QMenu*>("languageMenu");
     ASSERT_TRUE(menu);
@@ -306,7 +309,7 @@ TEST_F(MainWindowTest, FanRuleLinkSelectsTheFanCategoryAndOtherPathsDoNothing)
 TEST_F(MainWindowTest, CatalogueNoticeKeepsTheChosenItemOnShow)
 {
     auto* detail = new RecordingDetail;
-    KLMainStoryboard::storyboard().registerController("detailViewController", [detail] { return detail; });
+    const StoryboardStandIn<KLDetailViewController> details("detailViewController", [detail] { return detail; });
     open();
     int fan = -1;
     for (int i = 0; i < int(master->categories().size()) && fan < 0; ++i)

@@ -2,6 +2,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QStringList>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include "AppDelegate.h"
@@ -104,10 +105,13 @@ TEST(StartupTest, LinksWaitingForTheHandlerAreBounded)
 // whether its link was kept, never "taken" for one dropped afterwards.
 TEST(StartupTest, LinksOverTheBusAreAnsweredAsTheyAreKept)
 {
-    static PrivateBus bus;
+    appTestSession();
     QCoreApplication& application = testApplication();
     auto& events = NSAppleEventManager::sharedAppleEventManager();
+    // Nothing another case left waiting counts here, and nothing of this case stays.
+    events.setHoldsEventsUntilHandled(false);
     events.setHoldsEventsUntilHandled(true);
+    const auto dropHeld = qScopeGuard([&events] { events.setHoldsEventsUntilHandled(false); });
     const QString name = QStringLiteral("com.orvane.kelvara.linktest");
     ASSERT_EQ(NSRunningApplication::registerCurrentApplicationIfFirst(application, name),
               NSRunningApplication::NameRequest::Owned);

@@ -124,7 +124,11 @@ void KLFanController::applySpeed(KLSensor* fan, double speed, bool autoMode)
     if (m_mergeRepeats && last.at.isValid() && last.speed == whole && last.autoMode == autoMode &&
         last.at.elapsed() < kRepeatWriteWindowMs)
         return;
-    RZSMC::smc().setSpeed(whole, number, autoMode);
+    // A write whose tool could not be started is no reason to skip the next request.
+    if (!RZSMC::smc().setSpeed(whole, number, autoMode)) {
+        m_lastWrites.remove(number);
+        return;
+    }
     last.speed = whole;
     last.autoMode = autoMode;
     last.at.start();

@@ -372,3 +372,27 @@ TEST_F(InstalledToolTest, ABurstOfUpdateNoticesRunsTheToolOncePerFanAndSpeed)
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(log()); }, 2000));
     EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
 }
+
+// A write that could not start is not taken for one: the same speed asked for
+// again (the tool mended, another mode) reaches the fan.
+TEST_F(InstalledToolTest, AFailedWriteIsNotMergedWithTheNextRequest)
+{
+    KLDataManager& settings = inMode(KLFanControlModeAutoBoost);
+    temp("TC0P", 85);
+    condition("TC0P", 80);  // the set "Set": fan 0 at 4000
+    // Installed as before, but nothing the system can start.
+    QFile tool(RZSMC::smcToolPath());
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    tool.write(QByteArray(64, '\x7f'));
+    tool.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(tool.fileName()).constData(), 06555), 0);
+    controller().fanControllerShouldUpdateNotification();
+    ASSERT_TRUE(waitUntil([&] { return settings.didAutoBoost(); }, 2000));
+    installRecordingTool();
+
+    settings.setFanControlMode(KLFanControlModeFanSet);
+    settings.setFanSetName("Set");
+    controller().fanControllerShouldUpdateNotification();
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(log()); }, 2000));
+    EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
+}

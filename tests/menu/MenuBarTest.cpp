@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "AppDelegate.h"
+#include "FreshState.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
@@ -16,10 +17,8 @@
 #include "NSNotificationCenter.h"
 #include "NSPopover.h"
 #include "NSStatusItem.h"
-#include "PrivateBus.h"
 #include "QtApplication.h"
 #include "StoreFixture.h"
-#include "TestHome.h"
 
 namespace {
 
@@ -27,16 +26,14 @@ class MenuBarTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
+        // The program's own store stack first (it also names the model's classes).
+        ASSERT_TRUE(startAfresh());
         NSStatusBar::setSystemTrayAvailableForTesting(true);
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setTempUnitCelsius(true);
         settings.setShowIconInMenu(true);
         settings.setShowTempInMenu(true);
         settings.setMenuSensors({});
-        // The program's own store stack first (it also names the model's classes).
-        ASSERT_NE(KLCoreDataHelper::sharedInstance().masterContext(), nullptr);
         helper = std::make_unique<StoreConnection>(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() +
                                                    QStringLiteral("/Database.sqlite"));
         ASSERT_TRUE(helper->opened) << helper->error.toStdString();
@@ -222,8 +219,6 @@ TEST_F(MenuBarTest, ATrayThatAppearsLateStillGetsTheItem)
 
 TEST(AppDelegateTest, StartsKelvaraHelperAfterLaunchOnlyWhenItDoesNotRun)
 {
-    static PrivateBus bus;
-    static TestHome home;
     QStringList launched;
     AppDelegate delegate;
     delegate.setLauncherForTesting([&](const QString& identifier) {

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include "FreshState.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
@@ -30,9 +31,7 @@
 #include "NSPopover.h"
 #include "NSScreen.h"
 #include "NSStoryboard.h"
-#include "PrivateBus.h"
 #include "SessionBus.h"
-#include "TestHome.h"
 
 namespace {
 
@@ -60,13 +59,11 @@ class PopupScreenTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
+        ASSERT_TRUE(startAfresh());
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setTempUnitCelsius(true);
         settings.setFanControlMode(KLFanControlModeSystem);
         settings.setManualLinkEnabled(false);
-        ASSERT_NE(KLCoreDataHelper::sharedInstance().masterContext(), nullptr);
         temperatures = category(QStringLiteral("Popover Temperatures"), KLCategoryTypeTemperature, QStringLiteral("PT"), 8, 40, 0, 100);
         fans = category(QStringLiteral("Fan"), KLCategoryTypeFan, QStringLiteral("F"), 2, 2000, 1200, 6000);
         // Only the test's temperatures in the list.

@@ -73,6 +73,12 @@ std::pair<QString, bool> dropdownEntry(const QVariantList& items, qsizetype inde
     return {entry.firstKey(), entry.first().toBool()};
 }
 
+// Where the detail popover points: the row's cell, in global coordinates.
+QRect anchorOf(const QWidget* cellView)
+{
+    return cellView ? QRect(cellView->mapToGlobal(QPoint(0, 0)), cellView->size()) : QRect();
+}
+
 }  // namespace
 
 KLPopupViewController::KLPopupViewController(QWidget* parent)
@@ -417,9 +423,16 @@ void KLPopupViewController::trackingTableViewMouseMoved(const QPoint& globalPosi
     const QPoint inView = table->viewport()->mapFromGlobal(globalPosition);
     // Ten points below the pointer: the row whose lower part it is on is taken as the next one.
     const int row = table->rowAtPoint(QPointF(inView.x(), inView.y() + table->verticalScrollBar()->value() + 10));
-    m_selectedSensor = row >= 0 && row < m_dataDicts.size() ? m_dataDicts[row].sensor : nullptr;
+    KLSensor* sensor = row >= 0 && row < m_dataDicts.size() ? m_dataDicts[row].sensor : nullptr;
+    QWidget* cell = sensor ? table->viewAtColumn(0, row, true) : nullptr;
+    // Most moves stay within a row: the detail already shows that sensor there, and
+    // setting it again would redraw its graph and place and raise its window anew.
+    const bool shown = m_detailPopover && m_detailPopover->isShown();
+    if (sensor == m_selectedSensor && shown == (sensor != nullptr) && (!sensor || anchorOf(cell) == m_detailAnchor))
+        return;
+    m_selectedSensor = sensor;
     if (m_selectedSensor)
-        showDetailPopoverAtCellView(table->viewAtColumn(0, row, true));
+        showDetailPopoverAtCellView(cell);
     else
         closeDetailPopover();
     handleTableViewSelection();
@@ -445,8 +458,8 @@ void KLPopupViewController::showDetailPopoverAtCellView(QWidget* cellView)
         return;
     if (m_detailViewController)
         m_detailViewController->setSensor(m_selectedSensor);
-    const QRect anchor = cellView ? QRect(cellView->mapToGlobal(QPoint(0, 0)), cellView->size()) : QRect();
-    m_detailPopover->showRelativeToRect(anchor, NSRectEdgeMinX);
+    m_detailAnchor = anchorOf(cellView);
+    m_detailPopover->showRelativeToRect(m_detailAnchor, NSRectEdgeMinX);
     m_eventMonitor.start();
 }
 

@@ -203,6 +203,45 @@ TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)
     EXPECT_EQ(table->selectedRow(), -1);
 }
 
+// Counts the paints of one widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+TEST_F(PopupScreenTest, MovesWithinARowRedrawNothingAndAnotherRowMovesTheDetail)
+{
+    KLPopupViewController* screen = show();
+    const QRect third = list(screen)->rectOfRow(3);
+    screen->trackingTableViewMouseMoved(at(screen, 40, third.top()));
+    ASSERT_TRUE(screen->detailPopover()->isShown());
+    QCoreApplication::processEvents();
+    PaintCounter graph(screen->detailViewController()->findChild<QWidget*>(QStringLiteral("graphView")));
+    const QRect placed = screen->detailPopover()->window()->geometry();
+
+    for (int y = third.top() + 1; y < third.bottom() - 10; y += 2)
+        screen->trackingTableViewMouseMoved(at(screen, 40 + y % 7, y));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(graph.paints, 0);
+    EXPECT_EQ(screen->detailViewController()->sensor(), screen->dataDicts()[3].sensor);
+
+    // The next row: the detail shows its sensor, redrawn, one row lower.
+    screen->trackingTableViewMouseMoved(at(screen, 40, third.bottom() - 5));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(screen->detailViewController()->sensor(), screen->dataDicts()[4].sensor);
+    EXPECT_EQ(list(screen)->selectedRow(), 4);
+    EXPECT_GT(graph.paints, 0);
+    EXPECT_EQ(screen->detailPopover()->window()->geometry(), placed.translated(0, third.height()));
+}
+
 TEST_F(PopupScreenTest, DetailPopoverGoesWithThePopoverAndOnlyWithClicksElsewhere)
 {
     KLPopupViewController* screen = show();

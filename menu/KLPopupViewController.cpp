@@ -13,7 +13,6 @@
 #include "KLAnalyticsHelper.h"
 #include "KLCategory.h"
 #include "KLCompactTile.h"
-#include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
 #include "KLFanControlCellView.h"
@@ -191,8 +190,13 @@ void KLPopupViewController::viewWillAppear()
 {
     KLViewController::viewWillAppear();
     auto& center = NSDistributedNotificationCenter::defaultCenter();
-    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    // Behind the data manager's refresh of the store context, queued when it heard the tick.
+    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification), [this](const NSNotification&) {
+        dispatch_async(dispatch_get_main_queue(), [self = QPointer(this)] {
+            if (self && self->isVisible())
+                self->kelvaraTempDidChangeNotification();
+        });
+    });
     center.addObserver(this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { configureUI(); });
     reloadData();
 }
@@ -298,9 +302,6 @@ void KLPopupViewController::updateFanControlUI()
 
 void KLPopupViewController::kelvaraTempDidChangeNotification()
 {
-    // What Kelvara Helper just saved, not what this context read before.
-    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext())
-        context->refreshAllObjects();
     updateContentUI();
     if (m_detailViewController)
         m_detailViewController->setSensor(m_selectedSensor);

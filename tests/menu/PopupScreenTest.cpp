@@ -24,6 +24,7 @@
 #include "KLPopupSensorCellView.h"
 #include "KLPopupViewController.h"
 #include "KLSensor.h"
+#include "KLSensorCellView.h"
 #include "KLTrackingTableView.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSEvent.h"
@@ -32,6 +33,7 @@
 #include "NSScreen.h"
 #include "NSStoryboard.h"
 #include "SessionBus.h"
+#include "StoreFixture.h"
 
 namespace {
 
@@ -201,6 +203,27 @@ TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)
     screen->trackingTableViewMouseMoved(at(screen, 40, -8));
     EXPECT_FALSE(screen->detailPopover()->isShown());
     EXPECT_EQ(table->selectedRow(), -1);
+}
+
+TEST_F(PopupScreenTest, EachTickShowsWhatTheHelperSavedReadOnce)
+{
+    KLPopupViewController* screen = show();
+    // Kelvara Helper saves a new reading through a connection of its own.
+    StoreConnection helper(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() +
+                           QStringLiteral("/Database.sqlite"));
+    auto* saved = dynamic_cast<KLSensor*>(helper.fetch("Sensor", NSPredicate::withFormat("key = %@", QStringLiteral("PT0"))).first());
+    saved->setValue(55);
+    ASSERT_TRUE(helper.context->save());
+    NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
+    auto valueShown = [&] {
+        auto* row = dynamic_cast<KLSensorCellView*>(list(screen)->viewAtColumn(0, 1, false));
+        return row ? row->valueField()->text() : QString();
+    };
+    EXPECT_TRUE(waitUntil([&] { return valueShown().startsWith(QStringLiteral("55")); })) << valueShown().toStdString();
+    // The store context was refreshed once, before the list read it, not again after.
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(screen->dataDicts()[1].sensor->isFault());
 }
 
 // Counts the paints of one widget.

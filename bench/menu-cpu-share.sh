@@ -3,7 +3,8 @@
 # desktop-session tool: Xvfb, openbox, xfce4-panel with its tray), while the
 # Kelvara Helper started here polls at the 2 s interval against the virtual SMC,
 # in a home of its own: first with the popover closed, then with it opened by a
-# click on the tray item; each with the resident memory at its end.
+# click on the tray item (after the pointer went down its list), then closed again
+# by a click on the desktop; each with the resident memory at its end.
 #   bench/menu-cpu-share.sh [build folder] [seconds closed] [seconds open]
 # Defaults: build 120 60. DESKTOP_SESSION_TOOL overrides the tool's place.
 set -eu
@@ -35,6 +36,8 @@ SCRIPT
 cat > "$home/measure" <<'SCRIPT'
 #!/bin/sh
 app=$1 closed=$2 open=$3
+# CPU time in clock ticks, of all threads, also of those that ended (Qt's painting
+# helpers end after a while); a tick is 10 ms, so measure for minutes.
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 report() {  # label, ticks before, ticks after, wall before, wall after, resident
@@ -60,10 +63,29 @@ x=$(echo "$tray" | grep -oE '\+[0-9]+\+0$' | cut -d+ -f2)
 xdotool mousemove "$((x + 10))" 14 click 1
 sleep 3
 shown=$(xdotool search --onlyvisible --pid "$menu" 2>/dev/null | wc -l)
+# Down the lower half of the popover, where the list is, so that the detail popover
+# shows a few sensors' history; then up and out over the top, which closes it.
+eval "$(xdotool search --onlyvisible --pid "$menu" 2>/dev/null | head -1 | xargs -r xdotool getwindowgeometry --shell)"
+if [ -n "${HEIGHT:-}" ]; then
+    y=$((Y + HEIGHT / 2))
+    while [ "$y" -lt $((Y + HEIGHT - 60)) ]; do
+        xdotool mousemove "$((X + WIDTH / 2))" "$y"; sleep 0.3; y=$((y + 20))
+    done
+    xdotool mousemove "$((X + WIDTH / 2))" 14; sleep 1
+fi
 a=$(ticks "$menu"); t0=$(date +%s.%N)
 sleep "$open"
 b=$(ticks "$menu"); t1=$(date +%s.%N)
 report "open ($shown windows shown)" "$a" "$b" "$t0" "$t1" "$(rss "$menu")"
+
+# A click on the desktop closes it; the program now holds what the popover read.
+xdotool mousemove 60 900 click 1
+sleep 3
+a=$(ticks "$menu"); t0=$(date +%s.%N)
+sleep "$closed"
+b=$(ticks "$menu"); t1=$(date +%s.%N)
+report "closed again ($(xdotool search --onlyvisible --pid "$menu" 2>/dev/null | wc -l) windows shown)" \
+    "$a" "$b" "$t0" "$t1" "$(rss "$menu")"
 # The helper's own share says it polled all along.
 awk -v a="$h" -v b="$(ticks "$helper")" -v t0="$th" -v t1="$(date +%s.%N)" -v hz="$(getconf CLK_TCK)" 'BEGIN {
     printf "Kelvara Helper meanwhile: share %.3f %% of one core\n", 100 * (b - a) / hz / (t1 - t0)
@@ -72,5 +94,5 @@ kill "$menu" "$helper" 2>/dev/null; wait "$menu" "$helper" 2>/dev/null || true
 SCRIPT
 chmod +x "$home/measure"
 
-"$tool" --home "$home" --wait "$((closed + open + 30))" "$out" -- "$home/measure" "$app" "$closed" "$open" >/dev/null
+"$tool" --home "$home" --wait "$((2 * closed + open + 40))" "$out" -- "$home/measure" "$app" "$closed" "$open" >/dev/null
 cat "$out/command.log"

@@ -1,9 +1,10 @@
 #include "KLMenuBarController.h"
 
+#include <QPointer>
 #include <cstdio>
 
+#include "Dispatch.h"
 #include "KLAnalyticsHelper.h"
-#include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLMenuStoryboard.h"
 #include "KLSensor.h"
@@ -34,9 +35,17 @@ KLMenuBarController::~KLMenuBarController()
 
 void KLMenuBarController::awakeFromNib()
 {
+    // The data manager hears each tick before this controller does and queues the
+    // tick's one refresh of the store context; the title is read behind it.
+    KLDataManager::sharedInstance();
     auto& distributed = NSDistributedNotificationCenter::defaultCenter();
     distributed.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                            [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+                            [this](const NSNotification&) {
+                                dispatch_async(dispatch_get_main_queue(), [self = QPointer(this)] {
+                                    if (self)
+                                        self->kelvaraTempDidChangeNotification();
+                                });
+                            });
     distributed.addObserver(this, QString::fromLatin1(KLDataManagerSettingsDidChangeNotification),
                             [this](const NSNotification&) { updateUI(); });
     distributed.addObserver(this, QString::fromLatin1(KLDataManagerMenuSensorsDidChangeNotification),
@@ -93,9 +102,6 @@ void KLMenuBarController::statusItemClicked()
 
 void KLMenuBarController::kelvaraTempDidChangeNotification()
 {
-    // Kelvara Helper just saved new readings: drop the cached ones before reading.
-    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext())
-        context->refreshAllObjects();
     updateUI();
 }
 

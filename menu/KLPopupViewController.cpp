@@ -13,7 +13,6 @@
 #include "KLAnalyticsHelper.h"
 #include "KLCategory.h"
 #include "KLCompactTile.h"
-#include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLFanCondition.h"
 #include "KLFanControlCellView.h"
@@ -71,6 +70,12 @@ std::pair<QString, bool> dropdownEntry(const QVariantList& items, qsizetype inde
     if (entry.isEmpty())
         return {QString(), false};
     return {entry.firstKey(), entry.first().toBool()};
+}
+
+// Where the detail popover points: the row's cell, in global coordinates.
+QRect anchorOf(const QWidget* cellView)
+{
+    return cellView ? QRect(cellView->mapToGlobal(QPoint(0, 0)), cellView->size()) : QRect();
 }
 
 }  // namespace
@@ -185,8 +190,13 @@ void KLPopupViewController::viewWillAppear()
 {
     KLViewController::viewWillAppear();
     auto& center = NSDistributedNotificationCenter::defaultCenter();
-    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                       [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    // Behind the data manager's refresh of the store context, queued when it heard the tick.
+    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification), [this](const NSNotification&) {
+        dispatch_async(dispatch_get_main_queue(), [self = QPointer(this)] {
+            if (self && self->isVisible())
+                self->kelvaraTempDidChangeNotification();
+        });
+    });
     center.addObserver(this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { configureUI(); });
     reloadData();
 }
@@ -292,9 +302,6 @@ void KLPopupViewController::updateFanControlUI()
 
 void KLPopupViewController::kelvaraTempDidChangeNotification()
 {
-    // What Kelvara Helper just saved, not what this context read before.
-    if (NSManagedObjectContext* context = KLCoreDataHelper::sharedInstance().masterContext())
-        context->refreshAllObjects();
     updateContentUI();
     if (m_detailViewController)
         m_detailViewController->setSensor(m_selectedSensor);
@@ -417,9 +424,16 @@ void KLPopupViewController::trackingTableViewMouseMoved(const QPoint& globalPosi
     const QPoint inView = table->viewport()->mapFromGlobal(globalPosition);
     // Ten points below the pointer: the row whose lower part it is on is taken as the next one.
     const int row = table->rowAtPoint(QPointF(inView.x(), inView.y() + table->verticalScrollBar()->value() + 10));
-    m_selectedSensor = row >= 0 && row < m_dataDicts.size() ? m_dataDicts[row].sensor : nullptr;
+    KLSensor* sensor = row >= 0 && row < m_dataDicts.size() ? m_dataDicts[row].sensor : nullptr;
+    QWidget* cell = sensor ? table->viewAtColumn(0, row, true) : nullptr;
+    // Most moves stay within a row: the detail already shows that sensor there, and
+    // setting it again would redraw its graph and place and raise its window anew.
+    const bool shown = m_detailPopover && m_detailPopover->isShown();
+    if (sensor == m_selectedSensor && shown == (sensor != nullptr) && (!sensor || anchorOf(cell) == m_detailAnchor))
+        return;
+    m_selectedSensor = sensor;
     if (m_selectedSensor)
-        showDetailPopoverAtCellView(table->viewAtColumn(0, row, true));
+        showDetailPopoverAtCellView(cell);
     else
         closeDetailPopover();
     handleTableViewSelection();
@@ -445,8 +459,8 @@ void KLPopupViewController::showDetailPopoverAtCellView(QWidget* cellView)
         return;
     if (m_detailViewController)
         m_detailViewController->setSensor(m_selectedSensor);
-    const QRect anchor = cellView ? QRect(cellView->mapToGlobal(QPoint(0, 0)), cellView->size()) : QRect();
-    m_detailPopover->showRelativeToRect(anchor, NSRectEdgeMinX);
+    m_detailAnchor = anchorOf(cellView);
+    m_detailPopover->showRelativeToRect(m_detailAnchor, NSRectEdgeMinX);
     m_eventMonitor.start();
 }
 

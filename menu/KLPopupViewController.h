@@ -5,6 +5,7 @@
 // available area, so the popover always fits; the list then scrolls. A sensor
 // row under the pointer opens the detail popover beside it.
 #include <QPointer>
+#include <QRect>
 #include <QVariant>
 #include <functional>
 #include <memory>
@@ -122,6 +123,7 @@ private:
     QList<KLSensor*> m_fanSensors;
     KLSensor* m_selectedFan = nullptr;
     std::unique_ptr<NSPopover> m_detailPopover;
+    QRect m_detailAnchor;  // the cell the shown detail points at
     QPointer<KLPopupDetailViewController> m_detailViewController;
     KLEventMonitor m_eventMonitor;
     std::function<bool()> m_toolInstalled;

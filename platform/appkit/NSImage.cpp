@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 #include "NSAppearance.h"
@@ -40,14 +41,22 @@ QPixmap pixmapNamed(const QString& name, const QSize& size, qreal devicePixelRat
     const QString file = fileFor(name);
     if (file.isEmpty() || size.isEmpty())
         return {};
+    // The images are built in and never change: each size is parsed and drawn
+    // once, not on every redraw of the status item that shows one on each tick.
+    const QString key = QStringLiteral("NSImage %1 %2x%3@%4").arg(file).arg(size.width()).arg(size.height()).arg(devicePixelRatio);
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap))
+        return pixmap;
     QSvgRenderer renderer(file);
     if (!renderer.isValid())
         return {};
-    QPixmap pixmap(size * devicePixelRatio);
+    pixmap = QPixmap(size * devicePixelRatio);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    painter.end();
+    QPixmapCache::insert(key, pixmap);
     return pixmap;
 }
 

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include "FreshState.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
@@ -23,6 +24,7 @@
 #include "KLPopupSensorCellView.h"
 #include "KLPopupViewController.h"
 #include "KLSensor.h"
+#include "KLSensorCellView.h"
 #include "KLTrackingTableView.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSEvent.h"
@@ -30,8 +32,8 @@
 #include "NSPopover.h"
 #include "NSScreen.h"
 #include "NSStoryboard.h"
-#include "PrivateBus.h"
 #include "SessionBus.h"
+#include "StoreFixture.h"
 #include "TSSwitch.h"
 #include "TestHome.h"
 
@@ -61,13 +63,11 @@ class PopupScreenTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
+        ASSERT_TRUE(startAfresh());
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setTempUnitCelsius(true);
         settings.setFanControlMode(KLFanControlModeSystem);
         settings.setManualLinkEnabled(false);
-        ASSERT_NE(KLCoreDataHelper::sharedInstance().masterContext(), nullptr);
         temperatures = category(QStringLiteral("Popover Temperatures"), KLCategoryTypeTemperature, QStringLiteral("PT"), 8, 40, 0, 100);
         fans = category(QStringLiteral("Fan"), KLCategoryTypeFan, QStringLiteral("F"), 2, 2000, 1200, 6000);
         // Only the test's temperatures in the list.
@@ -205,6 +205,66 @@ TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)
     screen->trackingTableViewMouseMoved(at(screen, 40, -8));
     EXPECT_FALSE(screen->detailPopover()->isShown());
     EXPECT_EQ(table->selectedRow(), -1);
+}
+
+TEST_F(PopupScreenTest, EachTickShowsWhatTheHelperSavedReadOnce)
+{
+    KLPopupViewController* screen = show();
+    // Kelvara Helper saves a new reading through a connection of its own.
+    StoreConnection helper(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() +
+                           QStringLiteral("/Database.sqlite"));
+    auto* saved = dynamic_cast<KLSensor*>(helper.fetch("Sensor", NSPredicate::withFormat("key = %@", QStringLiteral("PT0"))).first());
+    saved->setValue(55);
+    ASSERT_TRUE(helper.context->save());
+    NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
+    auto valueShown = [&] {
+        auto* row = dynamic_cast<KLSensorCellView*>(list(screen)->viewAtColumn(0, 1, false));
+        return row ? row->valueField()->text() : QString();
+    };
+    EXPECT_TRUE(waitUntil([&] { return valueShown().startsWith(QStringLiteral("55")); })) << valueShown().toStdString();
+    // The store context was refreshed once, before the list read it, not again after.
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(screen->dataDicts()[1].sensor->isFault());
+}
+
+// Counts the paints of one widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+TEST_F(PopupScreenTest, MovesWithinARowRedrawNothingAndAnotherRowMovesTheDetail)
+{
+    KLPopupViewController* screen = show();
+    const QRect third = list(screen)->rectOfRow(3);
+    screen->trackingTableViewMouseMoved(at(screen, 40, third.top()));
+    ASSERT_TRUE(screen->detailPopover()->isShown());
+    QCoreApplication::processEvents();
+    PaintCounter graph(screen->detailViewController()->findChild<QWidget*>(QStringLiteral("graphView")));
+    const QRect placed = screen->detailPopover()->window()->geometry();
+
+    for (int y = third.top() + 1; y < third.bottom() - 10; y += 2)
+        screen->trackingTableViewMouseMoved(at(screen, 40 + y % 7, y));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(graph.paints, 0);
+    EXPECT_EQ(screen->detailViewController()->sensor(), screen->dataDicts()[3].sensor);
+
+    // The next row: the detail shows its sensor, redrawn, one row lower.
+    screen->trackingTableViewMouseMoved(at(screen, 40, third.bottom() - 5));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(screen->detailViewController()->sensor(), screen->dataDicts()[4].sensor);
+    EXPECT_EQ(list(screen)->selectedRow(), 4);
+    EXPECT_GT(graph.paints, 0);
+    EXPECT_EQ(screen->detailPopover()->window()->geometry(), placed.translated(0, third.height()));
 }
 
 TEST_F(PopupScreenTest, DetailPopoverGoesWithThePopoverAndOnlyWithClicksElsewhere)

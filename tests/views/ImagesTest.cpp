@@ -78,6 +78,8 @@ TEST(Images, EveryNameLoadsAndReadsOnItsWindowInBothAppearancesAndScales)
             for (const int scale : {1, 2}) {
                 const QPixmap pixmap = NSImage::pixmapNamed(name, size, scale);
                 ASSERT_EQ(pixmap.size(), size * scale);
+                // Drawn once per appearance and size: asked again, the same pixmap.
+                EXPECT_EQ(NSImage::pixmapNamed(name, size, scale).cacheKey(), pixmap.cacheKey());
                 int opaque = 0;
                 const QColor ink = inkOf(pixmap.toImage(), &opaque);
                 EXPECT_GT(opaque, 0) << "scale " << scale;

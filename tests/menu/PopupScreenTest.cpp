@@ -32,6 +32,7 @@
 #include "NSPopover.h"
 #include "NSScreen.h"
 #include "NSStoryboard.h"
+#include "QtApplication.h"
 #include "SessionBus.h"
 #include "StoreFixture.h"
 #include "TSSwitch.h"
@@ -213,7 +214,11 @@ TEST_F(PopupScreenTest, EachTickShowsWhatTheHelperSavedReadOnce)
     // Kelvara Helper saves a new reading through a connection of its own.
     StoreConnection helper(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() +
                            QStringLiteral("/Database.sqlite"));
-    auto* saved = dynamic_cast<KLSensor*>(helper.fetch("Sensor", NSPredicate::withFormat("key = %@", QStringLiteral("PT0"))).first());
+    drainMainQueue();  // the set-up's save is queued
+    const auto found = helper.fetch("Sensor", NSPredicate::withFormat("key = %@", QStringLiteral("PT0")));
+    ASSERT_FALSE(found.isEmpty());
+    auto* saved = dynamic_cast<KLSensor*>(found.first());
+    ASSERT_TRUE(saved);
     saved->setValue(55);
     ASSERT_TRUE(helper.context->save());
     NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);

@@ -104,7 +104,9 @@ TEST_F(MenuBarTest, TitleFollowsPollSettingsAndMenuSensorNotices)
     EXPECT_EQ(item->title().toStdString(), " 40°");
 
     // A poll tick: the cached reading is dropped before the title is read.
-    KLSensor* shown = KLSensor::objectsWhere(NSPredicate::withFormat("key = %@", QStringLiteral("TA0P"))).first();
+    const QList<KLSensor*> loaded = KLSensor::objectsWhere(NSPredicate::withFormat("key = %@", QStringLiteral("TA0P")));
+    ASSERT_EQ(loaded.size(), 1);
+    KLSensor* shown = loaded.first();
     temperature->setValue(62);
     ASSERT_TRUE(helper->context->save());
     NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);

@@ -39,7 +39,11 @@ protected:
                                                    QStringLiteral("/Database.sqlite"));
         ASSERT_TRUE(helper->opened) << helper->error.toStdString();
     }
-    void TearDown() override { NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt); }
+    void TearDown() override
+    {
+        NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
+        NSStatusBar::setRetriesForTesting(5, 3000);  // the program's own pace
+    }
 
     // Sensors saved through a connection of their own, as Kelvara Helper saves them.
     KLSensor* sensor(int type, const QString& key, double value)
@@ -250,6 +254,7 @@ TEST(AppDelegateTest, StartsKelvaraHelperAfterLaunchOnlyWhenItDoesNotRun)
     launched.clear();
     delegate.loadHelperAppIfNeeded();
     EXPECT_TRUE(launched.isEmpty());
+    QDBusConnection::sessionBus().unregisterService(QStringLiteral("com.orvane.kelvara.helper"));
 }
 
 }  // namespace

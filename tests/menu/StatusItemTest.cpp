@@ -14,6 +14,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include "FreshState.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLMenuBarController.h"
@@ -292,6 +293,7 @@ protected:
     void SetUp() override
     {
         StatusItemTest::SetUp();
+        ASSERT_TRUE(startAfresh());
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setShowIconInMenu(true);
         settings.setShowTempInMenu(false);

@@ -39,7 +39,11 @@ protected:
                                                    QStringLiteral("/Database.sqlite"));
         ASSERT_TRUE(helper->opened) << helper->error.toStdString();
     }
-    void TearDown() override { NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt); }
+    void TearDown() override
+    {
+        NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
+        NSStatusBar::setRetriesForTesting(5, 3000);  // the program's own pace
+    }
 
     // Sensors saved through a connection of their own, as Kelvara Helper saves them.
     KLSensor* sensor(int type, const QString& key, double value)
@@ -104,7 +108,9 @@ TEST_F(MenuBarTest, TitleFollowsPollSettingsAndMenuSensorNotices)
     EXPECT_EQ(item->title().toStdString(), " 40°");
 
     // A poll tick: the cached reading is dropped before the title is read.
-    KLSensor* shown = KLSensor::objectsWhere(NSPredicate::withFormat("key = %@", QStringLiteral("TA0P"))).first();
+    const QList<KLSensor*> loaded = KLSensor::objectsWhere(NSPredicate::withFormat("key = %@", QStringLiteral("TA0P")));
+    ASSERT_EQ(loaded.size(), 1);
+    KLSensor* shown = loaded.first();
     temperature->setValue(62);
     ASSERT_TRUE(helper->context->save());
     NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
@@ -248,6 +254,7 @@ TEST(AppDelegateTest, StartsKelvaraHelperAfterLaunchOnlyWhenItDoesNotRun)
     launched.clear();
     delegate.loadHelperAppIfNeeded();
     EXPECT_TRUE(launched.isEmpty());
+    QDBusConnection::sessionBus().unregisterService(QStringLiteral("com.orvane.kelvara.helper"));
 }
 
 }  // namespace

@@ -81,7 +81,11 @@ protected:
             this, QString::fromLatin1(KLMenuBarControllerShouldClosePopupNotification),
             [this](const NSNotification&) { ++closeNotices; });
     }
-    void TearDown() override { NSNotificationCenter::defaultCenter().removeObserver(this); }
+    void TearDown() override
+    {
+        NSNotificationCenter::defaultCenter().removeObserver(this);
+        NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    }
 
     QList<KLSensor*> category(const QString& name, int type, const QString& prefix, int count, double value, double min,
                               double max)
@@ -337,7 +341,6 @@ TEST_F(PopupScreenTest, FanBoxWritesTheSettingsAndTellsTheHelper)
     EXPECT_FALSE(settings.didAutoBoost());
     EXPECT_TRUE(waitUntil([&] { return updates == 3; }));
     EXPECT_EQ(closeNotices, 0);
-    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 
 TEST_F(PopupScreenTest, LinksGoToTheRunningKelvara)

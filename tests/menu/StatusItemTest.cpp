@@ -14,6 +14,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include "FreshState.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
 #include "KLMenuBarController.h"
@@ -22,10 +23,8 @@
 #include "NSEvent.h"
 #include "NSPopover.h"
 #include "NSStatusItem.h"
-#include "PrivateBus.h"
 #include "QtApplication.h"
 #include "StatusNotifierItem.h"
-#include "TestHome.h"
 
 namespace {
 
@@ -120,8 +119,6 @@ class StatusItemTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static PrivateBus bus;
-        static TestHome home;
         NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
         NSStatusItem::setHostKindForTesting(NSStatusItem::Host::Icons);
         watcher = std::make_unique<FakeWatcher>();
@@ -195,6 +192,7 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
 TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
 {
     NSStatusItem::setHostKindForTesting(std::nullopt);
+    const QByteArray previousDesktop = qgetenv("XDG_CURRENT_DESKTOP");
     for (const char* desktop : {"ubuntu:GNOME", "Budgie:GNOME", "Unity"}) {
         qputenv("XDG_CURRENT_DESKTOP", desktop);
         EXPECT_EQ(NSStatusItem::hostKind(), NSStatusItem::Host::Label) << desktop;
@@ -203,6 +201,7 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
         qputenv("XDG_CURRENT_DESKTOP", desktop);
         EXPECT_EQ(NSStatusItem::hostKind(), NSStatusItem::Host::Icons) << desktop;
     }
+    qputenv("XDG_CURRENT_DESKTOP", previousDesktop);
 
     NSStatusItem::setHostKindForTesting(NSStatusItem::Host::Label);
     auto item = makeItem();
@@ -275,6 +274,7 @@ TEST_F(StatusItemTest, AFloodOfClicksFromTheBusTogglesNoMoreThanAPersonCould)
     item->setTitle(QStringLiteral(" 73° 51°"));
     int clicks = 0;
     QObject::connect(item.get(), &NSStatusItem::action, [&] { ++clicks; });
+    ASSERT_EQ(item->statusNotifierItems().size(), 2);
     QElapsedTimer flood;
     flood.start();
     for (int i = 0; i < 1000; ++i) {
@@ -293,6 +293,7 @@ protected:
     void SetUp() override
     {
         StatusItemTest::SetUp();
+        ASSERT_TRUE(startAfresh());
         KLDataManager& settings = KLDataManager::sharedInstance();
         settings.setShowIconInMenu(true);
         settings.setShowTempInMenu(false);

@@ -410,6 +410,8 @@ TEST_F(DetailScreenTest, SelectionsSpeedsTheLinkAndTheEditButtonAreLogged)
     QTest::mouseClick(out<QPushButton>("fanControlEditButton"), Qt::LeftButton);
     EXPECT_TRUE(waitUntil([&] { return events("Fan Control Tap Edit Fan Rules").size() == 1; }, 15000));
     EXPECT_EQ(events("Fan Control Tap Edit Fan Rules"), QStringList{"{}"});
+    // The question is answered (the sheet shown) while this case's administrator is still here.
+    EXPECT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }, 15000));
 }
 
 TEST_F(DetailScreenTest, FanRuleLinksOpenTheSheetOnceInTheModeTheyName)

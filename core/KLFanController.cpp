@@ -20,6 +20,8 @@
 #include "SMCServices.h"
 #include "VirtualSMC.h"
 #include <algorithm>
+#include <pwd.h>
+#include <unistd.h>
 #include <cmath>
 
 namespace {
@@ -288,8 +290,13 @@ bool KLFanController::isInstalledAt(const QString& path)
     // A simulated Mac may name another administrator: there the tool keeps no rights.
     if (KLSystemFiles::exists(smc::kApplesmcDevicePath))
         return false;
+    // Only the account running this program may stand in: the state file is
+    // anyone's to write, and another account's set-id tool must never be run
+    // as though root had installed it.
+    const passwd* self = ::getpwuid(::geteuid());
     const auto administrator = smc::VirtualSMC().administrator();
-    return administrator && owner == QString::fromStdString(administrator->first) &&
+    return self && administrator && administrator->first == self->pw_name &&
+           owner == QString::fromStdString(administrator->first) &&
            group == QString::fromStdString(administrator->second);
 }
 

@@ -164,6 +164,15 @@ TEST_F(FanWritesTest, ASimulatedMacTrustsTheToolOfTheAdministratorItNames)
     EXPECT_EQ(smc::VirtualSMC().administrator(), std::make_pair(owner, std::string("kelvara-no-such-group")));
     ASSERT_TRUE(simulated.setAdministrator(std::nullopt));
     EXPECT_EQ(smc::VirtualSMC().administrator(), std::nullopt);
+
+    // Another account's tool never counts, even when the state names that account.
+    if (const passwd* nobody = getpwnam("nobody"); nobody && geteuid() == 0) {
+        ASSERT_EQ(::chown(tool.constData(), nobody->pw_uid, st.st_gid), 0);
+        ASSERT_EQ(::chmod(tool.constData(), 06555), 0);
+        ASSERT_TRUE(simulated.setAdministrator(std::make_pair(std::string(nobody->pw_name), group)));
+        EXPECT_FALSE(controller.isSMCBinaryInstalled());
+        ASSERT_TRUE(simulated.setAdministrator(std::nullopt));
+    }
 }
 
 // An administrator who answers as the test says, and carries out the commands.

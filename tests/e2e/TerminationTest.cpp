@@ -21,6 +21,7 @@
 #include "KelvaraInHome.h"
 #include "ProgramBusName.h"
 #include "TerminationSignals.h"
+#include "TestAdministrator.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSUserDefaults.h"
 
@@ -85,7 +86,9 @@ public:
             return;
         m_server.setStandardErrorFile(QProcess::nullDevice());
         // -displayfd: the server writes the display it took once it listens.
-        m_server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        // -noreset: a program connecting just as the last one left (a program
+        // killed, then the next started) would meet a server resetting itself.
+        m_server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"});
         if (!m_server.waitForStarted(5000))
             return;
         QElapsedTimer clock;
@@ -184,9 +187,14 @@ protected:
 
 TEST_F(TerminationTest, KelvaraEndsWithItsFanRulesSheetOpenAndKeepsItsWindowState)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "the sheet opens only once the SMC tool is installed, "
-                        "which asks a non-root user for a password";
+    // The sheet opens once the SMC tool is in place: for anyone but root, it is
+    // put there beforehand as root would, so no password is asked for.
+    if (::geteuid() != 0) {
+        const QString container = kelvara.home.path() + "/Library/Group Containers/group.com.orvane.kelvara";
+        ASSERT_TRUE(QDir().mkpath(container));
+        ASSERT_TRUE(QFile::copy(KELVARA_APP_DIR "/Contents/Resources/Kelvara SMC", container + "/Kelvara SMC"));
+        ASSERT_TRUE(TestAdministrator::giveToAdministrator(container + "/Kelvara SMC"));
+    }
     QProcess& program = kelvara.start({"kelvara://fan_rule/1"});
     // The window and the sheet over it.
     ASSERT_FALSE(waitForWindows(program.processId(), 2).isEmpty()) << kelvara.output(0).constData();
@@ -284,6 +292,55 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
         }
     });
     application.exec();
+}
+
+// Not a test of its own: a test process holding a bus of its own, which the next test kills.
+TEST(PrivateBusTest, DISABLED_HoldsABus)
+{
+    PrivateBus bus;
+    std::puts("holding");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+// The test's bus daemon does not outlive a test process that is killed.
+TEST(PrivateBusTest, TheBusEndsWithAKilledTestProcess)
+{
+    testApplication();
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {"--gtest_also_run_disabled_tests", "--gtest_filter=PrivateBusTest.DISABLED_HoldsABus"});
+    QByteArray said;
+    ASSERT_TRUE(waitUntil([&] {
+        holder.waitForReadyRead(50);
+        said += holder.readAllStandardOutput();
+        return said.contains("holding") || holder.state() == QProcess::NotRunning;
+    }, 10000) && said.contains("holding"));
+    // The daemon: the holder's child.
+    const auto stateAndParent = [](const QString& pid) -> std::pair<QByteArray, qint64> {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).trimmed().split(' ');
+        return fields.size() > 1 ? std::make_pair(fields.at(0), fields.at(1).toLongLong()) : std::pair<QByteArray, qint64>{};
+    };
+    QString daemon;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (stateAndParent(entry).second == holder.processId())
+            daemon = entry;
+    }
+    ASSERT_FALSE(daemon.isEmpty()) << "the holder started no bus";
+    ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+    ASSERT_TRUE(holder.waitForFinished(10000));
+    const bool ended = waitUntil([&] {
+        const QByteArray state = stateAndParent(daemon).first;
+        return state.isEmpty() || state == "Z";
+    }, 10000);
+    if (!ended)
+        ::kill(daemon.toInt(), SIGKILL);
+    EXPECT_TRUE(ended) << "the bus daemon outlived its test process";
 }
 
 // Whether a signal sent to the process still waits for a thread to take it.

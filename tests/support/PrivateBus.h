@@ -4,12 +4,16 @@
 // It starts no services, whatever the machine has installed.
 #include <QProcess>
 #include <QtGlobal>
+#include <csignal>
+#include <sys/prctl.h>
 
 class PrivateBus {
 public:
     PrivateBus()
     {
         m_daemon.setStandardErrorFile(QProcess::nullDevice());
+        // Gone with the test process however that ends: a crash or a timeout's kill runs no destructor.
+        m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_daemon.start(QStringLiteral("dbus-daemon"),
                        {QStringLiteral("--config-file=" KELVARA_TEST_BUS_CONFIG), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))

@@ -33,6 +33,7 @@
 #include "NSAlert.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
+#include "AnalyticsLog.h"
 #include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
@@ -99,14 +100,8 @@ protected:
     QStringList events(const QString& name)
     {
         QStringList values;
-        QFile log(MSAppCenter::eventLogPath());
-        if (!log.open(QIODevice::ReadOnly))
-            return values;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const QJsonObject event = QJsonDocument::fromJson(line).object();
-            if (event.value("event").toString() == name)
-                values << QString::fromUtf8(QJsonDocument(event.value("properties").toObject()).toJson(QJsonDocument::Compact));
-        }
+        for (const QJsonObject& properties : loggedEvents(name))
+            values << QString::fromUtf8(QJsonDocument(properties).toJson(QJsonDocument::Compact));
         return values;
     }
     template <class T>

@@ -97,6 +97,12 @@ protected:
         button->setCurrentIndex(index);
         emit button->activated(index);
     }
+    // A fan set "Quiet", saved where the pop-up and other programs read it.
+    void storeQuietSet(const KLFanSpeeds& speeds = KLFanSpeeds{{"0", 2400}})
+    {
+        KLFanSet::fanSetWithName("Quiet", speeds);
+        KLCoreDataHelper::sharedInstance().saveMasterContext();
+    }
     QStringList events(const QString& name)
     {
         QStringList values;
@@ -229,8 +235,7 @@ TEST_F(DetailScreenTest, TheMenuBarSwitchAddsAndRemovesOnlyItsOwnKey)
 TEST_F(DetailScreenTest, TheFanBoxShowsTheStoredModeAndItsRows)
 {
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     settings.setFanControlMode(KLFanControlModeFanSet);
     settings.setFanSetName("Gone");
     show(fans);
@@ -263,8 +268,7 @@ TEST_F(DetailScreenTest, ARefusedInstallationChangesNothing)
 {
     TestAdministrator refuses(TestAdministrator::Refuse);
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     show(fans);
     countShouldUpdateNotices();
     NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
@@ -291,8 +295,7 @@ TEST_F(DetailScreenTest, ChoosingAModeInstallsTheToolThenWritesAndTellsTheHelper
 {
     TestAdministrator grants(TestAdministrator::Run);
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     settings.setDidAutoBoost(true);
     show(fans);
     countShouldUpdateNotices();
@@ -373,8 +376,7 @@ TEST_F(DetailScreenTest, SelectionsSpeedsTheLinkAndTheEditButtonAreLogged)
     EXPECT_EQ(events("Sensor View Detail").value(0),
               QStringLiteral(R"({"sensor":"%1"})").arg(screen.sensors().at(1)->key()));
 
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet({});
     settings.setFanControlMode(KLFanControlModeFanSet);
     settings.setFanSetName("Quiet");
     settings.setManualLinkEnabled(false);
@@ -444,8 +446,7 @@ TEST_F(DetailScreenTest, ChoicesWhileTheQuestionIsPendingAskOnceAndTheLastOneCou
 {
     HeldAdministrator administrator(TestAdministrator::Run);
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     show(fans);
     choose(itemOf("Quiet"));
     choose(autoBoostItem());

@@ -22,19 +22,31 @@ QStringList components(const QString& path)
     return path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
 }
 
+namespace {
+
+// A fan-rule link's path components, split once; empty for any other path.
+QStringList fanRuleComponents(const QString& path)
+{
+    if (path.size() > kMaxLinkLength || !path.startsWith(QLatin1Char('/')))
+        return {};
+    QStringList parts = components(path);
+    if (parts.isEmpty() || parts.first() != kFanRule)
+        return {};
+    return parts;
+}
+
+}  // namespace
+
 bool isFanRuleLink(const QString& path)
 {
-    if (path.size() > kMaxLinkLength)
-        return false;
-    const QStringList parts = components(path);
-    return path.startsWith(QLatin1Char('/')) && !parts.isEmpty() && parts.first() == kFanRule;
+    return !fanRuleComponents(path).isEmpty();
 }
 
 std::optional<int> fanRuleMode(const QString& path)
 {
-    if (!isFanRuleLink(path))
+    const QStringList parts = fanRuleComponents(path);
+    if (parts.isEmpty())
         return std::nullopt;
-    const QStringList parts = components(path);
     if (parts.size() == 1)
         return 0;
     if (parts.size() != 2 || parts.at(1).size() != 1)

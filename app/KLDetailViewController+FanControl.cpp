@@ -141,7 +141,7 @@ void KLDetailViewController::showFanControlViewControllerWithPreferredMode(unsig
 void KLDetailViewController::handleDeepLink(const QString& path)
 {
     const std::optional<int> mode = KLDeepLink::fanRuleMode(path);
-    if (mode && !isFanControlSheetShown())
+    if (mode)
         showFanControlViewControllerWithPreferredMode(unsigned(*mode));
 }
 

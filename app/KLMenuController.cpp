@@ -25,6 +25,7 @@ QString englishDisplayName(const QString& code)
 KLMenuController::KLMenuController(QMenu* languageMenu, QObject* parent)
     : QObject(parent)
     , m_languageMenu(languageMenu)
+    , m_languageGroup(new QActionGroup(this))  // exclusive: choosing the language in use keeps its tick
 {
     NSDistributedNotificationCenter::defaultCenter().addObserver(
         this, QString::fromLatin1(KLDataManagerLanguageDidChangeNotification),
@@ -48,10 +49,7 @@ void KLMenuController::updateUI()
         return;
     m_languageMenu->setTitle(KLExtension::localizedStringForKey(QStringLiteral("main-menu-language")));
     m_languageMenu->clear();
-    // Exclusive, so choosing the language already in use keeps its tick.
-    delete m_languageGroup;
-    m_languageGroup = new QActionGroup(this);
-    m_languageGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    // The menu deletes its items, and each deleted item leaves the group.
     KLDataManager& data = KLDataManager::sharedInstance();
     const QStringList& languages = data.allLanguages();
     const QString current = data.currentLanguage();

@@ -24,5 +24,5 @@ private:
     void dataManagerLanguageDidChangeNotification();
 
     QPointer<QMenu> m_languageMenu;
-    QActionGroup* m_languageGroup = nullptr;
+    QActionGroup* m_languageGroup;
 };

@@ -13,9 +13,11 @@ namespace KLPrivilegeRequest {
 
 namespace {
 
+using Handler = std::function<void(bool)>;
+
 struct Pending {
     bool active = false;
-    QList<std::function<void(bool)>> handlers;
+    QList<Handler> handlers;
     QPointer<QWidget> window;
 };
 
@@ -25,13 +27,9 @@ Pending& pending()
     return state;
 }
 
-void finish(bool granted)
+void tell(const QList<Handler>& handlers, bool granted)
 {
-    Pending& state = pending();
-    const QList<std::function<void(bool)>> handlers = std::exchange(state.handlers, {});
-    state.active = false;
-    state.window = nullptr;
-    for (const auto& handler : handlers) {
+    for (const Handler& handler : handlers) {
         if (handler)
             handler(granted);
     }
@@ -39,29 +37,29 @@ void finish(bool granted)
 
 void answer(bool granted)
 {
-    if (granted) {
-        finish(true);
-        return;
-    }
     Pending& state = pending();
-    for (const auto& handler : std::exchange(state.handlers, {})) {
-        if (handler)
-            handler(false);
+    if (!granted) {
+        tell(std::exchange(state.handlers, {}), false);
+        // Links and clicks keep coming while the alert's loop runs; they join
+        // this refusal instead of asking again or stacking alerts.
+        NSAlert alert;
+        alert.setMessageText(
+            KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-title")));
+        alert.setInformativeText(
+            KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-message")));
+        alert.setAlertStyle(NSAlertStyleCritical);
+        alert.runModal(state.window ? state.window->window() : nullptr);
     }
-    // Links and clicks keep coming while the alert's loop runs; they join
-    // this refusal instead of asking again or stacking alerts.
-    NSAlert alert;
-    alert.setMessageText(KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-title")));
-    alert.setInformativeText(
-        KLExtension::localizedStringForKey(QStringLiteral("fan-control-authorization-failed-alert-message")));
-    alert.setAlertStyle(NSAlertStyleCritical);
-    alert.runModal(state.window ? state.window->window() : nullptr);
-    finish(false);
+    // Over before the handlers run, so one that asks again asks anew.
+    const QList<Handler> handlers = std::exchange(state.handlers, {});
+    state.active = false;
+    state.window = nullptr;
+    tell(handlers, granted);
 }
 
 }  // namespace
 
-void request(QWidget* window, std::function<void(bool granted)> handler)
+void request(QWidget* window, Handler handler)
 {
     Pending& state = pending();
     state.handlers.append(std::move(handler));
@@ -71,11 +69,6 @@ void request(QWidget* window, std::function<void(bool granted)> handler)
         return;
     state.active = true;
     KLFanController::sharedInstance().requestPrivilegePermissionWithCompletionHandler(answer);
-}
-
-bool isPending()
-{
-    return pending().active;
 }
 
 }  // namespace KLPrivilegeRequest

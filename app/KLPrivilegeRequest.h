@@ -14,7 +14,5 @@ namespace KLPrivilegeRequest {
 // NO first (so a screen can restore itself behind the alert), then the alert
 // runs over `window`'s window; those that joined meanwhile hear NO after it.
 void request(QWidget* window, std::function<void(bool granted)> handler);
-// Whether a question or its alert is pending.
-bool isPending();
 
 }  // namespace KLPrivilegeRequest

@@ -33,6 +33,7 @@
 #include "NSAlert.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
+#include "AnalyticsLog.h"
 #include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
@@ -96,17 +97,17 @@ protected:
         button->setCurrentIndex(index);
         emit button->activated(index);
     }
+    // A fan set "Quiet", saved where the pop-up and other programs read it.
+    void storeQuietSet(const KLFanSpeeds& speeds = KLFanSpeeds{{"0", 2400}})
+    {
+        KLFanSet::fanSetWithName("Quiet", speeds);
+        KLCoreDataHelper::sharedInstance().saveMasterContext();
+    }
     QStringList events(const QString& name)
     {
         QStringList values;
-        QFile log(MSAppCenter::eventLogPath());
-        if (!log.open(QIODevice::ReadOnly))
-            return values;
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            const QJsonObject event = QJsonDocument::fromJson(line).object();
-            if (event.value("event").toString() == name)
-                values << QString::fromUtf8(QJsonDocument(event.value("properties").toObject()).toJson(QJsonDocument::Compact));
-        }
+        for (const QJsonObject& properties : loggedEvents(name))
+            values << QString::fromUtf8(QJsonDocument(properties).toJson(QJsonDocument::Compact));
         return values;
     }
     template <class T>
@@ -234,8 +235,7 @@ TEST_F(DetailScreenTest, TheMenuBarSwitchAddsAndRemovesOnlyItsOwnKey)
 TEST_F(DetailScreenTest, TheFanBoxShowsTheStoredModeAndItsRows)
 {
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     settings.setFanControlMode(KLFanControlModeFanSet);
     settings.setFanSetName("Gone");
     show(fans);
@@ -268,8 +268,7 @@ TEST_F(DetailScreenTest, ARefusedInstallationChangesNothing)
 {
     TestAdministrator refuses(TestAdministrator::Refuse);
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     show(fans);
     countShouldUpdateNotices();
     NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
@@ -296,8 +295,7 @@ TEST_F(DetailScreenTest, ChoosingAModeInstallsTheToolThenWritesAndTellsTheHelper
 {
     TestAdministrator grants(TestAdministrator::Run);
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     settings.setDidAutoBoost(true);
     show(fans);
     countShouldUpdateNotices();
@@ -378,8 +376,7 @@ TEST_F(DetailScreenTest, SelectionsSpeedsTheLinkAndTheEditButtonAreLogged)
     EXPECT_EQ(events("Sensor View Detail").value(0),
               QStringLiteral(R"({"sensor":"%1"})").arg(screen.sensors().at(1)->key()));
 
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet({});
     settings.setFanControlMode(KLFanControlModeFanSet);
     settings.setFanSetName("Quiet");
     settings.setManualLinkEnabled(false);
@@ -449,8 +446,7 @@ TEST_F(DetailScreenTest, ChoicesWhileTheQuestionIsPendingAskOnceAndTheLastOneCou
 {
     HeldAdministrator administrator(TestAdministrator::Run);
     KLDataManager& settings = KLDataManager::sharedInstance();
-    KLFanSet::fanSetWithName("Quiet", KLFanSpeeds{{"0", 2400}});
-    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    storeQuietSet();
     show(fans);
     choose(itemOf("Quiet"));
     choose(autoBoostItem());

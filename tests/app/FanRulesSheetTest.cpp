@@ -2,7 +2,6 @@
 // of the test's own home with the catalogue of the simulated Mac.
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -27,6 +26,7 @@
 #include "NSAppearance.h"
 #include "NSKeyedArchiver.h"
 #include "NSStoryboard.h"
+#include "AnalyticsLog.h"
 #include "AppTestSession.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
@@ -305,10 +305,7 @@ TEST_F(FanRulesSheetTest, NewConditionsWatchTheNextFreeSensorAtHalfAgainItsReadi
 TEST_F(FanRulesSheetTest, AddingAConditionWithoutAFanSetMakesNoneButReloadsAndCounts)
 {
     MSAppCenter::start(QStringLiteral("tests"), {QStringLiteral("analytics")});
-    const auto pressesLogged = [] {
-        QFile log(MSAppCenter::eventLogPath());
-        return log.open(QIODevice::ReadOnly) ? log.readAll().count("\"Fan Control Tap Add Fan Condition\"") : 0;
-    };
+    const auto pressesLogged = [] { return loggedEvents("Fan Control Tap Add Fan Condition").size(); };
     open();
     const qsizetype before = pressesLogged();
     for (KLFanSet* set : sheet->fanSets())

@@ -90,10 +90,17 @@ protected:
         NSNotificationCenter::defaultCenter().postNotificationName(
             QStringLiteral("KLApplicationDidReceiveDeepLinkNotification"), path);
     }
+    // Counts Kelvara Menu's requests to open its popover from here on (TearDown stops).
+    void countPopoverRequests()
+    {
+        NSDistributedNotificationCenter::defaultCenter().addObserver(
+            this, "KLMenuBarControllerShouldOpenPopupNotification", [this](const NSNotification&) { ++popoverRequests; });
+    }
 
     std::unique_ptr<KLWindowController> window;
     KLMasterViewController* master = nullptr;
     NSTableView* table = nullptr;
+    int popoverRequests = 0;
 };
 
 TEST_F(MainWindowTest, SidebarListsCategoriesWithSensorsThenTheFixedItemsAndSwapsPanes)
@@ -189,23 +196,18 @@ TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
 TEST_F(MainWindowTest, GrantedPrivilegeLinkAsksKelvaraMenuToOpenItsPopover)
 {
     open();
-    int heard = 0;
-    NSDistributedNotificationCenter::defaultCenter().addObserver(
-        this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
+    countPopoverRequests();
     TestAdministrator administrator(TestAdministrator::Run);
     postLink("/request_privilege_permission");
-    EXPECT_TRUE(waitUntil([&] { return heard == 1; }, 15000));
+    EXPECT_TRUE(waitUntil([&] { return popoverRequests == 1; }, 15000));
     EXPECT_EQ(administrator.prompts, 1);
     EXPECT_FALSE(NSAlert::takeAskedForTesting());
-    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 
 TEST_F(MainWindowTest, RefusedPrivilegeLinkShowsTheCriticalAlertOnly)
 {
     open();
-    int heard = 0;
-    NSDistributedNotificationCenter::defaultCenter().addObserver(
-        this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
+    countPopoverRequests();
     TestAdministrator administrator(TestAdministrator::Refuse);
     NSAlert::setNextAnswerForTesting(NSAlertFirstButtonReturn);
     postLink("/request_privilege_permission");
@@ -216,8 +218,7 @@ TEST_F(MainWindowTest, RefusedPrivilegeLinkShowsTheCriticalAlertOnly)
     EXPECT_EQ(asked->messageText, text("fan-control-authorization-failed-alert-title"));
     EXPECT_EQ(asked->informativeText, text("fan-control-authorization-failed-alert-message"));
     drainMainQueue();
-    EXPECT_EQ(heard, 0);
-    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    EXPECT_EQ(popoverRequests, 0);
 }
 
 // Any program on the session bus can send links. However many come while the
@@ -226,9 +227,7 @@ TEST_F(MainWindowTest, RefusedPrivilegeLinkShowsTheCriticalAlertOnly)
 TEST_F(MainWindowTest, AFloodOfLinksAsksOnceAndShowsOneAlert)
 {
     open();
-    int heard = 0;
-    NSDistributedNotificationCenter::defaultCenter().addObserver(
-        this, "KLMenuBarControllerShouldOpenPopupNotification", [&](const NSNotification&) { ++heard; });
+    countPopoverRequests();
     HeldAdministrator administrator(TestAdministrator::Refuse);
     const auto flood = [&] {
         for (int i = 0; i < 50; ++i) {
@@ -264,9 +263,8 @@ TEST_F(MainWindowTest, AFloodOfLinksAsksOnceAndShowsOneAlert)
     EXPECT_EQ(alerts, 1);
     EXPECT_EQ(mostShown, 1);
     EXPECT_EQ(administrator.asked, 1);
-    EXPECT_EQ(heard, 0);
+    EXPECT_EQ(popoverRequests, 0);
     EXPECT_EQ(master->paneViewController(), master->detailViewController());
-    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
 }
 
 TEST_F(MainWindowTest, FanRuleLinkSelectsTheFanCategoryAndOtherPathsDoNothing)

@@ -56,16 +56,6 @@ inline QByteArray sharedChildren(int levels)
     return binaryList(objects);
 }
 
-// Arrays nested `levels` deep, one inside the other.
-inline QByteArray nestedArrays(int levels)
-{
-    QList<QByteArray> objects = settingsRoot();
-    for (int i = 0; i < levels; ++i)
-        objects.append(array({quint64(objects.size() + 1)}));
-    objects.append("\x51x");
-    return binaryList(objects);
-}
-
 // `levels` nested arrays around one array of `count` references to one value.
 inline QByteArray deepAndWide(int levels, int count)
 {
@@ -75,6 +65,12 @@ inline QByteArray deepAndWide(int levels, int count)
     objects.append(array(QList<quint64>(count, quint64(objects.size() + 1))));
     objects.append("\x51x");
     return binaryList(objects);
+}
+
+// Arrays nested `levels` deep (at least one), one inside the other.
+inline QByteArray nestedArrays(int levels)
+{
+    return deepAndWide(levels - 1, 1);
 }
 
 }  // namespace crafted

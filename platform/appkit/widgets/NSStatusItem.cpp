@@ -132,6 +132,8 @@ NSStatusItem::NSStatusItem(double length, Backend backend, QObject* parent)
     : QObject(parent)
     , m_length(length)
     , m_backend(backend)
+    // XEmbed trays never show labels; the desktop does not change under a running program.
+    , m_host(backend == Backend::XEmbed ? Host::Icons : hostKind())
 {
     if (m_backend == Backend::StatusNotifier) {
         // A panel that restarts forgets every item: register again when its watcher
@@ -365,9 +367,7 @@ void NSStatusItem::refresh()
 {
     if (m_backend == Backend::Model)
         return;
-    // XEmbed trays never show labels.
-    const Host host = m_backend == Backend::XEmbed ? Host::Icons : hostKind();
-    const QList<Cell> wanted = cells(host);
+    const QList<Cell> wanted = cells(m_host);
     const bool dark = NSAppearance::isDarkAqua();
     bool sameLayout = wanted.size() == m_shownCells.size();
     for (qsizetype i = 0; sameLayout && i < wanted.size(); ++i)
@@ -376,7 +376,7 @@ void NSStatusItem::refresh()
         rebuild(wanted.size());
 
     const QString title = wholeTitle();
-    const QString label = host == Host::Label ? title : QString();
+    const QString label = m_host == Host::Label ? title : QString();
     const QString itemTitle = title.isEmpty() ? kProductName : title;
     bool added = false;
     for (qsizetype i = 0; i < wanted.size(); ++i) {

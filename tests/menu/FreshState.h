@@ -25,3 +25,9 @@ inline bool startAfresh()
     }
     return context->save();
 }
+
+// The store file, for a connection of the test's own as Kelvara Helper writes it.
+inline QString storeFile()
+{
+    return KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() + QStringLiteral("/Database.sqlite");
+}

@@ -35,8 +35,7 @@ protected:
         settings.setShowIconInMenu(true);
         settings.setShowTempInMenu(true);
         settings.setMenuSensors({});
-        helper = std::make_unique<StoreConnection>(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() +
-                                                   QStringLiteral("/Database.sqlite"));
+        helper = std::make_unique<StoreConnection>(storeFile());
         ASSERT_TRUE(helper->opened) << helper->error.toStdString();
     }
     void TearDown() override

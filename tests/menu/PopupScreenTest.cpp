@@ -216,8 +216,7 @@ TEST_F(PopupScreenTest, EachTickShowsWhatTheHelperSavedReadOnce)
 {
     KLPopupViewController* screen = show();
     // Kelvara Helper saves a new reading through a connection of its own.
-    StoreConnection helper(KLCoreDataHelper::sharedInstance().applicationDocumentsDirectory() +
-                           QStringLiteral("/Database.sqlite"));
+    StoreConnection helper(storeFile());
     drainMainQueue();  // the set-up's save is queued
     const auto found = helper.fetch("Sensor", NSPredicate::withFormat("key = %@", QStringLiteral("PT0")));
     ASSERT_FALSE(found.isEmpty());
@@ -232,8 +231,7 @@ TEST_F(PopupScreenTest, EachTickShowsWhatTheHelperSavedReadOnce)
     };
     EXPECT_TRUE(waitUntil([&] { return valueShown().startsWith(QStringLiteral("55")); })) << valueShown().toStdString();
     // The store context was refreshed once, before the list read it, not again after.
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
+    drainMainQueue();
     EXPECT_FALSE(screen->dataDicts()[1].sensor->isFault());
 }
 

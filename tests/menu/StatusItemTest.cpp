@@ -89,6 +89,12 @@ StatusNotifierPixmaps hostReadsIcon(const StatusNotifierItem* item)
     return qdbus_cast<StatusNotifierPixmaps>(hostReads(item, QStringLiteral("IconPixmap")));
 }
 
+// The square a 22-pixel panel shows for the cell.
+StatusNotifierPixmap square22(const NSStatusItem::Cell& cell, bool dark = NSAppearance::isDarkAqua())
+{
+    return StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell(cell, 22, 1, dark));
+}
+
 void hostClicks(const StatusNotifierItem* item, int x, int y, const QString& method = QStringLiteral("Activate"))
 {
     QDBusMessage activate = QDBusMessage::createMethodCall(
@@ -162,11 +168,10 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
         SCOPED_TRACE(i);
         const StatusNotifierPixmaps icon = hostReadsIcon(items[i]);
         ASSERT_EQ(icon.size(), qsizetype(std::size(NSStatusItem::kIconSizes)));
-        const QImage square = NSStatusItem::renderCell(expected[i], 22, 1, dark);
         const auto found = std::find_if(icon.begin(), icon.end(), [](const auto& p) { return p.width == 22; });
         ASSERT_NE(found, icon.end());
         EXPECT_EQ(found->height, 22);
-        EXPECT_TRUE(found->bytes == StatusNotifierItem::pixmapFromImage(square).bytes);
+        EXPECT_TRUE(found->bytes == square22(expected[i], dark).bytes);
         EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
         EXPECT_TRUE(hostReads(items[i], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
         EXPECT_FALSE(hostReads(items[i], QStringLiteral("ItemIsMenu")).toBool());
@@ -179,12 +184,10 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     // A new reading changes that square alone; the icon off drops its square.
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     EXPECT_EQ(item->statusNotifierItems(), items);
-    EXPECT_TRUE(hostReadsIcon(items[1]).contains(
-        StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell({{}, QStringLiteral("74°")}, 22, 1, dark))));
+    EXPECT_TRUE(hostReadsIcon(items[1]).contains(square22({{}, QStringLiteral("74°")}, dark)));
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 3);
-    EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).contains(
-        StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell({{}, QStringLiteral("74°")}, 22, 1, dark))));
+    EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).contains(square22({{}, QStringLiteral("74°")}, dark)));
     item->setTitle(QString());
     EXPECT_TRUE(item->statusNotifierItems().isEmpty());
 }
@@ -212,8 +215,7 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     ASSERT_EQ(items.size(), 1);
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 1; }));
     EXPECT_EQ(hostReads(items[0], QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("73° -- 2447rpm"));
-    EXPECT_TRUE(hostReadsIcon(items[0]).contains(StatusNotifierItem::pixmapFromImage(
-        NSStatusItem::renderCell({QStringLiteral("bar_icon"), {}}, 22, 1, NSAppearance::isDarkAqua()))));
+    EXPECT_TRUE(hostReadsIcon(items[0]).contains(square22({QStringLiteral("bar_icon"), {}})));
     // The icon off: the label alone, without an empty square.
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 1);
@@ -259,8 +261,7 @@ TEST_F(StatusItemTest, ANewSchemeRedrawsTheSquaresWithoutANewReading)
     item->setImageName(QStringLiteral("bar_icon"));
     const StatusNotifierItem* square = item->statusNotifierItems().value(0);
     ASSERT_TRUE(square);
-    const StatusNotifierPixmap dark =
-        StatusNotifierItem::pixmapFromImage(NSStatusItem::renderCell({QStringLiteral("bar_icon"), {}}, 22, 1, true));
+    const StatusNotifierPixmap dark = square22({QStringLiteral("bar_icon"), {}}, true);
     EXPECT_FALSE(hostReadsIcon(square).contains(dark));
     NSAppearance::forceDarkModeForTesting(true);
     NSDistributedNotificationCenter::defaultCenter().postLocalNotificationName(NSAppearance::themeChangedNotification());

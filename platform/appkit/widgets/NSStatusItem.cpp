@@ -1,6 +1,7 @@
 #include "NSStatusItem.h"
 
 #include <QApplication>
+#include <QCache>
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
@@ -56,19 +57,41 @@ QColor plateColor(bool dark)
     return dark ? QColor(0x26, 0x26, 0x28) : QColor(0xf7, 0xf7, 0xf7);
 }
 
-// The text's path scaled into box: as large as fits, centred. Digits keep the
+// A text's outline at 100 pixels, and the box it is fitted by: digits keep the
 // font's cap height as their box, so "--" and "73°" stand on one line.
-QPainterPath fittedText(const QString& text, const QRectF& box)
+struct TextOutline {
+    QFont font;
+    QPainterPath path;
+    QRectF measured;
+};
+
+// Hosts get each changed square in every size: the outline comes from the font
+// once per text, not once per size (loading the hinted glyphs is most of a square's cost).
+TextOutline outlineOf(const QString& text)
 {
     QFont font = QGuiApplication::font();
     font.setPixelSize(100);
     // Narrow digits keep their counters open only in a lighter weight.
     font.setWeight(text.size() >= kLongText ? QFont::Medium : QFont::Bold);
-    QPainterPath path;
-    path.addText(0, 0, font, text);
-    const QRectF tight = path.boundingRect();
+    // A few texts: a tick's squares, and a value's number beside it with its unit.
+    static QCache<QString, TextOutline> outlines(16);
+    if (const TextOutline* known = outlines.object(text); known && known->font == font)
+        return *known;
+    auto* outline = new TextOutline{font, {}, {}};
+    outline->path.addText(0, 0, font, text);
+    const QRectF tight = outline->path.boundingRect();
     const double cap = QFontMetricsF(font).capHeight();
-    const QRectF measured = tight.united(QRectF(tight.left(), -cap, std::max(tight.width(), 1.0), cap));
+    outline->measured = tight.united(QRectF(tight.left(), -cap, std::max(tight.width(), 1.0), cap));
+    TextOutline result = *outline;
+    outlines.insert(text, outline);
+    return result;
+}
+
+// The text's path scaled into box: as large as fits, centred.
+QPainterPath fittedText(const QString& text, const QRectF& box)
+{
+    const TextOutline outline = outlineOf(text);
+    const QRectF& measured = outline.measured;
     // Digits may grow a little taller than the font draws them (as a condensed face
     // would): a square has room for height, not for width. More reads worse.
     constexpr double kMaxStretch = 1.4;
@@ -79,7 +102,7 @@ QPainterPath fittedText(const QString& text, const QRectF& box)
     transform.translate(box.center().x(), box.center().y());
     transform.scale(fitX, scaleY);
     transform.translate(-measured.center().x(), -measured.center().y());
-    return transform.map(path);
+    return transform.map(outline.path);
 }
 
 // A number and its unit ("2447rpm"), or the whole text when it has no unit of letters.
@@ -109,6 +132,8 @@ NSStatusItem::NSStatusItem(double length, Backend backend, QObject* parent)
     : QObject(parent)
     , m_length(length)
     , m_backend(backend)
+    // XEmbed trays never show labels; the desktop does not change under a running program.
+    , m_host(backend == Backend::XEmbed ? Host::Icons : hostKind())
 {
     if (m_backend == Backend::StatusNotifier) {
         // A panel that restarts forgets every item: register again when its watcher
@@ -342,9 +367,7 @@ void NSStatusItem::refresh()
 {
     if (m_backend == Backend::Model)
         return;
-    // XEmbed trays never show labels.
-    const Host host = m_backend == Backend::XEmbed ? Host::Icons : hostKind();
-    const QList<Cell> wanted = cells(host);
+    const QList<Cell> wanted = cells(m_host);
     const bool dark = NSAppearance::isDarkAqua();
     bool sameLayout = wanted.size() == m_shownCells.size();
     for (qsizetype i = 0; sameLayout && i < wanted.size(); ++i)
@@ -353,7 +376,7 @@ void NSStatusItem::refresh()
         rebuild(wanted.size());
 
     const QString title = wholeTitle();
-    const QString label = host == Host::Label ? title : QString();
+    const QString label = m_host == Host::Label ? title : QString();
     const QString itemTitle = title.isEmpty() ? kProductName : title;
     bool added = false;
     for (qsizetype i = 0; i < wanted.size(); ++i) {

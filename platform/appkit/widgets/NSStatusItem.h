@@ -102,6 +102,7 @@ private:
 
     double m_length;
     Backend m_backend;
+    Host m_host;
     QString m_imageName;
     QString m_title;
     std::optional<QPoint> m_clickedAt;

@@ -185,12 +185,14 @@ void StatusNotifierItem::registerWithWatcher()
 StatusNotifierPixmap StatusNotifierItem::pixmapFromImage(const QImage& image)
 {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    StatusNotifierPixmap pixmap{argb.width(), argb.height(), {}};
-    pixmap.bytes.resize(qsizetype(argb.width()) * argb.height() * 4);
+    const int width = argb.width();
+    const int height = argb.height();
+    StatusNotifierPixmap pixmap{width, height, {}};
+    pixmap.bytes.resize(qsizetype(width) * height * 4);
     auto* out = reinterpret_cast<quint32*>(pixmap.bytes.data());
-    for (int y = 0; y < argb.height(); ++y) {
+    for (int y = 0; y < height; ++y) {
         const auto* line = reinterpret_cast<const quint32*>(argb.constScanLine(y));
-        for (int x = 0; x < argb.width(); ++x)
+        for (int x = 0; x < width; ++x)
             *out++ = qToBigEndian(line[x]);
     }
     return pixmap;

@@ -86,12 +86,8 @@ void KLDataManager::post(const char* notice)
 QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown)
 {
     const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
-    if (read.stored.isSharedWith(stored) && read.sensors == sensors) {
-        QStringList again;
-        for (const QVariant& key : std::as_const(read.kept))
-            again.append(key.toString());
-        return again;
-    }
+    if (read.stored.isSharedWith(stored) && read.sensors == sensors)
+        return read.keys;
     QStringList kept;
     QSet<QString> seen;
     // A floor, so that keys still read as "--" before the catalogue is built.
@@ -109,7 +105,7 @@ QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList&
     }
     read.stored = stored;
     read.sensors = sensors;
-    read.kept = QVariant(kept).toList();
+    read.keys = kept;
     return kept;
 }
 
@@ -395,7 +391,7 @@ QVariantList KLDataManager::dropdownItems()
             items.append(QVariantMap{{name, true}});
     }
     if (stored.typeId() == QMetaType::QVariantList)
-        m_readDropdownItems = {storedList, {}, categoryNames, items};
+        m_readDropdownItems = {storedList, {}, categoryNames, {}, items};
     m_dropdownItems = items;
     return items;
 }

@@ -157,7 +157,8 @@ private:
         QVariantList stored;
         QHash<QString, KLSensor*> sensors;
         QStringList categories;
-        QVariantList kept;
+        QStringList keys;  // what was kept of a list of sensor keys
+        QVariantList kept;  // what was kept of the dropdown items
     };
     ReadList m_readMenuSensors;
     ReadList m_readLoggedSensors;

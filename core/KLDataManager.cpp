@@ -435,7 +435,7 @@ int KLDataManager::overheatListDecodesForTesting()
     return g_overheatListDecodes;
 }
 
-std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
+std::optional<QList<KLNotification>> KLDataManager::overheatNotifications(QHash<QString, KLSensor*>* sensorsRead)
 {
     const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
     if (stored.isValid()) {
@@ -471,6 +471,8 @@ std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
         // Sensors come and go with the store, so they are looked up at every read,
         // in one fetch for the whole list however many rules it holds.
         const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+        if (sensorsRead)
+            *sensorsRead = sensors;
         QList<KLNotification> kept;
         kept.reserve(m_overheatRules.size());
         for (const KLNotification& rule : std::as_const(m_overheatRules)) {

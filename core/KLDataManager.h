@@ -125,7 +125,9 @@ public:
     void setCurrentLanguage(const QString& language);
 
     // Nothing when no list was ever stored and the main program has started more than once.
-    std::optional<QList<KLNotification>> overheatNotifications();
+    // sensorsRead, when given, receives the sensors the stored list was checked
+    // against (left as it is when no stored list was read).
+    std::optional<QList<KLNotification>> overheatNotifications(QHash<QString, KLSensor*>* sensorsRead = nullptr);
     // How often the stored list was decoded in this process.
     static int overheatListDecodesForTesting();
     void setOverheatNotifications(const QList<KLNotification>& rules);

@@ -83,9 +83,12 @@ void KLDataManager::post(const char* notice)
 // The keys of a stored list that name a sensor of the store, each once, in
 // order; never more than the store has sensors, however long the list. The
 // menu keeps keys without a sensor (they show "--"), within the same bound.
-QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown)
+QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
+                                           QHash<QString, KLSensor*>* sensorsRead)
 {
     const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+    if (sensorsRead)
+        *sensorsRead = sensors;
     if (read.stored.isSharedWith(stored) && read.sensors == sensors)
         return read.keys;
     QStringList kept;
@@ -216,11 +219,11 @@ void KLDataManager::setFileLoggingPath(const QString& path)
     m_userDefaults->setObject(path.isNull() ? QVariant() : QVariant(path), KLFileLoggingPathKey);
 }
 
-QStringList KLDataManager::fileLoggingSensorKeys()
+QStringList KLDataManager::fileLoggingSensorKeys(QHash<QString, KLSensor*>* sensorsRead)
 {
     const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList)
-        return knownSensorKeys(stored.toList(), m_readLoggedSensors, false);
+        return knownSensorKeys(stored.toList(), m_readLoggedSensors, false, sensorsRead);
     QStringList keys;
     for (KLCategory* category : KLCategory::allObjects()) {
         for (KLSensor* sensor : category->sensors())

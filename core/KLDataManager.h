@@ -98,7 +98,9 @@ public:
     void setFileLoggingEnabled(bool enabled);
     QString fileLoggingPath();
     void setFileLoggingPath(const QString& path);
-    QStringList fileLoggingSensorKeys();
+    // sensorsRead, when given, receives the sensors a stored list was checked
+    // against (left as it is when no list was stored).
+    QStringList fileLoggingSensorKeys(QHash<QString, KLSensor*>* sensorsRead = nullptr);
     void setFileLoggingSensorKeys(const QStringList& keys);
     unsigned fileLoggingResetMode();
     void setFileLoggingResetMode(unsigned mode);
@@ -165,7 +167,8 @@ private:
     ReadList m_readMenuSensors;
     ReadList m_readLoggedSensors;
     ReadList m_readDropdownItems;
-    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown);
+    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
+                                QHash<QString, KLSensor*>* sensorsRead = nullptr);
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
     // The stored list last decoded, and its rules before the sensor filter.

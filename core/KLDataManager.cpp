@@ -83,15 +83,14 @@ void KLDataManager::post(const char* notice)
 // The keys of a stored list that name a sensor of the store, each once, in
 // order; never more than the store has sensors, however long the list. The
 // menu keeps keys without a sensor (they show "--"), within the same bound.
-QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown)
+QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
+                                           QHash<QString, KLSensor*>* sensorsRead)
 {
     const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
-    if (read.stored.isSharedWith(stored) && read.sensors == sensors) {
-        QStringList again;
-        for (const QVariant& key : std::as_const(read.kept))
-            again.append(key.toString());
-        return again;
-    }
+    if (sensorsRead)
+        *sensorsRead = sensors;
+    if (read.stored.isSharedWith(stored) && read.sensors == sensors)
+        return read.keys;
     QStringList kept;
     QSet<QString> seen;
     // A floor, so that keys still read as "--" before the catalogue is built.
@@ -109,7 +108,7 @@ QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList&
     }
     read.stored = stored;
     read.sensors = sensors;
-    read.kept = QVariant(kept).toList();
+    read.keys = kept;
     return kept;
 }
 
@@ -220,11 +219,11 @@ void KLDataManager::setFileLoggingPath(const QString& path)
     m_userDefaults->setObject(path.isNull() ? QVariant() : QVariant(path), KLFileLoggingPathKey);
 }
 
-QStringList KLDataManager::fileLoggingSensorKeys()
+QStringList KLDataManager::fileLoggingSensorKeys(QHash<QString, KLSensor*>* sensorsRead)
 {
     const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList)
-        return knownSensorKeys(stored.toList(), m_readLoggedSensors, false);
+        return knownSensorKeys(stored.toList(), m_readLoggedSensors, false, sensorsRead);
     QStringList keys;
     for (KLCategory* category : KLCategory::allObjects()) {
         for (KLSensor* sensor : category->sensors())
@@ -395,7 +394,7 @@ QVariantList KLDataManager::dropdownItems()
             items.append(QVariantMap{{name, true}});
     }
     if (stored.typeId() == QMetaType::QVariantList)
-        m_readDropdownItems = {storedList, {}, categoryNames, items};
+        m_readDropdownItems = {storedList, {}, categoryNames, {}, items};
     m_dropdownItems = items;
     return items;
 }
@@ -439,7 +438,7 @@ int KLDataManager::overheatListDecodesForTesting()
     return g_overheatListDecodes;
 }
 
-std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
+std::optional<QList<KLNotification>> KLDataManager::overheatNotifications(QHash<QString, KLSensor*>* sensorsRead)
 {
     const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
     if (stored.isValid()) {
@@ -475,6 +474,8 @@ std::optional<QList<KLNotification>> KLDataManager::overheatNotifications()
         // Sensors come and go with the store, so they are looked up at every read,
         // in one fetch for the whole list however many rules it holds.
         const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+        if (sensorsRead)
+            *sensorsRead = sensors;
         QList<KLNotification> kept;
         kept.reserve(m_overheatRules.size());
         for (const KLNotification& rule : std::as_const(m_overheatRules)) {

@@ -98,7 +98,9 @@ public:
     void setFileLoggingEnabled(bool enabled);
     QString fileLoggingPath();
     void setFileLoggingPath(const QString& path);
-    QStringList fileLoggingSensorKeys();
+    // sensorsRead, when given, receives the sensors a stored list was checked
+    // against (left as it is when no list was stored).
+    QStringList fileLoggingSensorKeys(QHash<QString, KLSensor*>* sensorsRead = nullptr);
     void setFileLoggingSensorKeys(const QStringList& keys);
     unsigned fileLoggingResetMode();
     void setFileLoggingResetMode(unsigned mode);
@@ -125,7 +127,9 @@ public:
     void setCurrentLanguage(const QString& language);
 
     // Nothing when no list was ever stored and the main program has started more than once.
-    std::optional<QList<KLNotification>> overheatNotifications();
+    // sensorsRead, when given, receives the sensors the stored list was checked
+    // against (left as it is when no stored list was read).
+    std::optional<QList<KLNotification>> overheatNotifications(QHash<QString, KLSensor*>* sensorsRead = nullptr);
     // How often the stored list was decoded in this process.
     static int overheatListDecodesForTesting();
     void setOverheatNotifications(const QList<KLNotification>& rules);
@@ -157,12 +161,14 @@ private:
         QVariantList stored;
         QHash<QString, KLSensor*> sensors;
         QStringList categories;
-        QVariantList kept;
+        QStringList keys;  // what was kept of a list of sensor keys
+        QVariantList kept;  // what was kept of the dropdown items
     };
     ReadList m_readMenuSensors;
     ReadList m_readLoggedSensors;
     ReadList m_readDropdownItems;
-    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown);
+    QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
+                                QHash<QString, KLSensor*>* sensorsRead = nullptr);
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
     // The stored list last decoded, and its rules before the sensor filter.

@@ -67,8 +67,9 @@ std::optional<KLFanSpeeds> KLFanSet::valueDict()
         static QSet<size_t> said;
         if (said.size() > 1000)
             said.clear();
-        if (!said.contains(qHash(archive))) {
-            said.insert(qHash(archive));
+        const size_t archiveHash = qHash(archive);
+        if (!said.contains(archiveHash)) {
+            said.insert(archiveHash);
             std::fprintf(stderr, "Kelvara: the fan speeds of the fan set \"%s\" cannot be read (%s); they are ignored.\n",
                          name().toUtf8().constData(),
                          error.isEmpty() ? "not a dictionary of speeds" : error.toUtf8().constData());

@@ -50,6 +50,11 @@ QHash<QString, KLSensor*> KLSensor::sensorsByKey()
 
 namespace {
 
+double inTempUnit(double celsius, bool inCelsius)
+{
+    return inCelsius ? celsius : celsius * 9.0 / 5.0 + 32.0;
+}
+
 std::optional<QList<KLSensor*>> sensorsOfFirstCategory(int type)
 {
     const QList<KLCategory*> categories =
@@ -73,7 +78,7 @@ std::optional<QList<KLSensor*>> KLSensor::tempSensors()
 
 double KLSensor::convertedTemp(double celsius)
 {
-    return KLDataManager::sharedInstance().tempUnitCelsius() ? celsius : celsius * 9.0 / 5.0 + 32.0;
+    return inTempUnit(celsius, KLDataManager::sharedInstance().tempUnitCelsius());
 }
 
 KLCategory* KLSensor::category()
@@ -196,9 +201,7 @@ double KLSensor::convertedValue()
 double KLSensor::convertedValue(bool celsius)
 {
     const double raw = value();
-    if (categoryType() != KLCategoryTypeTemperature || celsius)
-        return raw;
-    return raw * 9.0 / 5.0 + 32.0;
+    return categoryType() == KLCategoryTypeTemperature ? inTempUnit(raw, celsius) : raw;
 }
 
 double KLSensor::convertedMinValue()

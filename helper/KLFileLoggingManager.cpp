@@ -161,8 +161,12 @@ QString KLFileLoggingManager::rowText(const QList<KLSensor*>& sensors, const QDa
 
 QList<KLSensor*> KLFileLoggingManager::loggedSensors(const QStringList& keys)
 {
-    // One fetch, and each sensor once: a column per sensor, however often the list names it.
-    const QHash<QString, KLSensor*> stored = KLSensor::sensorsByKey();
+    return loggedSensors(keys, KLSensor::sensorsByKey());
+}
+
+QList<KLSensor*> KLFileLoggingManager::loggedSensors(const QStringList& keys, const QHash<QString, KLSensor*>& stored)
+{
+    // Each sensor once: a column per sensor, however often the list names it.
     QList<KLSensor*> sensors;
     QSet<KLSensor*> seen;
     for (const QString& key : keys) {
@@ -245,14 +249,17 @@ void KLFileLoggingManager::startLogging()
 void KLFileLoggingManager::logRow(const QDateTime& date)
 {
     KLDataManager& settings = KLDataManager::sharedInstance();
-    const QStringList keys = settings.fileLoggingSensorKeys();
+    QHash<QString, KLSensor*> stored;
+    const QStringList keys = settings.fileLoggingSensorKeys(&stored);
     if (keys.isEmpty())
         return;
     const QString path = settings.fileLoggingPath();
     if (path.isEmpty())
         return;
 
-    const QList<KLSensor*> sensors = loggedSensors(keys);
+    // The sensors the stored list was read against serve for its columns too:
+    // one fetch per row.
+    const QList<KLSensor*> sensors = stored.isEmpty() ? loggedSensors(keys) : loggedSensors(keys, stored);
     const QString header = headerLine(sensors);
     QString reason;
     if (!ensureFolder(path, &reason)) {

@@ -3,6 +3,7 @@
 // A file's rows always match its header: when the logged columns change, the
 // old file is set aside under a new name in the same folder, never deleted.
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,8 @@ public:
     static QString rowText(const QList<KLSensor*>& sensors, const QDateTime& date);
     // The stored sensors of the keys, in their order, each once; keys without a sensor are left out.
     static QList<KLSensor*> loggedSensors(const QStringList& keys);
+    // The same, from the stored sensors by key (KLSensor::sensorsByKey).
+    static QList<KLSensor*> loggedSensors(const QStringList& keys, const QHash<QString, KLSensor*>& stored);
     // A free name beside path for setting the file there aside:
     // "<name> (yyyy-MM-dd HH-mm-ss).csv", then "... 2.csv", "... 3.csv" ...
     static QString asidePath(const QString& path, const QDateTime& date);

@@ -81,10 +81,14 @@ void KLNotificationsManager::checkForFireOverheatNotification()
     // The list, its sensors and the temperature sensors are each read once per
     // check, and the rules that fired once are switched off in one write: the
     // cost grows with the rules, not with their square.
-    const QList<KLNotification> rules = KLDataManager::sharedInstance().overheatNotifications().value_or(QList<KLNotification>());
+    QHash<QString, KLSensor*> sensors;
+    const QList<KLNotification> rules =
+        KLDataManager::sharedInstance().overheatNotifications(&sensors).value_or(QList<KLNotification>());
     if (rules.isEmpty())
         return;
-    const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+    // The list's own read fetched the sensors, unless it was the default list just made.
+    if (sensors.isEmpty())
+        sensors = KLSensor::sensorsByKey();
     const bool celsius = KLDataManager::sharedInstance().tempUnitCelsius();
     std::optional<QList<KLSensor*>> temperatures;
     QList<KLNotification> firedOnce;

@@ -293,6 +293,14 @@ QString checkXml(const char* at, const char* end)
     return {};
 }
 
+// Nothing, with the reason where the caller asked for one.
+QVariant failed(QString* error, const QString& reason)
+{
+    if (error)
+        *error = reason;
+    return {};
+}
+
 QVariant toVariant(plist_t node, int depth, bool* deep)
 {
     if (depth > kMaxDepth) {
@@ -431,54 +439,44 @@ plist_t toNode(const QVariant& value)
 
 QVariant fromData(const QByteArray& data, QString* error)
 {
-    const auto fail = [error](const QString& reason) {
-        if (error)
-            *error = reason;
-        return QVariant();
-    };
     if (data.size() < 8)
-        return fail(QStringLiteral("not a property list"));
+        return failed(error, QStringLiteral("not a property list"));
     if (data.size() > kMaxDataSize)
-        return fail(QStringLiteral("larger than %1 bytes").arg(kMaxDataSize));
+        return failed(error, QStringLiteral("larger than %1 bytes").arg(kMaxDataSize));
     const char* begin = data.constData();
     const auto size = static_cast<uint32_t>(data.size());
     // The format is chosen here, not by libplist, so the bytes it parses are the ones checked.
     const bool binary = data.startsWith("bplist00");
     if (!binary && data.startsWith("bplist"))
-        return fail(QStringLiteral("an unknown binary property list version"));
+        return failed(error, QStringLiteral("an unknown binary property list version"));
     const QString problem = binary ? BinaryScan(reinterpret_cast<const uchar*>(begin), size).check()
                                    : checkXml(begin, begin + size);
     if (!problem.isEmpty())
-        return fail(QStringLiteral("not a usable property list: ") + problem);
+        return failed(error, QStringLiteral("not a usable property list: ") + problem);
     plist_t root = nullptr;
     if (binary)
         plist_from_bin(begin, size, &root);
     else
         plist_from_xml(begin, size, &root);
     if (!root)
-        return fail(QStringLiteral("not a property list"));
+        return failed(error, QStringLiteral("not a property list"));
     bool deep = false;
     QVariant value = toVariant(root, 0, &deep);
     plist_free(root);
-    return deep ? fail(tooDeep()) : value;
+    return deep ? failed(error, tooDeep()) : value;
 }
 
 QVariant readFile(const QString& path, QString* error)
 {
-    const auto fail = [error](const QString& reason) {
-        if (error)
-            *error = reason;
-        return QVariant();
-    };
     // Non-blocking, so a pipe in a file's place cannot stall the reader.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return failed(error, QString::fromLocal8Bit(std::strerror(errno)));
     QFile file;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return fail(QStringLiteral("not a regular file"));
+        return failed(error, QStringLiteral("not a regular file"));
     }
     // One byte past the limit is enough to know the file is too large.
     return fromData(file.read(kMaxDataSize + 1), error);

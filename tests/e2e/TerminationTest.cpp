@@ -304,19 +304,25 @@ TEST(PrivateBusTest, DISABLED_HoldsABus)
         ::pause();
 }
 
+// Runs this binary's disabled test `test`; true once it has said `word`.
+bool startsAndSays(QProcess& process, const QString& test, const char* word)
+{
+    process.start(QCoreApplication::applicationFilePath(),
+                  {"--gtest_also_run_disabled_tests", QStringLiteral("--gtest_filter=") + test});
+    QByteArray said;
+    return waitUntil([&] {
+        process.waitForReadyRead(50);
+        said += process.readAllStandardOutput();
+        return said.contains(word) || process.state() == QProcess::NotRunning;
+    }, 10000) && said.contains(word);
+}
+
 // The test's bus daemon does not outlive a test process that is killed.
 TEST(PrivateBusTest, TheBusEndsWithAKilledTestProcess)
 {
     testApplication();
     QProcess holder;
-    holder.start(QCoreApplication::applicationFilePath(),
-                 {"--gtest_also_run_disabled_tests", "--gtest_filter=PrivateBusTest.DISABLED_HoldsABus"});
-    QByteArray said;
-    ASSERT_TRUE(waitUntil([&] {
-        holder.waitForReadyRead(50);
-        said += holder.readAllStandardOutput();
-        return said.contains("holding") || holder.state() == QProcess::NotRunning;
-    }, 10000) && said.contains("holding"));
+    ASSERT_TRUE(startsAndSays(holder, QStringLiteral("PrivateBusTest.DISABLED_HoldsABus"), "holding"));
     // The daemon: the holder's child.
     const auto stateAndParent = [](const QString& pid) -> std::pair<QByteArray, qint64> {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -364,17 +370,7 @@ TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
     testApplication();
     for (const int count : {1, 2}) {
         QProcess stuck;
-        stuck.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_also_run_disabled_tests", "--gtest_filter=TerminationSignalsTest.DISABLED_StuckProgram"});
-        QByteArray said;
-        const auto waitToHear = [&](const char* word) {
-            return waitUntil([&] {
-                stuck.waitForReadyRead(50);
-                said += stuck.readAllStandardOutput();
-                return said.contains(word) || stuck.state() == QProcess::NotRunning;
-            }, 10000) && said.contains(word);
-        };
-        ASSERT_TRUE(waitToHear("stuck"));
+        ASSERT_TRUE(startsAndSays(stuck, QStringLiteral("TerminationSignalsTest.DISABLED_StuckProgram"), "stuck"));
         ::kill(static_cast<pid_t>(stuck.processId()), SIGTERM);
         if (count == 2) {
             // Once the first has been taken (by whichever thread), so the order is known.

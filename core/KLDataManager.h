@@ -53,9 +53,9 @@ inline constexpr const char* KLDataManagerUpdateFrequencyDidChangeNotification =
 inline constexpr const char* KLDataManagerLanguageDidChangeNotification = "KLDataManagerLanguageDidChangeNotification";
 inline constexpr const char* KLDataManagerOverheatListDidChangeNotification = "KLDataManagerOverheatListDidChangeNotification";
 inline constexpr const char* KLDataManagerDidGenerateDatasetNotification = "KLDataManagerDidGenerateDatasetNotification";
-inline constexpr const char* KLKelvaraTempDidChangeNotification = "KLKelvaraTempDidChangeNotification";
 // Kelvara Helper's per-tick work hears the poll loop's own tick under the same
 // name on the in-process centre, never a tick notice that came over the bus.
+inline constexpr const char* KLKelvaraTempDidChangeNotification = "KLKelvaraTempDidChangeNotification";
 
 inline constexpr const char* KLMainSensorKey = "TC0P";
 

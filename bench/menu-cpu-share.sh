@@ -11,42 +11,23 @@ set -eu
 build=$(cd "${1:-build}" && pwd)
 closed=${2:-120}
 open=${3:-60}
-tool=${DESKTOP_SESSION_TOOL:-/work/shared/tools/desktop-session}
+here=$(cd "$(dirname "$0")" && pwd)
+tool=${DESKTOP_SESSION_TOOL:-$here/../../shared/tools/desktop-session}
 app="$build/Kelvara.app"
 home=$(mktemp -d)
 out=$(mktemp -d)
 trap 'rm -rf "$home" "$out"' EXIT
-mkdir -m 700 "$home/run"
 
-# Kelvara builds the sensor catalogue and the default settings; its companions
-# are stopped, so the helper and menu measured are the script's own.
-HOME="$home" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen \
-    dbus-run-session -- sh -s "$app" "$home" <<'SCRIPT'
-app=$1 home=$2
-"$app/Contents/MacOS/Kelvara" >/dev/null 2>&1 & main=$!
-sleep 3; kill "$main"; wait "$main" || true
-for dir in /proc/[0-9]*; do
-    { tr '\0' '\n' < "$dir/environ"; } 2>/dev/null | grep -qxF "HOME=$home" || continue
-    case $(readlink "$dir/exe" 2>/dev/null) in "$app"/*) kill "${dir#/proc/}" 2>/dev/null || true ;; esac
-done
-sleep 1
-SCRIPT
+. "$here/cpu-share-lib.sh"
+prepare_home "$app" "$home"
 
 # What runs inside the desktop: the helper, the menu, the two measurements.
-cat > "$home/measure" <<'SCRIPT'
+cat > "$home/measure" <<SCRIPT
 #!/bin/sh
+. "$here/cpu-share-lib.sh"
+SCRIPT
+cat >> "$home/measure" <<'SCRIPT'
 app=$1 closed=$2 open=$3
-# CPU time in clock ticks, of all threads, also of those that ended (Qt's painting
-# helpers end after a while); a tick is 10 ms, so measure for minutes.
-ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
-report() {  # label, ticks before, ticks after, wall before, wall after, resident
-    awk -v l="$1" -v a="$2" -v b="$3" -v t0="$4" -v t1="$5" -v rss="$6" -v hz="$(getconf CLK_TCK)" 'BEGIN {
-        cpu = (b - a) / hz; wall = t1 - t0
-        printf "popover %s: wall %.1f s, CPU %.2f s, share %.3f %% of one core, resident %.1f MiB\n",
-               l, wall, cpu, 100 * cpu / wall, rss / 1024
-    }'
-}
 "$app/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper" >/dev/null 2>&1 & helper=$!
 sleep 2
 "$app/Contents/Components/Kelvara Menu.app/Contents/MacOS/Kelvara Menu" >/dev/null 2>&1 & menu=$!
@@ -55,7 +36,7 @@ h=$(ticks "$helper"); th=$(date +%s.%N)
 a=$(ticks "$menu"); t0=$(date +%s.%N)
 sleep "$closed"
 b=$(ticks "$menu"); t1=$(date +%s.%N)
-report closed "$a" "$b" "$t0" "$t1" "$(rss "$menu")"
+report "popover closed" "$a" "$b" "$t0" "$t1" "$(rss "$menu")"
 
 # The tray's first item, as a user clicks it.
 tray=$(xwininfo -root -tree | awk '/wrapper-2.0.*\+[0-9]+\+0$/ && $0 !~ /-100/ {print; exit}')
@@ -76,7 +57,7 @@ fi
 a=$(ticks "$menu"); t0=$(date +%s.%N)
 sleep "$open"
 b=$(ticks "$menu"); t1=$(date +%s.%N)
-report "open ($shown windows shown)" "$a" "$b" "$t0" "$t1" "$(rss "$menu")"
+report "popover open ($shown windows shown)" "$a" "$b" "$t0" "$t1" "$(rss "$menu")"
 
 # A click on the desktop closes it; the program now holds what the popover read.
 xdotool mousemove 60 900 click 1
@@ -84,7 +65,7 @@ sleep 3
 a=$(ticks "$menu"); t0=$(date +%s.%N)
 sleep "$closed"
 b=$(ticks "$menu"); t1=$(date +%s.%N)
-report "closed again ($(xdotool search --onlyvisible --pid "$menu" 2>/dev/null | wc -l) windows shown)" \
+report "popover closed again ($(xdotool search --onlyvisible --pid "$menu" 2>/dev/null | wc -l) windows shown)" \
     "$a" "$b" "$t0" "$t1" "$(rss "$menu")"
 # The helper's own share says it polled all along.
 awk -v a="$h" -v b="$(ticks "$helper")" -v t0="$th" -v t1="$(date +%s.%N)" -v hz="$(getconf CLK_TCK)" 'BEGIN {

@@ -207,10 +207,11 @@ void KLKelvara::fireTrackingTemp()
         });
     }
 
-    advance(m_hourTickCounter, kHourSpan, interval());
-    advance(m_dayTickCounter, kDaySpan, interval());
-    advance(m_weekTickCounter, kWeekSpan, interval());
-    if (advance(m_purgeTickCounter, kPurgeSpan, interval()))
+    // One settings read a tick: the interval read above counts for the whole tick.
+    advance(m_hourTickCounter, kHourSpan, tickInterval);
+    advance(m_dayTickCounter, kDaySpan, tickInterval);
+    advance(m_weekTickCounter, kWeekSpan, tickInterval);
+    if (advance(m_purgeTickCounter, kPurgeSpan, tickInterval))
         removeOutOfDateGraphPoints();
 }
 

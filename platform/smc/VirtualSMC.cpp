@@ -243,6 +243,12 @@ VirtualSMCState VirtualSMCState::parse(const std::string& text)
     return state;
 }
 
+VirtualSMC::OpenFile::~OpenFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 VirtualSMC::VirtualSMC(std::string statePath)
     : m_statePath(std::move(statePath))
 {
@@ -448,13 +454,21 @@ double VirtualSMC::hostLoad()
     if (m_hostLoadReadAt >= 0 && t - m_hostLoadReadAt < 1.0)
         return m_hostLoad;
     m_hostLoadReadAt = t;
-    if (FILE* f = std::fopen("/proc/loadavg", "re")) {
+    // The file stays open: a reading is one read from its start. Asking for
+    // the processor count reads a file too, and it stays as it was at start.
+    static const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+    if (m_loadAverage.fd < 0)
+        m_loadAverage.fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    char text[128];
+    const ssize_t length = m_loadAverage.fd >= 0 ? ::pread(m_loadAverage.fd, text, sizeof text - 1, 0) : -1;
+    if (length > 0) {
+        text[length] = '\0';
         double average = 0;
-        if (std::fscanf(f, "%lf", &average) == 1) {
-            const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+        if (std::sscanf(text, "%lf", &average) == 1)
             m_hostLoad = std::clamp(average / cpus, 0.0, 1.0);
-        }
-        std::fclose(f);
+    } else if (m_loadAverage.fd >= 0) {
+        ::close(m_loadAverage.fd);  // opened again at the next reading
+        m_loadAverage.fd = -1;
     }
     return m_hostLoad;
 }

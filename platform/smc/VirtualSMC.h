@@ -160,6 +160,14 @@ private:
     } m_stamp;
     double m_hostLoad = 0;
     double m_hostLoadReadAt = -1;
+    // The host's load average file, open once read; a copy opens its own.
+    struct OpenFile {
+        int fd = -1;
+        OpenFile() = default;
+        OpenFile(const OpenFile&) {}
+        OpenFile& operator=(const OpenFile&) { return *this; }
+        ~OpenFile();
+    } m_loadAverage;
     // When the stamp was last looked at and the last read, on the monotonic
     // clock (ns), and the count of this process's writes seen then.
     long long m_checkedAt = 0;

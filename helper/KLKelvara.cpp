@@ -194,7 +194,7 @@ void KLKelvara::fireTrackingTemp()
     // the notice finds this tick's values in the store.
     saveQueued();
     dispatch_async(dispatch_get_main_queue(), [] {
-        const QString tick = QString::fromLatin1(KLKelvaraTempDidChangeNotification);
+        static const QString tick = QString::fromLatin1(KLKelvaraTempDidChangeNotification);
         NSDistributedNotificationCenter::defaultCenter().postNotificationName(tick, QString(), {}, true);
         NSNotificationCenter::defaultCenter().postNotificationName(tick);
     });

@@ -431,6 +431,38 @@ void KLDataManager::setCurrentLanguage(const QString& language)
 
 namespace {
 int g_overheatListDecodes = 0;
+
+// Above this many named sensors one fetch of them all is the cheaper query.
+constexpr qsizetype kMostSensorsFetchedByName = 8;
+
+// The store's sensors with the keys the rules name, by key, in one fetch:
+// only those, as the rules look up no others. No rule naming a sensor, no fetch.
+QHash<QString, KLSensor*> sensorsNamedByRules(const QList<KLNotification>& rules)
+{
+    QStringList keys;
+    for (const KLNotification& rule : rules) {
+        if (!rule.sensorKey.isNull() && rule.sensorKey != QLatin1String("any-sensor") && !keys.contains(rule.sensorKey))
+            keys.append(rule.sensorKey);
+        if (keys.size() > kMostSensorsFetchedByName)
+            return KLSensor::sensorsByKey();
+    }
+    QHash<QString, KLSensor*> byKey;
+    if (keys.isEmpty())
+        return byKey;
+    QString format;
+    QVariantList arguments;
+    for (const QString& key : std::as_const(keys)) {
+        format += format.isEmpty() ? QStringLiteral("key = %@") : QStringLiteral(" OR key = %@");
+        arguments.append(key);
+    }
+    const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::predicateWithFormat(format, arguments));
+    for (KLSensor* sensor : found) {
+        const QString key = sensor->key();
+        if (!byKey.contains(key))
+            byKey.insert(key, sensor);
+    }
+    return byKey;
+}
 }
 
 int KLDataManager::overheatListDecodesForTesting()
@@ -473,7 +505,7 @@ std::optional<QList<KLNotification>> KLDataManager::overheatNotifications(QHash<
         }
         // Sensors come and go with the store, so they are looked up at every read,
         // in one fetch for the whole list however many rules it holds.
-        const QHash<QString, KLSensor*> sensors = KLSensor::sensorsByKey();
+        const QHash<QString, KLSensor*> sensors = sensorsNamedByRules(m_overheatRules);
         if (sensorsRead)
             *sensorsRead = sensors;
         QList<KLNotification> kept;

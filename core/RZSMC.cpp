@@ -112,6 +112,13 @@ QString RZSMC::fanKey(const char* pattern, unsigned long fan)
     return QString::asprintf(pattern, kFanDigits[std::min(fan, kMaxFans - 1)]);
 }
 
+double RZSMC::rawValueForFanKey(const char* pattern, unsigned long fan)
+{
+    // The patterns are "F%c" and two letters: the key is put together in place.
+    const char key[5] = {pattern[0], kFanDigits[fan], pattern[3], pattern[4], '\0'};
+    return rawValueForBytes(key);
+}
+
 unsigned long RZSMC::numberOfFans()
 {
     const double count = rawValueForKey(QStringLiteral("FNum"));
@@ -121,17 +128,17 @@ unsigned long RZSMC::numberOfFans()
 // A fan beyond the twenty that keys can name has no reading.
 double RZSMC::speedOfFan(unsigned long fan)
 {
-    return fan < kMaxFans ? rawValueForKey(fanKey("F%cAc", fan)) : 0;
+    return fan < kMaxFans ? rawValueForFanKey("F%cAc", fan) : 0;
 }
 
 double RZSMC::safeMinimumSpeedOfFan(unsigned long fan)
 {
-    return fan < kMaxFans ? rawValueForKey(fanKey("F%cMn", fan)) : 0;
+    return fan < kMaxFans ? rawValueForFanKey("F%cMn", fan) : 0;
 }
 
 double RZSMC::safeMaximumSpeedOfFan(unsigned long fan)
 {
-    return fan < kMaxFans ? rawValueForKey(fanKey("F%cMx", fan)) : 0;
+    return fan < kMaxFans ? rawValueForFanKey("F%cMx", fan) : 0;
 }
 
 QString RZSMC::descriptionOfFan(unsigned long fan)
@@ -188,8 +195,13 @@ double RZSMC::rawValueForKey(const QString& key)
 {
     char bytes[5];
     keyBytes(key, bytes);
+    return rawValueForBytes(bytes);
+}
+
+double RZSMC::rawValueForBytes(const char* key)
+{
     RZSMCValue value;
-    if (smcReadKey(bytes, &value) != kIOReturnSuccess)
+    if (smcReadKey(key, &value) != kIOReturnSuccess)
         return 0;
     return convertToNumber(value);
 }
@@ -199,47 +211,57 @@ float RZSMC::convertToNumber(const RZSMCValue& value) const
     const uint32_t size = value.dataSize;
     if (size == 0)
         return 0;
-    const auto is = [&value](const char* type) { return std::memcmp(value.dataType, type, 5) == 0; };
+    // The type as one number: four compares of words instead of strings.
+    // A type text that does not end after four bytes names no type.
+    if (value.dataType[4] != '\0')
+        return 0;
+    const uint32_t type = smcKeyCode(value.dataType);
+    constexpr auto code = [](const char (&text)[5]) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24 |
+               static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 16 |
+               static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8 | static_cast<uint8_t>(text[3]);
+    };
 
-    if (is("ui8 "))
+    if (type == code("ui8 "))
         return size == 1 ? value.bytes[0] : 0;
-    if (is("ui16") || is("ui32")) {
+    if (type == code("ui16") || type == code("ui32")) {
         // A size beyond the value's 32 bytes cannot be read.
         if (size > sizeof value.bytes)
             return 0;
         return static_cast<float>(smcBytesToUInt(value.bytes, static_cast<int>(size), 10));
     }
-    if (is("flt ")) {
+    if (type == code("flt ")) {
         if (size != 4)
             return 0;
         float f;
         std::memcpy(&f, value.bytes, 4);
         return f;
     }
-    if (is("si8 "))
+    if (type == code("si8 "))
         return size == 1 ? value.bytes[0] : 0;
     if (size != 2)
         return 0;
 
     struct Scale {
-        const char* type;
+        uint32_t type;
         int fractionBits;
         bool isSigned;
     };
     static constexpr Scale scales[] = {
-        {"fp1f", 15, false}, {"fp4c", 12, false}, {"fp5b", 11, false}, {"fp6a", 10, false}, {"fp79", 9, false},
-        {"fp88", 8, false},  {"fpa6", 6, false},  {"fpc4", 4, false},  {"fpe2", 2, false},  {"sp1e", 14, true},
-        {"sp3c", 12, true},  {"sp4b", 11, true},  {"sp5a", 10, true},  {"sp69", 9, true},   {"sp78", 8, true},
-        {"sp87", 7, true},   {"sp96", 6, true},   {"spb4", 4, true},   {"spf0", 0, false},  {"si16", 0, false},
+        {code("fp1f"), 15, false}, {code("fp4c"), 12, false}, {code("fp5b"), 11, false}, {code("fp6a"), 10, false},
+        {code("fp79"), 9, false},  {code("fp88"), 8, false},  {code("fpa6"), 6, false},  {code("fpc4"), 4, false},
+        {code("fpe2"), 2, false},  {code("sp1e"), 14, true},  {code("sp3c"), 12, true},  {code("sp4b"), 11, true},
+        {code("sp5a"), 10, true},  {code("sp69"), 9, true},   {code("sp78"), 8, true},   {code("sp87"), 7, true},
+        {code("sp96"), 6, true},   {code("spb4"), 4, true},   {code("spf0"), 0, false},  {code("si16"), 0, false},
     };
     const uint16_t raw = bigEndian16(value);
     for (const Scale& scale : scales) {
-        if (is(scale.type)) {
+        if (type == scale.type) {
             const double v = scale.isSigned ? static_cast<double>(static_cast<int16_t>(raw)) : raw;
             return static_cast<float>(v / std::ldexp(1.0, scale.fractionBits));
         }
     }
-    if (is("{pwm"))
+    if (type == code("{pwm"))
         return static_cast<float>(raw * 100.0 / 65536.0);
     return 0;
 }

@@ -61,6 +61,9 @@ public:
 
 private:
     QStringList workingKeys(const QStringList& keys);
+    // A read by the key's four bytes, or by a fan pattern and a fan below kMaxFans.
+    double rawValueForBytes(const char* key);
+    double rawValueForFanKey(const char* pattern, unsigned long fan);
     QVariantMap entryForKey(const QString& key) const;
 
     QVariantMap m_allSensorsDict;

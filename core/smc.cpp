@@ -180,8 +180,11 @@ uint32_t smcBytesToUInt(const uint8_t* bytes, int length, int base)
 
 void smcUInt32ToKey(uint32_t code, char text[5])
 {
-    std::snprintf(text, 5, "%c%c%c%c", static_cast<char>(code >> 24), static_cast<char>(code >> 16),
-                  static_cast<char>(code >> 8), static_cast<char>(code));
+    text[0] = static_cast<char>(code >> 24);
+    text[1] = static_cast<char>(code >> 16);
+    text[2] = static_cast<char>(code >> 8);
+    text[3] = static_cast<char>(code);
+    text[4] = '\0';
 }
 
 float smcFixedPointToFloat(const uint8_t* bytes, int size, int fractionBits)

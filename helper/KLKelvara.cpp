@@ -194,7 +194,7 @@ void KLKelvara::fireTrackingTemp()
     // the notice finds this tick's values in the store.
     saveQueued();
     dispatch_async(dispatch_get_main_queue(), [] {
-        const QString tick = QString::fromLatin1(KLKelvaraTempDidChangeNotification);
+        static const QString tick = QString::fromLatin1(KLKelvaraTempDidChangeNotification);
         NSDistributedNotificationCenter::defaultCenter().postNotificationName(tick, QString(), {}, true);
         NSNotificationCenter::defaultCenter().postNotificationName(tick);
     });
@@ -207,10 +207,11 @@ void KLKelvara::fireTrackingTemp()
         });
     }
 
-    advance(m_hourTickCounter, kHourSpan, interval());
-    advance(m_dayTickCounter, kDaySpan, interval());
-    advance(m_weekTickCounter, kWeekSpan, interval());
-    if (advance(m_purgeTickCounter, kPurgeSpan, interval()))
+    // One settings read a tick: the interval read above counts for the whole tick.
+    advance(m_hourTickCounter, kHourSpan, tickInterval);
+    advance(m_dayTickCounter, kDaySpan, tickInterval);
+    advance(m_weekTickCounter, kWeekSpan, tickInterval);
+    if (advance(m_purgeTickCounter, kPurgeSpan, tickInterval))
         removeOutOfDateGraphPoints();
 }
 

@@ -1,5 +1,6 @@
 #include "KLNotificationsManager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -86,8 +87,12 @@ void KLNotificationsManager::checkForFireOverheatNotification()
         KLDataManager::sharedInstance().overheatNotifications(&sensors).value_or(QList<KLNotification>());
     if (rules.isEmpty())
         return;
-    // The list's own read fetched the sensors, unless it was the default list just made.
-    if (sensors.isEmpty())
+    // The list's own read fetched the sensors its rules name, unless it was the
+    // default list just made.
+    const bool namesASensor = std::any_of(rules.begin(), rules.end(), [](const KLNotification& rule) {
+        return rule.active.value_or(false) && rule.sensorKey != QLatin1String(KLNotificationAnySensorKey);
+    });
+    if (sensors.isEmpty() && namesASensor)
         sensors = KLSensor::sensorsByKey();
     const bool celsius = KLDataManager::sharedInstance().tempUnitCelsius();
     std::optional<QList<KLSensor*>> temperatures;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cctype>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace smc {
@@ -105,21 +107,33 @@ std::optional<std::array<double, N>> finiteNumbers(std::string_view text)
     return numbers;
 }
 
-std::string fanKey(const char* pattern, int fan)
+// "F" and the fan's digit before a two-letter suffix: fanKey(0, "Mn") is "F0Mn".
+std::string fanKey(int fan, const char* suffix)
 {
-    char key[5];
-    std::snprintf(key, sizeof key, pattern, kFanDigits[fan]);
-    return key;
+    return {'F', kFanDigits[fan], suffix[0], suffix[1]};
 }
 
-}  // namespace
+// Writes by any VirtualSMC of this process: a reader looks at the state file
+// again after one, however soon it reads.
+std::atomic<uint64_t> g_writes{0};
 
-std::vector<uint8_t> encodeSMCValue(const std::string& type, uint32_t size, double value)
+// Reads closer together than this belong to one poll and share one look at
+// the state file; however long such a run lasts, it looks again this often.
+constexpr long long kReadRunGapNs = 1000000;
+constexpr long long kLongestShareNs = 100000000;
+
+long long monotonicNs()
 {
-    std::vector<uint8_t> bytes(size, 0);
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+void encodeInto(const std::string& type, uint32_t size, double value, uint8_t* bytes)
+{
     if (type == "flt " && size == 4) {
         const float f = static_cast<float>(value);
-        std::memcpy(bytes.data(), &f, 4);
+        std::memcpy(bytes, &f, 4);
     } else if (isFixedPoint(type) && size == 2) {
         const double scaled = std::round(value * std::ldexp(1.0, fractionBits(type)));
         const bool isSigned = type[0] == 's' && type != "spf0";
@@ -137,6 +151,14 @@ std::vector<uint8_t> encodeSMCValue(const std::string& type, uint32_t size, doub
             raw >>= 8;
         }
     }
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeSMCValue(const std::string& type, uint32_t size, double value)
+{
+    std::vector<uint8_t> bytes(size, 0);
+    encodeInto(type, size, value, bytes.data());
     return bytes;
 }
 
@@ -221,6 +243,12 @@ VirtualSMCState VirtualSMCState::parse(const std::string& text)
     return state;
 }
 
+VirtualSMC::OpenFile::~OpenFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 VirtualSMC::VirtualSMC(std::string statePath)
     : m_statePath(std::move(statePath))
 {
@@ -238,6 +266,21 @@ std::string VirtualSMC::defaultStatePath()
 }
 
 void VirtualSMC::refresh()
+{
+    const long long t = monotonicNs();
+    const uint64_t writes = g_writes.load(std::memory_order_acquire);
+    const bool sameRun = m_checked && writes == m_writesSeen && t - m_readAt < kReadRunGapNs &&
+                         t - m_checkedAt < kLongestShareNs;
+    m_readAt = t;
+    if (sameRun)
+        return;
+    m_checked = true;
+    m_checkedAt = t;
+    m_writesSeen = writes;
+    reload();
+}
+
+void VirtualSMC::reload()
 {
     struct stat st;
     FileStamp stamp;
@@ -257,6 +300,7 @@ void VirtualSMC::refresh()
         text << file.rdbuf();
         m_state = VirtualSMCState::parse(text.str());
     }
+    ++m_stateVersion;
     const VirtualProfile* p = virtualProfile(m_state.profile);
     m_profile = p ? p : virtualProfile(kDefaultVirtualProfile);
 }
@@ -275,7 +319,7 @@ bool VirtualSMC::update(Change&& change)
     if (::flock(lock, LOCK_EX) == 0) {
         // Re-read under the lock so that no other writer's change is lost.
         m_stamp = FileStamp{};
-        refresh();
+        reload();
         VirtualSMCState next = m_state;
         change(next);
         const std::string temp = m_statePath + ".tmp." + std::to_string(::getpid());
@@ -298,6 +342,7 @@ bool VirtualSMC::update(Change&& change)
         if (!written)
             ::unlink(temp.c_str());
         m_stamp = FileStamp{};
+        g_writes.fetch_add(1, std::memory_order_release);
         ::flock(lock, LOCK_UN);
     }
     ::close(lock);
@@ -318,10 +363,28 @@ const VirtualKey* VirtualSMC::findKey(const std::string& key)
     return found != keys.end() && found->key == key ? &*found : nullptr;
 }
 
+const VirtualKey* VirtualSMC::findKey(uint32_t code)
+{
+    // The profile's keys are four bytes each, so their codes sort as the texts do.
+    if (m_codesOf != m_profile) {
+        m_codesOf = m_profile;
+        m_codes.clear();
+        m_codes.reserve(m_profile->keys.size());
+        for (const VirtualKey& key : m_profile->keys)
+            m_codes.push_back(keyCode(key.key));
+        m_codesUsable = std::all_of(m_profile->keys.begin(), m_profile->keys.end(),
+                                    [](const VirtualKey& key) { return key.key.size() == 4; });
+    }
+    if (!m_codesUsable)
+        return findKey(keyText(code));
+    const auto found = std::lower_bound(m_codes.begin(), m_codes.end(), code);
+    return found != m_codes.end() && *found == code ? &m_profile->keys[found - m_codes.begin()] : nullptr;
+}
+
 uint8_t VirtualSMC::keyInfo(uint32_t code, SMCKeyInfo& info)
 {
     refresh();
-    const VirtualKey* key = findKey(keyText(code));
+    const VirtualKey* key = findKey(code);
     if (!key)
         return kSMCKeyNotFound;
     info.dataSize = key->size;
@@ -333,7 +396,7 @@ uint8_t VirtualSMC::keyInfo(uint32_t code, SMCKeyInfo& info)
 uint8_t VirtualSMC::readKey(uint32_t code, uint32_t dataSize, SMCBytes& out)
 {
     refresh();
-    const VirtualKey* key = findKey(keyText(code));
+    const VirtualKey* key = findKey(code);
     if (!key)
         return kSMCKeyNotFound;
     if (dataSize != key->size)
@@ -352,15 +415,14 @@ uint8_t VirtualSMC::readKey(uint32_t code, uint32_t dataSize, SMCBytes& out)
             out[4 + i] = i < name.size() ? static_cast<uint8_t>(name[i]) : ' ';
         return kSMCSuccess;
     }
-    const auto bytes = encodeSMCValue(key->type, key->size, valueOf(*key));
-    std::copy(bytes.begin(), bytes.end(), out.begin());
+    encodeInto(key->type, key->size, valueOf(*key), out.data());
     return kSMCSuccess;
 }
 
 uint8_t VirtualSMC::writeKey(uint32_t code, uint32_t dataSize, const SMCBytes& in)
 {
     refresh();
-    const VirtualKey* key = findKey(keyText(code));
+    const VirtualKey* key = findKey(code);
     if (!key)
         return kSMCKeyNotFound;
     if (!key->writable)
@@ -392,13 +454,21 @@ double VirtualSMC::hostLoad()
     if (m_hostLoadReadAt >= 0 && t - m_hostLoadReadAt < 1.0)
         return m_hostLoad;
     m_hostLoadReadAt = t;
-    if (FILE* f = std::fopen("/proc/loadavg", "re")) {
+    // The file stays open: a reading is one read from its start. Asking for
+    // the processor count reads a file too, and it stays as it was at start.
+    static const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+    if (m_loadAverage.fd < 0)
+        m_loadAverage.fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    char text[128];
+    const ssize_t length = m_loadAverage.fd >= 0 ? ::pread(m_loadAverage.fd, text, sizeof text - 1, 0) : -1;
+    if (length > 0) {
+        text[length] = '\0';
         double average = 0;
-        if (std::fscanf(f, "%lf", &average) == 1) {
-            const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+        if (std::sscanf(text, "%lf", &average) == 1)
             m_hostLoad = std::clamp(average / cpus, 0.0, 1.0);
-        }
-        std::fclose(f);
+    } else if (m_loadAverage.fd >= 0) {
+        ::close(m_loadAverage.fd);  // opened again at the next reading
+        m_loadAverage.fd = -1;
     }
     return m_hostLoad;
 }
@@ -419,49 +489,80 @@ std::optional<double> VirtualSMC::storedValue(const std::string& name)
     return key ? decodeSMCValue(key->type, found->second) : std::nullopt;
 }
 
-double VirtualSMC::fanMinimumNow(int fan)
+const std::vector<VirtualSMC::FanModel>& VirtualSMC::fanModels()
 {
-    const VirtualFan& f = m_profile->fans.at(fan);
-    return storedValue(fanKey("F%cMn", fan)).value_or(f.minimum);
+    const double l = currentLoad();
+    if (m_fanModelsValid && m_fanModelsVersion == m_stateVersion && m_fanModelsLoad == l)
+        return m_fanModels;
+    const auto& fans = m_profile->fans;
+    m_fanModels.assign(fans.size(), FanModel{});
+    m_coolingFixed = true;
+    for (size_t i = 0; i < fans.size(); ++i) {
+        const int fan = static_cast<int>(i);
+        const VirtualFan& f = fans[i];
+        FanModel& model = m_fanModels[i];
+        model.minimum = storedValue(fanKey(fan, "Mn")).value_or(f.minimum);
+        std::optional<double> forced;
+        if (m_profile->targetSpeedFans && storedValue(fanKey(fan, "Md")).value_or(0) == 1) {
+            if (auto target = storedValue(fanKey(fan, "Tg")))
+                forced = std::clamp(*target, 0.0, f.maximum);
+        }
+        if (forced) {
+            model.target = *forced;
+        } else {
+            // The system's own control: faster as the load rises, never below the minimum.
+            const double minimum = std::clamp(model.minimum, 0.0, f.maximum);
+            const double demand = std::clamp((l - 0.35) / 0.65, 0.0, 1.0);
+            model.target = minimum + (f.maximum - minimum) * demand;
+        }
+        model.fixedActual = storedValue(fanKey(fan, "Ac"));
+        const auto ramp = m_state.ramps.find(fan);
+        if (!model.fixedActual && ramp != m_state.ramps.end()) {
+            model.ramp = ramp->second;
+            m_coolingFixed = false;
+        }
+    }
+    m_fanModelsVersion = m_stateVersion;
+    m_fanModelsLoad = l;
+    m_fanModelsValid = true;
+    if (m_coolingFixed && !fans.empty())
+        m_cooling = coolingOf(m_fanModels);
+    return m_fanModels;
 }
 
-double VirtualSMC::fanTargetNow(int fan)
+double VirtualSMC::actualOf(const FanModel& model)
 {
-    const VirtualFan& f = m_profile->fans.at(fan);
-    if (m_profile->targetSpeedFans && storedValue(fanKey("F%cMd", fan)).value_or(0) == 1) {
-        if (auto target = storedValue(fanKey("F%cTg", fan)))
-            return std::clamp(*target, 0.0, f.maximum);
-    }
-    // The system's own control: faster as the load rises, never below the minimum.
-    const double minimum = std::clamp(fanMinimumNow(fan), 0.0, f.maximum);
-    const double demand = std::clamp((currentLoad() - 0.35) / 0.65, 0.0, 1.0);
-    return minimum + (f.maximum - minimum) * demand;
+    if (model.fixedActual)
+        return *model.fixedActual;
+    if (!model.ramp)
+        return model.target;
+    const double elapsed = std::max(0.0, currentTime() - model.ramp->since);
+    return model.target + (model.ramp->from - model.target) * std::exp(-elapsed / kFanRampSeconds);
 }
 
 double VirtualSMC::fanActualNow(int fan)
 {
-    if (auto fixed = storedValue(fanKey("F%cAc", fan)))
-        return *fixed;
-    const double target = fanTargetNow(fan);
-    const auto& ramps = m_state.ramps;
-    const auto ramp = ramps.find(fan);
-    if (ramp == ramps.end())
-        return target;
-    const double elapsed = std::max(0.0, currentTime() - ramp->second.since);
-    return target + (ramp->second.from - target) * std::exp(-elapsed / kFanRampSeconds);
+    return actualOf(fanModels().at(fan));
+}
+
+double VirtualSMC::coolingOf(const std::vector<FanModel>& models)
+{
+    const auto& fans = m_profile->fans;
+    double sum = 0;
+    for (size_t i = 0; i < fans.size(); ++i) {
+        const double span = fans[i].maximum - fans[i].minimum;
+        sum += span > 0 ? std::clamp((actualOf(models[i]) - fans[i].minimum) / span, 0.0, 1.0) : 0;
+    }
+    return sum / static_cast<double>(fans.size());
 }
 
 double VirtualSMC::temperatureCooling()
 {
-    const auto& fans = m_profile->fans;
-    if (fans.empty())
+    if (m_profile->fans.empty())
         return 0;
-    double sum = 0;
-    for (size_t i = 0; i < fans.size(); ++i) {
-        const double span = fans[i].maximum - fans[i].minimum;
-        sum += span > 0 ? std::clamp((fanActualNow(static_cast<int>(i)) - fans[i].minimum) / span, 0.0, 1.0) : 0;
-    }
-    return sum / static_cast<double>(fans.size());
+    const auto& models = fanModels();
+    // Without a ramp nothing here moves with the clock: one sum serves every key.
+    return m_coolingFixed ? m_cooling : coolingOf(models);
 }
 
 double VirtualSMC::valueOf(const VirtualKey& key)
@@ -486,11 +587,11 @@ double VirtualSMC::valueOf(const VirtualKey& key)
     case VirtualSource::FanActual:
         return fanActualNow(key.fan);
     case VirtualSource::FanMinimum:
-        return fanMinimumNow(key.fan);
+        return fanModels().at(key.fan).minimum;
     case VirtualSource::FanMaximum:
         return m_profile->fans.at(key.fan).maximum;
     case VirtualSource::FanTarget:
-        return fanTargetNow(key.fan);
+        return fanModels().at(key.fan).target;
     case VirtualSource::FanMode:
         return 0;
     }
@@ -512,13 +613,13 @@ double VirtualSMC::load()
 double VirtualSMC::fanMinimum(int fan)
 {
     refresh();
-    return fanMinimumNow(fan);
+    return fanModels().at(fan).minimum;
 }
 
 double VirtualSMC::fanTarget(int fan)
 {
     refresh();
-    return fanTargetNow(fan);
+    return fanModels().at(fan).target;
 }
 
 double VirtualSMC::fanActual(int fan)

@@ -2,6 +2,7 @@
 // A simulated Mac SMC. Its profile says which keys exist; its writable state
 // (fan modes, targets and minimums, frozen time and values) lives in one small
 // file in the user's home, so every process and the SMC tool see the same fans.
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -120,19 +121,33 @@ public:
     bool reset();
 
 private:
-    void refresh();  // re-reads the state file when it changed
+    // Re-reads the state file when it changed. Reads that follow one another
+    // closely (one poll's keys) share one look at the file; a read after a
+    // pause, or after a write by any VirtualSMC of this process, looks again.
+    void refresh();
+    void reload();
     double currentTime();
     double currentLoad();
-    double fanMinimumNow(int fan);
-    double fanTargetNow(int fan);
     double fanActualNow(int fan);
     template <typename Change>
     bool update(Change&& change);
     const VirtualKey* findKey(const std::string& key);
+    const VirtualKey* findKey(uint32_t code);
     double valueOf(const VirtualKey& key);
     std::optional<double> storedValue(const std::string& key);
     double temperatureCooling();
     double hostLoad();
+    // What each fan's keys give for the state and load in force; the ramp
+    // towards the target is the only part that moves with the clock.
+    struct FanModel {
+        std::optional<double> fixedActual;
+        double minimum = 0;
+        double target = 0;
+        std::optional<VirtualSMCState::Ramp> ramp;
+    };
+    const std::vector<FanModel>& fanModels();
+    double actualOf(const FanModel& model);
+    double coolingOf(const std::vector<FanModel>& models);
 
     std::string m_statePath;
     VirtualSMCState m_state;
@@ -145,6 +160,32 @@ private:
     } m_stamp;
     double m_hostLoad = 0;
     double m_hostLoadReadAt = -1;
+    // The host's load average file, open once read; a copy opens its own.
+    struct OpenFile {
+        int fd = -1;
+        OpenFile() = default;
+        OpenFile(const OpenFile&) {}
+        OpenFile& operator=(const OpenFile&) { return *this; }
+        ~OpenFile();
+    } m_loadAverage;
+    // When the stamp was last looked at and the last read, on the monotonic
+    // clock (ns), and the count of this process's writes seen then.
+    long long m_checkedAt = 0;
+    long long m_readAt = 0;
+    uint64_t m_writesSeen = 0;
+    bool m_checked = false;
+    // Bumped whenever m_state is read anew, so the fan models follow it.
+    uint64_t m_stateVersion = 0;
+    std::vector<FanModel> m_fanModels;
+    uint64_t m_fanModelsVersion = 0;
+    double m_fanModelsLoad = 0;
+    bool m_fanModelsValid = false;
+    double m_cooling = 0;  // for the fan models, when no fan ramps
+    bool m_coolingFixed = false;
+    // The codes of m_codesOf's keys, in the keys' order.
+    const VirtualProfile* m_codesOf = nullptr;
+    std::vector<uint32_t> m_codes;
+    bool m_codesUsable = false;
 };
 
 }  // namespace smc

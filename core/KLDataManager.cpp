@@ -38,9 +38,11 @@ KLDataManager::KLDataManager(Program program)
 {
     if (m_program == Program::Main)
         setupDatabase();
-    NSDistributedNotificationCenter::defaultCenter().addObserver(
-        this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-        [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
+    // The helper wrote what its own tick announces: hearing it would only wake it.
+    if (m_program != Program::Helper)
+        NSDistributedNotificationCenter::defaultCenter().addObserver(
+            this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
+            [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
 }
 
 KLDataManager::~KLDataManager()

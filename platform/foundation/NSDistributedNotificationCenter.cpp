@@ -9,8 +9,10 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 
 #include "Dispatch.h"
+#include "NSUserDefaults.h"
 #include "SessionBus.h"
 
 namespace {
@@ -27,6 +29,9 @@ constexpr QLatin1StringView kProgramNames[] = {
     QLatin1StringView("com.orvane.kelvara.helper"),
     QLatin1StringView("com.orvane.kelvara.menu"),
 };
+
+// Names followed one by one; past this many, one rule takes every post.
+constexpr qsizetype kMaxNamedRules = 32;
 
 using UserInfo = QMap<QString, QString>;
 
@@ -56,16 +61,17 @@ bool parsePost(const QDBusMessage& message, QString& name, QString& object, User
 class PostReceiver : public QObject {
     Q_OBJECT
 public:
-    explicit PostReceiver(std::function<void(const QDBusMessage&)> handler)
+    explicit PostReceiver(std::function<void(const QDBusMessage&, bool)> handler)
         : m_handler(std::move(handler))
     {
     }
 
 public slots:
-    void onPost(const QDBusMessage& message) { m_handler(message); }
+    void onPost(const QDBusMessage& message) { m_handler(message, false); }
+    void onAnyPost(const QDBusMessage& message) { m_handler(message, true); }
 
 private:
-    std::function<void(const QDBusMessage&)> m_handler;
+    std::function<void(const QDBusMessage&, bool)> m_handler;
 };
 
 }  // namespace
@@ -78,9 +84,26 @@ struct NSDistributedNotificationCenter::Private {
     QString ownName;
     // Program bus name -> the unique name that owns it now; guarded by mutex.
     QHash<QString, QString> programOwners;
+    // The bus sends only the posts of names observed here. Names are never
+    // dropped, and none are added once every post is taken, so the two kinds of
+    // rule never both deliver one post. Guarded by rulesMutex.
+    QMutex rulesMutex;
+    PostReceiver* postReceiver = nullptr;
+    QSet<QString> namedRules;
+    bool everyPost = false;
+    QStringList wanted;  // observed before the bus was joined
+
+    bool ensureSetUp()
+    {
+        bool joinedNow = false;
+        const bool joined = joinBus(&joinedNow);
+        if (joinedNow)
+            applyRules();
+        return joined;
+    }
 
     // Joins the bus once an application object exists to receive on.
-    bool ensureSetUp()
+    bool joinBus(bool* joinedNow)
     {
         const QMutexLocker lock(&mutex);
         if (setUp)
@@ -94,7 +117,7 @@ struct NSDistributedNotificationCenter::Private {
         if (!bus.isConnected())
             return false;
         ownName = bus.baseService();
-        auto* postReceiver = new PostReceiver([this](const QDBusMessage& message) { receive(message); });
+        postReceiver = new PostReceiver([this](const QDBusMessage& message, bool any) { receive(message, any); });
         postReceiver->moveToThread(app->thread());
         postReceiver->setParent(app);
         // The owners are followed from here on, then asked once; changes queued
@@ -120,9 +143,53 @@ struct NSDistributedNotificationCenter::Private {
             if (owner.isValid())
                 programOwners.insert(program, owner.value());
         }
-        // No signature given, so every Post reaches the slot and is checked there.
-        connected = bus.connect(QString(), kPath, kInterface, kMember, postReceiver, SLOT(onPost(QDBusMessage)));
+        connected = true;
+        *joinedNow = true;
         return connected;
+    }
+
+    // The bus is asked for the posts of one more name (of every name for an empty one).
+    void follow(const QString& name)
+    {
+        {
+            const QMutexLocker lock(&rulesMutex);
+            if (everyPost || namedRules.contains(name) || wanted.contains(name))
+                return;
+            // Past the bound every post is taken anyway.
+            if (wanted.size() <= kMaxNamedRules)
+                wanted.append(name);
+        }
+        if (ensureSetUp())
+            applyRules();
+    }
+
+    void applyRules()
+    {
+        QDBusConnection bus = SessionBus::connection();
+        const QMutexLocker lock(&rulesMutex);
+        bool added = false;
+        for (const QString& name : std::as_const(wanted)) {
+            if (everyPost)
+                break;
+            if (namedRules.contains(name))
+                continue;
+            // No signature given, so every matching Post reaches the slot and is checked there.
+            if (name.isEmpty() || namedRules.size() >= kMaxNamedRules) {
+                everyPost = true;
+                added |= bus.connect(QString(), kPath, kInterface, kMember, postReceiver, SLOT(onAnyPost(QDBusMessage)));
+            } else {
+                namedRules.insert(name);
+                added |= bus.connect(QString(), kPath, kInterface, kMember, {name}, QString(), postReceiver,
+                                     SLOT(onPost(QDBusMessage)));
+            }
+        }
+        wanted.clear();
+        // The rules were sent ahead of this call, so once the bus answers they
+        // hold: a post made after the observer was added is heard.
+        if (added)
+            bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                    QStringLiteral("/org/freedesktop/DBus"),
+                                                    QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")));
     }
 
     bool isProgram(const QString& sender)
@@ -136,7 +203,7 @@ struct NSDistributedNotificationCenter::Private {
         return false;
     }
 
-    void receive(const QDBusMessage& message)
+    void receive(const QDBusMessage& message, bool any)
     {
         // Our own posts were delivered through the main queue already.
         if (message.service() == ownName)
@@ -148,6 +215,14 @@ struct NSDistributedNotificationCenter::Private {
         UserInfo userInfo;
         if (!parsePost(message, name, object, userInfo))
             return;
+        if (any) {
+            // The named rules deliver these already.
+            const QMutexLocker lock(&rulesMutex);
+            if (namedRules.contains(name))
+                return;
+        }
+        // A program writes a setting, then posts: reads from here on see the new value.
+        NSUserDefaults::checkAgain();
         observers.postNotificationName(name, object, toVariantMap(userInfo));
     }
 };
@@ -173,8 +248,9 @@ NSDistributedNotificationCenter::~NSDistributedNotificationCenter()
 int NSDistributedNotificationCenter::addObserver(const void* owner, const QString& name,
                                                  NSNotificationObserver observer)
 {
-    d->ensureSetUp();
-    return d->observers.addObserver(owner, name, std::move(observer));
+    const int token = d->observers.addObserver(owner, name, std::move(observer));
+    d->follow(name);
+    return token;
 }
 
 void NSDistributedNotificationCenter::removeObserver(const void* owner)

@@ -1,9 +1,13 @@
 #include "NSUserDefaults.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -52,12 +56,44 @@ const char* describe(int error)
 std::atomic<int> g_parses{0};
 std::function<void()> g_beforeSetAside;
 
+// Bumped whenever a read may no longer trust the last check of its file.
+std::atomic<quint64> g_turn{1};
+
+// The turn of the event loop a read on this thread belongs to, or 0 where turns
+// are not followed (off the main thread, before the loop exists): those reads
+// check every time.
+quint64 currentTurn()
+{
+    auto* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return 0;
+    // Touched on the main thread only; a new application's loop is followed anew.
+    static QPointer<QAbstractEventDispatcher> followed;
+    auto* dispatcher = QAbstractEventDispatcher::instance(app->thread());
+    if (!dispatcher)
+        return 0;
+    if (followed != dispatcher) {
+        // Before the thread sleeps and when it wakes: whatever woke it may follow another program's write.
+        const auto next = [] { NSUserDefaults::checkAgain(); };
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, next, Qt::DirectConnection);
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, next, Qt::DirectConnection);
+        followed = dispatcher;
+        NSUserDefaults::checkAgain();
+    }
+    return g_turn.load(std::memory_order_acquire);
+}
+
 long long nanoseconds(const struct timespec& t)
 {
     return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
 }  // namespace
+
+void NSUserDefaults::checkAgain()
+{
+    g_turn.fetch_add(1, std::memory_order_acq_rel);
+}
 
 int NSUserDefaults::parseCountForTesting()
 {
@@ -221,19 +257,24 @@ NSUserDefaults::Outcome NSUserDefaults::loadAndKeep(Stamp* stamp)
 
 void NSUserDefaults::refresh()
 {
+    const quint64 turn = currentTurn();
+    if (turn != 0 && m_loaded && m_checked == turn)
+        return;
+    m_checked = 0;
     struct stat st;
     if (::stat(QFile::encodeName(m_path).constData(), &st) != 0) {
         if (errno == ENOENT)
             keep({}, {});
         else
             sayUnreadable(errno);
-        return;
+    } else if (!m_loaded || !(Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == m_stamp)) {
+        Stamp stamp;
+        if (loadAndKeep(&stamp) == Outcome::Damaged)
+            readUnderLock();
     }
-    if (m_loaded && Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == m_stamp)
-        return;
-    Stamp stamp;
-    if (loadAndKeep(&stamp) == Outcome::Damaged)
-        readUnderLock();
+    // Only a check that succeeded stands for the rest of the turn.
+    if (m_loaded && !m_failing)
+        m_checked = turn;
 }
 
 // A getter that found damage reads again under the lock: a writer may have
@@ -387,6 +428,8 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
     }
     m_stamp = Stamp{};
     m_loaded = false;
+    // Other suites of this process on the same file look again.
+    checkAgain();
     if (!written) {
         QFile::remove(temp);
     } else {

@@ -3,7 +3,9 @@
 // the app-group container. A setter re-reads the file under an exclusive lock,
 // changes its one key and replaces the file atomically, so no program writes
 // back another's keys from a stale copy. A getter re-reads the file only when
-// it changed since the last read.
+// it changed since the last read. On the main thread that is checked once per
+// turn of the event loop: again after every return to the loop, every notice
+// from another program (which writes, then posts) and every write here.
 // Only a file that was read to the end and does not parse is damaged: it is
 // set aside under the lock and the defaults apply. A file that cannot be read
 // (open or read failing) stays where it is; getters keep the last values read
@@ -40,6 +42,8 @@ public:
     bool removeObjectForKey(const QString& key) { return setObject(QVariant(), key); }
     // Every write is already on disk when its setter returns.
     bool synchronize() { return true; }
+    // The next read of every suite checks its file again.
+    static void checkAgain();
     // How often this process parsed a suite file (tests check that unchanged files are not).
     static int parseCountForTesting();
     // Runs when a getter found the file damaged, before it takes the lock to set it aside.
@@ -67,6 +71,7 @@ private:
     QString m_path;
     QVariantMap m_values;
     Stamp m_stamp;
+    quint64 m_checked = 0;  // the turn whose check stands; 0 for none
     bool m_loaded = false;
     bool m_failing = false;  // the last read failed and that was said
 };

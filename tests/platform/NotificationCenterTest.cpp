@@ -6,14 +6,18 @@
 #include <QSemaphore>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <thread>
 
 #include "Dispatch.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSNotificationCenter.h"
+#include "NSUserDefaults.h"
 #include "PrivateBus.h"
+#include "PropertyList.h"
 #include "QtApplication.h"
 #include "SessionBus.h"
+#include "TestHome.h"
 
 namespace {
 
@@ -209,6 +213,83 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));
     EXPECT_EQ(infos.value(1), (QVariantMap{{"index", "2"}}));
     QDBusConnection::disconnectFromBus("kelvara-test-other");
+}
+
+// Beyond the names the bus is asked for one by one, every post is taken; still
+// each observer hears each post once.
+TEST_F(DistributedNotificationCenterTest, ObserversOfManyNamesAndOfEveryNameHearEachPostOnce)
+{
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    QStringList names;
+    QMap<QString, int> heard;
+    for (int i = 0; i < 40; ++i) {
+        names << uniqueName("KLTestMany") + QString::number(i);
+        center.addObserver(this, names.last(), [&heard, name = names.last()](const NSNotification&) { ++heard[name]; });
+    }
+    QStringList every;
+    center.addObserver(this, QString(), [&](const NSNotification& n) { every << n.name; });
+
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-many");
+    ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
+    const QString unobserved = uniqueName("KLTestUnobserved");
+    for (const QString& name : {names.first(), names.last(), unobserved}) {
+        QDBusMessage signal = QDBusMessage::createSignal("/com/orvane/kelvara/DistributedNotifications",
+                                                         "com.orvane.kelvara.DistributedNotifications", "Post");
+        signal << name << QString() << QVariant::fromValue(Texts{});
+        ASSERT_TRUE(other.send(signal));
+    }
+    ASSERT_TRUE(waitUntil([&] { return every.size() >= 3; }, 3000));
+    settle(100);
+    EXPECT_EQ(every, QStringList({names.first(), names.last(), unobserved}));
+    EXPECT_EQ(heard, (QMap<QString, int>{{names.first(), 1}, {names.last(), 1}}));
+    QDBusConnection::disconnectFromBus("kelvara-test-many");
+}
+
+// Programs read settings once per turn of their loop. Another program writes,
+// then posts: a read after its notice, or in a later turn, sees the new value.
+TEST_F(DistributedNotificationCenterTest, ASettingWrittenByAnotherProgramIsReadAfterItsNoticeOrInTheNextTurn)
+{
+    const TestHome home;
+    NSUserDefaults defaults("group.com.orvane.kelvara");
+    // Texts of different lengths, so that each file differs in size from the last.
+    const auto writeAsAnotherProgram = [&](const QString& value) {
+        const QString temp = defaults.path() + ".other";
+        QFile out(temp);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(PropertyList::toData(QVariantMap{{"KLTestKey", value}}, PropertyList::Format::Binary));
+        out.close();
+        ASSERT_EQ(std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(defaults.path()).constData()), 0);
+    };
+    writeAsAnotherProgram("a");
+    EXPECT_EQ(defaults.stringForKey("KLTestKey"), "a");
+    writeAsAnotherProgram("bb");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(defaults.stringForKey("KLTestKey"), "bb");
+
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    const QString name = uniqueName("KLTestSettingChanged");
+    QString heard;
+    center.addObserver(this, name, [&](const NSNotification&) { heard = defaults.stringForKey("KLTestKey"); });
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-writer");
+    ASSERT_TRUE(other.registerService("com.orvane.kelvara"));
+    // Read in the turn that then delivers the notice, before the write.
+    QString before;
+    dispatch_async(dispatch_get_main_queue(), [&] {
+        before = defaults.stringForKey("KLTestKey");
+        writeAsAnotherProgram("ccc");
+    });
+    QDBusMessage signal = QDBusMessage::createSignal("/com/orvane/kelvara/DistributedNotifications",
+                                                     "com.orvane.kelvara.DistributedNotifications", "Post");
+    signal << name << QString() << QVariant::fromValue(Texts{});
+    ASSERT_TRUE(other.send(signal));
+    // Answered by our bus thread after it queued the notice for the main thread.
+    const QDBusMessage ping = QDBusMessage::createMethodCall(SessionBus::connection().baseService(), "/",
+                                                             "org.freedesktop.DBus.Peer", "Ping");
+    ASSERT_EQ(other.call(ping).type(), QDBusMessage::ReplyMessage);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(before, "bb");
+    EXPECT_EQ(heard, "ccc");
+    QDBusConnection::disconnectFromBus("kelvara-test-writer");
 }
 
 class SignalCounter : public QObject {

@@ -98,10 +98,10 @@ void bindValue(SQLite::Statement& statement, int index, const QVariant& value)
     }
 }
 
+// A column known not to be NULL: every question to SQLite about a column costs
+// as much as reading it, so its type is asked only once.
 QVariant readColumn(const SQLite::Column& column, NSAttributeType type)
 {
-    if (column.isNull())
-        return {};
     switch (type) {
     case NSAttributeType::Integer16:
     case NSAttributeType::Integer32:
@@ -132,10 +132,12 @@ QVariant readColumn(const SQLite::Column& column, NSAttributeType type)
 // NULL reads back as not a number: to a reader, "no reading", never 0.
 QVariant readAttribute(const SQLite::Column& column, const NSAttributeDescription& attribute)
 {
-    if (column.isNull() && attribute.defaultValue.isValid() &&
+    if (!column.isNull())
+        return readColumn(column, attribute.type);
+    if (attribute.defaultValue.isValid() &&
         (attribute.type == NSAttributeType::Double || attribute.type == NSAttributeType::Float))
         return std::numeric_limits<double>::quiet_NaN();
-    return readColumn(column, attribute.type);
+    return {};
 }
 
 // A column of a saved row's shape: an attribute by its index, or a to-one
@@ -183,7 +185,7 @@ struct NSPersistentStoreCoordinator::Store {
     // The statements a save and a fault use on every tick are found by their
     // shape (what they are for and which columns they name) rather than by
     // text, so a save of the same shapes as the last one builds no SQL.
-    enum class Kind { Insert, Update, Delete, NextId, EndOfList, RowById };
+    enum class Kind { Insert, Update, Delete, NextId, EndOfList, RowById, Related, Range };
     struct Shape {
         Kind kind;
         std::vector<int> columns;
@@ -218,12 +220,15 @@ struct NSPersistentStoreCoordinator::Store {
     void forgetStatements()
     {
         shapes.clear();
+        fetches.clear();
         statements.clear();
     }
 
     SQLite::Database db;
     std::unordered_map<QString, std::unique_ptr<SQLite::Statement>> statements;
     std::unordered_map<const void*, std::vector<Shape>> shapes;  // point into statements
+    // Fetches by entity and what follows "WHERE".
+    std::unordered_map<const NSEntityDescription*, QHash<QString, SQLite::Statement*>> fetches;
     QHash<const NSEntityDescription*, QString> selectColumns;
     // Reused by every save: the shape and the values of the row at hand.
     std::vector<int> columns;
@@ -639,8 +644,8 @@ NSStoreRow readRow(const SQLite::Statement& query, const NSEntityDescription& en
     for (const auto& relationship : entity.relationships) {
         if (relationship.toMany)
             continue;
-        const SQLite::Column key = query.getColumn(column++);
-        row.keys[relationship.index] = key.isNull() ? 0 : key.getInt64();
+        // NULL reads as 0: no row.
+        row.keys[relationship.index] = query.getColumn(column++).getInt64();
         if (relationship.keepsOrder()) {
             const SQLite::Column order = query.getColumn(column++);
             if (!order.isNull())
@@ -691,8 +696,6 @@ bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, cons
                                                  : request.predicate.error();
         return false;
     }
-    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3")
-                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), condition);
     QStringList order;
     for (const auto& sort : request.sortDescriptors) {
         if (entity.attributeIndex(sort.key) < 0) {
@@ -705,8 +708,21 @@ bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, cons
     // The row number only breaks ties; with a condition, "+" keeps SQLite from
     // scanning the whole table in row order instead of using an index for it.
     order.append(request.predicate.isEmpty() ? QStringLiteral("\"id\"") : QStringLiteral("+\"id\""));
-    sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
-    return queryRows(sql, bindings, entity, rows, error);
+    const QString tail = condition + QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
+    const auto prepare = [&]() -> SQLite::Statement& {
+        QHash<QString, SQLite::Statement*>& known = m_store->fetches[&entity];
+        if (SQLite::Statement* statement = known.value(tail)) {
+            statement->tryReset();
+            statement->clearBindings();
+            return *statement;
+        }
+        SQLite::Statement& statement = m_store->statement(
+            QStringLiteral("SELECT %1 FROM %2 WHERE ").arg(m_store->selectColumns.value(&entity), quoted(entity.name)) +
+            tail);
+        known.insert(tail, &statement);
+        return statement;
+    };
+    return queryRows(prepare, bindings, entity, rows, error);
 }
 
 bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription& toMany, qint64 owner,
@@ -716,10 +732,17 @@ bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription&
         return false;
     const NSRelationshipDescription& inverse = *toMany.inverseRelationship;
     const NSEntityDescription& entity = *toMany.destinationEntity;
-    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ? ORDER BY ")
-                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), quoted(inverse.foreignKeyColumn()));
-    sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"") : QStringLiteral("\"id\"");
-    return queryRows(sql, {owner}, entity, rows, error);
+    const auto prepare = [&]() -> SQLite::Statement& {
+        return m_store->shaped(&toMany, Store::Kind::Related, kNoColumns, [&] {
+            QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ? ORDER BY ")
+                              .arg(m_store->selectColumns.value(&entity), quoted(entity.name),
+                                   quoted(inverse.foreignKeyColumn()));
+            sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"")
+                                        : QStringLiteral("\"id\"");
+            return sql;
+        });
+    };
+    return queryRows(prepare, {owner}, entity, rows, error);
 }
 
 bool NSPersistentStoreCoordinator::rangeOfRelated(const NSRelationshipDescription& toMany, qint64 owner,
@@ -737,13 +760,15 @@ bool NSPersistentStoreCoordinator::rangeOfRelated(const NSRelationshipDescriptio
     }
     // One aggregate per subquery: SQLite answers a lone MIN or MAX from the
     // index on (key, attribute) with a single seek instead of visiting every row.
-    const QString one = QStringLiteral("(SELECT %1(%2) FROM %3 WHERE %4 = ?1)");
-    const QString table = quoted(entity.name);
-    const QString key = quoted(toMany.inverseRelationship->foreignKeyColumn());
-    const QString sql = QStringLiteral("SELECT ") + one.arg(QStringLiteral("MIN"), quoted(attribute), table, key) +
-                        QStringLiteral(", ") + one.arg(QStringLiteral("MAX"), quoted(attribute), table, key);
     try {
-        SQLite::Statement& query = m_store->statement(sql);
+        SQLite::Statement& query =
+            m_store->shaped(&toMany, Store::Kind::Range, {entity.attributeIndex(attribute)}, [&] {
+                const QString one = QStringLiteral("(SELECT %1(%2) FROM %3 WHERE %4 = ?1)");
+                const QString table = quoted(entity.name);
+                const QString key = quoted(toMany.inverseRelationship->foreignKeyColumn());
+                return QStringLiteral("SELECT ") + one.arg(QStringLiteral("MIN"), quoted(attribute), table, key) +
+                       QStringLiteral(", ") + one.arg(QStringLiteral("MAX"), quoted(attribute), table, key);
+            });
         ResetOnExit resetQuery{query};
         bindValue(query, 1, QVariant(owner));
         if (query.executeStep() && !query.getColumn(0).isNull())
@@ -765,12 +790,13 @@ void NSPersistentStoreCoordinator::skippedRows(const NSEntityDescription& entity
                  qPrintable(entity.name), qPrintable(m_path));
 }
 
-bool NSPersistentStoreCoordinator::queryRows(const QString& sql, const QVariantList& bindings,
+template <typename Prepare>
+bool NSPersistentStoreCoordinator::queryRows(const Prepare& prepare, const QVariantList& bindings,
                                              const NSEntityDescription& entity, std::vector<NSStoreRow>& rows,
                                              QString* error)
 {
     try {
-        SQLite::Statement& query = m_store->statement(sql);
+        SQLite::Statement& query = prepare();
         ResetOnExit resetQuery{query};
         for (int i = 0; i < bindings.size(); ++i)
             bindValue(query, i + 1, bindings.at(i));

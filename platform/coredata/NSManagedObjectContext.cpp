@@ -535,8 +535,7 @@ QList<NSManagedObject*> NSManagedObjectContext::executeFetchRequest(const NSFetc
     } else if (m_coordinator) {
         std::vector<NSStoreRow> rows;
         QString reason;
-        NSFetchRequest all = request;
-        if (!m_coordinator->fetchRows(all, *entity, rows, &reason))
+        if (!m_coordinator->fetchRows(request, *entity, rows, &reason))
             return fail(reason);
         base.reserve(static_cast<qsizetype>(rows.size()));
         for (const NSStoreRow& row : rows) {

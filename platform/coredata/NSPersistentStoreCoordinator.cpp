@@ -77,13 +77,15 @@ void bindValue(SQLite::Statement& statement, int index, const QVariant& value)
         statement.bind(index, static_cast<int64_t>(value.toBool() ? 1 : 0));
         return;
     case QMetaType::Double:
-    case QMetaType::Float:
+    case QMetaType::Float: {
         // SQLite keeps no NaN: it is stored as NULL (see readAttribute).
-        if (std::isnan(value.toDouble()))
+        const double number = value.toDouble();
+        if (std::isnan(number))
             statement.bind(index);
         else
-            statement.bind(index, value.toDouble());
+            statement.bind(index, number);
         return;
+    }
     case QMetaType::QDateTime:
         statement.bind(index, static_cast<double>(value.toDateTime().toMSecsSinceEpoch()) / 1000.0);
         return;

@@ -187,7 +187,7 @@ struct NSPersistentStoreCoordinator::Store {
     // The statements a save and a fault use on every tick are found by their
     // shape (what they are for and which columns they name) rather than by
     // text, so a save of the same shapes as the last one builds no SQL.
-    enum class Kind { Insert, Update, Delete, NextId, EndOfList, RowById, Related, Range };
+    enum class Kind { Insert, Update, Delete, NextId, EndOfList, RowById, Related, Range, Begin, Commit };
     struct Shape {
         Kind kind;
         std::vector<int> columns;
@@ -878,8 +878,12 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
     };
 
     SQLite::Database& db = m_store->db;
+    // Prepared once like the rest, rather than parsed again on every save.
+    const auto transaction = [this](Store::Kind kind, const char* sql) {
+        m_store->shaped(&m_store->db, kind, kNoColumns, [sql] { return QString::fromLatin1(sql); }).exec();
+    };
     try {
-        db.exec("BEGIN IMMEDIATE");
+        transaction(Store::Kind::Begin, "BEGIN IMMEDIATE");
     } catch (const std::exception& e) {
         if (error)
             *error = QString::fromUtf8(e.what());
@@ -995,7 +999,7 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
             statement.bind(1, static_cast<int64_t>(deletion.row));
             statement.exec();
         }
-        db.exec("COMMIT");
+        transaction(Store::Kind::Commit, "COMMIT");
     } catch (const std::exception& e) {
         db.tryExec("ROLLBACK");
         if (error)

@@ -168,8 +168,10 @@ struct ResetOnExit {
 };
 
 struct NSPersistentStoreCoordinator::Store {
+    // Only the main queue uses a connection, so SQLite need not lock it on every call.
     Store(const QString& path, int busyTimeoutMs)
-        : db(QFile::encodeName(path).toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE, busyTimeoutMs)
+        : db(QFile::encodeName(path).toStdString(),
+             SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX, busyTimeoutMs)
     {
     }
 

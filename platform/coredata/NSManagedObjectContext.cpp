@@ -1,6 +1,7 @@
 #include "NSManagedObjectContext.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "Dispatch.h"
@@ -534,8 +535,7 @@ QList<NSManagedObject*> NSManagedObjectContext::executeFetchRequest(const NSFetc
     } else if (m_coordinator) {
         std::vector<NSStoreRow> rows;
         QString reason;
-        NSFetchRequest all = request;
-        if (!m_coordinator->fetchRows(all, *entity, rows, &reason))
+        if (!m_coordinator->fetchRows(request, *entity, rows, &reason))
             return fail(reason);
         base.reserve(static_cast<qsizetype>(rows.size()));
         for (const NSStoreRow& row : rows) {
@@ -637,6 +637,8 @@ bool NSManagedObjectContext::saveToStore(QString* error)
         return {target->m_rowID, -1};
     };
 
+    request.inserts.reserve(m_inserted.size());
+    request.updates.reserve(static_cast<size_t>(m_changed.size()));
     for (NSManagedObject* object : m_inserted) {
         NSStoreSave::Insert insert;
         insert.entity = object->m_entity;
@@ -661,6 +663,7 @@ bool NSManagedObjectContext::saveToStore(QString* error)
         NSStoreSave::Update update;
         update.entity = object->m_entity;
         update.row = object->m_rowID;
+        update.attributes.reserve(std::popcount(object->m_changedAttributes));
         for (const auto& attribute : object->m_entity->attributes) {
             if (object->m_changedAttributes & bit(attribute.index))
                 update.attributes.append({attribute.index, object->m_values[attribute.index]});

@@ -77,13 +77,15 @@ void bindValue(SQLite::Statement& statement, int index, const QVariant& value)
         statement.bind(index, static_cast<int64_t>(value.toBool() ? 1 : 0));
         return;
     case QMetaType::Double:
-    case QMetaType::Float:
+    case QMetaType::Float: {
         // SQLite keeps no NaN: it is stored as NULL (see readAttribute).
-        if (std::isnan(value.toDouble()))
+        const double number = value.toDouble();
+        if (std::isnan(number))
             statement.bind(index);
         else
-            statement.bind(index, value.toDouble());
+            statement.bind(index, number);
         return;
+    }
     case QMetaType::QDateTime:
         statement.bind(index, static_cast<double>(value.toDateTime().toMSecsSinceEpoch()) / 1000.0);
         return;
@@ -98,10 +100,10 @@ void bindValue(SQLite::Statement& statement, int index, const QVariant& value)
     }
 }
 
+// A column known not to be NULL: every question to SQLite about a column costs
+// as much as reading it, so its type is asked only once.
 QVariant readColumn(const SQLite::Column& column, NSAttributeType type)
 {
-    if (column.isNull())
-        return {};
     switch (type) {
     case NSAttributeType::Integer16:
     case NSAttributeType::Integer32:
@@ -132,11 +134,29 @@ QVariant readColumn(const SQLite::Column& column, NSAttributeType type)
 // NULL reads back as not a number: to a reader, "no reading", never 0.
 QVariant readAttribute(const SQLite::Column& column, const NSAttributeDescription& attribute)
 {
-    if (column.isNull() && attribute.defaultValue.isValid() &&
+    if (!column.isNull())
+        return readColumn(column, attribute.type);
+    if (attribute.defaultValue.isValid() &&
         (attribute.type == NSAttributeType::Double || attribute.type == NSAttributeType::Float))
         return std::numeric_limits<double>::quiet_NaN();
-    return readColumn(column, attribute.type);
+    return {};
 }
+
+// A column of a saved row's shape: an attribute by its index, or a to-one
+// relationship's key or order column.
+constexpr int kKeyColumn = 1 << 20;
+constexpr int kOrderColumn = 2 << 20;
+
+QString columnName(const NSEntityDescription& entity, int column)
+{
+    if (column >= kOrderColumn)
+        return entity.relationships[column - kOrderColumn].orderColumn();
+    if (column >= kKeyColumn)
+        return entity.relationships[column - kKeyColumn].foreignKeyColumn();
+    return entity.attributes[column].name;
+}
+
+const std::vector<int> kNoColumns;
 
 }  // namespace
 
@@ -148,8 +168,10 @@ struct ResetOnExit {
 };
 
 struct NSPersistentStoreCoordinator::Store {
+    // Only the main queue uses a connection, so SQLite need not lock it on every call.
     Store(const QString& path, int busyTimeoutMs)
-        : db(QFile::encodeName(path).toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE, busyTimeoutMs)
+        : db(QFile::encodeName(path).toStdString(),
+             SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX, busyTimeoutMs)
     {
     }
 
@@ -164,9 +186,57 @@ struct NSPersistentStoreCoordinator::Store {
         return s;
     }
 
+    // The statements a save and a fault use on every tick are found by their
+    // shape (what they are for and which columns they name) rather than by
+    // text, so a save of the same shapes as the last one builds no SQL.
+    enum class Kind { Insert, Update, Delete, NextId, EndOfList, RowById, Related, Range, Begin, Commit };
+    struct Shape {
+        Kind kind;
+        std::vector<int> columns;
+        SQLite::Statement* statement;
+    };
+
+    SQLite::Statement* shaped(const void* owner, Kind kind, const std::vector<int>& columns)
+    {
+        const auto found = shapes.find(owner);
+        if (found == shapes.end())
+            return nullptr;
+        for (const Shape& shape : found->second) {
+            if (shape.kind == kind && shape.columns == columns) {
+                shape.statement->tryReset();
+                shape.statement->clearBindings();
+                return shape.statement;
+            }
+        }
+        return nullptr;
+    }
+
+    template <typename MakeSql>
+    SQLite::Statement& shaped(const void* owner, Kind kind, const std::vector<int>& columns, MakeSql makeSql)
+    {
+        if (SQLite::Statement* known = shaped(owner, kind, columns))
+            return *known;
+        SQLite::Statement& made = statement(makeSql());
+        shapes[owner].push_back({kind, columns, &made});
+        return made;
+    }
+
+    void forgetStatements()
+    {
+        shapes.clear();
+        fetches.clear();
+        statements.clear();
+    }
+
     SQLite::Database db;
     std::unordered_map<QString, std::unique_ptr<SQLite::Statement>> statements;
+    std::unordered_map<const void*, std::vector<Shape>> shapes;  // point into statements
+    // Fetches by entity and what follows "WHERE".
+    std::unordered_map<const NSEntityDescription*, QHash<QString, SQLite::Statement*>> fetches;
     QHash<const NSEntityDescription*, QString> selectColumns;
+    // Reused by every save: the shape and the values of the row at hand.
+    std::vector<int> columns;
+    std::vector<QVariant> values;
 };
 
 NSPersistentStoreCoordinator::NSPersistentStoreCoordinator(std::shared_ptr<NSManagedObjectModel> model)
@@ -503,7 +573,7 @@ NSPersistentStoreCoordinator::Prepared NSPersistentStoreCoordinator::prepareStor
 // still waits for the write lock) reads as nil.
 void NSPersistentStoreCoordinator::useExistingColumns(SQLite::Database& db)
 {
-    m_store->statements.clear();
+    m_store->forgetStatements();
     m_store->selectColumns.clear();
     for (const auto& entity : m_model->entities()) {
         QSet<QString> existing;
@@ -578,8 +648,8 @@ NSStoreRow readRow(const SQLite::Statement& query, const NSEntityDescription& en
     for (const auto& relationship : entity.relationships) {
         if (relationship.toMany)
             continue;
-        const SQLite::Column key = query.getColumn(column++);
-        row.keys[relationship.index] = key.isNull() ? 0 : key.getInt64();
+        // NULL reads as 0: no row.
+        row.keys[relationship.index] = query.getColumn(column++).getInt64();
         if (relationship.keepsOrder()) {
             const SQLite::Column order = query.getColumn(column++);
             if (!order.isNull())
@@ -597,8 +667,10 @@ std::optional<NSStoreRow> NSPersistentStoreCoordinator::fetchRow(const NSEntityD
     if (!requireStore(error))
         return std::nullopt;
     try {
-        SQLite::Statement& query = m_store->statement(QStringLiteral("SELECT %1 FROM %2 WHERE \"id\" = ?")
-                                                          .arg(m_store->selectColumns.value(&entity), quoted(entity.name)));
+        SQLite::Statement& query = m_store->shaped(&entity, Store::Kind::RowById, kNoColumns, [&] {
+            return QStringLiteral("SELECT %1 FROM %2 WHERE \"id\" = ?")
+                .arg(m_store->selectColumns.value(&entity), quoted(entity.name));
+        });
         ResetOnExit resetQuery{query};
         query.bind(1, static_cast<int64_t>(id));
         if (query.executeStep())
@@ -628,8 +700,6 @@ bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, cons
                                                  : request.predicate.error();
         return false;
     }
-    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3")
-                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), condition);
     QStringList order;
     for (const auto& sort : request.sortDescriptors) {
         if (entity.attributeIndex(sort.key) < 0) {
@@ -642,8 +712,21 @@ bool NSPersistentStoreCoordinator::fetchRows(const NSFetchRequest& request, cons
     // The row number only breaks ties; with a condition, "+" keeps SQLite from
     // scanning the whole table in row order instead of using an index for it.
     order.append(request.predicate.isEmpty() ? QStringLiteral("\"id\"") : QStringLiteral("+\"id\""));
-    sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
-    return queryRows(sql, bindings, entity, rows, error);
+    const QString tail = condition + QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", "));
+    const auto prepare = [&]() -> SQLite::Statement& {
+        QHash<QString, SQLite::Statement*>& known = m_store->fetches[&entity];
+        if (SQLite::Statement* statement = known.value(tail)) {
+            statement->tryReset();
+            statement->clearBindings();
+            return *statement;
+        }
+        SQLite::Statement& statement = m_store->statement(
+            QStringLiteral("SELECT %1 FROM %2 WHERE ").arg(m_store->selectColumns.value(&entity), quoted(entity.name)) +
+            tail);
+        known.insert(tail, &statement);
+        return statement;
+    };
+    return queryRows(prepare, bindings, entity, rows, error);
 }
 
 bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription& toMany, qint64 owner,
@@ -653,10 +736,17 @@ bool NSPersistentStoreCoordinator::fetchRelated(const NSRelationshipDescription&
         return false;
     const NSRelationshipDescription& inverse = *toMany.inverseRelationship;
     const NSEntityDescription& entity = *toMany.destinationEntity;
-    QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ? ORDER BY ")
-                      .arg(m_store->selectColumns.value(&entity), quoted(entity.name), quoted(inverse.foreignKeyColumn()));
-    sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"") : QStringLiteral("\"id\"");
-    return queryRows(sql, {owner}, entity, rows, error);
+    const auto prepare = [&]() -> SQLite::Statement& {
+        return m_store->shaped(&toMany, Store::Kind::Related, kNoColumns, [&] {
+            QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ? ORDER BY ")
+                              .arg(m_store->selectColumns.value(&entity), quoted(entity.name),
+                                   quoted(inverse.foreignKeyColumn()));
+            sql += inverse.keepsOrder() ? quoted(inverse.orderColumn()) + QStringLiteral(", \"id\"")
+                                        : QStringLiteral("\"id\"");
+            return sql;
+        });
+    };
+    return queryRows(prepare, {owner}, entity, rows, error);
 }
 
 bool NSPersistentStoreCoordinator::rangeOfRelated(const NSRelationshipDescription& toMany, qint64 owner,
@@ -674,13 +764,15 @@ bool NSPersistentStoreCoordinator::rangeOfRelated(const NSRelationshipDescriptio
     }
     // One aggregate per subquery: SQLite answers a lone MIN or MAX from the
     // index on (key, attribute) with a single seek instead of visiting every row.
-    const QString one = QStringLiteral("(SELECT %1(%2) FROM %3 WHERE %4 = ?1)");
-    const QString table = quoted(entity.name);
-    const QString key = quoted(toMany.inverseRelationship->foreignKeyColumn());
-    const QString sql = QStringLiteral("SELECT ") + one.arg(QStringLiteral("MIN"), quoted(attribute), table, key) +
-                        QStringLiteral(", ") + one.arg(QStringLiteral("MAX"), quoted(attribute), table, key);
     try {
-        SQLite::Statement& query = m_store->statement(sql);
+        SQLite::Statement& query =
+            m_store->shaped(&toMany, Store::Kind::Range, {entity.attributeIndex(attribute)}, [&] {
+                const QString one = QStringLiteral("(SELECT %1(%2) FROM %3 WHERE %4 = ?1)");
+                const QString table = quoted(entity.name);
+                const QString key = quoted(toMany.inverseRelationship->foreignKeyColumn());
+                return QStringLiteral("SELECT ") + one.arg(QStringLiteral("MIN"), quoted(attribute), table, key) +
+                       QStringLiteral(", ") + one.arg(QStringLiteral("MAX"), quoted(attribute), table, key);
+            });
         ResetOnExit resetQuery{query};
         bindValue(query, 1, QVariant(owner));
         if (query.executeStep() && !query.getColumn(0).isNull())
@@ -702,12 +794,13 @@ void NSPersistentStoreCoordinator::skippedRows(const NSEntityDescription& entity
                  qPrintable(entity.name), qPrintable(m_path));
 }
 
-bool NSPersistentStoreCoordinator::queryRows(const QString& sql, const QVariantList& bindings,
+template <typename Prepare>
+bool NSPersistentStoreCoordinator::queryRows(const Prepare& prepare, const QVariantList& bindings,
                                              const NSEntityDescription& entity, std::vector<NSStoreRow>& rows,
                                              QString* error)
 {
     try {
-        SQLite::Statement& query = m_store->statement(sql);
+        SQLite::Statement& query = prepare();
         ResetOnExit resetQuery{query};
         for (int i = 0; i < bindings.size(); ++i)
             bindValue(query, i + 1, bindings.at(i));
@@ -749,10 +842,11 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
     auto endOfList = [&](const NSRelationshipDescription& relationship, qint64 owner) -> double {
         auto found = nextOrder.find({&relationship, owner});
         if (found == nextOrder.end()) {
-            SQLite::Statement& max = m_store->statement(
-                QStringLiteral("SELECT MAX(%1) FROM %2 WHERE %3 = ?")
+            SQLite::Statement& max = m_store->shaped(&relationship, Store::Kind::EndOfList, kNoColumns, [&] {
+                return QStringLiteral("SELECT MAX(%1) FROM %2 WHERE %3 = ?")
                     .arg(quoted(relationship.orderColumn()), quoted(relationship.entity->name),
-                         quoted(relationship.foreignKeyColumn())));
+                         quoted(relationship.foreignKeyColumn()));
+            });
             ResetOnExit resetMax{max};
             max.bind(1, static_cast<int64_t>(owner));
             double last = 0;
@@ -770,10 +864,11 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
     auto nextId = [&](const NSEntityDescription& entity) -> qint64 {
         auto found = lastId.find(&entity);
         if (found == lastId.end()) {
-            SQLite::Statement& last = m_store->statement(
-                QStringLiteral("SELECT MAX(IFNULL((SELECT last FROM kelvara_ids WHERE entity = ?), 0), "
-                               "IFNULL((SELECT MAX(rowid) FROM %1), 0))")
-                    .arg(quoted(entity.name)));
+            SQLite::Statement& last = m_store->shaped(&entity, Store::Kind::NextId, kNoColumns, [&] {
+                return QStringLiteral("SELECT MAX(IFNULL((SELECT last FROM kelvara_ids WHERE entity = ?), 0), "
+                                      "IFNULL((SELECT MAX(rowid) FROM %1), 0))")
+                    .arg(quoted(entity.name));
+            });
             ResetOnExit resetLast{last};
             last.bind(1, entity.name.toStdString());
             qint64 highest = 0;
@@ -785,8 +880,12 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
     };
 
     SQLite::Database& db = m_store->db;
+    // Prepared once like the rest, rather than parsed again on every save.
+    const auto transaction = [this](Store::Kind kind, const char* sql) {
+        m_store->shaped(&m_store->db, kind, kNoColumns, [sql] { return QString::fromLatin1(sql); }).exec();
+    };
     try {
-        db.exec("BEGIN IMMEDIATE");
+        transaction(Store::Kind::Begin, "BEGIN IMMEDIATE");
     } catch (const std::exception& e) {
         if (error)
             *error = QString::fromUtf8(e.what());
@@ -804,14 +903,19 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
             const auto& insert = request.inserts[i];
             const NSEntityDescription& entity = *insert.entity;
             const qint64 id = nextId(entity);
-            QStringList columns{QStringLiteral("rowid")};
-            QVariantList values{id};
+            std::vector<int>& columns = m_store->columns;
+            std::vector<QVariant>& values = m_store->values;
+            columns.clear();
+            values.clear();
+            values.emplace_back(id);
             for (const auto& attribute : entity.attributes) {
-                const QVariant& value = insert.attributes.value(attribute.index);
+                if (attribute.index >= insert.attributes.size())
+                    continue;
+                const QVariant& value = insert.attributes.at(attribute.index);
                 if (!value.isValid())
                     continue;
-                columns.append(quoted(attribute.name));
-                values.append(normalizedValue(value, attribute.type));
+                columns.push_back(attribute.index);
+                values.push_back(normalizedValue(value, attribute.type));
             }
             for (const auto& relationship : entity.relationships) {
                 if (relationship.toMany)
@@ -819,23 +923,27 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
                 const qint64 owner = rowOf(insert.keys.value(relationship.index));
                 if (owner == 0)
                     continue;
-                columns.append(quoted(relationship.foreignKeyColumn()));
-                values.append(owner);
+                columns.push_back(kKeyColumn + relationship.index);
+                values.emplace_back(owner);
                 if (relationship.keepsOrder()) {
                     const auto explicitOrder = insert.orders.value(relationship.index);
                     const double place = explicitOrder ? *explicitOrder : endOfList(relationship, owner);
                     insertOrders[i].push_back({relationship.index, place});
-                    columns.append(quoted(relationship.orderColumn()));
-                    values.append(place);
+                    columns.push_back(kOrderColumn + relationship.index);
+                    values.emplace_back(place);
                 }
             }
-            const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                    .arg(quoted(entity.name), columns.join(QStringLiteral(", ")),
-                                         QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
-            SQLite::Statement& statement = m_store->statement(sql);
+            SQLite::Statement& statement = m_store->shaped(&entity, Store::Kind::Insert, columns, [&] {
+                QStringList names{QStringLiteral("rowid")};
+                for (int column : columns)
+                    names.append(quoted(columnName(entity, column)));
+                return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                    .arg(quoted(entity.name), names.join(QStringLiteral(", ")),
+                         QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+            });
             ResetOnExit resetStatement{statement};
-            for (int v = 0; v < values.size(); ++v)
-                bindValue(statement, v + 1, values.at(v));
+            for (size_t v = 0; v < values.size(); ++v)
+                bindValue(statement, static_cast<int>(v) + 1, values[v]);
             statement.exec();
             inserted[i] = id;
         }
@@ -843,18 +951,20 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
         for (size_t u = 0; u < request.updates.size(); ++u) {
             const auto& update = request.updates[u];
             const NSEntityDescription& entity = *update.entity;
-            QStringList assignments;
-            QVariantList values;
+            std::vector<int>& columns = m_store->columns;
+            std::vector<QVariant>& values = m_store->values;
+            columns.clear();
+            values.clear();
             for (const auto& [index, value] : update.attributes) {
-                assignments.append(quoted(entity.attributes[index].name) + QStringLiteral(" = ?"));
-                values.append(normalizedValue(value, entity.attributes[index].type));
+                columns.push_back(index);
+                values.push_back(normalizedValue(value, entity.attributes[index].type));
             }
             for (const auto& change : update.relationships) {
                 const NSRelationshipDescription& relationship = entity.relationships[change.relationship];
                 const qint64 owner = rowOf(change.key);
                 if (change.keyChanged) {
-                    assignments.append(quoted(relationship.foreignKeyColumn()) + QStringLiteral(" = ?"));
-                    values.append(owner ? QVariant(owner) : QVariant());
+                    columns.push_back(kKeyColumn + relationship.index);
+                    values.push_back(owner ? QVariant(owner) : QVariant());
                 }
                 if (relationship.keepsOrder() && (change.orderChanged || change.keyChanged)) {
                     std::optional<double> place = change.order;
@@ -862,15 +972,19 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
                         place = endOfList(relationship, owner);
                     if (place)
                         updateOrders[u].push_back({relationship.index, *place});
-                    assignments.append(quoted(relationship.orderColumn()) + QStringLiteral(" = ?"));
-                    values.append(place ? QVariant(*place) : QVariant());
+                    columns.push_back(kOrderColumn + relationship.index);
+                    values.push_back(place ? QVariant(*place) : QVariant());
                 }
             }
-            if (assignments.isEmpty())
+            if (columns.empty())
                 continue;
-            SQLite::Statement& statement = m_store->statement(
-                QStringLiteral("UPDATE %1 SET %2 WHERE \"id\" = ?")
-                    .arg(quoted(entity.name), assignments.join(QStringLiteral(", "))));
+            SQLite::Statement& statement = m_store->shaped(&entity, Store::Kind::Update, columns, [&] {
+                QStringList assignments;
+                for (int column : columns)
+                    assignments.append(quoted(columnName(entity, column)) + QStringLiteral(" = ?"));
+                return QStringLiteral("UPDATE %1 SET %2 WHERE \"id\" = ?")
+                    .arg(quoted(entity.name), assignments.join(QStringLiteral(", ")));
+            });
             ResetOnExit resetStatement{statement};
             int v = 1;
             for (const QVariant& value : values)
@@ -880,12 +994,14 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
         }
 
         for (const auto& deletion : request.deletes) {
-            SQLite::Statement& statement =
-                m_store->statement(QStringLiteral("DELETE FROM %1 WHERE \"id\" = ?").arg(quoted(deletion.entity->name)));
+            const NSEntityDescription& entity = *deletion.entity;
+            SQLite::Statement& statement = m_store->shaped(&entity, Store::Kind::Delete, kNoColumns, [&] {
+                return QStringLiteral("DELETE FROM %1 WHERE \"id\" = ?").arg(quoted(entity.name));
+            });
             statement.bind(1, static_cast<int64_t>(deletion.row));
             statement.exec();
         }
-        db.exec("COMMIT");
+        transaction(Store::Kind::Commit, "COMMIT");
     } catch (const std::exception& e) {
         db.tryExec("ROLLBACK");
         if (error)

@@ -112,7 +112,9 @@ private:
     // Reads may go ahead while the tables wait to be made; writes may not.
     bool requireStore(QString* error, bool write = false);
     void skippedRows(const NSEntityDescription& entity, int count);
-    bool queryRows(const QString& sql, const QVariantList& bindings, const NSEntityDescription& entity,
+    // prepare() gives the statement; a failure to make it is reported like one to run it.
+    template <typename Prepare>
+    bool queryRows(const Prepare& prepare, const QVariantList& bindings, const NSEntityDescription& entity,
                    std::vector<NSStoreRow>& rows, QString* error);
 
     struct Store;

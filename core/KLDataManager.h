@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "KLNotification.h"
+#include "NSPredicate.h"
 #include "NSUserDefaults.h"
 #include "RZAxisValue.h"
 
@@ -81,8 +82,10 @@ public:
     KLSensor* mainSensor();
     void setMainSensor(KLSensor* sensor) { m_mainSensor = sensor; }
 
-    // Nothing when the key is absent and there is no main sensor.
-    std::optional<QStringList> menuSensors();
+    // Nothing when the key is absent and there is no main sensor. sensorsRead,
+    // when given, receives the stored sensors of the keys given back, read in
+    // one fetch (keys without a sensor have no entry).
+    std::optional<QStringList> menuSensors(QHash<QString, KLSensor*>* sensorsRead = nullptr);
     void setMenuSensors(const QStringList& keys);
     bool manualLinkEnabled();
     void setManualLinkEnabled(bool enabled);
@@ -169,6 +172,14 @@ private:
     ReadList m_readDropdownItems;
     QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
                                 QHash<QString, KLSensor*>* sensorsRead = nullptr);
+    // The menu's list as last read: its first keys, each once, up to one more
+    // than the floor, and the fetch that finds their sensors.
+    struct ReadMenuList {
+        QVariantList stored;
+        QStringList keys;
+        NSPredicate sensorsOfKeys;
+    };
+    ReadMenuList m_readMenuList;
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
     // The stored list last decoded, and its rules before the sensor filter.

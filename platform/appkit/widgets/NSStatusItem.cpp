@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
@@ -65,8 +66,40 @@ struct TextOutline {
     QRectF measured;
 };
 
+// A text's outline put together from its characters' outlines, each loaded from
+// the font once (loading the glyphs is most of a new value's cost), at the places
+// the font lays them out, kerning included. Other scripts take the font's own way.
+QPainterPath textPath(const QFont& font, const QString& text)
+{
+    QPainterPath path;
+    if (std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() > 0xff; })) {
+        path.addText(0, 0, font, text);
+        return path;
+    }
+    // By font and character: the few characters values are written with.
+    static QHash<QString, QPainterPath> glyphs;
+    if (glyphs.size() > 512)
+        glyphs.clear();
+    const QString fontKey = font.key();
+    const QFontMetricsF metrics(font);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QString character(text.at(i));
+        auto glyph = glyphs.find(fontKey + character);
+        if (glyph == glyphs.end()) {
+            QPainterPath outline;
+            outline.addText(0, 0, font, character);
+            glyph = glyphs.insert(fontKey + character, outline);
+        }
+        // The advance of the characters before it, with the kerning against this one.
+        const double x = metrics.horizontalAdvance(text.left(i + 1)) - metrics.horizontalAdvance(character);
+        path.addPath(glyph->translated(x, 0));
+        path.setFillRule(glyph->fillRule());
+    }
+    return path;
+}
+
 // Hosts get each changed square in every size: the outline comes from the font
-// once per text, not once per size (loading the hinted glyphs is most of a square's cost).
+// once per text, not once per size.
 TextOutline outlineOf(const QString& text)
 {
     QFont font = QGuiApplication::font();
@@ -78,7 +111,7 @@ TextOutline outlineOf(const QString& text)
     if (const TextOutline* known = outlines.object(text); known && known->font == font)
         return *known;
     auto* outline = new TextOutline{font, {}, {}};
-    outline->path.addText(0, 0, font, text);
+    outline->path = textPath(font, text);
     const QRectF tight = outline->path.boundingRect();
     const double cap = QFontMetricsF(font).capHeight();
     outline->measured = tight.united(QRectF(tight.left(), -cap, std::max(tight.width(), 1.0), cap));

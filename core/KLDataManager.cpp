@@ -51,8 +51,12 @@ KLDataManager::~KLDataManager()
 void KLDataManager::kelvaraTempDidChangeNotification()
 {
     // The windowed programs show what the helper just saved; the helper itself wrote it.
-    if (m_program != Program::Helper)
-        KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext();
+    if (m_program == Program::Helper)
+        return;
+    KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext([] {
+        NSNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLDataManagerReadingsDidRefreshNotification));
+    });
 }
 
 void KLDataManager::setupDatabase()

@@ -57,6 +57,9 @@ inline constexpr const char* KLDataManagerDidGenerateDatasetNotification = "KLDa
 // Kelvara Helper's per-tick work hears the poll loop's own tick under the same
 // name on the in-process centre, never a tick notice that came over the bus.
 inline constexpr const char* KLKelvaraTempDidChangeNotification = "KLKelvaraTempDidChangeNotification";
+// Local, in the windowed programs: the store context dropped what it held at a
+// tick; what is read from now on is what the tick saved.
+inline constexpr const char* KLDataManagerReadingsDidRefreshNotification = "KLDataManagerReadingsDidRefreshNotification";
 
 inline constexpr const char* KLMainSensorKey = "TC0P";
 

@@ -1,10 +1,8 @@
 #include "KLMenuBarController.h"
 
-#include <QPointer>
 #include <optional>
 #include <cstdio>
 
-#include "Dispatch.h"
 #include "KLAnalyticsHelper.h"
 #include "KLCategory.h"
 #include "KLDataManager.h"
@@ -37,17 +35,13 @@ KLMenuBarController::~KLMenuBarController()
 
 void KLMenuBarController::awakeFromNib()
 {
-    // The data manager hears each tick before this controller does and queues the
-    // tick's one refresh of the store context; the title is read behind it.
+    // The data manager refreshes the store context once per tick and then says so:
+    // the title is read behind that refresh.
     KLDataManager::sharedInstance();
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLDataManagerReadingsDidRefreshNotification),
+        [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
     auto& distributed = NSDistributedNotificationCenter::defaultCenter();
-    distributed.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                            [this](const NSNotification&) {
-                                dispatch_async(dispatch_get_main_queue(), [self = QPointer(this)] {
-                                    if (self)
-                                        self->kelvaraTempDidChangeNotification();
-                                });
-                            });
     distributed.addObserver(this, QString::fromLatin1(KLDataManagerSettingsDidChangeNotification),
                             [this](const NSNotification&) { updateUI(); });
     distributed.addObserver(this, QString::fromLatin1(KLDataManagerMenuSensorsDidChangeNotification),

@@ -289,23 +289,49 @@ void NSStatusItem::setHostKindForTesting(std::optional<Host> host)
     forcedHost() = host;
 }
 
-QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark)
+namespace {
+
+// Each square is a plate of the scheme's background with the text or image in
+// its foreground: it reads the same on a light panel and on a dark one.
+// Plates span the square's width: where a tray packs items edge to edge they
+// join into one band, whose text reads as one line.
+QRectF plateRect(int side)
 {
+    const double inset = side / 22.0;
+    return QRectF(0, 0, side, side).adjusted(0, inset, 0, -inset);
+}
+
+// The empty plate, drawn once per size and scheme: a new value only adds its text.
+QImage plateImage(int side, qreal devicePixelRatio, bool dark)
+{
+    static QHash<QString, QImage> plates;
+    const QString key = QStringLiteral("%1 %2 %3").arg(side).arg(devicePixelRatio).arg(dark);
+    if (const auto known = plates.constFind(key); known != plates.cend())
+        return *known;
     QImage image(QSize(side, side) * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    // Each square is a plate of the scheme's background with the text or image in
-    // its foreground: it reads the same on a light panel and on a dark one.
-    // Plates span the square's width: where a tray packs items edge to edge they
-    // join into one band, whose text reads as one line.
-    const double inset = side / 22.0;
-    const QRectF plate = QRectF(0, 0, side, side).adjusted(0, inset, 0, -inset);
     const double radius = side / 16.0;
     painter.setPen(Qt::NoPen);
     painter.setBrush(plateColor(dark));
-    painter.drawRoundedRect(plate, radius, radius);
+    painter.drawRoundedRect(plateRect(side), radius, radius);
+    painter.end();
+    if (plates.size() >= 64)
+        plates.clear();
+    plates.insert(key, image);
+    return image;
+}
+
+}  // namespace
+
+QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark)
+{
+    QImage image = plateImage(side, devicePixelRatio, dark);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF plate = plateRect(side);
     const double margin = side / 11.0;
     const QRectF box = plate.adjusted(margin, margin, -margin, -margin);
     if (!cell.imageName.isEmpty()) {

@@ -351,6 +351,23 @@ QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRat
     return image;
 }
 
+QList<QImage> NSStatusItem::cellImages(const Cell& cell, bool dark)
+{
+    // Readings come back (a temperature goes 72°, 73°, 72°): the last few texts' squares
+    // are kept, in every size, rather than drawn again.
+    static QCache<QString, QList<QImage>> drawn(16);
+    const QString key = cell.imageName + QLatin1Char('\n') + cell.text + QLatin1Char('\n') +
+                        QLatin1Char(dark ? '1' : '0') + QGuiApplication::font().key();
+    if (const QList<QImage>* known = drawn.object(key))
+        return *known;
+    auto* images = new QList<QImage>;
+    for (int side : kIconSizes)
+        images->append(renderCell(cell, side, 1, dark));
+    const QList<QImage> result = *images;
+    drawn.insert(key, images);
+    return result;
+}
+
 QPixmap NSStatusItem::pixmap(qreal devicePixelRatio) const
 {
     const QList<Cell> shown = cells(Host::Icons);
@@ -454,12 +471,7 @@ void NSStatusItem::refresh()
             StatusNotifierItem* item = m_items.at(size_t(i)).get();
             if (changed) {
                 // A label host's item without the image: its label alone, no empty plate.
-                QList<QImage> images;
-                for (int side : kIconSizes) {
-                    if (wanted.at(i) != Cell{})
-                        images.append(renderCell(wanted.at(i), side, 1, dark));
-                }
-                item->setIcon(images);
+                item->setIcon(wanted.at(i) != Cell{} ? cellImages(wanted.at(i), dark) : QList<QImage>());
             }
             if (m_host == Host::Label) {
                 item->setTitle(itemTitle);
@@ -473,8 +485,8 @@ void NSStatusItem::refresh()
             QSystemTrayIcon* icon = m_trayIcons.at(size_t(i)).get();
             if (changed) {
                 QIcon images;
-                for (int side : kIconSizes)
-                    images.addPixmap(QPixmap::fromImage(renderCell(wanted.at(i), side, 1, dark)));
+                for (const QImage& image : cellImages(wanted.at(i), dark))
+                    images.addPixmap(QPixmap::fromImage(image));
                 icon->setIcon(images);
             }
             icon->setToolTip(itemTitle);

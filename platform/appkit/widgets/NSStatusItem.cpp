@@ -77,7 +77,11 @@ QPainterPath textPath(const QFont& font, const QString& text)
         return path;
     }
     // By font and character: the few characters values are written with.
-    static QHash<QString, QPainterPath> glyphs;
+    struct Glyph {
+        QPainterPath outline;
+        double advance = 0;
+    };
+    static QHash<QString, Glyph> glyphs;
     if (glyphs.size() > 512)
         glyphs.clear();
     const QString fontKey = font.key();
@@ -86,14 +90,15 @@ QPainterPath textPath(const QFont& font, const QString& text)
         const QString character(text.at(i));
         auto glyph = glyphs.find(fontKey + character);
         if (glyph == glyphs.end()) {
-            QPainterPath outline;
-            outline.addText(0, 0, font, character);
-            glyph = glyphs.insert(fontKey + character, outline);
+            Glyph loaded;
+            loaded.outline.addText(0, 0, font, character);
+            loaded.advance = metrics.horizontalAdvance(character);
+            glyph = glyphs.insert(fontKey + character, loaded);
         }
         // The advance of the characters before it, with the kerning against this one.
-        const double x = metrics.horizontalAdvance(text.left(i + 1)) - metrics.horizontalAdvance(character);
-        path.addPath(glyph->translated(x, 0));
-        path.setFillRule(glyph->fillRule());
+        const double x = metrics.horizontalAdvance(text.left(i + 1)) - glyph->advance;
+        path.addPath(glyph->outline.translated(x, 0));
+        path.setFillRule(glyph->outline.fillRule());
     }
     return path;
 }

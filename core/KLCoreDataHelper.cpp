@@ -123,10 +123,17 @@ void KLCoreDataHelper::saveMasterContext()
     });
 }
 
-void KLCoreDataHelper::refreshAllObjectsInMasterContext()
+void KLCoreDataHelper::refreshAllObjectsInMasterContext(std::function<void()> then)
 {
     NSManagedObjectContext* context = masterContext();
-    if (!context)
+    if (!context) {
+        if (then)
+            dispatch_async(dispatch_get_main_queue(), std::move(then));
         return;
-    context->performBlock([context] { context->refreshAllObjects(); });
+    }
+    context->performBlock([context, then = std::move(then)] {
+        context->refreshAllObjects();
+        if (then)
+            then();
+    });
 }

@@ -3,6 +3,7 @@
 // container. Every part is made on first use; all three programs open the
 // same file, each with its own coordinator and contexts.
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "NSManagedObjectContext.h"
@@ -25,7 +26,8 @@ public:
     // Saves the child into the master context and then the master into the store, both queued.
     void saveContext(const std::shared_ptr<NSManagedObjectContext>& context);
     void saveMasterContext();
-    void refreshAllObjectsInMasterContext();
+    // Queued; then, when given, runs right after the refresh (also without a store).
+    void refreshAllObjectsInMasterContext(std::function<void()> then = {});
 
 private:
     std::shared_ptr<NSManagedObjectModel> m_model;

@@ -53,8 +53,12 @@ KLDataManager::~KLDataManager()
 void KLDataManager::kelvaraTempDidChangeNotification()
 {
     // The windowed programs show what the helper just saved; the helper itself wrote it.
-    if (m_program != Program::Helper)
-        KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext();
+    if (m_program == Program::Helper)
+        return;
+    KLCoreDataHelper::sharedInstance().refreshAllObjectsInMasterContext([] {
+        NSNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLDataManagerReadingsDidRefreshNotification));
+    });
 }
 
 void KLDataManager::setupDatabase()
@@ -82,6 +86,11 @@ void KLDataManager::post(const char* notice)
                    [name] { NSDistributedNotificationCenter::defaultCenter().postNotificationName(name, {}, {}, true); });
 }
 
+namespace {
+// Menu keys kept without a sensor, so that they still read as "--" before the catalogue is built.
+constexpr qsizetype kMenuKeyFloor = 8;
+}  // namespace
+
 // The keys of a stored list that name a sensor of the store, each once, in
 // order; never more than the store has sensors, however long the list. The
 // menu keeps keys without a sensor (they show "--"), within the same bound.
@@ -95,8 +104,7 @@ QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList&
         return read.keys;
     QStringList kept;
     QSet<QString> seen;
-    // A floor, so that keys still read as "--" before the catalogue is built.
-    const qsizetype bound = keepUnknown ? std::max<qsizetype>(sensors.size(), 8) : sensors.size();
+    const qsizetype bound = keepUnknown ? std::max(sensors.size(), kMenuKeyFloor) : sensors.size();
     for (const QVariant& entry : stored) {
         if (kept.size() >= bound)
             break;
@@ -124,18 +132,64 @@ KLSensor* KLDataManager::mainSensor()
     return m_mainSensor;
 }
 
-std::optional<QStringList> KLDataManager::menuSensors()
+std::optional<QStringList> KLDataManager::menuSensors(QHash<QString, KLSensor*>* sensorsRead)
 {
     const QVariant stored = m_userDefaults->objectForKey(KLMenuSensorsKey);
     if (stored.typeId() == QMetaType::QVariantList) {
         // What the file holds is left as it is; only what can be shown is read.
-        m_menuSensors = knownSensorKeys(stored.toList(), m_readMenuSensors, true);
+        const QVariantList list = stored.toList();
+        ReadMenuList& read = m_readMenuList;
+        if (!read.stored.isSharedWith(list)) {
+            read.stored = list;
+            read.keys.clear();
+            QSet<QString> seen;
+            for (const QVariant& entry : list) {
+                if (read.keys.size() > kMenuKeyFloor)
+                    break;
+                if (entry.typeId() != QMetaType::QString || seen.contains(entry.toString()))
+                    continue;
+                seen.insert(entry.toString());
+                read.keys.append(entry.toString());
+            }
+            QStringList terms;
+            QVariantList arguments;
+            for (const QString& key : std::as_const(read.keys)) {
+                terms.append(QStringLiteral("key = %@"));
+                arguments.append(key);
+            }
+            read.sensorsOfKeys = NSPredicate::predicateWithFormat(terms.join(QLatin1String(" OR ")), arguments);
+        }
+        if (sensorsRead)
+            sensorsRead->clear();
+        if (read.keys.size() > kMenuKeyFloor) {
+            // Beyond the floor the catalogue's size bounds the list: that takes the whole catalogue.
+            QHash<QString, KLSensor*> sensors;
+            m_menuSensors = knownSensorKeys(list, m_readMenuSensors, true, &sensors);
+            for (const QString& key : std::as_const(m_menuSensors)) {
+                if (KLSensor* sensor = sensorsRead ? sensors.value(key) : nullptr)
+                    sensorsRead->insert(key, sensor);
+            }
+            return m_menuSensors;
+        }
+        // Up to the floor every key is kept whatever the catalogue holds, and only
+        // the chosen sensors are read, whenever they are asked for: a sensor that
+        // comes or goes shows at the next read.
+        m_menuSensors = read.keys;
+        if (sensorsRead && !read.keys.isEmpty()) {
+            for (KLSensor* sensor : KLSensor::objectsWhere(read.sensorsOfKeys)) {
+                const QString key = sensor->key();
+                if (!sensorsRead->contains(key))
+                    sensorsRead->insert(key, sensor);
+            }
+        }
         return m_menuSensors;
     }
     KLSensor* sensor = mainSensor();
     if (!sensor)
         return std::nullopt;
     m_menuSensors = QStringList{sensor->key()};
+    if (sensorsRead)
+        *sensorsRead = {{m_menuSensors.first(), sensor}};
     return m_menuSensors;
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "KLNotification.h"
+#include "NSPredicate.h"
 #include "NSUserDefaults.h"
 #include "RZAxisValue.h"
 
@@ -56,6 +57,9 @@ inline constexpr const char* KLDataManagerDidGenerateDatasetNotification = "KLDa
 // Kelvara Helper's per-tick work hears the poll loop's own tick under the same
 // name on the in-process centre, never a tick notice that came over the bus.
 inline constexpr const char* KLKelvaraTempDidChangeNotification = "KLKelvaraTempDidChangeNotification";
+// Local, in the windowed programs: the store context dropped what it held at a
+// tick; what is read from now on is what the tick saved.
+inline constexpr const char* KLDataManagerReadingsDidRefreshNotification = "KLDataManagerReadingsDidRefreshNotification";
 
 inline constexpr const char* KLMainSensorKey = "TC0P";
 
@@ -81,8 +85,10 @@ public:
     KLSensor* mainSensor();
     void setMainSensor(KLSensor* sensor) { m_mainSensor = sensor; }
 
-    // Nothing when the key is absent and there is no main sensor.
-    std::optional<QStringList> menuSensors();
+    // Nothing when the key is absent and there is no main sensor. sensorsRead,
+    // when given, receives the stored sensors of the keys given back, read in
+    // one fetch (keys without a sensor have no entry).
+    std::optional<QStringList> menuSensors(QHash<QString, KLSensor*>* sensorsRead = nullptr);
     void setMenuSensors(const QStringList& keys);
     bool manualLinkEnabled();
     void setManualLinkEnabled(bool enabled);
@@ -169,6 +175,14 @@ private:
     ReadList m_readDropdownItems;
     QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
                                 QHash<QString, KLSensor*>* sensorsRead = nullptr);
+    // The menu's list as last read: its first keys, each once, up to one more
+    // than the floor, and the fetch that finds their sensors.
+    struct ReadMenuList {
+        QVariantList stored;
+        QStringList keys;
+        NSPredicate sensorsOfKeys;
+    };
+    ReadMenuList m_readMenuList;
     QString m_currentLanguage;
     bool m_overheatArchiveFailing = false;  // said once until a stored list decodes again
     // The stored list last decoded, and its rules before the sensor filter.

@@ -1,10 +1,10 @@
 #include "KLMenuBarController.h"
 
-#include <QPointer>
+#include <optional>
 #include <cstdio>
 
-#include "Dispatch.h"
 #include "KLAnalyticsHelper.h"
+#include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLMenuStoryboard.h"
 #include "KLSensor.h"
@@ -35,17 +35,13 @@ KLMenuBarController::~KLMenuBarController()
 
 void KLMenuBarController::awakeFromNib()
 {
-    // The data manager hears each tick before this controller does and queues the
-    // tick's one refresh of the store context; the title is read behind it.
+    // The data manager refreshes the store context once per tick and then says so:
+    // the title is read behind that refresh.
     KLDataManager::sharedInstance();
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLDataManagerReadingsDidRefreshNotification),
+        [this](const NSNotification&) { kelvaraTempDidChangeNotification(); });
     auto& distributed = NSDistributedNotificationCenter::defaultCenter();
-    distributed.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification),
-                            [this](const NSNotification&) {
-                                dispatch_async(dispatch_get_main_queue(), [self = QPointer(this)] {
-                                    if (self)
-                                        self->kelvaraTempDidChangeNotification();
-                                });
-                            });
     distributed.addObserver(this, QString::fromLatin1(KLDataManagerSettingsDidChangeNotification),
                             [this](const NSNotification&) { updateUI(); });
     distributed.addObserver(this, QString::fromLatin1(KLDataManagerMenuSensorsDidChangeNotification),
@@ -112,16 +108,25 @@ void KLMenuBarController::updateUI()
     KLDataManager& settings = KLDataManager::sharedInstance();
     m_statusItem->setImageName(settings.showIconInMenu() ? kBarIcon : QString());
 
-    const QStringList keys = settings.menuSensors().value_or(QStringList());
-    if (!settings.showTempInMenu() || keys.isEmpty()) {
+    // The chosen sensors in one fetch; a key without a stored sensor shows "--"
+    // and adds nothing to the store.
+    QHash<QString, KLSensor*> sensors;
+    const bool showTemp = settings.showTempInMenu();
+    const QStringList keys = showTemp ? settings.menuSensors(&sensors).value_or(QStringList()) : QStringList();
+    if (keys.isEmpty()) {
         m_statusItem->setTitle(QString());
         return;
     }
+    std::optional<bool> celsius;  // read once, and only for a temperature
     QString title(QStringLiteral(""));
     for (const QString& key : keys) {
-        // Only a stored sensor: a key without one shows "--" and adds nothing to the store.
-        const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::withFormat(QStringLiteral("key = %@"), key));
-        const QString text = found.isEmpty() ? QString() : found.first()->tidyStringValue();
+        QString text;
+        if (KLSensor* sensor = sensors.value(key)) {
+            const int type = sensor->categoryType();
+            if (type == KLCategoryTypeTemperature && !celsius)
+                celsius = settings.tempUnitCelsius();
+            text = KLSensor::fullStringFromValue(sensor->convertedValue(celsius.value_or(true)), type, true);
+        }
         title += QLatin1Char(' ') + (text.isNull() ? QStringLiteral("--") : text);
     }
     m_statusItem->setTitle(title);

@@ -189,14 +189,13 @@ void KLPopupViewController::localizeUI()
 void KLPopupViewController::viewWillAppear()
 {
     KLViewController::viewWillAppear();
-    auto& center = NSDistributedNotificationCenter::defaultCenter();
-    // Behind the data manager's refresh of the store context, queued when it heard the tick.
-    center.addObserver(this, QString::fromLatin1(KLKelvaraTempDidChangeNotification), [this](const NSNotification&) {
-        dispatch_async(dispatch_get_main_queue(), [self = QPointer(this)] {
-            if (self && self->isVisible())
-                self->kelvaraTempDidChangeNotification();
+    // Behind the data manager's refresh of the store context at each tick.
+    NSNotificationCenter::defaultCenter().addObserver(
+        this, QString::fromLatin1(KLDataManagerReadingsDidRefreshNotification), [this](const NSNotification&) {
+            if (isVisible())
+                kelvaraTempDidChangeNotification();
         });
-    });
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
     center.addObserver(this, NSAppearance::themeChangedNotification(), [this](const NSNotification&) { configureUI(); });
     reloadData();
 }

@@ -121,8 +121,17 @@ TEST_F(MenuBarTest, TitleFollowsPollSettingsAndMenuSensorNotices)
     KLDataManager::sharedInstance().setMenuSensors({"TA0P", "TB0T"});
     EXPECT_TRUE(waitUntil([&] { return item->title() == QStringLiteral(" 62° 30°"); })) << item->title().toStdString();
 
+    // A sensor that joins or leaves the catalogue shows at the next tick.
+    KLDataManager::sharedInstance().setMenuSensors({"TA0P", "TB0T", "TC1C"});
+    EXPECT_TRUE(waitUntil([&] { return item->title() == QStringLiteral(" 62° 30° --"); })) << item->title().toStdString();
+    sensor(KLCategoryTypeTemperature, "TC1C", 50);
+    helper->context->deleteObject(temperature);
+    ASSERT_TRUE(helper->context->save());
+    NSDistributedNotificationCenter::defaultCenter().postNotificationName(KLKelvaraTempDidChangeNotification);
+    EXPECT_TRUE(waitUntil([&] { return item->title() == QStringLiteral(" -- 30° 50°"); })) << item->title().toStdString();
+
     KLDataManager::sharedInstance().setTempUnitCelsius(false);
-    EXPECT_TRUE(waitUntil([&] { return item->title() == QStringLiteral(" 144° 86°"); })) << item->title().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return item->title() == QStringLiteral(" -- 86° 122°"); })) << item->title().toStdString();
 }
 
 TEST_F(MenuBarTest, ClicksAndTheOpenNoticeToggleThePopoverWithOneMonitor)

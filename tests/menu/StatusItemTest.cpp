@@ -89,6 +89,14 @@ StatusNotifierPixmaps hostReadsIcon(const StatusNotifierItem* item)
     return qdbus_cast<StatusNotifierPixmaps>(hostReads(item, QStringLiteral("IconPixmap")));
 }
 
+// The text of an item's tool tip, under the program's name.
+QString hostReadsToolTip(const StatusNotifierItem* item)
+{
+    const auto tip = qdbus_cast<StatusNotifierToolTip>(hostReads(item, QStringLiteral("ToolTip")));
+    EXPECT_EQ(tip.title, QStringLiteral("Kelvara"));
+    return tip.text;
+}
+
 // The square a 22-pixel panel shows for the cell.
 StatusNotifierPixmap square22(const NSStatusItem::Cell& cell, bool dark = NSAppearance::isDarkAqua())
 {
@@ -172,7 +180,8 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
         ASSERT_NE(found, icon.end());
         EXPECT_EQ(found->height, 22);
         EXPECT_TRUE(found->bytes == square22(expected[i], dark).bytes);
-        EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
+        EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("Kelvara"));
+        EXPECT_EQ(hostReadsToolTip(items[i]), i ? expected[i].text : QString());
         EXPECT_TRUE(hostReads(items[i], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
         EXPECT_FALSE(hostReads(items[i], QStringLiteral("ItemIsMenu")).toBool());
     }
@@ -185,6 +194,14 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     EXPECT_EQ(item->statusNotifierItems(), items);
     EXPECT_TRUE(hostReadsIcon(items[1]).contains(square22({{}, QStringLiteral("74°")}, dark)));
+    EXPECT_EQ(hostReadsToolTip(items[1]), QStringLiteral("74°"));
+    EXPECT_EQ(hostReadsToolTip(items[3]), QStringLiteral("2447rpm"));
+    EXPECT_TRUE(hostReadsToolTip(items[0]).isEmpty());
+    // Values beyond the last square are told by its tool tip.
+    item->setTitle(QStringLiteral(" 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
+    ASSERT_EQ(item->statusNotifierItems().size(), NSStatusItem::kMaxValueIcons + 1);
+    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()), QStringLiteral("8° 9° 10°"));
+    item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 3);
     EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).contains(square22({{}, QStringLiteral("74°")}, dark)));

@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
@@ -65,8 +66,45 @@ struct TextOutline {
     QRectF measured;
 };
 
+// A text's outline put together from its characters' outlines, each loaded from
+// the font once (loading the glyphs is most of a new value's cost), at the places
+// the font lays them out, kerning included. Other scripts take the font's own way.
+QPainterPath textPath(const QFont& font, const QString& text)
+{
+    QPainterPath path;
+    if (std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() > 0xff; })) {
+        path.addText(0, 0, font, text);
+        return path;
+    }
+    // By font and character: the few characters values are written with.
+    struct Glyph {
+        QPainterPath outline;
+        double advance = 0;
+    };
+    static QHash<QString, Glyph> glyphs;
+    if (glyphs.size() > 512)
+        glyphs.clear();
+    const QString fontKey = font.key();
+    const QFontMetricsF metrics(font);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QString character(text.at(i));
+        auto glyph = glyphs.find(fontKey + character);
+        if (glyph == glyphs.end()) {
+            Glyph loaded;
+            loaded.outline.addText(0, 0, font, character);
+            loaded.advance = metrics.horizontalAdvance(character);
+            glyph = glyphs.insert(fontKey + character, loaded);
+        }
+        // The advance of the characters before it, with the kerning against this one.
+        const double x = metrics.horizontalAdvance(text.left(i + 1)) - glyph->advance;
+        path.addPath(glyph->outline.translated(x, 0));
+        path.setFillRule(glyph->outline.fillRule());
+    }
+    return path;
+}
+
 // Hosts get each changed square in every size: the outline comes from the font
-// once per text, not once per size (loading the hinted glyphs is most of a square's cost).
+// once per text, not once per size.
 TextOutline outlineOf(const QString& text)
 {
     QFont font = QGuiApplication::font();
@@ -78,7 +116,7 @@ TextOutline outlineOf(const QString& text)
     if (const TextOutline* known = outlines.object(text); known && known->font == font)
         return *known;
     auto* outline = new TextOutline{font, {}, {}};
-    outline->path.addText(0, 0, font, text);
+    outline->path = textPath(font, text);
     const QRectF tight = outline->path.boundingRect();
     const double cap = QFontMetricsF(font).capHeight();
     outline->measured = tight.united(QRectF(tight.left(), -cap, std::max(tight.width(), 1.0), cap));
@@ -256,23 +294,49 @@ void NSStatusItem::setHostKindForTesting(std::optional<Host> host)
     forcedHost() = host;
 }
 
-QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark)
+namespace {
+
+// Each square is a plate of the scheme's background with the text or image in
+// its foreground: it reads the same on a light panel and on a dark one.
+// Plates span the square's width: where a tray packs items edge to edge they
+// join into one band, whose text reads as one line.
+QRectF plateRect(int side)
 {
+    const double inset = side / 22.0;
+    return QRectF(0, 0, side, side).adjusted(0, inset, 0, -inset);
+}
+
+// The empty plate, drawn once per size and scheme: a new value only adds its text.
+QImage plateImage(int side, qreal devicePixelRatio, bool dark)
+{
+    static QHash<QString, QImage> plates;
+    const QString key = QStringLiteral("%1 %2 %3").arg(side).arg(devicePixelRatio).arg(dark);
+    if (const auto known = plates.constFind(key); known != plates.cend())
+        return *known;
     QImage image(QSize(side, side) * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    // Each square is a plate of the scheme's background with the text or image in
-    // its foreground: it reads the same on a light panel and on a dark one.
-    // Plates span the square's width: where a tray packs items edge to edge they
-    // join into one band, whose text reads as one line.
-    const double inset = side / 22.0;
-    const QRectF plate = QRectF(0, 0, side, side).adjusted(0, inset, 0, -inset);
     const double radius = side / 16.0;
     painter.setPen(Qt::NoPen);
     painter.setBrush(plateColor(dark));
-    painter.drawRoundedRect(plate, radius, radius);
+    painter.drawRoundedRect(plateRect(side), radius, radius);
+    painter.end();
+    if (plates.size() >= 64)
+        plates.clear();
+    plates.insert(key, image);
+    return image;
+}
+
+}  // namespace
+
+QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark)
+{
+    QImage image = plateImage(side, devicePixelRatio, dark);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF plate = plateRect(side);
     const double margin = side / 11.0;
     const QRectF box = plate.adjusted(margin, margin, -margin, -margin);
     if (!cell.imageName.isEmpty()) {
@@ -290,6 +354,23 @@ QImage NSStatusItem::renderCell(const Cell& cell, int side, qreal devicePixelRat
     const QRectF textBox = plate.adjusted(textMargin, margin, -textMargin, -margin);
     painter.fillPath(cellText(cell.text, textBox), textColor(dark));
     return image;
+}
+
+QList<QImage> NSStatusItem::cellImages(const Cell& cell, bool dark)
+{
+    // Readings come back (a temperature goes 72°, 73°, 72°): the last few texts' squares
+    // are kept, in every size, rather than drawn again.
+    static QCache<QString, QList<QImage>> drawn(16);
+    const QString key = cell.imageName + QLatin1Char('\n') + cell.text + QLatin1Char('\n') +
+                        QLatin1Char(dark ? '1' : '0') + QGuiApplication::font().key();
+    if (const QList<QImage>* known = drawn.object(key))
+        return *known;
+    auto* images = new QList<QImage>;
+    for (int side : kIconSizes)
+        images->append(renderCell(cell, side, 1, dark));
+    const QList<QImage> result = *images;
+    drawn.insert(key, images);
+    return result;
 }
 
 QPixmap NSStatusItem::pixmap(qreal devicePixelRatio) const
@@ -378,6 +459,16 @@ void NSStatusItem::refresh()
     const QString title = wholeTitle();
     const QString label = m_host == Host::Label ? title : QString();
     const QString itemTitle = title.isEmpty() ? kProductName : title;
+    // On icon hosts each square names the program and tells its own value (with
+    // the unit the square may leave out; the last square also the values without
+    // one): a new reading re-sends only the squares it changed, not every square.
+    const QStringList texts = values(m_title);
+    const qsizetype firstValue = wanted.size() - std::min<qsizetype>(texts.size(), kMaxValueIcons);
+    auto squareTip = [&](qsizetype i) {
+        if (i < firstValue)
+            return QString();
+        return i + 1 == wanted.size() ? texts.mid(i - firstValue).join(QLatin1Char(' ')) : texts.at(i - firstValue);
+    };
     bool added = false;
     for (qsizetype i = 0; i < wanted.size(); ++i) {
         const bool changed = i >= m_shownCells.size() || wanted.at(i) != m_shownCells.at(i) || dark != m_shownDark;
@@ -385,22 +476,22 @@ void NSStatusItem::refresh()
             StatusNotifierItem* item = m_items.at(size_t(i)).get();
             if (changed) {
                 // A label host's item without the image: its label alone, no empty plate.
-                QList<QImage> images;
-                for (int side : kIconSizes) {
-                    if (wanted.at(i) != Cell{})
-                        images.append(renderCell(wanted.at(i), side, 1, dark));
-                }
-                item->setIcon(images);
+                item->setIcon(wanted.at(i) != Cell{} ? cellImages(wanted.at(i), dark) : QList<QImage>());
             }
-            item->setTitle(itemTitle);
-            item->setToolTip(kProductName, title);
+            if (m_host == Host::Label) {
+                item->setTitle(itemTitle);
+                item->setToolTip(kProductName, title);
+            } else {
+                item->setTitle(kProductName);
+                item->setToolTip(kProductName, squareTip(i));
+            }
             item->setLabel(label, label);
         } else {
             QSystemTrayIcon* icon = m_trayIcons.at(size_t(i)).get();
             if (changed) {
                 QIcon images;
-                for (int side : kIconSizes)
-                    images.addPixmap(QPixmap::fromImage(renderCell(wanted.at(i), side, 1, dark)));
+                for (const QImage& image : cellImages(wanted.at(i), dark))
+                    images.addPixmap(QPixmap::fromImage(image));
                 icon->setIcon(images);
             }
             icon->setToolTip(itemTitle);

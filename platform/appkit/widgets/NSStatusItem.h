@@ -78,6 +78,8 @@ public:
     // The item as a panel shows it: every cell side by side; null when empty.
     QPixmap pixmap(qreal devicePixelRatio) const;
     static QImage renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark);
+    // The cell in every size of kIconSizes.
+    static QList<QImage> cellImages(const Cell& cell, bool dark);
     // The values of a title: its blank-separated texts (tidy values hold no blank).
     static QStringList values(const QString& title);
 

@@ -89,6 +89,28 @@ void KLDataManager::post(const char* notice)
 namespace {
 // Menu keys kept without a sensor, so that they still read as "--" before the catalogue is built.
 constexpr qsizetype kMenuKeyFloor = 8;
+
+// The fetch of the sensors of a few keys at once.
+NSPredicate keyIsOneOf(const QStringList& keys)
+{
+    QStringList terms;
+    QVariantList arguments;
+    for (const QString& key : keys) {
+        terms.append(QStringLiteral("key = %@"));
+        arguments.append(key);
+    }
+    return NSPredicate::predicateWithFormat(terms.join(QLatin1String(" OR ")), arguments);
+}
+
+// The first of the fetched sensors of each key, by key.
+void addFirstOfEachKey(const QList<KLSensor*>& found, QHash<QString, KLSensor*>& byKey)
+{
+    for (KLSensor* sensor : found) {
+        const QString key = sensor->key();
+        if (!byKey.contains(key))
+            byKey.insert(key, sensor);
+    }
+}
 }  // namespace
 
 // The keys of a stored list that name a sensor of the store, each once, in
@@ -151,13 +173,7 @@ std::optional<QStringList> KLDataManager::menuSensors(QHash<QString, KLSensor*>*
                 seen.insert(entry.toString());
                 read.keys.append(entry.toString());
             }
-            QStringList terms;
-            QVariantList arguments;
-            for (const QString& key : std::as_const(read.keys)) {
-                terms.append(QStringLiteral("key = %@"));
-                arguments.append(key);
-            }
-            read.sensorsOfKeys = NSPredicate::predicateWithFormat(terms.join(QLatin1String(" OR ")), arguments);
+            read.sensorsOfKeys = keyIsOneOf(read.keys);
         }
         if (sensorsRead)
             sensorsRead->clear();
@@ -175,13 +191,8 @@ std::optional<QStringList> KLDataManager::menuSensors(QHash<QString, KLSensor*>*
         // the chosen sensors are read, whenever they are asked for: a sensor that
         // comes or goes shows at the next read.
         m_menuSensors = read.keys;
-        if (sensorsRead && !read.keys.isEmpty()) {
-            for (KLSensor* sensor : KLSensor::objectsWhere(read.sensorsOfKeys)) {
-                const QString key = sensor->key();
-                if (!sensorsRead->contains(key))
-                    sensorsRead->insert(key, sensor);
-            }
-        }
+        if (sensorsRead && !read.keys.isEmpty())
+            addFirstOfEachKey(KLSensor::objectsWhere(read.sensorsOfKeys), *sensorsRead);
         return m_menuSensors;
     }
     KLSensor* sensor = mainSensor();
@@ -503,20 +514,8 @@ QHash<QString, KLSensor*> sensorsNamedByRules(const QList<KLNotification>& rules
             return KLSensor::sensorsByKey();
     }
     QHash<QString, KLSensor*> byKey;
-    if (keys.isEmpty())
-        return byKey;
-    QString format;
-    QVariantList arguments;
-    for (const QString& key : std::as_const(keys)) {
-        format += format.isEmpty() ? QStringLiteral("key = %@") : QStringLiteral(" OR key = %@");
-        arguments.append(key);
-    }
-    const QList<KLSensor*> found = KLSensor::objectsWhere(NSPredicate::predicateWithFormat(format, arguments));
-    for (KLSensor* sensor : found) {
-        const QString key = sensor->key();
-        if (!byKey.contains(key))
-            byKey.insert(key, sensor);
-    }
+    if (!keys.isEmpty())
+        addFirstOfEachKey(KLSensor::objectsWhere(keyIsOneOf(keys)), byKey);
     return byKey;
 }
 }

@@ -180,8 +180,9 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
         ASSERT_NE(found, icon.end());
         EXPECT_EQ(found->height, 22);
         EXPECT_TRUE(found->bytes == square22(expected[i], dark).bytes);
-        EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("Kelvara"));
-        EXPECT_EQ(hostReadsToolTip(items[i]), i ? expected[i].text : QString());
+        // Every square names the whole title, as its title and its tool tip.
+        EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
+        EXPECT_EQ(hostReadsToolTip(items[i]), QStringLiteral("73° -- 2447rpm"));
         EXPECT_TRUE(hostReads(items[i], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
         EXPECT_FALSE(hostReads(items[i], QStringLiteral("ItemIsMenu")).toBool());
     }
@@ -194,13 +195,14 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     EXPECT_EQ(item->statusNotifierItems(), items);
     EXPECT_TRUE(hostReadsIcon(items[1]).contains(square22({{}, QStringLiteral("74°")}, dark)));
-    EXPECT_EQ(hostReadsToolTip(items[1]), QStringLiteral("74°"));
-    EXPECT_EQ(hostReadsToolTip(items[3]), QStringLiteral("2447rpm"));
-    EXPECT_TRUE(hostReadsToolTip(items[0]).isEmpty());
-    // Values beyond the last square are told by its tool tip.
+    EXPECT_EQ(hostReadsToolTip(items[0]), QStringLiteral("74° -- 2447rpm"));
+    EXPECT_EQ(hostReadsToolTip(items[3]), QStringLiteral("74° -- 2447rpm"));
+    // Values beyond the last square are still in every square's tool tip.
     item->setTitle(QStringLiteral(" 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     ASSERT_EQ(item->statusNotifierItems().size(), NSStatusItem::kMaxValueIcons + 1);
-    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()), QStringLiteral("8° 9° 10°"));
+    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()), QStringLiteral("1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
+    EXPECT_EQ(hostReads(item->statusNotifierItems().first(), QStringLiteral("Title")).toString(),
+              QStringLiteral("1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 3);

@@ -459,16 +459,6 @@ void NSStatusItem::refresh()
     const QString title = wholeTitle();
     const QString label = m_host == Host::Label ? title : QString();
     const QString itemTitle = title.isEmpty() ? kProductName : title;
-    // On icon hosts each square names the program and tells its own value (with
-    // the unit the square may leave out; the last square also the values without
-    // one): a new reading re-sends only the squares it changed, not every square.
-    const QStringList texts = values(m_title);
-    const qsizetype firstValue = wanted.size() - std::min<qsizetype>(texts.size(), kMaxValueIcons);
-    auto squareTip = [&](qsizetype i) {
-        if (i < firstValue)
-            return QString();
-        return i + 1 == wanted.size() ? texts.mid(i - firstValue).join(QLatin1Char(' ')) : texts.at(i - firstValue);
-    };
     bool added = false;
     for (qsizetype i = 0; i < wanted.size(); ++i) {
         const bool changed = i >= m_shownCells.size() || wanted.at(i) != m_shownCells.at(i) || dark != m_shownDark;
@@ -478,13 +468,8 @@ void NSStatusItem::refresh()
                 // A label host's item without the image: its label alone, no empty plate.
                 item->setIcon(wanted.at(i) != Cell{} ? cellImages(wanted.at(i), dark) : QList<QImage>());
             }
-            if (m_host == Host::Label) {
-                item->setTitle(itemTitle);
-                item->setToolTip(kProductName, title);
-            } else {
-                item->setTitle(kProductName);
-                item->setToolTip(kProductName, squareTip(i));
-            }
+            item->setTitle(itemTitle);
+            item->setToolTip(kProductName, title);
             item->setLabel(label, label);
         } else {
             QSystemTrayIcon* icon = m_trayIcons.at(size_t(i)).get();

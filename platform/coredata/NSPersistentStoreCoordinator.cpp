@@ -880,9 +880,14 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
     };
 
     SQLite::Database& db = m_store->db;
-    // Prepared once like the rest, rather than parsed again on every save.
+    // Prepared once like the rest, rather than parsed again on every save, and
+    // reset at once: one that found the store busy is left part-run, and until
+    // reset it keeps every later read on the snapshot of the first.
     const auto transaction = [this](Store::Kind kind, const char* sql) {
-        m_store->shaped(&m_store->db, kind, kNoColumns, [sql] { return QString::fromLatin1(sql); }).exec();
+        SQLite::Statement& statement =
+            m_store->shaped(&m_store->db, kind, kNoColumns, [sql] { return QString::fromLatin1(sql); });
+        ResetOnExit resetStatement{statement};
+        statement.exec();
     };
     try {
         transaction(Store::Kind::Begin, "BEGIN IMMEDIATE");

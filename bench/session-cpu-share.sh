@@ -7,7 +7,9 @@
 # same span.
 #   bench/session-cpu-share.sh [--check] [build folder] [seconds]
 # Defaults: build 300. With --check it fails when either share is 0.04 % of one
-# core or more. DESKTOP_SESSION_TOOL overrides the tool's place.
+# core or more. DESKTOP_SESSION_TOOL overrides the tool's place. MENU_SENSORS
+# chooses the menu bar's sensors instead of the default (e.g. "TC0P TG0P 0": two
+# temperatures and the first fan; needs python3).
 set -eu
 check=0
 [ "${1:-}" = --check ] && { check=1; shift; }
@@ -22,6 +24,17 @@ trap 'rm -rf "$home" "$out"' EXIT
 . "$here/cpu-share-lib.sh"
 prepare_home "$app" "$home"
 ls "$home/.config/autostart/"*.desktop >/dev/null 2>&1 || { echo "Kelvara wrote no login entries" >&2; exit 1; }
+if [ -n "${MENU_SENSORS:-}" ]; then
+    python3 - "$home/Library/Group Containers/group.com.orvane.kelvara/Library/Preferences/group.com.orvane.kelvara.plist" \
+        $MENU_SENSORS <<'PY'
+import plistlib, sys
+with open(sys.argv[1], 'rb') as f:
+    settings = plistlib.load(f)
+settings['KLMenuSensors'] = sys.argv[2:]
+with open(sys.argv[1], 'wb') as f:
+    plistlib.dump(settings, f, fmt=plistlib.FMT_BINARY)
+PY
+fi
 
 cat > "$home/measure" <<SCRIPT
 #!/bin/sh

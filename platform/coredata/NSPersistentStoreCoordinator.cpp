@@ -616,6 +616,10 @@ NSPersistentStoreCoordinator::Prepared NSPersistentStoreCoordinator::prepareStor
         }
         db.exec("PRAGMA synchronous = NORMAL");
         db.exec("PRAGMA foreign_keys = ON");
+        // A statement of many rows keeps what it changed until it ends, to be
+        // able to undo it alone; that copy stays in memory rather than in a
+        // temporary file written and removed on every save.
+        db.exec("PRAGMA temp_store = MEMORY");
     } catch (const SQLite::Exception& e) {
         *reason = QString::fromUtf8(e.what());
         if (isTransient(e)) {
@@ -1011,9 +1015,11 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
                 }
             }
             // Written in order: a shape's rows go in before the next shape's,
-            // so every key still points at a row already written.
+            // so every key still points at a row already written. A full chunk
+            // goes at once, so a large save holds no second copy of its rows.
             Store::Pending& pending = m_store->pendingInsert;
-            if (pending.entity != &entity || pending.columns != columns) {
+            if (pending.entity != &entity || pending.columns != columns ||
+                pending.ids.size() == static_cast<size_t>(Store::kMostRows)) {
                 if (!pending.ids.empty())
                     m_store->insertRows(pending);
                 pending.entity = &entity;

@@ -193,16 +193,17 @@ struct NSPersistentStoreCoordinator::Store {
     struct Shape {
         Kind kind;
         std::vector<int> columns;
+        int rows;
         SQLite::Statement* statement;
     };
 
-    SQLite::Statement* shaped(const void* owner, Kind kind, const std::vector<int>& columns)
+    SQLite::Statement* shaped(const void* owner, Kind kind, const std::vector<int>& columns, int rows = 1)
     {
         const auto found = shapes.find(owner);
         if (found == shapes.end())
             return nullptr;
         for (const Shape& shape : found->second) {
-            if (shape.kind == kind && shape.columns == columns) {
+            if (shape.kind == kind && shape.rows == rows && shape.columns == columns) {
                 shape.statement->tryReset();
                 shape.statement->clearBindings();
                 return shape.statement;
@@ -212,13 +213,36 @@ struct NSPersistentStoreCoordinator::Store {
     }
 
     template <typename MakeSql>
-    SQLite::Statement& shaped(const void* owner, Kind kind, const std::vector<int>& columns, MakeSql makeSql)
+    SQLite::Statement& shaped(const void* owner, Kind kind, const std::vector<int>& columns, MakeSql makeSql,
+                              int rows = 1)
     {
-        if (SQLite::Statement* known = shaped(owner, kind, columns))
+        if (SQLite::Statement* known = shaped(owner, kind, columns, rows))
             return *known;
         SQLite::Statement& made = statement(makeSql());
-        shapes[owner].push_back({kind, columns, &made});
+        shapes[owner].push_back({kind, columns, rows, &made});
         return made;
+    }
+
+    // Inserted rows of one shape waiting to be written together: per row its
+    // id, then one value per column.
+    struct Pending {
+        const NSEntityDescription* entity = nullptr;
+        std::vector<int> columns;
+        std::vector<qint64> ids;
+        std::vector<QVariant> values;
+    };
+
+    // Every insert statement costs SQLite a fixed amount beyond its rows (it
+    // opens the table, its indexes and the keys' tables), so rows of one shape
+    // go in chunks of 32, 16, ... 1 rows: a handful of statements per save,
+    // and at most six cached per shape.
+    static constexpr int kMostRows = 32;
+    void insertRows(Pending& pending);
+
+    void forgetPending()
+    {
+        pendingInsert.ids.clear();
+        pendingInsert.values.clear();
     }
 
     void forgetStatements()
@@ -237,7 +261,47 @@ struct NSPersistentStoreCoordinator::Store {
     // Reused by every save: the shape and the values of the row at hand.
     std::vector<int> columns;
     std::vector<QVariant> values;
+    Pending pendingInsert;
 };
+
+void NSPersistentStoreCoordinator::Store::insertRows(Pending& pending)
+{
+    const NSEntityDescription& entity = *pending.entity;
+    const std::vector<int>& columns = pending.columns;
+    const size_t width = columns.size();
+    const size_t total = pending.ids.size();
+    int most = kMostRows;
+    const int variables = sqlite3_limit(db.getHandle(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+    while (most > 1 && most * static_cast<int>(width + 1) > variables)
+        most /= 2;
+    size_t done = 0;
+    while (done < total) {
+        int rows = most;
+        while (static_cast<size_t>(rows) > total - done)
+            rows /= 2;
+        SQLite::Statement& statement = shaped(&entity, Kind::Insert, columns, [&] {
+            QStringList names{QStringLiteral("rowid")};
+            for (int column : columns)
+                names.append(quoted(columnName(entity, column)));
+            const QString row =
+                QLatin1Char('(') + QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")) + QLatin1Char(')');
+            return QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                .arg(quoted(entity.name), names.join(QStringLiteral(", ")),
+                     QStringList(rows, row).join(QStringLiteral(", ")));
+        }, rows);
+        ResetOnExit resetStatement{statement};
+        int index = 1;
+        for (size_t r = done; r < done + static_cast<size_t>(rows); ++r) {
+            statement.bind(index++, static_cast<int64_t>(pending.ids[r]));
+            for (size_t c = 0; c < width; ++c)
+                bindValue(statement, index++, pending.values[r * width + c]);
+        }
+        statement.exec();
+        done += static_cast<size_t>(rows);
+    }
+    pending.ids.clear();
+    pending.values.clear();
+}
 
 NSPersistentStoreCoordinator::NSPersistentStoreCoordinator(std::shared_ptr<NSManagedObjectModel> model)
     : m_model(std::move(model))
@@ -552,6 +616,10 @@ NSPersistentStoreCoordinator::Prepared NSPersistentStoreCoordinator::prepareStor
         }
         db.exec("PRAGMA synchronous = NORMAL");
         db.exec("PRAGMA foreign_keys = ON");
+        // A statement of many rows keeps what it changed until it ends, to be
+        // able to undo it alone; that copy stays in memory rather than in a
+        // temporary file written and removed on every save.
+        db.exec("PRAGMA temp_store = MEMORY");
     } catch (const SQLite::Exception& e) {
         *reason = QString::fromUtf8(e.what());
         if (isTransient(e)) {
@@ -839,6 +907,10 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
     auto rowOf = [&](const NSStoreKey& key) -> qint64 {
         return key.insert >= 0 ? inserted.at(static_cast<size_t>(key.insert)) : key.row;
     };
+    // Inserted rows wait to be written a shape at a time, so an order given to
+    // one may not be in the store yet: the largest given per list is kept here.
+    bool inserting = true;
+    std::map<std::pair<const NSRelationshipDescription*, qint64>, double> givenOrder;
     auto endOfList = [&](const NSRelationshipDescription& relationship, qint64 owner) -> double {
         auto found = nextOrder.find({&relationship, owner});
         if (found == nextOrder.end()) {
@@ -849,10 +921,15 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
             });
             ResetOnExit resetMax{max};
             max.bind(1, static_cast<int64_t>(owner));
-            double last = 0;
+            std::optional<double> last;
             if (max.executeStep() && !max.getColumn(0).isNull())
                 last = max.getColumn(0).getDouble();
-            found = nextOrder.emplace(std::make_pair(&relationship, owner), last).first;
+            if (inserting) {
+                const auto given = givenOrder.find({&relationship, owner});
+                if (given != givenOrder.end())
+                    last = std::max(last.value_or(given->second), given->second);
+            }
+            found = nextOrder.emplace(std::make_pair(&relationship, owner), last.value_or(0)).first;
         }
         found->second += 1;
         return found->second;
@@ -933,25 +1010,34 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
                 if (relationship.keepsOrder()) {
                     const auto explicitOrder = insert.orders.value(relationship.index);
                     const double place = explicitOrder ? *explicitOrder : endOfList(relationship, owner);
+                    if (explicitOrder && !std::isnan(place)) {
+                        const auto given = givenOrder.try_emplace({&relationship, owner}, place).first;
+                        given->second = std::max(given->second, place);
+                    }
                     insertOrders[i].push_back({relationship.index, place});
                     columns.push_back(kOrderColumn + relationship.index);
                     values.emplace_back(place);
                 }
             }
-            SQLite::Statement& statement = m_store->shaped(&entity, Store::Kind::Insert, columns, [&] {
-                QStringList names{QStringLiteral("rowid")};
-                for (int column : columns)
-                    names.append(quoted(columnName(entity, column)));
-                return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                    .arg(quoted(entity.name), names.join(QStringLiteral(", ")),
-                         QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
-            });
-            ResetOnExit resetStatement{statement};
-            for (size_t v = 0; v < values.size(); ++v)
-                bindValue(statement, static_cast<int>(v) + 1, values[v]);
-            statement.exec();
+            // Written in order: a shape's rows go in before the next shape's,
+            // so every key still points at a row already written. A full chunk
+            // goes at once, so a large save holds no second copy of its rows.
+            Store::Pending& pending = m_store->pendingInsert;
+            if (pending.entity != &entity || pending.columns != columns ||
+                pending.ids.size() == static_cast<size_t>(Store::kMostRows)) {
+                if (!pending.ids.empty())
+                    m_store->insertRows(pending);
+                pending.entity = &entity;
+                pending.columns = columns;
+            }
+            pending.ids.push_back(id);
+            pending.values.insert(pending.values.end(), std::make_move_iterator(values.begin() + 1),
+                                  std::make_move_iterator(values.end()));
             inserted[i] = id;
         }
+        if (!m_store->pendingInsert.ids.empty())
+            m_store->insertRows(m_store->pendingInsert);
+        inserting = false;
 
         for (size_t u = 0; u < request.updates.size(); ++u) {
             const auto& update = request.updates[u];
@@ -1008,6 +1094,7 @@ bool NSPersistentStoreCoordinator::save(NSStoreSave& request, QString* error)
         }
         transaction(Store::Kind::Commit, "COMMIT");
     } catch (const std::exception& e) {
+        m_store->forgetPending();
         db.tryExec("ROLLBACK");
         if (error)
             *error = QString::fromUtf8(e.what());

@@ -486,6 +486,50 @@ TEST_F(CoreDataTest, NotANumberReachesOtherProgramsAsNotANumber)
     EXPECT_TRUE(std::isnan(seen->valueForKey("value").toDouble()));
 }
 
+TEST_F(CoreDataTest, ManyRowsInsertedInOneSaveKeepTheirOwnValuesTypesAndPlaces)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    StoreConnection store(path());
+    NSManagedObject* owner = sensor(store, "S00");
+    for (int i = 0; i < 2; ++i)
+        owner->addObjectToRelationship(store.insert("GraphPoint"), "graphPoints");
+    ASSERT_TRUE(store.context->save());
+
+    // Fractions, whole numbers and no reading, each row its own.
+    for (int i = 1; i < 45; ++i) {
+        sensor(store, QString("S%1").arg(i, 2, 10, QChar('0')), i % 3 == 0 ? i + 0.5 : i % 3 == 1 ? i * 2 : nan)
+            ->setValueForKey(i * 10, "group");
+    }
+    // A place given explicitly, then one taken at the end of the same list.
+    QList<NSManagedObject*> points = owner->objectsForRelationship("graphPoints");
+    points << store.insert("GraphPoint");
+    owner->setObjectsForRelationship(points, "graphPoints");
+    owner->addObjectToRelationship(store.insert("GraphPoint"), "graphPoints");
+    ASSERT_TRUE(store.context->save());
+
+    SQLite::Database file(path().toStdString());
+    SQLite::Statement rows(file, "SELECT \"key\", \"value\", typeof(\"value\"), \"group\", typeof(\"group\") "
+                                 "FROM \"Sensor\" WHERE \"id\" > 1 ORDER BY \"id\"");
+    for (int i = 1; i < 45; ++i) {
+        ASSERT_TRUE(rows.executeStep());
+        EXPECT_EQ(rows.getColumn(0).getString(), QString("S%1").arg(i, 2, 10, QChar('0')).toStdString());
+        if (i % 3 == 2) {
+            EXPECT_EQ(rows.getColumn(2).getString(), "null") << i;
+        } else {
+            EXPECT_EQ(rows.getColumn(2).getString(), "real") << i;
+            EXPECT_DOUBLE_EQ(rows.getColumn(1).getDouble(), i % 3 == 0 ? i + 0.5 : i * 2) << i;
+        }
+        EXPECT_EQ(rows.getColumn(4).getString(), "integer") << i;
+        EXPECT_EQ(rows.getColumn(3).getInt64(), i * 10) << i;
+    }
+    EXPECT_FALSE(rows.executeStep());
+    SQLite::Statement places(file, "SELECT \"sensor_order\" FROM \"GraphPoint\" ORDER BY \"id\"");
+    std::vector<double> orders;
+    while (places.executeStep())
+        orders.push_back(places.getColumn(0).getDouble());
+    EXPECT_EQ(orders, std::vector<double>({1, 2, 3, 4}));
+}
+
 TEST(PredicateTest, MemoryAndSQLAgree)
 {
     const QVariantMap object{{"key", "TC0P"}, {"type", 1}, {"value", 42.5}, {"name", QVariant()}};

@@ -2,7 +2,8 @@
 
 # CPU time of a process in clock ticks, user and system, of all its threads,
 # also of those that ended (Qt's painting helpers end after a while). A tick is
-# 10 ms: over 300 s one tick is worth 0.003 % of one core, so measure for minutes.
+# 10 ms, and the kernel charges ticks by sampling: a program that wakes on its own
+# timer for well under a tick is charged too little, so prefer cpu_runtime.
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 
@@ -13,6 +14,36 @@ report() {
         printf "%s: wall %.1f s, CPU %.2f s, share %.3f %% of one core, resident %.1f MiB\n",
                l, wall, cpu, 100 * cpu / wall, rss / 1024
     }'
+}
+
+# The time the scheduler ran each thread of a process (nanoseconds, from
+# /proc/<pid>/task/<tid>/schedstat), sampled every second for SECONDS; prints
+# "label: wall …, CPU …, share …, resident …". A thread that ends loses at most
+# its last second; one that starts counts from zero.
+#   cpu_runtime LABEL PID SECONDS
+cpu_runtime() {
+    samples=$(mktemp)
+    t0=$(date +%s.%N)
+    end=$(($(date +%s) + $3))
+    while :; do
+        for task in /proc/"$2"/task/*; do
+            read -r ns _ < "$task/schedstat" 2>/dev/null && echo "${task##*/} $ns"
+        done >> "$samples"
+        echo -- >> "$samples"
+        [ "$(date +%s)" -lt "$end" ] || break
+        sleep 1
+    done
+    t1=$(date +%s.%N)
+    awk -v l="$1" -v t0="$t0" -v t1="$t1" -v rss="$(rss "$2")" '
+        $1 == "--" { block++; next }
+        { if (block == 0) base[$1] = $2; else if (!($1 in base)) base[$1] = 0; last[$1] = $2 }
+        END {
+            for (t in last) cpu += last[t] - base[t]
+            cpu /= 1e9; wall = t1 - t0
+            printf "%s: wall %.1f s, CPU %.3f s, share %.4f %% of one core, resident %.1f MiB\n",
+                   l, wall, cpu, 100 * cpu / wall, rss / 1024
+        }' "$samples"
+    rm -f "$samples"
 }
 
 # Runs Kelvara once in HOME on a bus of its own, so that it builds the sensor

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Kelvara Helper's CPU time divided by wall time while it polls at the 2 s
-# interval against the virtual SMC, in a home of its own.
+# The time the scheduler ran Kelvara Helper divided by wall time, while it polls
+# at the 2 s interval against the virtual SMC, in a home of its own.
 #   bench/helper-cpu-share.sh [build folder] [seconds]
 set -eu
 build=$(cd "${1:-build}" && pwd)
@@ -19,9 +19,6 @@ here=$1 helper=$2 seconds=$3
 . "$here/cpu-share-lib.sh"
 "$helper" >/dev/null 2>&1 & pid=$!
 sleep 5  # start-up is not part of the steady state
-start=$(ticks "$pid"); t0=$(date +%s.%N)
-sleep "$seconds"
-end=$(ticks "$pid"); t1=$(date +%s.%N)
-report "Kelvara Helper" "$start" "$end" "$t0" "$t1" "$(rss "$pid")"
+cpu_runtime "Kelvara Helper" "$pid" "$seconds"
 kill "$pid"; wait "$pid" || true
 SCRIPT

@@ -4,7 +4,7 @@
 # desktop panel with its tray (the desktop-session tool: Xvfb, openbox,
 # xfce4-panel), the helper polling the virtual SMC at the default 2 s interval and
 # the popover closed. Prints each program's CPU share and resident memory over the
-# same span.
+# same span: the time the scheduler ran their threads, divided by wall time.
 #   bench/session-cpu-share.sh [--check] [build folder] [seconds]
 # Defaults: build 300. With --check it fails when either share is 0.04 % of one
 # core or more. DESKTOP_SESSION_TOOL overrides the tool's place. MENU_SENSORS
@@ -50,11 +50,10 @@ for entry in "$HOME/.config/autostart/"*.desktop; do
     case $1 in *"/Kelvara Helper") helper=$! ;; *"/Kelvara Menu") menu=$! ;; esac
 done
 sleep 15  # start-up and the tray items are not part of the steady state
-h0=$(ticks "$helper"); m0=$(ticks "$menu"); t0=$(date +%s.%N)
-sleep "$seconds"
-h1=$(ticks "$helper"); m1=$(ticks "$menu"); t1=$(date +%s.%N)
-report "Kelvara Helper" "$h0" "$h1" "$t0" "$t1" "$(rss "$helper")"
-report "Kelvara Menu (popover closed)" "$m0" "$m1" "$t0" "$t1" "$(rss "$menu")"
+cpu_runtime "Kelvara Helper" "$helper" "$seconds" > "$HOME/helper.txt" &
+cpu_runtime "Kelvara Menu (popover closed)" "$menu" "$seconds"
+wait
+cat "$HOME/helper.txt"
 # Both keep running: the tool reads the tray, then stops everything in this home.
 SCRIPT
 chmod +x "$home/measure"

@@ -50,10 +50,10 @@ for entry in "$HOME/.config/autostart/"*.desktop; do
     case $1 in *"/Kelvara Helper") helper=$! ;; *"/Kelvara Menu") menu=$! ;; esac
 done
 sleep 15  # start-up and the tray items are not part of the steady state
-cpu_runtime "Kelvara Helper" "$helper" "$seconds" > "$HOME/helper.txt" &
-cpu_runtime "Kelvara Menu (popover closed)" "$menu" "$seconds"
-wait
-cat "$HOME/helper.txt"
+cpu_runtime "Kelvara Helper" "$helper" "$seconds" > "$HOME/helper.txt" & watch=$!
+cpu_runtime "Kelvara Menu (popover closed)" "$menu" "$seconds" > "$HOME/menu.txt"
+wait "$watch"
+cat "$HOME/helper.txt" "$HOME/menu.txt"
 # Both keep running: the tool reads the tray, then stops everything in this home.
 SCRIPT
 chmod +x "$home/measure"

@@ -10,17 +10,23 @@
 #include <QMutex>
 #include <QObject>
 #include <QSet>
+#include <atomic>
+#include <chrono>
 
 #include "Dispatch.h"
 #include "NSUserDefaults.h"
+#include "NoticeSender.h"
 #include "SessionBus.h"
 
 namespace {
 
 // Literals, so they hold even for callers that run during static initialisation.
-constexpr QLatin1StringView kPath("/com/orvane/kelvara/DistributedNotifications");
-constexpr QLatin1StringView kInterface("com.orvane.kelvara.DistributedNotifications");
-constexpr QLatin1StringView kMember("Post");
+constexpr char kPathText[] = "/com/orvane/kelvara/DistributedNotifications";
+constexpr char kInterfaceText[] = "com.orvane.kelvara.DistributedNotifications";
+constexpr char kMemberText[] = "Post";
+constexpr QLatin1StringView kPath(kPathText);
+constexpr QLatin1StringView kInterface(kInterfaceText);
+constexpr QLatin1StringView kMember(kMemberText);
 
 // The bus names of the three programs. Only a connection that owns one of them
 // speaks for a program; any other process on the bus could post our notices.
@@ -32,6 +38,13 @@ constexpr QLatin1StringView kProgramNames[] = {
 
 // Names followed one by one; past this many, one rule takes every post.
 constexpr qsizetype kMaxNamedRules = 32;
+
+// A notices name held by another connection (a copy of the program still
+// leaving) is asked for again after this long; meanwhile posts take Qt's way.
+constexpr std::chrono::seconds kNoticesNameRetry(30);
+// A post the socket could not take is written again after this, doubling up to a second.
+constexpr double kFirstWriteRetrySeconds = 0.05;
+constexpr double kLastWriteRetrySeconds = 1.0;
 
 using UserInfo = QMap<QString, QString>;
 
@@ -92,6 +105,11 @@ struct NSDistributedNotificationCenter::Private {
     QSet<QString> namedRules;
     bool everyPost = false;
     QStringList wanted;  // observed before the bus was joined
+    // This program's own sending connection, once its bus name is owned here.
+    NoticeSender sender;
+    QString senderName;  // its unique name; guarded by mutex
+    std::chrono::steady_clock::time_point nextOpen;  // guarded by mutex
+    std::atomic<bool> writeScheduled{false};
 
     bool ensureSetUp()
     {
@@ -126,7 +144,7 @@ struct NSDistributedNotificationCenter::Private {
         // registration.
         QStringList programs;
         for (const QLatin1StringView program : kProgramNames)
-            programs.append(program);
+            programs << program << NoticeSender::noticesName(program);
         auto* watcher = new QDBusServiceWatcher;
         watcher->setConnection(bus);
         watcher->setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
@@ -192,6 +210,12 @@ struct NSDistributedNotificationCenter::Private {
                                                     QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")));
     }
 
+    bool isOwnSender(const QString& service)
+    {
+        const QMutexLocker lock(&mutex);
+        return !senderName.isEmpty() && service == senderName;
+    }
+
     bool isProgram(const QString& sender)
     {
         const QMutexLocker lock(&mutex);
@@ -203,10 +227,63 @@ struct NSDistributedNotificationCenter::Private {
         return false;
     }
 
+    // The program name this process's Qt connection owns now, if any.
+    QString ownProgram()
+    {
+        const QMutexLocker lock(&mutex);
+        for (const QLatin1StringView program : kProgramNames)
+            if (programOwners.value(program) == ownName)
+                return program;
+        return {};
+    }
+
+    // Through the program's own sending connection; false when there is none
+    // (not one of the programs, or its notices name is held elsewhere).
+    bool sendOwn(const QString& name, const QString& object, const UserInfo& userInfo)
+    {
+        if (!sender.isOpen()) {
+            const QString program = ownProgram();
+            if (program.isEmpty())
+                return false;
+            const auto now = std::chrono::steady_clock::now();
+            {
+                const QMutexLocker lock(&mutex);
+                if (now < nextOpen)
+                    return false;
+                nextOpen = now + kNoticesNameRetry;
+            }
+            if (!sender.open(program))
+                return false;
+            const QMutexLocker lock(&mutex);
+            senderName = sender.uniqueName();
+        }
+        bool waiting = false;
+        if (!sender.send(kPathText, kInterfaceText, kMemberText, name, object, userInfo, &waiting))
+            return false;
+        if (waiting && !writeScheduled.exchange(true))
+            writeLater(kFirstWriteRetrySeconds);
+        return true;
+    }
+
+    // Never blocks the poster: a bus that reads slowly is written to from the main loop.
+    void writeLater(double seconds)
+    {
+        dispatch_after_seconds(seconds, dispatch_get_main_queue(), [this, seconds] {
+            if (sender.writeWaiting()) {
+                writeLater(std::min(seconds * 2, kLastWriteRetrySeconds));
+                return;
+            }
+            writeScheduled = false;
+            // A post queued after the last write but before the flag dropped is written here.
+            if (sender.writeWaiting() && !writeScheduled.exchange(true))
+                writeLater(kFirstWriteRetrySeconds);
+        });
+    }
+
     void receive(const QDBusMessage& message, bool any)
     {
         // Our own posts were delivered through the main queue already.
-        if (message.service() == ownName)
+        if (message.service() == ownName || isOwnSender(message.service()))
             return;
         if (!isProgram(message.service()))
             return;
@@ -268,10 +345,12 @@ void NSDistributedNotificationCenter::postNotificationName(const QString& name, 
 {
     if (!d->ensureSetUp())
         return;
-    QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
-    signal << name << object << QVariant::fromValue(userInfo);
-    if (!SessionBus::connection().send(signal))
-        return;
+    if (!d->sendOwn(name, object, userInfo)) {
+        QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
+        signal << name << object << QVariant::fromValue(userInfo);
+        if (!SessionBus::connection().send(signal))
+            return;
+    }
     // Behind anything already queued on the main thread, so "save, then post" holds here too.
     Private* const p = d;
     dispatch_async(dispatch_get_main_queue(), [p, name, object, userInfo] {

@@ -3,9 +3,11 @@
 // an object text and a text-to-text user info. Every observer of the name in
 // every program on the bus hears a post, the posting program included; it is
 // called asynchronously on its main thread, in the order each poster posted.
-// A post from another process is heard only when that process owns one of the
-// programs' bus names (com.orvane.kelvara, .helper, .menu); anyone else on the
-// bus is ignored.
+// A post from another process is heard only when it comes from a connection
+// that owns one of the programs' bus names (com.orvane.kelvara, .helper, .menu)
+// or the ".notices" name of one; anyone else on the bus is ignored. A program
+// that owns its bus name posts through a sending connection of its own, which
+// holds that program's ".notices" name (see NoticeSender.h).
 // Without a session bus, posts are dropped and observers never fire (said once
 // on standard error).
 #include <QMap>

@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QElapsedTimer>
@@ -203,16 +204,64 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     send({name, "last", QVariant::fromValue(Texts{{"index", "2"}})});
     ASSERT_TRUE(other.unregisterService("com.orvane.kelvara.menu"));
     send({name, "no longer a program", QVariant::fromValue(Texts{})});
+    ASSERT_TRUE(other.registerService("com.orvane.kelvara.menu.notice"));
+    send({name, "near name", QVariant::fromValue(Texts{})});
+    ASSERT_TRUE(other.registerService("com.orvane.kelvara.menu.notices"));
+    send({name, "notices name", QVariant::fromValue(Texts{})});
+    ASSERT_TRUE(other.unregisterService("com.orvane.kelvara.menu.notices"));
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
     send({name, "again a program", QVariant::fromValue(Texts{})});
 
     // Signals from one sender keep their order, so "again a program" comes after every one before it.
     ASSERT_TRUE(waitUntil([&] { return objects.contains("again a program"); }, 3000));
     settle(100);
-    EXPECT_EQ(objects, QStringList({"first", "last", "again a program"}));
+    EXPECT_EQ(objects, QStringList({"first", "last", "notices name", "again a program"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));
     EXPECT_EQ(infos.value(1), (QVariantMap{{"index", "2"}}));
     QDBusConnection::disconnectFromBus("kelvara-test-other");
+}
+
+class PostSenders : public QObject {
+    Q_OBJECT
+public:
+    QStringList services;
+public slots:
+    void onPost(const QDBusMessage& message) { services << message.service(); }
+};
+
+// Once a program owns its bus name it posts through a connection of its own,
+// which holds the ".notices" twin of that name; its own observers still hear
+// each post once, not again off the bus.
+TEST_F(DistributedNotificationCenterTest, AProgramPostsThroughItsNoticesNameAndHearsItsOwnPostsOnce)
+{
+    auto& center = NSDistributedNotificationCenter::defaultCenter();
+    const QString name = uniqueName("KLTestNotices");
+    int heard = 0;
+    center.addObserver(this, name, [&](const NSNotification&) { ++heard; });
+    QDBusConnection listener = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-listener");
+    PostSenders senders;
+    ASSERT_TRUE(listener.connect(QString(), "/com/orvane/kelvara/DistributedNotifications",
+                                 "com.orvane.kelvara.DistributedNotifications", "Post", &senders,
+                                 SLOT(onPost(QDBusMessage))));
+    ASSERT_TRUE(SessionBus::connection().registerService("com.orvane.kelvara"));
+
+    // The centre learns of the name from the bus, so the first posts may still go Qt's way.
+    int posts = 0;
+    QString noticesOwner;
+    ASSERT_TRUE(waitUntil([&] {
+        center.postNotificationName(name);
+        ++posts;
+        settle(20);
+        noticesOwner = listener.interface()->serviceOwner("com.orvane.kelvara.notices").value();
+        return !noticesOwner.isEmpty() && senders.services.contains(noticesOwner);
+    }, 3000));
+    settle();
+    EXPECT_NE(noticesOwner, SessionBus::connection().baseService());
+    EXPECT_EQ(senders.services.size(), posts);
+    EXPECT_EQ(heard, posts);
+
+    ASSERT_TRUE(SessionBus::connection().unregisterService("com.orvane.kelvara"));
+    QDBusConnection::disconnectFromBus("kelvara-test-listener");
 }
 
 // Beyond the names the bus is asked for one by one, every post is taken; still

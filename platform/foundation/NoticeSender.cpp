@@ -1,0 +1,149 @@
+#include "NoticeSender.h"
+
+#include <dbus/dbus.h>
+
+namespace {
+
+// Nothing is read on this connection but the bus's answers to it; a peer that
+// sends it more cannot make it hold much.
+constexpr long kMostReceivedBytes = 64 * 1024;
+
+bool appendText(DBusMessageIter* iter, const QString& text)
+{
+    // QString's UTF-8 is always valid, which the bus library checks.
+    const QByteArray bytes = text.toUtf8();
+    const char* data = bytes.constData();
+    return dbus_message_iter_append_basic(iter, DBUS_TYPE_STRING, &data);
+}
+
+}  // namespace
+
+NoticeSender::~NoticeSender()
+{
+    close();
+}
+
+QString NoticeSender::noticesName(const QString& programName)
+{
+    return programName + QStringLiteral(".notices");
+}
+
+bool NoticeSender::isOpen() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_connection != nullptr;
+}
+
+QString NoticeSender::uniqueName() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_uniqueName;
+}
+
+bool NoticeSender::open(const QString& programName)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (m_connection)
+        return true;
+    if (!dbus_threads_init_default())
+        return false;
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    if (!connection) {
+        dbus_error_free(&error);
+        return false;
+    }
+    // The library would otherwise end the whole program when the bus goes away.
+    dbus_connection_set_exit_on_disconnect(connection, false);
+    dbus_connection_set_max_received_size(connection, kMostReceivedBytes);
+    m_connection = connection;
+    const QByteArray name = noticesName(programName).toUtf8();
+    const int reply = dbus_bus_request_name(connection, name.constData(), DBUS_NAME_FLAG_DO_NOT_QUEUE, &error);
+    dbus_error_free(&error);
+    discardIncoming();
+    if (reply != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER && reply != DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER) {
+        closeLocked();
+        return false;
+    }
+    m_uniqueName = QString::fromUtf8(dbus_bus_get_unique_name(connection));
+    return true;
+}
+
+bool NoticeSender::send(const char* path, const char* interface, const char* member, const QString& name,
+                        const QString& object, const QMap<QString, QString>& userInfo, bool* waiting)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (!m_connection || !dbus_connection_get_is_connected(m_connection)) {
+        closeLocked();
+        return false;
+    }
+    DBusMessage* message = dbus_message_new_signal(path, interface, member);
+    if (!message)
+        return false;
+    DBusMessageIter args;
+    DBusMessageIter map;
+    dbus_message_iter_init_append(message, &args);
+    bool built = appendText(&args, name) && appendText(&args, object) &&
+                 dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "{ss}", &map);
+    if (built) {
+        // Only running out of memory fails here; a container left open would
+        // make the library abort, so a failed one is abandoned.
+        for (auto it = userInfo.cbegin(); built && it != userInfo.cend(); ++it) {
+            DBusMessageIter entry;
+            if (!dbus_message_iter_open_container(&map, DBUS_TYPE_DICT_ENTRY, nullptr, &entry)) {
+                built = false;
+            } else if (!appendText(&entry, it.key()) || !appendText(&entry, it.value())) {
+                dbus_message_iter_abandon_container(&map, &entry);
+                built = false;
+            } else {
+                built = dbus_message_iter_close_container(&map, &entry);
+            }
+        }
+        if (built)
+            built = dbus_message_iter_close_container(&args, &map);
+        else
+            dbus_message_iter_abandon_container(&args, &map);
+    }
+    dbus_message_set_no_reply(message, true);
+    // Written now when the socket takes it, which it nearly always does.
+    const bool sent = built && dbus_connection_send(m_connection, message, nullptr);
+    dbus_message_unref(message);
+    *waiting = sent && dbus_connection_has_messages_to_send(m_connection);
+    return sent;
+}
+
+bool NoticeSender::writeWaiting()
+{
+    const QMutexLocker lock(&m_mutex);
+    if (!m_connection)
+        return false;
+    if (!dbus_connection_read_write(m_connection, 0)) {
+        closeLocked();
+        return false;
+    }
+    discardIncoming();
+    return dbus_connection_has_messages_to_send(m_connection);
+}
+
+void NoticeSender::close()
+{
+    const QMutexLocker lock(&m_mutex);
+    closeLocked();
+}
+
+void NoticeSender::closeLocked()
+{
+    if (!m_connection)
+        return;
+    dbus_connection_close(m_connection);
+    dbus_connection_unref(m_connection);
+    m_connection = nullptr;
+    m_uniqueName.clear();
+}
+
+void NoticeSender::discardIncoming()
+{
+    while (DBusMessage* message = dbus_connection_pop_message(m_connection))
+        dbus_message_unref(message);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// A session-bus connection of a program's own that only sends its notices,
+// written at once from the posting thread. Qt's connection hands every message
+// to its bus thread first, waking that thread for each post; for a notice sent
+// every poll tick that hop costs more than building the message.
+// It speaks for the program through a second bus name, "<program name>.notices",
+// which it owns while the program runs; without that name it sends nothing.
+#include <QMap>
+#include <QMutex>
+#include <QString>
+
+struct DBusConnection;
+
+class NoticeSender {
+public:
+    NoticeSender() = default;
+    ~NoticeSender();
+    NoticeSender(const NoticeSender&) = delete;
+    NoticeSender& operator=(const NoticeSender&) = delete;
+
+    // The name the connection asks for on behalf of a program's bus name.
+    static QString noticesName(const QString& programName);
+
+    // Connects and takes the notices name of programName; false when the bus or
+    // the name is not to be had (someone else holds it). Callable again later.
+    bool open(const QString& programName);
+    bool isOpen() const;
+    // Sends a signal of (name, object, userInfo); false when it could not be
+    // queued. waiting tells whether part of it waits for the socket.
+    bool send(const char* path, const char* interface, const char* member, const QString& name,
+              const QString& object, const QMap<QString, QString>& userInfo, bool* waiting);
+    // A post the socket could not take at once waits in the connection; this
+    // writes what it can without blocking. True while some is still waiting.
+    bool writeWaiting();
+    // The connection's unique name on the bus, empty while closed.
+    QString uniqueName() const;
+    void close();
+
+private:
+    void closeLocked();
+    void discardIncoming();
+
+    mutable QMutex m_mutex;
+    DBusConnection* m_connection = nullptr;
+    QString m_uniqueName;
+};

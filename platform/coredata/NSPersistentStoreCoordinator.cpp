@@ -167,10 +167,19 @@ struct ResetOnExit {
     ~ResetOnExit() { statement.tryReset(); }
 };
 
+// SQLite counts every allocation under a global lock unless told not to; nothing
+// here reads those counts. It takes the setting only before its first use.
+static bool withoutMemoryCounts()
+{
+    static const bool applied = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    return applied;
+}
+
 struct NSPersistentStoreCoordinator::Store {
     // Only the main queue uses a connection, so SQLite need not lock it on every call.
     Store(const QString& path, int busyTimeoutMs)
-        : db(QFile::encodeName(path).toStdString(),
+        : memoryCountsOff(withoutMemoryCounts()),
+          db(QFile::encodeName(path).toStdString(),
              SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX, busyTimeoutMs)
     {
     }
@@ -252,6 +261,7 @@ struct NSPersistentStoreCoordinator::Store {
         statements.clear();
     }
 
+    bool memoryCountsOff;
     SQLite::Database db;
     std::unordered_map<QString, std::unique_ptr<SQLite::Statement>> statements;
     std::unordered_map<const void*, std::vector<Shape>> shapes;  // point into statements

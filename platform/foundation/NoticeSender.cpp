@@ -70,17 +70,12 @@ bool NoticeSender::open(const QString& programName)
     return true;
 }
 
-bool NoticeSender::send(const char* path, const char* interface, const char* member, const QString& name,
-                        const QString& object, const QMap<QString, QString>& userInfo, bool* waiting)
+DBusMessage* NoticeSender::build(const char* path, const char* interface, const char* member, const QString& name,
+                                const QString& object, const QMap<QString, QString>& userInfo)
 {
-    const QMutexLocker lock(&m_mutex);
-    if (!m_connection || !dbus_connection_get_is_connected(m_connection)) {
-        closeLocked();
-        return false;
-    }
     DBusMessage* message = dbus_message_new_signal(path, interface, member);
     if (!message)
-        return false;
+        return nullptr;
     DBusMessageIter args;
     DBusMessageIter map;
     dbus_message_iter_init_append(message, &args);
@@ -105,9 +100,43 @@ bool NoticeSender::send(const char* path, const char* interface, const char* mem
         else
             dbus_message_iter_abandon_container(&args, &map);
     }
+    if (!built) {
+        dbus_message_unref(message);
+        return nullptr;
+    }
     dbus_message_set_no_reply(message, true);
+    return message;
+}
+
+bool NoticeSender::send(const char* path, const char* interface, const char* member, const QString& name,
+                        const QString& object, const QMap<QString, QString>& userInfo, bool* waiting)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (!m_connection || !dbus_connection_get_is_connected(m_connection)) {
+        closeLocked();
+        return false;
+    }
+    if (!m_last || m_lastPath != path || m_lastInterface != interface || m_lastMember != member ||
+        m_lastName != name || m_lastObject != object || m_lastUserInfo != userInfo) {
+        DBusMessage* built = build(path, interface, member, name, object, userInfo);
+        if (!built)
+            return false;
+        if (m_last)
+            dbus_message_unref(m_last);
+        m_last = built;
+        m_lastPath = path;
+        m_lastInterface = interface;
+        m_lastMember = member;
+        m_lastName = name;
+        m_lastObject = object;
+        m_lastUserInfo = userInfo;
+    }
+    // A copy gets a serial of its own when sent.
+    DBusMessage* message = dbus_message_copy(m_last);
+    if (!message)
+        return false;
     // Written now when the socket takes it, which it nearly always does.
-    const bool sent = built && dbus_connection_send(m_connection, message, nullptr);
+    const bool sent = dbus_connection_send(m_connection, message, nullptr);
     dbus_message_unref(message);
     *waiting = sent && dbus_connection_has_messages_to_send(m_connection);
     return sent;
@@ -134,6 +163,10 @@ void NoticeSender::close()
 
 void NoticeSender::closeLocked()
 {
+    if (m_last) {
+        dbus_message_unref(m_last);
+        m_last = nullptr;
+    }
     if (!m_connection)
         return;
     dbus_connection_close(m_connection);

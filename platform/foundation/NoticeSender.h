@@ -10,6 +10,7 @@
 #include <QString>
 
 struct DBusConnection;
+struct DBusMessage;
 
 class NoticeSender {
 public:
@@ -39,8 +40,19 @@ public:
 private:
     void closeLocked();
     void discardIncoming();
+    DBusMessage* build(const char* path, const char* interface, const char* member, const QString& name,
+                       const QString& object, const QMap<QString, QString>& userInfo);
 
     mutable QMutex m_mutex;
     DBusConnection* m_connection = nullptr;
     QString m_uniqueName;
+    // The last signal built, copied while the same one is posted again (every
+    // tick's notice is): building one costs many times a copy.
+    DBusMessage* m_last = nullptr;
+    QByteArray m_lastPath;
+    QByteArray m_lastInterface;
+    QByteArray m_lastMember;
+    QString m_lastName;
+    QString m_lastObject;
+    QMap<QString, QString> m_lastUserInfo;
 };

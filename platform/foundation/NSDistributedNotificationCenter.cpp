@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QSet>
+#include <array>
 #include <atomic>
 #include <chrono>
 
@@ -97,6 +98,10 @@ struct NSDistributedNotificationCenter::Private {
     QString ownName;
     // Program bus name -> the unique name that owns it now; guarded by mutex.
     QHash<QString, QString> programOwners;
+    // Owner -> its process, for the owners of the names above; guarded by mutex.
+    // A ".notices" name speaks for its program only from the process that owns the
+    // program's name: anyone can take a free ".notices" name, even while the program runs.
+    QHash<QString, uint> ownerPids;
     // The bus sends only the posts of names observed here. Names are never
     // dropped, and none are added once every post is taken, so the two kinds of
     // rule never both deliver one post. Guarded by rulesMutex.
@@ -153,13 +158,18 @@ struct NSDistributedNotificationCenter::Private {
         watcher->setParent(app);
         QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, watcher,
                          [this](const QString& program, const QString&, const QString& owner) {
+                             // Asked before the posts queued behind this change are taken.
+                             const uint pid = processOf(owner);
                              const QMutexLocker ownersLock(&mutex);
                              programOwners.insert(program, owner);
+                             setOwnerPid(owner, pid);
                          });
         for (const QString& program : std::as_const(programs)) {
             const QDBusReply<QString> owner = bus.interface()->serviceOwner(program);
-            if (owner.isValid())
+            if (owner.isValid()) {
                 programOwners.insert(program, owner.value());
+                setOwnerPid(owner.value(), processOf(owner.value()));
+            }
         }
         connected = true;
         *joinedNow = true;
@@ -210,6 +220,27 @@ struct NSDistributedNotificationCenter::Private {
                                                     QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")));
     }
 
+    static uint processOf(const QString& owner)
+    {
+        if (owner.isEmpty())
+            return 0;
+        const QDBusReply<uint> pid = SessionBus::connection().interface()->servicePid(owner);
+        return pid.isValid() ? pid.value() : 0;
+    }
+
+    // Keeps the processes of current owners only; called with mutex held.
+    void setOwnerPid(const QString& owner, uint pid)
+    {
+        if (!owner.isEmpty() && pid != 0)
+            ownerPids.insert(owner, pid);
+        for (auto it = ownerPids.begin(); it != ownerPids.end();) {
+            bool owns = false;
+            for (const QString& current : std::as_const(programOwners))
+                owns |= current == it.key();
+            it = owns ? std::next(it) : ownerPids.erase(it);
+        }
+    }
+
     bool isOwnSender(const QString& service)
     {
         const QMutexLocker lock(&mutex);
@@ -221,9 +252,22 @@ struct NSDistributedNotificationCenter::Private {
         const QMutexLocker lock(&mutex);
         if (sender.isEmpty())
             return false;
-        for (auto it = programOwners.cbegin(); it != programOwners.cend(); ++it)
-            if (it.value() == sender)
+        static const auto noticesNames = [] {
+            std::array<QString, std::size(kProgramNames)> names;
+            for (size_t i = 0; i < names.size(); ++i)
+                names[i] = NoticeSender::noticesName(kProgramNames[i]);
+            return names;
+        }();
+        for (size_t i = 0; i < noticesNames.size(); ++i) {
+            const QString owner = programOwners.value(kProgramNames[i]);
+            if (owner == sender)
                 return true;
+            if (!owner.isEmpty() && programOwners.value(noticesNames[i]) == sender) {
+                const uint pid = ownerPids.value(owner);
+                if (pid != 0 && pid == ownerPids.value(sender))
+                    return true;
+            }
+        }
         return false;
     }
 

@@ -207,7 +207,11 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.menu.notice"));
     send({name, "near name", QVariant::fromValue(Texts{})});
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.menu.notices"));
+    send({name, "notices name alone", QVariant::fromValue(Texts{})});
+    // The program's name is owned in the same process: the notices name speaks for it.
+    ASSERT_TRUE(SessionBus::connection().registerService("com.orvane.kelvara.menu"));
     send({name, "notices name", QVariant::fromValue(Texts{})});
+    ASSERT_TRUE(SessionBus::connection().unregisterService("com.orvane.kelvara.menu"));
     ASSERT_TRUE(other.unregisterService("com.orvane.kelvara.menu.notices"));
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
     send({name, "again a program", QVariant::fromValue(Texts{})});

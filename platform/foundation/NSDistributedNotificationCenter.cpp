@@ -10,7 +10,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QSet>
-#include <array>
 #include <atomic>
 #include <chrono>
 
@@ -99,9 +98,12 @@ struct NSDistributedNotificationCenter::Private {
     // Program bus name -> the unique name that owns it now; guarded by mutex.
     QHash<QString, QString> programOwners;
     // Owner -> its process, for the owners of the names above; guarded by mutex.
-    // A ".notices" name speaks for its program only from the process that owns the
-    // program's name: anyone can take a free ".notices" name, even while the program runs.
     QHash<QString, uint> ownerPids;
+    // ".notices" name -> its owner, once that owner's process owned the program's
+    // name too: anyone can take a free ".notices" name, even while the program runs.
+    // Kept until the owner lets the name go, which follows its posts, so posts made
+    // just before a program quits are heard though its program name may go first.
+    QHash<QString, QString> trustedNotices;
     // The bus sends only the posts of names observed here. Names are never
     // dropped, and none are added once every post is taken, so the two kinds of
     // rule never both deliver one post. Guarded by rulesMutex.
@@ -163,6 +165,7 @@ struct NSDistributedNotificationCenter::Private {
                              const QMutexLocker ownersLock(&mutex);
                              programOwners.insert(program, owner);
                              setOwnerPid(owner, pid);
+                             trustNotices();
                          });
         for (const QString& program : std::as_const(programs)) {
             const QDBusReply<QString> owner = bus.interface()->serviceOwner(program);
@@ -171,6 +174,7 @@ struct NSDistributedNotificationCenter::Private {
                 setOwnerPid(owner.value(), processOf(owner.value()));
             }
         }
+        trustNotices();
         connected = true;
         *joinedNow = true;
         return connected;
@@ -241,6 +245,22 @@ struct NSDistributedNotificationCenter::Private {
         }
     }
 
+    // Called with mutex held.
+    void trustNotices()
+    {
+        for (const QLatin1StringView program : kProgramNames) {
+            const QString notices = NoticeSender::noticesName(program);
+            const QString owner = programOwners.value(notices);
+            if (!owner.isEmpty() && trustedNotices.value(notices) == owner)
+                continue;
+            const uint pid = ownerPids.value(owner);
+            if (pid != 0 && pid == ownerPids.value(programOwners.value(program)))
+                trustedNotices.insert(notices, owner);
+            else
+                trustedNotices.remove(notices);
+        }
+    }
+
     bool isOwnSender(const QString& service)
     {
         const QMutexLocker lock(&mutex);
@@ -252,22 +272,12 @@ struct NSDistributedNotificationCenter::Private {
         const QMutexLocker lock(&mutex);
         if (sender.isEmpty())
             return false;
-        static const auto noticesNames = [] {
-            std::array<QString, std::size(kProgramNames)> names;
-            for (size_t i = 0; i < names.size(); ++i)
-                names[i] = NoticeSender::noticesName(kProgramNames[i]);
-            return names;
-        }();
-        for (size_t i = 0; i < noticesNames.size(); ++i) {
-            const QString owner = programOwners.value(kProgramNames[i]);
+        for (auto it = programOwners.cbegin(); it != programOwners.cend(); ++it)
+            if (it.value() == sender && !it.key().endsWith(QLatin1StringView(".notices")))
+                return true;
+        for (const QString& owner : std::as_const(trustedNotices))
             if (owner == sender)
                 return true;
-            if (!owner.isEmpty() && programOwners.value(noticesNames[i]) == sender) {
-                const uint pid = ownerPids.value(owner);
-                if (pid != 0 && pid == ownerPids.value(sender))
-                    return true;
-            }
-        }
         return false;
     }
 

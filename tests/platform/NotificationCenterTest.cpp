@@ -211,7 +211,9 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     // The program's name is owned in the same process: the notices name speaks for it.
     ASSERT_TRUE(SessionBus::connection().registerService("com.orvane.kelvara.menu"));
     send({name, "notices name", QVariant::fromValue(Texts{})});
+    // Still heard once the program's name went, as when a program quits.
     ASSERT_TRUE(SessionBus::connection().unregisterService("com.orvane.kelvara.menu"));
+    send({name, "notices name kept", QVariant::fromValue(Texts{})});
     ASSERT_TRUE(other.unregisterService("com.orvane.kelvara.menu.notices"));
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
     send({name, "again a program", QVariant::fromValue(Texts{})});
@@ -219,7 +221,7 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     // Signals from one sender keep their order, so "again a program" comes after every one before it.
     ASSERT_TRUE(waitUntil([&] { return objects.contains("again a program"); }, 3000));
     settle(100);
-    EXPECT_EQ(objects, QStringList({"first", "last", "notices name", "again a program"}));
+    EXPECT_EQ(objects, QStringList({"first", "last", "notices name", "notices name kept", "again a program"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));
     EXPECT_EQ(infos.value(1), (QVariantMap{{"index", "2"}}));
     QDBusConnection::disconnectFromBus("kelvara-test-other");

@@ -12,6 +12,9 @@
 #include <QSet>
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "Dispatch.h"
 #include "NSUserDefaults.h"
@@ -113,8 +116,8 @@ struct NSDistributedNotificationCenter::Private {
     bool everyPost = false;
     QStringList wanted;  // observed before the bus was joined
     // This program's own sending connection, once its bus name is owned here.
-    NoticeSender sender;
-    QString senderName;  // its unique name; guarded by mutex
+    // Shared with the thread that opens it, which may outlive the centre at exit.
+    std::shared_ptr<NoticeSender> sender = std::make_shared<NoticeSender>();
     std::chrono::steady_clock::time_point nextOpen;  // guarded by mutex
     std::atomic<bool> writeScheduled{false};
 
@@ -263,8 +266,8 @@ struct NSDistributedNotificationCenter::Private {
 
     bool isOwnSender(const QString& service)
     {
-        const QMutexLocker lock(&mutex);
-        return !senderName.isEmpty() && service == senderName;
+        const QString own = sender->uniqueName();
+        return !own.isEmpty() && service == own;
     }
 
     bool isProgram(const QString& sender)
@@ -295,7 +298,7 @@ struct NSDistributedNotificationCenter::Private {
     // (not one of the programs, or its notices name is held elsewhere).
     bool sendOwn(const QString& name, const QString& object, const UserInfo& userInfo)
     {
-        if (!sender.isOpen()) {
+        if (!sender->isOpen()) {
             const QString program = ownProgram();
             if (program.isEmpty())
                 return false;
@@ -306,13 +309,16 @@ struct NSDistributedNotificationCenter::Private {
                     return false;
                 nextOpen = now + kNoticesNameRetry;
             }
-            if (!sender.open(program))
-                return false;
-            const QMutexLocker lock(&mutex);
-            senderName = sender.uniqueName();
+            // Opened on a thread of its own, as a stalled bus must not hold up the
+            // poster; posts go Qt's way until it is open.
+            try {
+                std::thread([opening = sender, program] { opening->open(program); }).detach();
+            } catch (const std::system_error&) {
+            }
+            return false;
         }
         bool waiting = false;
-        if (!sender.send(kPathText, kInterfaceText, kMemberText, name, object, userInfo, &waiting))
+        if (!sender->send(kPathText, kInterfaceText, kMemberText, name, object, userInfo, &waiting))
             return false;
         if (waiting && !writeScheduled.exchange(true))
             writeLater(kFirstWriteRetrySeconds);
@@ -323,13 +329,13 @@ struct NSDistributedNotificationCenter::Private {
     void writeLater(double seconds)
     {
         dispatch_after_seconds(seconds, dispatch_get_main_queue(), [this, seconds] {
-            if (sender.writeWaiting()) {
+            if (sender->writeWaiting()) {
                 writeLater(std::min(seconds * 2, kLastWriteRetrySeconds));
                 return;
             }
             writeScheduled = false;
             // A post queued after the last write but before the flag dropped is written here.
-            if (sender.writeWaiting() && !writeScheduled.exchange(true))
+            if (sender->writeWaiting() && !writeScheduled.exchange(true))
                 writeLater(kFirstWriteRetrySeconds);
         });
     }

@@ -7,6 +7,9 @@
 #include <QSemaphore>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 
@@ -268,6 +271,35 @@ TEST_F(DistributedNotificationCenterTest, AProgramPostsThroughItsNoticesNameAndH
 
     ASSERT_TRUE(SessionBus::connection().unregisterService("com.orvane.kelvara"));
     QDBusConnection::disconnectFromBus("kelvara-test-listener");
+}
+
+// The program's own connection waits for the bus's answers when it opens; a
+// poster does not, even while the bus has stopped answering.
+TEST_F(DistributedNotificationCenterTest, APostDoesNotWaitForAStoppedBus)
+{
+    QDBusConnection bus = SessionBus::connection();
+    const QDBusReply<uint> daemon = bus.interface()->servicePid("org.freedesktop.DBus");
+    ASSERT_TRUE(daemon.isValid());
+    ASSERT_TRUE(bus.registerService("com.orvane.kelvara.menu"));
+    // The name's news was sent ahead of this answer; then the centre takes it.
+    bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                            "org.freedesktop.DBus.Peer", "Ping"));
+    settle(50);
+
+    const auto daemonPid = static_cast<pid_t>(daemon.value());
+    ASSERT_EQ(::kill(daemonPid, SIGSTOP), 0);
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(uniqueName("KLTestStopped"));
+        posted = true;
+    });
+    const bool returned = waitUntil([&] { return posted.load(); }, 2000);
+    ::kill(daemonPid, SIGCONT);
+    poster.join();
+    EXPECT_TRUE(returned);
+    // The post did set about opening the connection, which follows once the bus answers.
+    EXPECT_TRUE(waitUntil([&] { return !bus.interface()->serviceOwner("com.orvane.kelvara.menu.notices").value().isEmpty(); }, 3000));
+    ASSERT_TRUE(bus.unregisterService("com.orvane.kelvara.menu"));
 }
 
 // Beyond the names the bus is asked for one by one, every post is taken; still

@@ -280,7 +280,7 @@ TEST_F(DistributedNotificationCenterTest, APostDoesNotWaitForAStoppedBus)
     QDBusConnection bus = SessionBus::connection();
     const QDBusReply<uint> daemon = bus.interface()->servicePid("org.freedesktop.DBus");
     ASSERT_TRUE(daemon.isValid());
-    ASSERT_TRUE(bus.registerService("com.orvane.kelvara.menu"));
+    ASSERT_TRUE(bus.registerService("com.orvane.kelvara"));
     // The name's news was sent ahead of this answer; then the centre takes it.
     bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                             "org.freedesktop.DBus.Peer", "Ping"));
@@ -298,8 +298,9 @@ TEST_F(DistributedNotificationCenterTest, APostDoesNotWaitForAStoppedBus)
     poster.join();
     EXPECT_TRUE(returned);
     // The post did set about opening the connection, which follows once the bus answers.
-    EXPECT_TRUE(waitUntil([&] { return !bus.interface()->serviceOwner("com.orvane.kelvara.menu.notices").value().isEmpty(); }, 3000));
-    ASSERT_TRUE(bus.unregisterService("com.orvane.kelvara.menu"));
+    EXPECT_TRUE(waitUntil(
+        [&] { return !bus.interface()->serviceOwner("com.orvane.kelvara.notices").value().isEmpty(); }, 3000));
+    ASSERT_TRUE(bus.unregisterService("com.orvane.kelvara"));
 }
 
 // Beyond the names the bus is asked for one by one, every post is taken; still

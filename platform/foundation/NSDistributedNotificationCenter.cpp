@@ -12,6 +12,9 @@
 #include <QSet>
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "Dispatch.h"
 #include "NSUserDefaults.h"
@@ -97,6 +100,13 @@ struct NSDistributedNotificationCenter::Private {
     QString ownName;
     // Program bus name -> the unique name that owns it now; guarded by mutex.
     QHash<QString, QString> programOwners;
+    // Owner -> its process, for the owners of the names above; guarded by mutex.
+    QHash<QString, uint> ownerPids;
+    // ".notices" name -> its owner, once that owner's process owned the program's
+    // name too: anyone can take a free ".notices" name, even while the program runs.
+    // Kept until the owner lets the name go, which follows its posts, so posts made
+    // just before a program quits are heard though its program name may go first.
+    QHash<QString, QString> trustedNotices;
     // The bus sends only the posts of names observed here. Names are never
     // dropped, and none are added once every post is taken, so the two kinds of
     // rule never both deliver one post. Guarded by rulesMutex.
@@ -106,8 +116,8 @@ struct NSDistributedNotificationCenter::Private {
     bool everyPost = false;
     QStringList wanted;  // observed before the bus was joined
     // This program's own sending connection, once its bus name is owned here.
-    NoticeSender sender;
-    QString senderName;  // its unique name; guarded by mutex
+    // Shared with the thread that opens it, which may outlive the centre at exit.
+    std::shared_ptr<NoticeSender> sender = std::make_shared<NoticeSender>();
     std::chrono::steady_clock::time_point nextOpen;  // guarded by mutex
     std::atomic<bool> writeScheduled{false};
 
@@ -153,14 +163,21 @@ struct NSDistributedNotificationCenter::Private {
         watcher->setParent(app);
         QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, watcher,
                          [this](const QString& program, const QString&, const QString& owner) {
+                             // Asked before the posts queued behind this change are taken.
+                             const uint pid = processOf(owner);
                              const QMutexLocker ownersLock(&mutex);
                              programOwners.insert(program, owner);
+                             setOwnerPid(owner, pid);
+                             trustNotices();
                          });
         for (const QString& program : std::as_const(programs)) {
             const QDBusReply<QString> owner = bus.interface()->serviceOwner(program);
-            if (owner.isValid())
+            if (owner.isValid()) {
                 programOwners.insert(program, owner.value());
+                setOwnerPid(owner.value(), processOf(owner.value()));
+            }
         }
+        trustNotices();
         connected = true;
         *joinedNow = true;
         return connected;
@@ -210,10 +227,47 @@ struct NSDistributedNotificationCenter::Private {
                                                     QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")));
     }
 
+    static uint processOf(const QString& owner)
+    {
+        if (owner.isEmpty())
+            return 0;
+        const QDBusReply<uint> pid = SessionBus::connection().interface()->servicePid(owner);
+        return pid.isValid() ? pid.value() : 0;
+    }
+
+    // Keeps the processes of current owners only; called with mutex held.
+    void setOwnerPid(const QString& owner, uint pid)
+    {
+        if (!owner.isEmpty() && pid != 0)
+            ownerPids.insert(owner, pid);
+        for (auto it = ownerPids.begin(); it != ownerPids.end();) {
+            bool owns = false;
+            for (const QString& current : std::as_const(programOwners))
+                owns |= current == it.key();
+            it = owns ? std::next(it) : ownerPids.erase(it);
+        }
+    }
+
+    // Called with mutex held.
+    void trustNotices()
+    {
+        for (const QLatin1StringView program : kProgramNames) {
+            const QString notices = NoticeSender::noticesName(program);
+            const QString owner = programOwners.value(notices);
+            if (!owner.isEmpty() && trustedNotices.value(notices) == owner)
+                continue;
+            const uint pid = ownerPids.value(owner);
+            if (pid != 0 && pid == ownerPids.value(programOwners.value(program)))
+                trustedNotices.insert(notices, owner);
+            else
+                trustedNotices.remove(notices);
+        }
+    }
+
     bool isOwnSender(const QString& service)
     {
-        const QMutexLocker lock(&mutex);
-        return !senderName.isEmpty() && service == senderName;
+        const QString own = sender->uniqueName();
+        return !own.isEmpty() && service == own;
     }
 
     bool isProgram(const QString& sender)
@@ -222,7 +276,10 @@ struct NSDistributedNotificationCenter::Private {
         if (sender.isEmpty())
             return false;
         for (auto it = programOwners.cbegin(); it != programOwners.cend(); ++it)
-            if (it.value() == sender)
+            if (it.value() == sender && !it.key().endsWith(QLatin1StringView(".notices")))
+                return true;
+        for (const QString& owner : std::as_const(trustedNotices))
+            if (owner == sender)
                 return true;
         return false;
     }
@@ -241,7 +298,7 @@ struct NSDistributedNotificationCenter::Private {
     // (not one of the programs, or its notices name is held elsewhere).
     bool sendOwn(const QString& name, const QString& object, const UserInfo& userInfo)
     {
-        if (!sender.isOpen()) {
+        if (!sender->isOpen()) {
             const QString program = ownProgram();
             if (program.isEmpty())
                 return false;
@@ -252,13 +309,16 @@ struct NSDistributedNotificationCenter::Private {
                     return false;
                 nextOpen = now + kNoticesNameRetry;
             }
-            if (!sender.open(program))
-                return false;
-            const QMutexLocker lock(&mutex);
-            senderName = sender.uniqueName();
+            // Opened on a thread of its own, as a stalled bus must not hold up the
+            // poster; posts go Qt's way until it is open.
+            try {
+                std::thread([opening = sender, program] { opening->open(program); }).detach();
+            } catch (const std::system_error&) {
+            }
+            return false;
         }
         bool waiting = false;
-        if (!sender.send(kPathText, kInterfaceText, kMemberText, name, object, userInfo, &waiting))
+        if (!sender->send(kPathText, kInterfaceText, kMemberText, name, object, userInfo, &waiting))
             return false;
         if (waiting && !writeScheduled.exchange(true))
             writeLater(kFirstWriteRetrySeconds);
@@ -269,13 +329,13 @@ struct NSDistributedNotificationCenter::Private {
     void writeLater(double seconds)
     {
         dispatch_after_seconds(seconds, dispatch_get_main_queue(), [this, seconds] {
-            if (sender.writeWaiting()) {
+            if (sender->writeWaiting()) {
                 writeLater(std::min(seconds * 2, kLastWriteRetrySeconds));
                 return;
             }
             writeScheduled = false;
             // A post queued after the last write but before the flag dropped is written here.
-            if (sender.writeWaiting() && !writeScheduled.exchange(true))
+            if (sender->writeWaiting() && !writeScheduled.exchange(true))
                 writeLater(kFirstWriteRetrySeconds);
         });
     }

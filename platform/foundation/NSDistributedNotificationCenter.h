@@ -5,7 +5,8 @@
 // called asynchronously on its main thread, in the order each poster posted.
 // A post from another process is heard only when it comes from a connection
 // that owns one of the programs' bus names (com.orvane.kelvara, .helper, .menu)
-// or the ".notices" name of one; anyone else on the bus is ignored. A program
+// or the ".notices" name of one owned in the same process; anyone else on the
+// bus is ignored. A program
 // that owns its bus name posts through a sending connection of its own, which
 // holds that program's ".notices" name (see NoticeSender.h).
 // Without a session bus, posts are dropped and observers never fire (said once

@@ -42,32 +42,46 @@ QString NoticeSender::uniqueName() const
 
 bool NoticeSender::open(const QString& programName)
 {
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (m_connection || m_opening)
+            return m_connection != nullptr;
+        m_opening = true;
+    }
+    // The bus's answers are waited for without the lock, so a post never waits on them.
+    DBusConnection* connection = connect(noticesName(programName).toUtf8());
     const QMutexLocker lock(&m_mutex);
-    if (m_connection)
-        return true;
-    if (!dbus_threads_init_default())
+    m_opening = false;
+    if (!connection)
         return false;
+    m_connection = connection;
+    m_uniqueName = QString::fromUtf8(dbus_bus_get_unique_name(connection));
+    return true;
+}
+
+DBusConnection* NoticeSender::connect(const QByteArray& name)
+{
+    if (!dbus_threads_init_default())
+        return nullptr;
     DBusError error;
     dbus_error_init(&error);
     DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
     if (!connection) {
         dbus_error_free(&error);
-        return false;
+        return nullptr;
     }
     // The library would otherwise end the whole program when the bus goes away.
     dbus_connection_set_exit_on_disconnect(connection, false);
     dbus_connection_set_max_received_size(connection, kMostReceivedBytes);
-    m_connection = connection;
-    const QByteArray name = noticesName(programName).toUtf8();
     const int reply = dbus_bus_request_name(connection, name.constData(), DBUS_NAME_FLAG_DO_NOT_QUEUE, &error);
     dbus_error_free(&error);
-    discardIncoming();
+    discardIncoming(connection);
     if (reply != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER && reply != DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER) {
-        closeLocked();
-        return false;
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+        return nullptr;
     }
-    m_uniqueName = QString::fromUtf8(dbus_bus_get_unique_name(connection));
-    return true;
+    return connection;
 }
 
 DBusMessage* NoticeSender::build(const char* path, const char* interface, const char* member, const QString& name,
@@ -151,7 +165,7 @@ bool NoticeSender::writeWaiting()
         closeLocked();
         return false;
     }
-    discardIncoming();
+    discardIncoming(m_connection);
     return dbus_connection_has_messages_to_send(m_connection);
 }
 
@@ -172,11 +186,10 @@ void NoticeSender::closeLocked()
     dbus_connection_close(m_connection);
     dbus_connection_unref(m_connection);
     m_connection = nullptr;
-    m_uniqueName.clear();
 }
 
-void NoticeSender::discardIncoming()
+void NoticeSender::discardIncoming(DBusConnection* connection)
 {
-    while (DBusMessage* message = dbus_connection_pop_message(m_connection))
+    while (DBusMessage* message = dbus_connection_pop_message(connection))
         dbus_message_unref(message);
 }

@@ -24,6 +24,7 @@ public:
 
     // Connects and takes the notices name of programName; false when the bus or
     // the name is not to be had (someone else holds it). Callable again later.
+    // Waits for the bus's answers: call it from a thread that posts nothing.
     bool open(const QString& programName);
     bool isOpen() const;
     // Sends a signal of (name, object, userInfo); false when it could not be
@@ -33,18 +34,21 @@ public:
     // A post the socket could not take at once waits in the connection; this
     // writes what it can without blocking. True while some is still waiting.
     bool writeWaiting();
-    // The connection's unique name on the bus, empty while closed.
+    // The unique name of the last connection opened, kept once it closed (its
+    // posts may still be on their way); empty before the first.
     QString uniqueName() const;
     void close();
 
 private:
+    static DBusConnection* connect(const QByteArray& name);
+    static void discardIncoming(DBusConnection* connection);
     void closeLocked();
-    void discardIncoming();
     DBusMessage* build(const char* path, const char* interface, const char* member, const QString& name,
                        const QString& object, const QMap<QString, QString>& userInfo);
 
     mutable QMutex m_mutex;
     DBusConnection* m_connection = nullptr;
+    bool m_opening = false;
     QString m_uniqueName;
     // The last signal built, copied while the same one is posted again (every
     // tick's notice is): building one costs many times a copy.

@@ -1,3 +1,5 @@
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <gtest/gtest.h>
 
 #include "Dispatch.h"
@@ -91,6 +93,37 @@ TEST_F(HelperPollLoopTest, AnEmptyStoreStillTicksAndStaysEmpty)
     ASSERT_TRUE(helper.waitForTicks(1));
     restartAt(1, settings);
     EXPECT_TRUE(KLCategory::allObjects().isEmpty());
+    EXPECT_TRUE(helper.stop());
+}
+
+// The helper posts through its ".notices" name once it has it; a stranger that
+// took that name first is not heard for the running helper, which is.
+TEST_F(HelperPollLoopTest, AStrangerHoldingTheHelpersNoticesNameIsNotHeard)
+{
+    KLDataManager settings(KLDataManager::Program::Helper);
+    QDBusConnection stranger = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-stranger");
+    ASSERT_TRUE(stranger.registerService("com.orvane.kelvara.helper.notices"));
+    QStringList heard;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        this, "KLTestStranger", [&](const NSNotification& n) { heard << n.object.toString(); });
+    helper.countTicks();
+    helper.start();
+    ASSERT_TRUE(helper.waitForTicks(1));
+    auto post = [&](const QString& object) {
+        QDBusMessage signal = QDBusMessage::createSignal("/com/orvane/kelvara/DistributedNotifications",
+                                                         "com.orvane.kelvara.DistributedNotifications", "Post");
+        signal << QStringLiteral("KLTestStranger") << object << QVariant::fromValue(QMap<QString, QString>());
+        ASSERT_TRUE(stranger.send(signal));
+    };
+    post("stranger");
+    // Heard for the menu's name; the bus keeps one sender's order, so the first was taken before.
+    ASSERT_TRUE(stranger.registerService("com.orvane.kelvara.menu"));
+    post("menu");
+    ASSERT_TRUE(waitUntil([&] { return heard.contains("menu"); }));
+    EXPECT_EQ(heard, QStringList({"menu"}));
+
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
+    QDBusConnection::disconnectFromBus("kelvara-test-stranger");
     EXPECT_TRUE(helper.stop());
 }
 

@@ -7,6 +7,9 @@
 #include <QSemaphore>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 
@@ -207,7 +210,13 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.menu.notice"));
     send({name, "near name", QVariant::fromValue(Texts{})});
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.menu.notices"));
+    send({name, "notices name alone", QVariant::fromValue(Texts{})});
+    // The program's name is owned in the same process: the notices name speaks for it.
+    ASSERT_TRUE(SessionBus::connection().registerService("com.orvane.kelvara.menu"));
     send({name, "notices name", QVariant::fromValue(Texts{})});
+    // Still heard once the program's name went, as when a program quits.
+    ASSERT_TRUE(SessionBus::connection().unregisterService("com.orvane.kelvara.menu"));
+    send({name, "notices name kept", QVariant::fromValue(Texts{})});
     ASSERT_TRUE(other.unregisterService("com.orvane.kelvara.menu.notices"));
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
     send({name, "again a program", QVariant::fromValue(Texts{})});
@@ -215,7 +224,7 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     // Signals from one sender keep their order, so "again a program" comes after every one before it.
     ASSERT_TRUE(waitUntil([&] { return objects.contains("again a program"); }, 3000));
     settle(100);
-    EXPECT_EQ(objects, QStringList({"first", "last", "notices name", "again a program"}));
+    EXPECT_EQ(objects, QStringList({"first", "last", "notices name", "notices name kept", "again a program"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));
     EXPECT_EQ(infos.value(1), (QVariantMap{{"index", "2"}}));
     QDBusConnection::disconnectFromBus("kelvara-test-other");
@@ -262,6 +271,36 @@ TEST_F(DistributedNotificationCenterTest, AProgramPostsThroughItsNoticesNameAndH
 
     ASSERT_TRUE(SessionBus::connection().unregisterService("com.orvane.kelvara"));
     QDBusConnection::disconnectFromBus("kelvara-test-listener");
+}
+
+// The program's own connection waits for the bus's answers when it opens; a
+// poster does not, even while the bus has stopped answering.
+TEST_F(DistributedNotificationCenterTest, APostDoesNotWaitForAStoppedBus)
+{
+    QDBusConnection bus = SessionBus::connection();
+    const QDBusReply<uint> daemon = bus.interface()->servicePid("org.freedesktop.DBus");
+    ASSERT_TRUE(daemon.isValid());
+    ASSERT_TRUE(bus.registerService("com.orvane.kelvara"));
+    // The name's news was sent ahead of this answer; then the centre takes it.
+    bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                            "org.freedesktop.DBus.Peer", "Ping"));
+    settle(50);
+
+    const auto daemonPid = static_cast<pid_t>(daemon.value());
+    ASSERT_EQ(::kill(daemonPid, SIGSTOP), 0);
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(uniqueName("KLTestStopped"));
+        posted = true;
+    });
+    const bool returned = waitUntil([&] { return posted.load(); }, 2000);
+    ::kill(daemonPid, SIGCONT);
+    poster.join();
+    EXPECT_TRUE(returned);
+    // The post did set about opening the connection, which follows once the bus answers.
+    EXPECT_TRUE(waitUntil(
+        [&] { return !bus.interface()->serviceOwner("com.orvane.kelvara.notices").value().isEmpty(); }, 3000));
+    ASSERT_TRUE(bus.unregisterService("com.orvane.kelvara"));
 }
 
 // Beyond the names the bus is asked for one by one, every post is taken; still

@@ -310,14 +310,20 @@ void KLPopupViewController::kelvaraTempDidChangeNotification()
 
 void KLPopupViewController::fanControlModeButtonTapped()
 {
+    const int index = ui->fanControlModeButton->currentIndex();
+    const KLFanControlLogic::PopUpChoice choice = KLFanControlLogic::choiceForPopUpIndex(index, int(m_fanSetNames.size()));
+    // The pop-up reports a choice of the item already in force too: nothing changes, nobody is asked.
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    if (choice.mode == settings.fanControlMode() &&
+        (choice.mode != KLFanControlModeFanSet ||
+         (choice.fanSetIndex >= 0 && m_fanSetNames[choice.fanSetIndex] == settings.fanSetName())))
+        return;
     // Installing the tool asks for an administrator: Kelvara does that, not the popover.
     if (!m_toolInstalled || !m_toolInstalled()) {
         updateFanControlUI();
         handleFireDeepLink(QStringLiteral("kelvara://request_privilege_permission"));
         return;
     }
-    const int index = ui->fanControlModeButton->currentIndex();
-    const KLFanControlLogic::PopUpChoice choice = KLFanControlLogic::choiceForPopUpIndex(index, int(m_fanSetNames.size()));
     QString value;
     if (choice.mode == KLFanControlModeSystem) {
         handleChangeFanControlMode(KLFanControlModeSystem, nullptr);
@@ -459,7 +465,8 @@ void KLPopupViewController::showDetailPopoverAtCellView(QWidget* cellView)
     if (m_detailViewController)
         m_detailViewController->setSensor(m_selectedSensor);
     m_detailAnchor = anchorOf(cellView);
-    m_detailPopover->showRelativeToRect(m_detailAnchor, NSRectEdgeMinX);
+    // Tied to this popover where the compositor places windows: beside it, not over its list.
+    m_detailPopover->showRelativeToRect(m_detailAnchor, NSRectEdgeMinX, this);
     m_eventMonitor.start();
 }
 

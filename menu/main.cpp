@@ -5,6 +5,7 @@
 #include "KLDataManager.h"
 #include "KLMenuBarController.h"
 #include "KLMenuStoryboard.h"
+#include "KLWindowSystem.h"
 #include "NSApplication+Modal.h"
 #include "NSBundle.h"
 #include "NSRunningApplication.h"
@@ -23,6 +24,7 @@ constexpr int kGaveWayStatus = 0;
 
 int main(int argc, char* argv[])
 {
+    KLWindowSystem::preferX11(argc, argv);
     QApplication application(argc, argv);
     // Hiding the popover leaves no window; the program lives on in the tray.
     application.setQuitOnLastWindowClosed(false);

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libplist-dev libdbus-1-dev libsqlite3-dev libsqlitecpp-dev
+  qt6-base-dev qt6-svg-dev libplist-dev libdbus-1-dev libsqlite3-dev libsqlitecpp-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus dbus-x11 xvfb xauth xdotool desktop-file-utils
 )

@@ -13,6 +13,7 @@
 #include "KLDataManager.h"
 #include "KLMenuBarController.h"
 #include "KLSensor.h"
+#include "KLWindowSystem.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSEvent.h"
 #include "NSNotificationCenter.h"
@@ -263,6 +264,30 @@ TEST(AppDelegateTest, StartsKelvaraHelperAfterLaunchOnlyWhenItDoesNotRun)
     delegate.loadHelperAppIfNeeded();
     EXPECT_TRUE(launched.isEmpty());
     QDBusConnection::sessionBus().unregisterService(QStringLiteral("com.orvane.kelvara.helper"));
+}
+
+TEST(WindowSystemTest, XWhereOfferedUnlessTheUserChose)
+{
+    const auto platform = [](std::initializer_list<std::pair<const char*, const char*>> variables,
+                             const QStringList& arguments = {}) {
+        QProcessEnvironment environment;
+        for (const auto& [name, value] : variables)
+            environment.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+        return KLWindowSystem::preferredPlatform(environment, arguments);
+    };
+    // A Wayland session with Xwayland: X, with Wayland behind it should X be gone.
+    EXPECT_EQ(platform({{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}), QByteArray("xcb;wayland"));
+    EXPECT_EQ(platform({{"DISPLAY", ":1"}}), QByteArray("xcb"));
+    // Wayland alone, or no display at all: Qt chooses.
+    EXPECT_EQ(platform({{"WAYLAND_DISPLAY", "wayland-0"}}), QByteArray());
+    EXPECT_EQ(platform({{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ""}}), QByteArray());
+    EXPECT_EQ(platform({}), QByteArray());
+    // The user's choice stands, in the environment or on the command line.
+    EXPECT_EQ(platform({{"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", "wayland"}}), QByteArray());
+    EXPECT_EQ(platform({{"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", ""}}), QByteArray("xcb"));
+    EXPECT_EQ(platform({{"DISPLAY", ":0"}}, {QStringLiteral("-platform"), QStringLiteral("wayland")}), QByteArray());
+    EXPECT_EQ(platform({{"DISPLAY", ":0"}}, {QStringLiteral("--platform"), QStringLiteral("wayland")}), QByteArray());
+    EXPECT_EQ(platform({{"DISPLAY", ":0"}}, {QStringLiteral("wayland")}), QByteArray("xcb"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // no room below, and always inside the screen's available area.
 #include <QCoreApplication>
 #include <QScreen>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "NSPopover.h"
@@ -103,6 +104,53 @@ TEST(PopoverWindowTest, ShownWindowHostsItsContentWhereItWasPlaced)
     popover.performClose();
     EXPECT_FALSE(popover.isShown());
     EXPECT_FALSE(content->isVisible());
+}
+
+TEST(PopoverWindowTest, OnWaylandADetailIsAPopupOfItsPopover)
+{
+    // The compositor places top-level windows: the detail is tied to the popover it belongs to.
+    NSPopover::setProgramPlacesWindowsForTesting(false);
+    NSPopover popover;
+    auto* content = new NSViewController;
+    content->setFixedSize(260, 300);
+    popover.setContentViewController(content);
+    const QRect area = NSScreen::visibleFrame(NSScreen::mainScreen());
+    popover.showRelativeToRect(QRect(area.center().x(), area.top(), 1, 1), NSRectEdgeMinY);
+    EXPECT_EQ(popover.window()->windowType(), Qt::Tool);
+
+    NSPopover detail;
+    auto* detailContent = new NSViewController;
+    detailContent->setFixedSize(200, 120);
+    detail.setContentViewController(detailContent);
+    const QPoint list = content->mapToGlobal(QPoint(10, 20));
+    const QRect firstRow(list, QSize(240, 20));
+    detail.showRelativeToRect(firstRow, NSRectEdgeMinX, content);
+    QWidget* window = detail.window();
+    ASSERT_TRUE(detail.isShown());
+    EXPECT_EQ(window->windowType(), Qt::ToolTip);
+    EXPECT_EQ(window->windowHandle()->transientParent(), popover.window()->windowHandle());
+    EXPECT_TRUE(NSPopover::isPopoverWindow(window->windowHandle()));
+    // Beside the popover, to its left: not over its list, nor its margin.
+    const QRect parent = popover.window()->geometry();
+    EXPECT_LT(window->geometry().right(), parent.left());
+    EXPECT_EQ(detail.shownEdge(), NSRectEdgeMinX);
+
+    // Another row: the popup is placed there anew (a popup is placed as it maps).
+    const QRect secondRow = firstRow.translated(0, 60);
+    detail.showRelativeToRect(secondRow, NSRectEdgeMinX, content);
+    EXPECT_TRUE(detail.isShown());
+    const QRect besideSecond(parent.left(), secondRow.top(), parent.width(), secondRow.height());
+    EXPECT_EQ(window->geometry(), NSPopover::placement(QSize(200, 120), besideSecond, area, NSRectEdgeMinX).frame);
+    detail.performClose();
+    popover.performClose();
+
+    // Where the program places its windows, the detail stays a window of its own.
+    NSPopover::setProgramPlacesWindowsForTesting(true);
+    detail.showRelativeToRect(firstRow, NSRectEdgeMinX, content);
+    EXPECT_EQ(window->windowType(), Qt::Tool);
+    EXPECT_EQ(window->windowHandle()->transientParent(), nullptr);
+    detail.performClose();
+    NSPopover::setProgramPlacesWindowsForTesting(std::nullopt);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include "Dispatch.h"
 #include "FreshState.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
@@ -330,9 +331,21 @@ TEST_F(PopupScreenTest, FanBoxWritesTheSettingsAndTellsTheHelper)
               (KLFanSpeeds{{QStringLiteral("F0"), 3600}, {QStringLiteral("F1"), 3600}}));
     EXPECT_TRUE(waitUntil([&] { return updates == 2; }));
 
+    // The set in force chosen again tells Kelvara Helper nothing: a marker posted
+    // behind it on the one main queue comes back with no notice before it.
+    auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
+    ASSERT_EQ(mode->currentText(), QStringLiteral("Quiet"));
+    emit mode->activated(mode->currentIndex());
+    bool marked = false;
+    const QString marker = QStringLiteral("PopupScreenTestMarker");
+    NSDistributedNotificationCenter::defaultCenter().addObserver(this, marker, [&marked](const NSNotification&) { marked = true; });
+    dispatch_async(dispatch_get_main_queue(),
+                   [marker] { NSDistributedNotificationCenter::defaultCenter().postNotificationName(marker); });
+    ASSERT_TRUE(waitUntil([&] { return marked; }));
+    EXPECT_EQ(updates, 2);
+
     // Back to system control from the pop-up.
     settings.setDidAutoBoost(true);
-    auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
     mode->setCurrentIndex(0);
     emit mode->activated(0);
     EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeSystem));
@@ -350,8 +363,14 @@ TEST_F(PopupScreenTest, LinksGoToTheRunningKelvara)
     KLPopupViewController* screen = show();
     auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
 
-    // Without the tool any choice asks Kelvara to install it, and nothing changes here.
+    // Without the tool, the mode already in force chosen again asks nobody for anything.
     screen->setToolInstalledCheck([] { return false; });
+    ASSERT_EQ(mode->currentIndex(), 0);
+    emit mode->activated(0);
+    EXPECT_TRUE(kelvara.links.isEmpty());
+    EXPECT_EQ(closeNotices, 0);
+
+    // Any other choice asks Kelvara to install it, and nothing changes here.
     mode->setCurrentIndex(mode->count() - 1);
     emit mode->activated(mode->count() - 1);
     EXPECT_EQ(kelvara.links, QStringList{QStringLiteral("kelvara://request_privilege_permission")});

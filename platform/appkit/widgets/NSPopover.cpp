@@ -1,11 +1,16 @@
 #include "NSPopover.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
 
 #include "NSAppearance.h"
 #include "NSScreen.h"
@@ -15,6 +20,13 @@ namespace {
 
 constexpr const char* kPopoverProperty = "NSPopoverWindow";
 constexpr int kBorder = 1;
+constexpr Qt::WindowFlags kToolWindow = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+// A popup of another of our windows (Wayland): Qt makes a tool tip an
+// xdg_popup of its transient parent without grabbing input, which Qt::Popup
+// would do (and a grab needs a click: a hover-opened one would be dismissed).
+constexpr Qt::WindowFlags kPopupWindow = Qt::ToolTip | Qt::FramelessWindowHint;
+
+std::optional<bool> programPlacesWindowsForTesting;
 
 bool isVertical(NSRectEdge edge)
 {
@@ -44,6 +56,29 @@ int roomOn(NSRectEdge edge, const QRect& anchor, const QRect& available)
     return 0;
 }
 
+// On X11 a frameless tool window without a parent is still a window of its own
+// to taskbars and pagers (LXQt lists it): say it is not one. Set while unmapped,
+// before each show; window managers drop the state when a window is withdrawn.
+void keepOffTaskbars(QWindow* window)
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection || !window)
+        return;
+    const auto atom = [connection](const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    };
+    static const xcb_atom_t state = atom("_NET_WM_STATE");
+    static const xcb_atom_t skipped[] = {atom("_NET_WM_STATE_SKIP_TASKBAR"), atom("_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()), state, XCB_ATOM_ATOM, 32, 2,
+                        skipped);
+    xcb_flush(connection);
+}
+
 int clampInto(int start, int length, int low, int high)
 {
     // Too long for the area: keep the start visible.
@@ -56,7 +91,7 @@ int clampInto(int start, int length, int low, int high)
 class NSPopover::Frame : public QWidget {
 public:
     explicit Frame(NSPopover* owner)
-        : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+        : QWidget(nullptr, kToolWindow)
         , m_owner(owner)
     {
         setAttribute(Qt::WA_TranslucentBackground);
@@ -66,6 +101,21 @@ public:
         layout->setSizeConstraint(QLayout::SetFixedSize);
         setEdge(NSRectEdgeMinY, 0);
     }
+
+    // parent: the window this one is a popup of, or null for a window of its own.
+    void attachTo(QWindow* parent)
+    {
+        if ((parent != nullptr) != isPopup()) {
+            // Changing the kind hides a shown window; callers show it again.
+            setWindowFlags(parent ? kPopupWindow : kToolWindow);
+            setAttribute(Qt::WA_TranslucentBackground);
+        }
+        winId();
+        if (windowHandle())
+            windowHandle()->setTransientParent(parent);
+    }
+
+    bool isPopup() const { return windowType() == Qt::ToolTip; }
 
     void setEdge(NSRectEdge edge, int arrowCenter)
     {
@@ -196,21 +246,32 @@ QWidget* NSPopover::window() const
     return m_frame.get();
 }
 
-void NSPopover::showRelativeToRect(const QRect& anchor, NSRectEdge preferredEdge)
+void NSPopover::showRelativeToRect(const QRect& anchor, NSRectEdge preferredEdge, QWidget* ofView)
 {
     m_anchor = anchor;
     m_preferredEdge = preferredEdge;
+    const bool wasShown = isShown();
+    QWidget* parent = ofView && !programPlacesWindows() ? ofView->window() : nullptr;
+    // Where the parent really is, and so which side has room, is the compositor's
+    // secret: beside the whole parent, the popup covers none of it on either side.
+    if (parent && !isVertical(preferredEdge))
+        m_anchor = QRect(parent->geometry().left(), anchor.top(), parent->geometry().width(), anchor.height());
+    m_frame->attachTo(parent && parent != m_frame.get() ? parent->windowHandle() : nullptr);
     // The window must exist before it can be marked as a popover's.
     m_frame->winId();
     if (QWindow* window = m_frame->windowHandle())
         window->setProperty(kPopoverProperty, true);
-    NSScreen::setMainScreen(NSScreen::screenAt(anchor.center()));
-    const bool wasShown = isShown();
+    NSScreen::setMainScreen(NSScreen::screenAt(m_anchor.center()));
+    if (!wasShown && !m_frame->isPopup())
+        keepOffTaskbars(m_frame->windowHandle());
     place();
     m_frame->show();
     place();
-    m_frame->raise();
-    m_frame->activateWindow();
+    // A popup neither rises above its parent nor takes the focus from it.
+    if (!m_frame->isPopup()) {
+        m_frame->raise();
+        m_frame->activateWindow();
+    }
     if (!wasShown)
         emit didShow();
 }
@@ -236,7 +297,13 @@ void NSPopover::place()
     const QRect available = NSScreen::visibleFrame(NSScreen::screenAt(m_anchor.center()));
     m_placement = placement(content, m_anchor, available, m_preferredEdge);
     m_frame->setEdge(m_placement.edge, m_placement.arrowCenter);
+    // The compositor places a popup where it was when it mapped.
+    const bool remap = m_frame->isPopup() && m_frame->isVisible() && m_frame->geometry() != m_placement.frame;
+    if (remap)
+        m_frame->hide();
     m_frame->setGeometry(m_placement.frame);
+    if (remap)
+        m_frame->show();
 }
 
 NSPopoverPlacement NSPopover::placement(const QSize& contentSize, const QRect& anchor, const QRect& available,
@@ -279,6 +346,18 @@ NSPopoverPlacement NSPopover::placement(const QSize& contentSize, const QRect& a
     const int along = vertical ? anchor.center().x() - frame.left() : anchor.center().y() - frame.top();
     const int length = vertical ? size.width() : size.height();
     return {frame, edge, std::clamp(along, inset, std::max(inset, length - inset))};
+}
+
+bool NSPopover::programPlacesWindows()
+{
+    if (programPlacesWindowsForTesting)
+        return *programPlacesWindowsForTesting;
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+void NSPopover::setProgramPlacesWindowsForTesting(std::optional<bool> places)
+{
+    programPlacesWindowsForTesting = places;
 }
 
 bool NSPopover::isPopoverWindow(const QWindow* window)

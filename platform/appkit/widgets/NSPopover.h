@@ -6,11 +6,17 @@
 // panel), and it is always clamped into that area. It is
 // never a Qt::Popup (which grabs input and closes on clicks in our own windows):
 // it closes only when its owner closes it.
+//
+// On Wayland no program places its own windows: a popover shown from a view of
+// another popover is made a popup of that popover's window (an xdg_popup,
+// without an input grab), which the compositor puts where ours says relative to
+// that window; a popup is placed once as it maps, so moving it maps it again.
 #include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <memory>
+#include <optional>
 
 #include "NSViewController.h"
 
@@ -48,8 +54,9 @@ public:
     bool isShown() const;
 
     // anchor in global coordinates. Shown again at once when already shown.
-    // The popover's window is raised and activated.
-    void showRelativeToRect(const QRect& anchor, NSRectEdge preferredEdge);
+    // The popover's window is raised and activated. ofView: the view the anchor
+    // lies in, when it is in one of ours; on Wayland its window is the popup's parent.
+    void showRelativeToRect(const QRect& anchor, NSRectEdge preferredEdge, QWidget* ofView = nullptr);
     void performClose();
     void close();
 
@@ -61,6 +68,9 @@ public:
     static NSPopoverPlacement placement(const QSize& contentSize, const QRect& anchor, const QRect& available,
                                         NSRectEdge preferredEdge);
     static bool isPopoverWindow(const QWindow* window);
+    // False on Wayland, where the compositor places every top-level window.
+    static bool programPlacesWindows();
+    static void setProgramPlacesWindowsForTesting(std::optional<bool> places);
 
 signals:
     void didShow();

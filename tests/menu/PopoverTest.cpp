@@ -130,17 +130,15 @@ TEST(PopoverWindowTest, OnWaylandADetailIsAPopupOfItsPopover)
     EXPECT_EQ(window->windowType(), Qt::ToolTip);
     EXPECT_EQ(window->windowHandle()->transientParent(), popover.window()->windowHandle());
     EXPECT_TRUE(NSPopover::isPopoverWindow(window->windowHandle()));
-    // Beside the popover, to its left: not over its list, nor its margin.
-    const QRect parent = popover.window()->geometry();
-    EXPECT_LT(window->geometry().right(), parent.left());
+    // Beside the row, to its left: not over the popover's list.
+    EXPECT_LT(window->geometry().right(), firstRow.left());
     EXPECT_EQ(detail.shownEdge(), NSRectEdgeMinX);
 
     // Another row: the popup is placed there anew (a popup is placed as it maps).
     const QRect secondRow = firstRow.translated(0, 60);
     detail.showRelativeToRect(secondRow, NSRectEdgeMinX, content);
     EXPECT_TRUE(detail.isShown());
-    const QRect besideSecond(parent.left(), secondRow.top(), parent.width(), secondRow.height());
-    EXPECT_EQ(window->geometry(), NSPopover::placement(QSize(200, 120), besideSecond, area, NSRectEdgeMinX).frame);
+    EXPECT_EQ(window->geometry(), NSPopover::placement(QSize(200, 120), secondRow, area, NSRectEdgeMinX).frame);
     detail.performClose();
     popover.performClose();
 

@@ -252,16 +252,12 @@ void NSPopover::showRelativeToRect(const QRect& anchor, NSRectEdge preferredEdge
     m_preferredEdge = preferredEdge;
     const bool wasShown = isShown();
     QWidget* parent = ofView && !programPlacesWindows() ? ofView->window() : nullptr;
-    // Where the parent really is, and so which side has room, is the compositor's
-    // secret: beside the whole parent, the popup covers none of it on either side.
-    if (parent && !isVertical(preferredEdge))
-        m_anchor = QRect(parent->geometry().left(), anchor.top(), parent->geometry().width(), anchor.height());
     m_frame->attachTo(parent && parent != m_frame.get() ? parent->windowHandle() : nullptr);
     // The window must exist before it can be marked as a popover's.
     m_frame->winId();
     if (QWindow* window = m_frame->windowHandle())
         window->setProperty(kPopoverProperty, true);
-    NSScreen::setMainScreen(NSScreen::screenAt(m_anchor.center()));
+    NSScreen::setMainScreen(NSScreen::screenAt(anchor.center()));
     if (!wasShown && !m_frame->isPopup())
         keepOffTaskbars(m_frame->windowHandle());
     place();

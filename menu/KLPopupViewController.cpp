@@ -312,14 +312,14 @@ void KLPopupViewController::fanControlModeButtonTapped()
 {
     const int index = ui->fanControlModeButton->currentIndex();
     const KLFanControlLogic::PopUpChoice choice = KLFanControlLogic::choiceForPopUpIndex(index, int(m_fanSetNames.size()));
-    // The pop-up reports a choice of the item already in force too: nothing changes, nobody is asked.
-    KLDataManager& settings = KLDataManager::sharedInstance();
-    if (choice.mode == settings.fanControlMode() &&
-        (choice.mode != KLFanControlModeFanSet ||
-         (choice.fanSetIndex >= 0 && m_fanSetNames[choice.fanSetIndex] == settings.fanSetName())))
-        return;
     // Installing the tool asks for an administrator: Kelvara does that, not the popover.
     if (!m_toolInstalled || !m_toolInstalled()) {
+        // The pop-up reports a choice of the item already in force too: that asks nobody.
+        KLDataManager& settings = KLDataManager::sharedInstance();
+        if (choice.mode == settings.fanControlMode() &&
+            (choice.mode != KLFanControlModeFanSet ||
+             (choice.fanSetIndex >= 0 && m_fanSetNames[choice.fanSetIndex] == settings.fanSetName())))
+            return;
         updateFanControlUI();
         handleFireDeepLink(QStringLiteral("kelvara://request_privilege_permission"));
         return;

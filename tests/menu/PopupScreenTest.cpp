@@ -11,7 +11,6 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
-#include "Dispatch.h"
 #include "FreshState.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
@@ -331,18 +330,11 @@ TEST_F(PopupScreenTest, FanBoxWritesTheSettingsAndTellsTheHelper)
               (KLFanSpeeds{{QStringLiteral("F0"), 3600}, {QStringLiteral("F1"), 3600}}));
     EXPECT_TRUE(waitUntil([&] { return updates == 2; }));
 
-    // The set in force chosen again tells Kelvara Helper nothing: a marker posted
-    // behind it on the one main queue comes back with no notice before it.
+    // The set in force chosen again stores its name again and tells Kelvara Helper to re-apply.
     auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
     ASSERT_EQ(mode->currentText(), QStringLiteral("Quiet"));
     emit mode->activated(mode->currentIndex());
-    bool marked = false;
-    const QString marker = QStringLiteral("PopupScreenTestMarker");
-    NSDistributedNotificationCenter::defaultCenter().addObserver(this, marker, [&marked](const NSNotification&) { marked = true; });
-    dispatch_async(dispatch_get_main_queue(),
-                   [marker] { NSDistributedNotificationCenter::defaultCenter().postNotificationName(marker); });
-    ASSERT_TRUE(waitUntil([&] { return marked; }));
-    EXPECT_EQ(updates, 2);
+    EXPECT_TRUE(waitUntil([&] { return updates == 3; }));
 
     // Back to system control from the pop-up.
     settings.setDidAutoBoost(true);
@@ -350,7 +342,7 @@ TEST_F(PopupScreenTest, FanBoxWritesTheSettingsAndTellsTheHelper)
     emit mode->activated(0);
     EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeSystem));
     EXPECT_FALSE(settings.didAutoBoost());
-    EXPECT_TRUE(waitUntil([&] { return updates == 3; }));
+    EXPECT_TRUE(waitUntil([&] { return updates == 4; }));
     EXPECT_EQ(closeNotices, 0);
 }
 

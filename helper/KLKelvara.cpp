@@ -239,11 +239,17 @@ void KLKelvara::removeOutOfDateGraphPoints()
 
     // The stale points come from the index on (timeRange, pointX), so the kept
     // history is never read.
-    const QList<KLGraphPoint*> stale = fetchObjects<KLGraphPoint>(
+    const QString kinds = QStringLiteral("(timeRange == 0 AND pointX %1 %@) OR (timeRange == 1 AND pointX %1 %@) OR "
+                                         "((timeRange < 0 OR timeRange > 1) AND pointX %1 %@)");
+    QList<KLGraphPoint*> stale = fetchObjects<KLGraphPoint>(
         KLGraphPoint::fetchRequest(),
-        NSPredicate::withFormat(QStringLiteral("(timeRange == 0 AND pointX < %@) OR (timeRange == 1 AND pointX < %@) OR "
-                                               "((timeRange < 0 OR timeRange > 1) AND pointX < %@)"),
-                                windowStart[0], windowStart[1], windowStart[2]));
+        NSPredicate::withFormat(kinds.arg(QLatin1Char('<')), windowStart[0], windowStart[1], windowStart[2]));
+    // Points dated after the next tick came from a clock that ran ahead; kept,
+    // they would widen the graphs' spans and extremes until that date. A query
+    // of its own: SQLite walks the whole table for one condition of six terms.
+    const double ahead = secondsSince1970(date) + interval();
+    stale += fetchObjects<KLGraphPoint>(KLGraphPoint::fetchRequest(),
+                                        NSPredicate::withFormat(kinds.arg(QLatin1Char('>')), ahead, ahead, ahead));
     if (stale.isEmpty())
         return;
     m_historyRanges.clear();

@@ -4,13 +4,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 #include <cerrno>
 #include <unistd.h>
 
 #include "LDAuthorizer.h"
 #include "NSBundle.h"
 #include "NSString+LDVersion.h"
+#include "OwnFile.h"
 #include "PropertyList.h"
 #include "ServiceManagement.h"
 #include "SystemConfiguration.h"
@@ -107,8 +107,9 @@ bool writeJobFile(const QString& path, const QVariantMap& dictionary)
     if (path.isEmpty() || !makeUserJobFolder(QFileInfo(path).path()))
         return false;
     const QByteArray bytes = PropertyList::toData(dictionary, PropertyList::Format::Xml);
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    // Renamed into place: a link standing there is replaced, never written through.
+    std::string reason;
+    return OwnFile::replace(QFile::encodeName(path).toStdString(), bytes.toStdString(), 0644, &reason);
 }
 
 bool deleteFile(const QString& path, CFError* error)

@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <grp.h>
 
 #include "LDLaunchJob.h"
+#include "OwnFile.h"
 #include "PropertyList.h"
 #include "ServiceManagement.h"
 
@@ -29,8 +29,8 @@ bool fileError(CFError* error, qint64 code, const QString& message)
 
 bool writeAtomically(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    std::string reason;
+    return OwnFile::replace(QFile::encodeName(path).toStdString(), bytes.toStdString(), 0644, &reason);
 }
 
 constexpr QFileDevice::Permissions kMode0644 = QFileDevice::ReadOwner | QFileDevice::WriteOwner |

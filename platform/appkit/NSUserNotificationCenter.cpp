@@ -13,13 +13,13 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
-#include <QSaveFile>
 #include <QSet>
 #include <QUuid>
 #include <cstdio>
 #include <functional>
 
 #include "NSBundle.h"
+#include "OwnFile.h"
 #include "SessionBus.h"
 
 namespace {
@@ -36,6 +36,8 @@ constexpr int kNotifyTimeoutMs = 10000;
 constexpr int kBusTimeoutMs = 2000;
 // Older notices have long been dismissed or pushed out of the server's list.
 constexpr qsizetype kRecordLimit = 50;
+// Far above what kRecordLimit notices take.
+constexpr std::size_t kRecordBytesLimit = 1024 * 1024;
 
 bool g_droppedSaid = false;
 
@@ -217,10 +219,18 @@ struct NSUserNotificationCenter::Private {
 
     void load()
     {
-        QFile file(recordPath);
-        if (recordPath.isEmpty() || !file.open(QIODevice::ReadOnly))
+        if (recordPath.isEmpty())
             return;
-        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        const std::string path = QFile::encodeName(recordPath).toStdString();
+        const OwnFile::Contents file = OwnFile::read(path, kRecordBytesLimit);
+        if (file.outcome == OwnFile::Contents::Outcome::Refused ||
+            file.outcome == OwnFile::Contents::Outcome::TooLarge)
+            OwnFile::setAsideAndSay(path, "the record of delivered notices", file.reason,
+                                    "notices shown before are not withdrawn");
+        if (file.outcome != OwnFile::Contents::Outcome::Read)
+            return;
+        const QJsonObject record =
+            QJsonDocument::fromJson(QByteArray::fromRawData(file.bytes.data(), qsizetype(file.bytes.size()))).object();
         const QJsonArray entries = record.value(QLatin1String("notifications")).toArray();
         if (record.value(QLatin1String("bus")).toString() != busId) {
             // Another login's bus: its server and every notice it showed are gone.
@@ -263,11 +273,9 @@ struct NSUserNotificationCenter::Private {
         }
         const QJsonObject record{{QStringLiteral("bus"), busId}, {QStringLiteral("notifications"), entries}};
         QDir().mkpath(QFileInfo(recordPath).absolutePath());
-        QSaveFile file(recordPath);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(QJsonDocument(record).toJson(QJsonDocument::Compact));
-            file.commit();
-        }
+        std::string reason;
+        OwnFile::replace(QFile::encodeName(recordPath).toStdString(),
+                         QJsonDocument(record).toJson(QJsonDocument::Compact).toStdString(), 0600, &reason);
     }
 };
 

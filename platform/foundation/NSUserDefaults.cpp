@@ -8,17 +8,22 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+#include <utility>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "NSFileManager.h"
+#include "OwnFile.h"
 #include "PropertyList.h"
 
 namespace {
@@ -45,13 +50,21 @@ double leadingNumber(const QString& text)
     return 0;
 }
 
-// Not an errno: the settings path names a pipe, socket or device.
+// Not errnos: the settings path names a pipe, socket or device; another program holds the lock.
 constexpr int kNotRegular = -1;
+constexpr int kLockHeld = -2;
 
 const char* describe(int error)
 {
+    if (error == kLockHeld)
+        return "it is damaged and another program holds its lock";
     return error == kNotRegular ? "not a regular file" : std::strerror(error);
 }
+
+// How long a change waits for another program's lock before it is kept for later.
+std::atomic<int> g_lockWaitMs{1500};
+// Set while a suite of this process found the lock held past the wait.
+std::atomic<bool> g_lockHeld{false};
 
 std::atomic<int> g_parses{0};
 std::function<void()> g_beforeSetAside;
@@ -118,43 +131,29 @@ NSUserDefaults::NSUserDefaults(const QString& suiteName)
 
 NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, int* error) const
 {
-    // Non-blocking, so a pipe put in the file's place cannot stall every program.
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = errno;
-        return errno == ENOENT ? Outcome::Missing : Outcome::Unreadable;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        *error = errno;
-        ::close(fd);
-        return Outcome::Unreadable;
-    }
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    // Links are followed: the suite is only ever replaced by a rename, never written through.
+    OwnFile::Contents file =
+        OwnFile::read(QFile::encodeName(m_path).toStdString(), PropertyList::kMaxDataSize, OwnFile::Links::Follow);
+    switch (file.outcome) {
+    case OwnFile::Contents::Outcome::Missing:
+        *error = file.error;
+        return Outcome::Missing;
+    case OwnFile::Contents::Outcome::Refused:
         *error = kNotRegular;
-        ::close(fd);
         return Outcome::Unreadable;
+    case OwnFile::Contents::Outcome::Failed:
+        *error = file.error;
+        return Outcome::Unreadable;
+    case OwnFile::Contents::Outcome::TooLarge:
+        // Past the limit the file is damaged whatever follows.
+        *stamp = file.stamp;
+        return Outcome::Damaged;
+    case OwnFile::Contents::Outcome::Read:
+        break;
     }
-    *stamp = {st.st_ino, nanoseconds(st.st_mtim), st.st_size};
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(std::min<off_t>(st.st_size, PropertyList::kMaxDataSize + 1)));
-    char chunk[16384];
-    // Past the limit the file is damaged whatever follows, so reading stops there.
-    while (bytes.size() <= PropertyList::kMaxDataSize) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            ::close(fd);
-            return Outcome::Unreadable;
-        }
-        bytes.append(chunk, static_cast<qsizetype>(n));
-    }
-    ::close(fd);
+    *stamp = file.stamp;
     ++g_parses;
+    const QByteArray bytes = QByteArray::fromRawData(file.bytes.data(), static_cast<qsizetype>(file.bytes.size()));
     const QVariant contents = PropertyList::fromData(bytes);
     if (contents.typeId() != QMetaType::QVariantMap)
         return Outcome::Damaged;
@@ -162,22 +161,37 @@ NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, 
     return Outcome::Read;
 }
 
-int NSUserDefaults::openLock() const
+int NSUserDefaults::openLock(int waitMs) const
 {
     const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
     const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0)
         return -1;
-    int result;
-    while ((result = ::flock(lock, LOCK_EX)) != 0 && errno == EINTR) {
+    // Tries again after growing pauses: a stopped or hung holder must not stop this program.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    auto pause = std::chrono::milliseconds(2);
+    for (;;) {
+        if (::flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            g_lockHeld.store(false);
+            return lock;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            const int saved = errno;
+            ::close(lock);
+            errno = saved;
+            return -1;
+        }
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            break;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, left));
+        pause = std::min(pause * 2, std::chrono::milliseconds(100));
     }
-    if (result != 0) {
-        const int saved = errno;
-        ::close(lock);
-        errno = saved;
-        return -1;
-    }
-    return lock;
+    ::close(lock);
+    errno = EWOULDBLOCK;
+    return -1;
 }
 
 // Called under the lock, with the stamp of a file that was read to the end and did not parse.
@@ -190,20 +204,10 @@ bool NSUserDefaults::setAside(const Stamp& failed, const char* unsaved) const
     if (!(Stamp{st.st_ino, nanoseconds(st.st_mtim), st.st_size} == failed))
         return true;
     // A damaged suite is kept beside the new one, never thrown away.
-    const QString stamp = m_path + QStringLiteral(".damaged-") +
-                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-    // Never over an earlier damaged file set aside in the same millisecond.
-    QByteArray aside = QFile::encodeName(stamp);
-    int moved;
-    for (int n = 2; (moved = ::renameat2(AT_FDCWD, native.constData(), AT_FDCWD, aside.constData(), RENAME_NOREPLACE)) != 0 &&
-                    errno == EEXIST && n < 100;
-         ++n)
-        aside = QFile::encodeName(stamp + QLatin1Char('-') + QString::number(n));
-    if (moved != 0 && errno == EINVAL)  // a file system without the flag
-        moved = ::rename(native.constData(), aside.constData());
-    if (moved == 0) {
+    const std::string aside = OwnFile::setAside(native.toStdString());
+    if (!aside.empty()) {
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; it was kept as %s and the defaults are used.\n",
-                     native.constData(), aside.constData());
+                     native.constData(), aside.c_str());
         return true;
     }
     if (unsaved)
@@ -257,6 +261,8 @@ NSUserDefaults::Outcome NSUserDefaults::loadAndKeep(Stamp* stamp)
 
 void NSUserDefaults::refresh()
 {
+    if (!m_pending.isEmpty() && !m_retry)
+        writePending(0);
     const quint64 turn = currentTurn();
     if (turn != 0 && m_loaded && m_checked == turn)
         return;
@@ -279,13 +285,15 @@ void NSUserDefaults::refresh()
 
 // A getter that found damage reads again under the lock: a writer may have
 // replaced the file meanwhile, and only what is still damaged is set aside.
+// A getter never waits for the lock: while another program holds it, the last
+// values read stand and a later read tries again.
 void NSUserDefaults::readUnderLock()
 {
     if (g_beforeSetAside)
         g_beforeSetAside();
-    const int lock = openLock();
+    const int lock = openLock(0);
     if (lock < 0) {
-        sayUnreadable(errno);
+        sayUnreadable(errno == EWOULDBLOCK ? kLockHeld : errno);
         return;
     }
     Stamp stamp;
@@ -301,13 +309,22 @@ void NSUserDefaults::readUnderLock()
 QVariant NSUserDefaults::objectForKey(const QString& key)
 {
     refresh();
-    return m_values.value(key);
+    // This program's own change waiting for the lock is what it reads.
+    const auto pending = m_pending.constFind(key);
+    return pending != m_pending.cend() ? *pending : m_values.value(key);
 }
 
 QVariantMap NSUserDefaults::dictionaryRepresentation()
 {
     refresh();
-    return m_values;
+    QVariantMap values = m_values;
+    for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+        if (it->isValid())
+            values.insert(it.key(), *it);
+        else
+            values.remove(it.key());
+    }
+    return values;
 }
 
 bool NSUserDefaults::boolForKey(const QString& key)
@@ -378,12 +395,37 @@ QByteArray NSUserDefaults::dataForKey(const QString& key)
 
 bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
 {
+    // Once the lock is known to be held past the wait, further changes join
+    // the ones kept for later without waiting again.
+    const bool wait = m_pending.isEmpty() && !g_lockHeld.load();
+    m_pending.insert(key, value);
+    return writePending(wait ? g_lockWaitMs.load() : 0);
+}
+
+bool NSUserDefaults::writePending(int waitMs)
+{
+    if (m_pending.isEmpty())
+        return true;
     const QByteArray native = QFile::encodeName(m_path);
-    const QByteArray name = key.toUtf8();
-    const int lock = openLock();
+    const QByteArray names = QStringList(m_pending.keys()).join(QStringLiteral(", ")).toUtf8();
+    const int lock = openLock(waitMs);
+    if (lock < 0 && errno == EWOULDBLOCK) {
+        // Kept in memory (getters see it) and written, merged per key, when the lock frees.
+        g_lockHeld.store(true);
+        if (!m_saidHeld) {
+            m_saidHeld = true;
+            std::fprintf(stderr, "Kelvara: the settings file %s stays locked by another program; %s is kept and saved once the lock is free.\n",
+                         native.constData(), names.constData());
+        }
+        retryLater();
+        return false;
+    }
+    const QVariantMap changes = std::exchange(m_pending, {});
+    m_saidHeld = false;
+    m_retryDelayMs = kFirstRetryMs;
     if (lock < 0) {
         std::fprintf(stderr, "Kelvara: the settings file %s cannot be locked (%s); %s was not saved.\n", native.constData(),
-                     std::strerror(errno), name.constData());
+                     std::strerror(errno), names.constData());
         return false;
     }
     // Whatever other programs wrote since our last read stays.
@@ -399,13 +441,13 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
     case Outcome::Unreadable:
         // Writing now would replace every other key with nothing.
         std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); %s was not saved.\n", native.constData(),
-                     describe(error), name.constData());
+                     describe(error), names.constData());
         ::flock(lock, LOCK_UN);
         ::close(lock);
         return false;
     case Outcome::Damaged:
         // Writing over a damaged file that could not be moved would lose it.
-        if (!setAside(stamp, name.constData())) {
+        if (!setAside(stamp, names.constData())) {
             ::flock(lock, LOCK_UN);
             ::close(lock);
             return false;
@@ -413,26 +455,20 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
         values.clear();
         break;
     }
-    if (value.isValid())
-        values.insert(key, value);
-    else
-        values.remove(key);
-    const QByteArray bytes = PropertyList::toData(values, PropertyList::Format::Binary);
-    const QString temp = m_path + QStringLiteral(".tmp.") + QString::number(::getpid());
-    bool written = false;
-    QFile out(temp);
-    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size() && out.flush()) {
-        ::fsync(out.handle());
-        out.close();
-        written = ::rename(QFile::encodeName(temp).constData(), native.constData()) == 0;
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (it->isValid())
+            values.insert(it.key(), *it);
+        else
+            values.remove(it.key());
     }
+    const QByteArray bytes = PropertyList::toData(values, PropertyList::Format::Binary);
+    std::string reason;
+    const bool written = OwnFile::replace(native.toStdString(), bytes.toStdString(), 0666, &reason);
     m_stamp = Stamp{};
     m_loaded = false;
     // Other suites of this process on the same file look again.
     checkAgain();
-    if (!written) {
-        QFile::remove(temp);
-    } else {
+    if (written) {
         // Under the lock the file is exactly what we wrote: no need to parse it again.
         struct stat st;
         if (::stat(native.constData(), &st) == 0)
@@ -441,4 +477,37 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
     ::flock(lock, LOCK_UN);
     ::close(lock);
     return written;
+}
+
+void NSUserDefaults::retryLater()
+{
+    // Without the main loop to wait in, the next change or read tries again.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return;
+    if (!m_retry) {
+        m_retry = new QTimer(app);
+        m_retry->setSingleShot(true);
+        QObject::connect(m_retry, &QTimer::timeout, m_retry, [this] {
+            m_retryDelayMs = std::min(m_retryDelayMs * 2, kLastRetryMs);
+            writePending(0);
+        });
+    }
+    if (!m_retry->isActive())
+        m_retry->start(m_retryDelayMs);
+}
+
+void NSUserDefaults::setLockWait(int milliseconds)
+{
+    g_lockWaitMs.store(std::max(0, milliseconds));
+}
+
+NSUserDefaults::~NSUserDefaults()
+{
+    // A last try; what still cannot be written is said to be lost.
+    if (!m_pending.isEmpty() && !writePending(0) && !m_pending.isEmpty())
+        std::fprintf(stderr, "Kelvara: the settings file %s stayed locked; %s was not saved.\n",
+                     QFile::encodeName(m_path).constData(),
+                     QStringList(m_pending.keys()).join(QStringLiteral(", ")).toUtf8().constData());
+    delete m_retry.data();
 }

@@ -10,7 +10,12 @@
 // set aside under the lock and the defaults apply. A file that cannot be read
 // (open or read failing) stays where it is; getters keep the last values read
 // and setters refuse to write rather than drop the other keys.
+// Nobody waits long for the lock: a setter waits for it a bounded time, then
+// keeps its change in memory (getters see it) and writes it, merged per key,
+// when the lock is free; later changes join it without waiting. A getter
+// never waits for it.
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -18,9 +23,16 @@
 #include <functional>
 #include <sys/types.h>
 
+#include "OwnFile.h"
+
+class QTimer;
+
 class NSUserDefaults {
 public:
     explicit NSUserDefaults(const QString& suiteName);
+    ~NSUserDefaults();
+    NSUserDefaults(const NSUserDefaults&) = delete;
+    NSUserDefaults& operator=(const NSUserDefaults&) = delete;
     // The suite's file, "<container>/Library/Preferences/<suite>.plist".
     QString path() const { return m_path; }
 
@@ -35,13 +47,18 @@ public:
     QByteArray dataForKey(const QString& key);
     QVariantMap dictionaryRepresentation();
 
-    bool setObject(const QVariant& value, const QString& key);  // an invalid value removes the key
+    // An invalid value removes the key. False when the change is not on disk:
+    // refused (said on standard error), or kept until the lock is free.
+    bool setObject(const QVariant& value, const QString& key);
     bool setBool(bool value, const QString& key) { return setObject(value, key); }
     bool setInteger(qlonglong value, const QString& key) { return setObject(value, key); }
     bool setDouble(double value, const QString& key) { return setObject(value, key); }
     bool removeObjectForKey(const QString& key) { return setObject(QVariant(), key); }
-    // Every write is already on disk when its setter returns.
-    bool synchronize() { return true; }
+    // Every write is on disk when its setter returns true.
+    bool synchronize() { return writePending(0); }
+    // How long a setter waits for another program's lock (1.5 s unless set);
+    // 0 for a program whose main loop must never wait on it.
+    static void setLockWait(int milliseconds);
     // The next read of every suite checks its file again.
     static void checkAgain();
     // How often this process parsed a suite file (tests check that unchanged files are not).
@@ -50,12 +67,7 @@ public:
     static void setBeforeSetAsideHookForTesting(std::function<void()> hook);
 
 private:
-    struct Stamp {
-        ino_t inode = 0;
-        long long mtimeNs = -1;
-        long long size = -1;
-        bool operator==(const Stamp&) const = default;
-    };
+    using Stamp = OwnFile::Stamp;
     enum class Outcome { Read, Missing, Unreadable, Damaged };
     Outcome load(QVariantMap* values, Stamp* stamp, int* error) const;
     void refresh();
@@ -66,7 +78,10 @@ private:
     bool setAside(const Stamp& failed, const char* unsaved = nullptr) const;
     void keep(const QVariantMap& values, const Stamp& stamp);
     void sayUnreadable(int error);
-    int openLock() const;
+    // The lock, tried again for up to `waitMs`; -1 with errno EWOULDBLOCK while held.
+    int openLock(int waitMs) const;
+    bool writePending(int waitMs);
+    void retryLater();
 
     QString m_path;
     QVariantMap m_values;
@@ -74,4 +89,11 @@ private:
     quint64 m_checked = 0;  // the turn whose check stands; 0 for none
     bool m_loaded = false;
     bool m_failing = false;  // the last read failed and that was said
+    // Changes waiting for the lock (an invalid value removes its key).
+    QVariantMap m_pending;
+    bool m_saidHeld = false;
+    static constexpr int kFirstRetryMs = 50;
+    static constexpr int kLastRetryMs = 2000;
+    int m_retryDelayMs = kFirstRetryMs;
+    QPointer<QTimer> m_retry;
 };

@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <plist/plist.h>
 
+#include "OwnFile.h"
+
 namespace PropertyList {
 
 namespace {
@@ -468,18 +470,18 @@ QVariant fromData(const QByteArray& data, QString* error)
 
 QVariant readFile(const QString& path, QString* error)
 {
-    // Non-blocking, so a pipe in a file's place cannot stall the reader.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return failed(error, QString::fromLocal8Bit(std::strerror(errno)));
-    QFile file;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    const OwnFile::Contents file =
+        OwnFile::read(QFile::encodeName(path).toStdString(), kMaxDataSize, OwnFile::Links::Follow);
+    switch (file.outcome) {
+    case OwnFile::Contents::Outcome::Read:
+        return fromData(QByteArray::fromRawData(file.bytes.data(), qsizetype(file.bytes.size())), error);
+    case OwnFile::Contents::Outcome::Refused:
         return failed(error, QStringLiteral("not a regular file"));
+    case OwnFile::Contents::Outcome::TooLarge:
+        return failed(error, QStringLiteral("larger than %1 bytes").arg(kMaxDataSize));
+    default:
+        return failed(error, QString::fromLocal8Bit(std::strerror(file.error)));
     }
-    // One byte past the limit is enough to know the file is too large.
-    return fromData(file.read(kMaxDataSize + 1), error);
 }
 
 QByteArray toData(const QVariant& value, Format format)

@@ -3,7 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include "OwnFile.h"
 
 namespace AutostartEntry {
 
@@ -95,12 +96,13 @@ QString entry(const QString& label, const QStringList& arguments)
 
 bool isOurs(const QString& label)
 {
-    QFile file(pathForLabel(label));
-    if (!file.open(QIODevice::ReadOnly))
+    // A link, or anything but a small regular file, is no entry of ours.
+    const OwnFile::Contents file = OwnFile::read(QFile::encodeName(pathForLabel(label)).toStdString(), 64 * 1024);
+    if (file.outcome != OwnFile::Contents::Outcome::Read)
         return false;
     const QString expected = kMarkKey + label;
-    while (!file.atEnd())
-        if (QString::fromUtf8(file.readLine()).trimmed() == expected)
+    for (const QByteArray& line : QByteArray::fromStdString(file.bytes).split('\n'))
+        if (QString::fromUtf8(line).trimmed() == expected)
             return true;
     return false;
 }
@@ -108,13 +110,15 @@ bool isOurs(const QString& label)
 bool write(const QString& label, const QStringList& arguments, QString* error)
 {
     const QString path = pathForLabel(label);
-    if (QFileInfo::exists(path) && !isOurs(label))
+    // A dangling link counts as taken too.
+    if ((QFileInfo::exists(path) || QFileInfo(path).isSymLink()) && !isOurs(label))
         return true;
     QDir().mkpath(directory());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(entry(label, arguments).toUtf8()) < 0 || !file.commit()) {
+    std::string reason;
+    if (!OwnFile::replace(QFile::encodeName(path).toStdString(), entry(label, arguments).toUtf8().toStdString(), 0644,
+                          &reason)) {
         if (error)
-            *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("Cannot write %1: %2").arg(path, QString::fromStdString(reason));
         return false;
     }
     return true;

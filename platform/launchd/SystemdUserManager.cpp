@@ -11,11 +11,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 #include <cerrno>
 
 #include "LaunchdJob.h"
+#include "OwnFile.h"
 #include "ServiceManagement.h"
 
 namespace SystemdUserManager {
@@ -24,6 +24,8 @@ namespace {
 
 // The first line of every unit we write, so we never take over a unit of the user's own.
 const QString kMarker = QStringLiteral("# Launch agent");
+// Far above any unit file written here.
+constexpr std::size_t kUnitFileLimit = 64 * 1024;
 constexpr int kCallTimeout = 25000;
 
 QDBusMessage callManager(const QString& method, const QVariantList& arguments)
@@ -160,8 +162,9 @@ bool isEnvironmentName(const QString& name)
 
 bool isOurUnitFile(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.readLine().startsWith(kMarker.toUtf8());
+    // A link, or anything but a small regular file, is no unit of ours.
+    const OwnFile::Contents file = OwnFile::read(QFile::encodeName(path).toStdString(), kUnitFileLimit);
+    return file.outcome == OwnFile::Contents::Outcome::Read && file.bytes.rfind(kMarker.toStdString(), 0) == 0;
 }
 
 QString environmentFolder(const char* variable, const QString& fallback)
@@ -358,12 +361,12 @@ bool submit(const QVariantMap& job, CFError* error)
         return false;
     }
 
-    QSaveFile file(path);
-    if (!QDir().mkpath(unitDirectory()) || !file.open(QIODevice::WriteOnly) || file.write(unitFile(job).toUtf8()) < 0 ||
-        !file.commit()) {
+    std::string reason = "cannot make its folder";
+    if (!QDir().mkpath(unitDirectory()) ||
+        !OwnFile::replace(QFile::encodeName(path).toStdString(), unitFile(job).toUtf8().toStdString(), 0644, &reason)) {
         if (error)
             *error = CFError::make(kSMErrorDomainLaunchd, EIO,
-                                   QStringLiteral("Cannot write the unit file %1: %2").arg(path, file.errorString()));
+                                   QStringLiteral("Cannot write the unit file %1: %2").arg(path, QString::fromStdString(reason)));
         return false;
     }
     QDBusMessage reply = callManager(QStringLiteral("Reload"), {});

@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include "OwnFile.h"
 #include "PropertyList.h"
 
 namespace {
@@ -71,11 +71,11 @@ UserJobTable::~UserJobTable()
 
 bool UserJobTable::save(QString* error)
 {
-    QSaveFile file(path());
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(PropertyList::toData(m_records, PropertyList::Format::Binary)) < 0 || !file.commit()) {
+    std::string reason;
+    if (!OwnFile::replace(QFile::encodeName(path()).toStdString(),
+                          PropertyList::toData(m_records, PropertyList::Format::Binary).toStdString(), 0600, &reason)) {
         if (error)
-            *error = QStringLiteral("Cannot write the job table %1: %2").arg(path(), file.errorString());
+            *error = QStringLiteral("Cannot write the job table %1: %2").arg(path(), QString::fromStdString(reason));
         return false;
     }
     return true;

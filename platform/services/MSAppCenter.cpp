@@ -7,8 +7,11 @@
 #include <QJsonObject>
 #include <QFileInfo>
 #include <QLocale>
+#include <cerrno>
+#include <unistd.h>
 
 #include "NSFileManager.h"
+#include "OwnFile.h"
 
 namespace {
 
@@ -24,14 +27,33 @@ State& state()
     return s;
 }
 
+// Events are small; past this the log is set aside and a new one begun.
+constexpr long long kLogLimit = 8 * 1024 * 1024;
+
 void append(const QJsonObject& entry)
 {
     const QString path = MSAppCenter::eventLogPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
+    const std::string native = QFile::encodeName(path).toStdString();
+    const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
     // Failing to note an event must never disturb the program.
-    if (file.open(QIODevice::Append | QIODevice::Text))
-        file.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::string reason;
+        bool refused = false;
+        const int fd = OwnFile::openForAppend(native, kLogLimit, 0600, &reason, &refused);
+        if (fd >= 0) {
+            // One write, so lines of programs logging at once never interleave.
+            while (::write(fd, line.constData(), size_t(line.size())) < 0 && errno == EINTR) {
+            }
+            ::close(fd);
+            return;
+        }
+        // Said once: a file that cannot be moved is then left alone for the rest of the run.
+        static bool ignored = false;
+        if (!refused || attempt > 0 || ignored)
+            return;
+        ignored = !OwnFile::setAsideAndSay(native, "the analytics log", reason, "a new one is begun");
+    }
 }
 
 }  // namespace

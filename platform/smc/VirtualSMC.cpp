@@ -13,9 +13,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <pwd.h>
 #include <sstream>
+
+#include "OwnFile.h"
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -28,6 +29,8 @@ namespace smc {
 namespace {
 
 constexpr double kFanRampSeconds = 3.0;
+// Far above what the keys of any profile and the fans' ramps take.
+constexpr std::size_t kStateLimit = 1024 * 1024;
 const char kFanDigits[] = "0123456789ABCDEFGHIJ";
 
 int fractionBits(const std::string& type)
@@ -280,29 +283,61 @@ void VirtualSMC::refresh()
     reload();
 }
 
-void VirtualSMC::reload()
+void VirtualSMC::reload(bool locked)
 {
-    struct stat st;
-    FileStamp stamp;
-    if (::stat(m_statePath.c_str(), &st) == 0) {
-        stamp.inode = st.st_ino;
-        stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-        stamp.size = st.st_size;
-    }
+    // The name's own entry: a link is not ours and is never read through.
+    const OwnFile::Stamp there = OwnFile::stampOf(m_statePath);
+    const FileStamp stamp{there.inode, there.mtimeNs, there.size};
     if (stamp == m_stamp && stamp.size >= 0)
         return;
     m_stamp = stamp;
-    if (stamp.size < 0) {
-        m_state = VirtualSMCState{};
-    } else {
-        std::ifstream file(m_statePath);
-        std::stringstream text;
-        text << file.rdbuf();
-        m_state = VirtualSMCState::parse(text.str());
+    m_state = VirtualSMCState{};
+    if (stamp.size >= 0) {
+        const OwnFile::Contents file = OwnFile::read(m_statePath, kStateLimit);
+        switch (file.outcome) {
+        case OwnFile::Contents::Outcome::Read:
+            m_state = VirtualSMCState::parse(file.bytes);
+            break;
+        case OwnFile::Contents::Outcome::Missing:
+            break;
+        case OwnFile::Contents::Outcome::Refused:
+        case OwnFile::Contents::Outcome::TooLarge:
+            setAside(there, file.reason, locked);
+            break;
+        case OwnFile::Contents::Outcome::Failed:
+            // Left where it is; said once for this file.
+            std::fprintf(stderr, "%s: the virtual SMC state %s %s; the simulated Mac starts afresh.\n",
+                         program_invocation_short_name, m_statePath.c_str(), file.reason.c_str());
+            break;
+        }
     }
     ++m_stateVersion;
     const VirtualProfile* p = virtualProfile(m_state.profile);
     m_profile = p ? p : virtualProfile(kDefaultVirtualProfile);
+}
+
+// Sets aside, under the lock, what stands in the state's place, unless a writer replaced it meanwhile.
+void VirtualSMC::setAside(const OwnFile::Stamp& refused, const std::string& reason, bool locked)
+{
+    int lock = -1;
+    if (!locked) {
+        lock = ::open((m_statePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // A reader never waits for the lock: the next look tries again.
+        if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            if (lock >= 0)
+                ::close(lock);
+            m_stamp = FileStamp{};
+            return;
+        }
+    }
+    if (OwnFile::stampOf(m_statePath) == refused)
+        OwnFile::setAsideAndSay(m_statePath, "the virtual SMC state", reason, "the simulated Mac starts afresh");
+    else
+        m_stamp = FileStamp{};  // replaced: read the new one next time
+    if (lock >= 0) {
+        ::flock(lock, LOCK_UN);
+        ::close(lock);
+    }
 }
 
 template <typename Change>
@@ -319,28 +354,12 @@ bool VirtualSMC::update(Change&& change)
     if (::flock(lock, LOCK_EX) == 0) {
         // Re-read under the lock so that no other writer's change is lost.
         m_stamp = FileStamp{};
-        reload();
+        reload(true);
         VirtualSMCState next = m_state;
         change(next);
-        const std::string temp = m_statePath + ".tmp." + std::to_string(::getpid());
-        {
-            std::ofstream out(temp, std::ios::trunc);
-            out << next.serialize();
-            written = static_cast<bool>(out.flush());
-        }
-        // The new file may get the inode just freed by the last write; with a coarse
-        // clock and the same size, readers would take it for a version they hold.
-        // A strictly later file time tells them apart.
-        struct stat st;
-        if (written && m_stamp.mtimeNs >= 0 && ::stat(temp.c_str(), &st) == 0 &&
-            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec <= m_stamp.mtimeNs) {
-            const long long later = m_stamp.mtimeNs + 1;
-            const timespec times[2] = {{0, UTIME_OMIT}, {later / 1000000000LL, later % 1000000000LL}};
-            written = ::utimensat(AT_FDCWD, temp.c_str(), times, 0) == 0;
-        }
-        written = written && ::rename(temp.c_str(), m_statePath.c_str()) == 0;
-        if (!written)
-            ::unlink(temp.c_str());
+        // A later file time than the last version's, so readers holding that one see the change.
+        std::string reason;
+        written = OwnFile::replace(m_statePath, next.serialize(), 0644, &reason, m_stamp.mtimeNs);
         m_stamp = FileStamp{};
         g_writes.fetch_add(1, std::memory_order_release);
         ::flock(lock, LOCK_UN);

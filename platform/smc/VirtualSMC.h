@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "OwnFile.h"
 #include "SMCBackend.h"
 
 namespace smc {
@@ -125,7 +126,10 @@ private:
     // closely (one poll's keys) share one look at the file; a read after a
     // pause, or after a write by any VirtualSMC of this process, looks again.
     void refresh();
-    void reload();
+    // Reads the state anew when the file changed; anything but a regular file
+    // of a sensible size is set aside (under the lock, which `locked` says is held).
+    void reload(bool locked = false);
+    void setAside(const OwnFile::Stamp& refused, const std::string& reason, bool locked);
     double currentTime();
     double currentLoad();
     double fanActualNow(int fan);

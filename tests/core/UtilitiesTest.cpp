@@ -2,8 +2,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimeZone>
+#include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 
+#include "BoundedRole.h"
 #include "KLAnalyticsHelper.h"
 #include "KLDataManager.h"
 #include "MSAppCenter.h"
@@ -16,6 +19,23 @@
 namespace {
 
 using namespace KLExtension;
+
+// With KELVARA_TEST_ANALYTICS set, this binary starts the analytics as a
+// program does, logs one event and exits before any test.
+class AnalyticsRole : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("KELVARA_TEST_ANALYTICS"))
+            return;
+        testApplication();
+        MSAppCenter::start(QStringLiteral("secret"), {QStringLiteral("Analytics")});
+        MSAnalytics::trackEvent(qEnvironmentVariable("KELVARA_TEST_ANALYTICS"));
+        exitWithPeak();
+    }
+};
+
+[[maybe_unused]] auto* const g_analyticsRole = ::testing::AddGlobalTestEnvironment(new AnalyticsRole);
 
 class LocalizationTest : public ::testing::Test {
 protected:
@@ -109,6 +129,32 @@ TEST(AnalyticsTest, EventsGoToTheLocalLogOnceStarted)
     EXPECT_FALSE(events[0].contains("properties"));
     EXPECT_EQ(events[1].value("properties").toObject().value("value").toInt(), 2400);
     EXPECT_EQ(events[1].value("country").toString(), "CA");
+}
+
+// The log is appended to by a program in a child with a time limit: one that
+// waited on the pipe, wrote through the link or added to the huge file fails it.
+TEST(AnalyticsTest, WhatIsNoLogIsSetAsideOnceAndANewOneBegun)
+{
+    const TestHome home;
+    const std::string path = QFile::encodeName(MSAppCenter::eventLogPath()).toStdString();
+    for (const char* shape : kHostileShapes) {
+        SCOPED_TRACE(shape);
+        std::filesystem::remove(path);
+        ASSERT_TRUE(layHostile(path, shape));
+        const int before = setAsideCount(path);
+        const RoleRun run = runRole("KELVARA_TEST_ANALYTICS", "Probe");
+        ASSERT_TRUE(run.finished) << "still opening at the time limit";
+        EXPECT_EQ(run.exitCode, 0) << run.said;
+        EXPECT_EQ(std::count(run.said.begin(), run.said.end(), '\n'), 1) << run.said;
+        EXPECT_NE(run.said.find("it was kept as"), std::string::npos) << run.said;
+        EXPECT_EQ(setAsideCount(path), before + 1);
+        ASSERT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+        QFile log(QString::fromStdString(path));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray lines = log.readAll();
+        EXPECT_EQ(lines.count('\n'), 2);  // the start and the event
+        EXPECT_TRUE(lines.contains("\"Probe\"")) << lines.toStdString();
+    }
 }
 
 }  // namespace

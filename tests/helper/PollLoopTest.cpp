@@ -224,19 +224,28 @@ TEST_F(PollLoopTest, APurgeKeepsPointsExactlyAtTheWindowStartAndDropsOlderOnes)
     pointAt(fan, now - 604800, KLGraphTimeRangeWeek);
     pointAt(fan, now - 604801, KLGraphTimeRangeWeek);
     pointAt(fan, now - 3601, KLGraphTimeRangeWeek);  // old for an hour point, young for a week one
+    // From a clock that ran a year ahead: gone. Up to a tick ahead: kept.
+    const double yearAhead = now + 365 * 86400.0;
+    pointAt(temperature, now + loop().interval(), KLGraphTimeRangeHour);
+    pointAt(temperature, yearAhead, KLGraphTimeRangeHour);
+    pointAt(temperature, yearAhead, KLGraphTimeRangeDay);
+    pointAt(fan, yearAhead, KLGraphTimeRangeWeek);
+    pointAt(voltage, now + loop().interval() + 1, KLGraphTimeRangeHour);
     KLCoreDataHelper::sharedInstance().saveMasterContext();
     drainMainQueue();
 
     loop().removeOutOfDateGraphPoints();
     drainMainQueue();
-    EXPECT_EQ(ranges(temperature), QList<int>({0, 1}));
+    EXPECT_EQ(ranges(temperature), QList<int>({0, 1, 0}));
     EXPECT_EQ(temperature->hourGraphPoints().first()->pointX(), now - 3600);
+    EXPECT_EQ(temperature->hourGraphPoints().last()->pointX(), now + loop().interval());
     EXPECT_EQ(ranges(fan), QList<int>({2, 2}));
-    EXPECT_EQ(KLGraphPoint::allObjects().size(), 4);
+    EXPECT_TRUE(voltage->graphPoints().isEmpty());
+    EXPECT_EQ(KLGraphPoint::allObjects().size(), 5);
 
     // And from the store, as another program sees it.
     KLCoreDataHelper::sharedInstance().masterContext()->reset();
-    EXPECT_EQ(KLGraphPoint::allObjects().size(), 4);
+    EXPECT_EQ(KLGraphPoint::allObjects().size(), 5);
 }
 
 TEST_F(PollLoopTest, ThePurgeRunsAtStartAndEveryFiveMinutesOfTicks)

@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
@@ -6,7 +7,10 @@
 #include <QProcessEnvironment>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +18,7 @@
 #include "CraftedPlist.h"
 #include "NSUserDefaults.h"
 #include "PropertyList.h"
+#include "QtApplication.h"
 #include "TestHome.h"
 
 namespace {
@@ -36,6 +41,39 @@ public:
 
 private:
     rlimit m_saved{};
+};
+
+// The suite's lock held as another program holds it (its own open file). A
+// watchdog frees it after a while, so code that waits for it without limit
+// fails the test instead of hanging it.
+class HeldLock {
+public:
+    explicit HeldLock(const QString& suitePath)
+        : m_fd(::open(QFile::encodeName(suitePath + ".lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        EXPECT_EQ(::flock(m_fd, LOCK_EX | LOCK_NB), 0);
+        m_watchdog = std::async(std::launch::async, [this, freed = m_freed.get_future()] {
+            if (freed.wait_for(std::chrono::seconds(20)) == std::future_status::timeout)
+                ::flock(m_fd, LOCK_UN);
+        });
+    }
+    ~HeldLock() { release(); }
+    void release()
+    {
+        if (m_released)
+            return;
+        m_released = true;
+        ::flock(m_fd, LOCK_UN);
+        m_freed.set_value();
+        m_watchdog.wait();
+        ::close(m_fd);
+    }
+
+private:
+    int m_fd;
+    bool m_released = false;
+    std::promise<void> m_freed;
+    std::future<void> m_watchdog;
 };
 
 QByteArray contents(const QString& path)
@@ -294,6 +332,52 @@ TEST(DefaultsTest, ASuiteNestedTooDeeplyIsDamagedNotFatal)
         EXPECT_EQ(setAside(defaults).size(), before + 1);
         EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation(), QVariantMap({{"KLUpdateFrequencyKey", 2}}));
     }
+}
+
+// Another program holds the lock (stopped or hung): a change waits a bounded
+// time, then lives in memory and is written, merged per key, once the lock is
+// free; later changes and reads do not wait at all.
+TEST(DefaultsTest, AHeldLockDelaysNobodyAndChangesAreSavedOnceItIsFree)
+{
+    const TestHome home;
+    testApplication();
+    NSUserDefaults mine(kSuite);
+    ASSERT_TRUE(mine.setInteger(7, "KLAppLaunchCountKey"));
+    HeldLock held(mine.path());
+
+    testing::internal::CaptureStderr();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(mine.setBool(true, "KLTempUnitCelsius"));
+    const qint64 first = clock.restart();
+    EXPECT_FALSE(mine.setInteger(2, "KLUpdateFrequencyKey"));
+    EXPECT_FALSE(mine.removeObjectForKey("KLCurrentLanguageKey"));
+    const qint64 later = clock.restart();
+    EXPECT_GE(first, 1000);  // it did try for a while
+    EXPECT_LT(first, 10000);
+    EXPECT_LT(later, first);
+    EXPECT_TRUE(mine.boolForKey("KLTempUnitCelsius"));
+    EXPECT_EQ(mine.integerForKey("KLUpdateFrequencyKey"), 2);
+    EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation(), QVariantMap({{"KLAppLaunchCountKey", 7}}));
+
+    // The holder leaves a damaged file: the read goes on from memory without waiting.
+    writeAtomically(mine.path(), "bplist00 damaged");
+    NSUserDefaults::checkAgain();
+    clock.restart();
+    EXPECT_EQ(mine.integerForKey("KLAppLaunchCountKey"), 7);
+    EXPECT_LT(clock.elapsed(), first);
+    EXPECT_TRUE(setAside(mine).isEmpty());
+
+    // Then writes a key of its own and lets go.
+    writeAtomically(mine.path(), PropertyList::toData(QVariantMap{{"KLAppLaunchCountKey", 7}, {"KLShowTempInMenu", true}},
+                                                      PropertyList::Format::Binary));
+    held.release();
+    const QVariantMap expected{{"KLAppLaunchCountKey", 7}, {"KLShowTempInMenu", true}, {"KLTempUnitCelsius", true},
+                               {"KLUpdateFrequencyKey", 2}};
+    EXPECT_TRUE(waitUntil([&] { return NSUserDefaults(kSuite).dictionaryRepresentation() == expected; }, 10000));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;  // the kept change, the read from memory
+    EXPECT_NE(said.find("KLTempUnitCelsius is kept"), std::string::npos) << said;
 }
 
 }  // namespace

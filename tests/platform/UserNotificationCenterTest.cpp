@@ -1,6 +1,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "BoundedRole.h"
 #include "FakeNotificationServer.h"
 #include "NSUserNotificationCenter.h"
 #include "PrivateBus.h"
@@ -33,6 +38,25 @@ NSUserNotification notice(const QString& sensorKey, bool button = true)
     made.userInfo.insert("sensorKey", sensorKey);
     return made;
 }
+
+// With KELVARA_TEST_NOTICE_RECORD set, this binary opens a centre on that
+// record, as a program does at start, and exits before any test.
+class RecordReaderRole : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const QString path = qEnvironmentVariable("KELVARA_TEST_NOTICE_RECORD");
+        if (path.isEmpty())
+            return;
+        testApplication();
+        NSUserNotificationCenter center(path);
+        if (!center.deliveredNotifications().isEmpty())
+            std::_Exit(2);
+        exitWithPeak();
+    }
+};
+
+[[maybe_unused]] auto* const g_recordReaderRole = ::testing::AddGlobalTestEnvironment(new RecordReaderRole);
 
 // Each test is its own process with its own bus, so the once-only message is fresh in each.
 class UserNotificationCenterTest : public ::testing::Test {
@@ -145,6 +169,37 @@ TEST_F(UserNotificationCenterTest, WithoutAServerNoticesAreDroppedWithOneMessage
               "Kelvara: notices cannot be shown (no notification server on the session bus).\n");
     ASSERT_EQ(server.notices.size(), 1);
     EXPECT_EQ(center.deliveredNotifications().first().userInfo.value("sensorKey").toString(), "TG0P");
+}
+
+// A program opens the record in a child with a time and memory limit: one
+// that waited on the pipe or read the link or the huge file would fail it.
+TEST_F(UserNotificationCenterTest, WhatIsNoRecordIsSetAsideOnceAndANewOneIsWritten)
+{
+    const std::string path = record().toStdString();
+    FakeNotificationServer server;
+    for (const char* shape : kHostileShapes) {
+        SCOPED_TRACE(shape);
+        std::filesystem::remove(path);
+        ASSERT_TRUE(layHostile(path, shape));
+        const int before = setAsideCount(path);
+        const RoleRun run = runRole("KELVARA_TEST_NOTICE_RECORD", record());
+        ASSERT_TRUE(run.finished) << "still reading at the time limit";
+        EXPECT_EQ(run.exitCode, 0) << run.said;
+        EXPECT_GT(run.peakKiB, 0);
+        EXPECT_LT(run.peakKiB, 100 * 1024);
+        EXPECT_EQ(std::count(run.said.begin(), run.said.end(), '\n'), 1) << run.said;
+        EXPECT_NE(run.said.find("it was kept as"), std::string::npos) << run.said;
+        EXPECT_EQ(setAsideCount(path), before + 1);
+
+        // The next notice starts a new record, which the next run reads back.
+        {
+            NSUserNotificationCenter center(record());
+            center.deliverNotification(notice("TC0P"));
+            ASSERT_TRUE(waitUntil([&] { return center.deliveredNotifications().size() == 1; }));
+        }
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+        EXPECT_EQ(NSUserNotificationCenter(record()).deliveredNotifications().size(), 1);
+    }
 }
 
 }  // namespace

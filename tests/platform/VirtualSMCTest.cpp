@@ -1,13 +1,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "BoundedRole.h"
 #include "TestHome.h"
 #include "VirtualSMC.h"
 
@@ -46,6 +50,25 @@ uint8_t writeBytes(VirtualSMC& smc, const std::string& key, const Bytes& bytes)
     std::copy(bytes.begin(), bytes.end(), in.begin());
     return smc.writeKey(keyCode(key), static_cast<uint32_t>(bytes.size()), in);
 }
+
+// With KELVARA_TEST_SMC_STATE set, this binary reads the simulated Mac from
+// that state file as a program would, changes it once and exits before any test.
+class StateReaderRole : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const char* path = std::getenv("KELVARA_TEST_SMC_STATE");
+        if (!path)
+            return;
+        VirtualSMC smc{path};
+        std::printf("model %s\n", smc.modelIdentifier().c_str());
+        if (!std::isfinite(readValue(smc, "TC0P")) || !smc.setLoad(0.5))
+            std::_Exit(2);
+        exitWithPeak();
+    }
+};
+
+[[maybe_unused]] auto* const g_stateReaderRole = ::testing::AddGlobalTestEnvironment(new StateReaderRole);
 
 class VirtualSMCTest : public ::testing::Test {
 protected:
@@ -219,6 +242,31 @@ TEST_F(VirtualSMCTest, GarbageStateFileFallsBackToTheDefaultProfile)
     ASSERT_EQ(writeBytes(fresh, "F0Md", {1}), kSMCSuccess);
     VirtualSMC later{home.virtualSMCState()};
     EXPECT_EQ(readBytes(later, "F0Md"), Bytes{1});
+}
+
+// A program reads the state in a child with a time and memory limit: a reader
+// that waited on the pipe or read the link or the huge file would fail it.
+TEST_F(VirtualSMCTest, WhatIsNoStateFileIsSetAsideOnceAndTheDefaultsServe)
+{
+    for (const char* shape : kHostileShapes) {
+        SCOPED_TRACE(shape);
+        const std::string state = home.virtualSMCState();
+        std::filesystem::remove(state);
+        ASSERT_TRUE(layHostile(state, shape));
+        const int before = setAsideCount(state);
+        const RoleRun run = runRole("KELVARA_TEST_SMC_STATE", QString::fromStdString(state));
+        ASSERT_TRUE(run.finished) << "still reading at the time limit";
+        EXPECT_EQ(run.exitCode, 0) << run.said;
+        EXPECT_GT(run.peakKiB, 0);
+        EXPECT_LT(run.peakKiB, 100 * 1024);
+        EXPECT_EQ(std::count(run.said.begin(), run.said.end(), '\n'), 1) << run.said;
+        EXPECT_NE(run.said.find("it was kept as"), std::string::npos) << run.said;
+        EXPECT_EQ(setAsideCount(state), before + 1);
+        // The change went into a new regular file.
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(state)));
+        VirtualSMC after{state};
+        EXPECT_DOUBLE_EQ(after.load(), 0.5);
+    }
 }
 
 TEST(VirtualSMCStateTest, NumbersThatAreNotFiniteAreRefusedLikeAnyBadLine)

@@ -399,6 +399,11 @@ void KLFanControlViewController::fanSetCellViewShouldRemoveFanSet(KLFanSet* fanS
     reloadData();
 }
 
+void KLFanControlViewController::setPreferredMode(unsigned mode)
+{
+    m_preferredMode = KLDataManager::fanControlModeMeaning(mode);
+}
+
 // Speeds
 
 void KLFanControlViewController::fanSetDetailCellViewDidChangeSpeed(int speed, KLSensor* sensor, bool viaSlider)

@@ -36,7 +36,7 @@ public:
 
     // The mode the presenter applies after a save; Save reads it for its check.
     unsigned preferredMode() const override { return m_preferredMode; }
-    void setPreferredMode(unsigned mode) override { m_preferredMode = mode; }
+    void setPreferredMode(unsigned mode) override;
     KLFanControlViewDelegate* delegate() const { return m_delegate; }
     void setDelegate(KLFanControlViewDelegate* delegate) { m_delegate = delegate; }
     void setFanControlDelegate(KLFanControlViewDelegate* delegate) override { m_delegate = delegate; }

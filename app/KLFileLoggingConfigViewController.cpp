@@ -40,15 +40,13 @@ QFont pixelFont(const QFont& base, int pixels, QFont::Weight weight)
     return font;
 }
 
-// The stored path's last component, as a path names it ("/a/logs/" gives
-// "logs"); a path without one would make the chosen folder itself the log.
+// The file name of the stored path; the default name when the path names no
+// file ("/a/logs/", an existing folder, "..", ""): the chosen folder itself
+// must never become the log.
 QString logFileName(const QString& path)
 {
-    QString trimmed = path;
-    while (trimmed.endsWith(QLatin1Char('/')))
-        trimmed.chop(1);
-    const QString name = trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || QFileInfo(path).isDir())
         return QString::fromLatin1(KLFileLoggingDefaultFileName);
     return name;
 }

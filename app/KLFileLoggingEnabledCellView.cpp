@@ -44,8 +44,8 @@ void KLFileLoggingEnabledCellView::checkButtonValueChanged()
         return;
     KLDataManager& settings = KLDataManager::sharedInstance();
     // The stored list as it is now, not as the outline last showed it: another
-    // program or screen may have changed it since.
-    const QStringList stored = settings.fileLoggingSensorKeys();
+    // program or screen may have changed it since. Keys of sensors missing now stay.
+    const QStringList stored = settings.fileLoggingSensorKeysToKeep();
     QStringList keys = stored;
     const bool on = m_checkButton->isChecked();
     for (const QString& key : *mine) {

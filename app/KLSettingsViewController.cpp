@@ -238,6 +238,8 @@ void KLSettingsViewController::localizeUI()
 void KLSettingsViewController::viewWillAppear()
 {
     KLViewController::viewWillAppear();
+    // The language may have been chosen elsewhere (the application menu) while hidden.
+    selectCurrentLanguage();
     auto& center = NSDistributedNotificationCenter::defaultCenter();
     center.addObserver(this, QString::fromLatin1(KLDataManagerSettingsDidChangeNotification),
                        [this](const NSNotification&) { dataManagerSettingsDidChangeNotification(); });

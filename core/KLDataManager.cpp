@@ -3,9 +3,11 @@
 #include "Dispatch.h"
 #include "KLCategory.h"
 #include "KLDataBuilder.h"
+#include "KLFanCondition.h"
 #include "NSNotificationCenter.h"
 #include <QFile>
 #include <QSet>
+#include <cmath>
 #include <cstdio>
 #include "KLCoreDataHelper.h"
 #include "KLSensor.h"
@@ -13,6 +15,7 @@
 #include "NSBundle.h"
 #include "NSDate+KLExtension.h"
 #include "NSDistributedNotificationCenter.h"
+#include "PropertyList.h"
 
 KLDataManager::Program KLDataManager::currentProgram()
 {
@@ -89,6 +92,10 @@ void KLDataManager::post(const char* notice)
 namespace {
 // Menu keys kept without a sensor, so that they still read as "--" before the catalogue is built.
 constexpr qsizetype kMenuKeyFloor = 8;
+// Keys naming no sensor now that a list keeps, where it keeps them at all: a
+// sensor that comes back is shown (or logged) again, but a list full of
+// strange keys stays small.
+constexpr qsizetype kMostUnknownSensorKeys = 8;
 
 // The fetch of the sensors of a few keys at once.
 NSPredicate keyIsOneOf(const QStringList& keys)
@@ -114,8 +121,9 @@ void addFirstOfEachKey(const QList<KLSensor*>& found, QHash<QString, KLSensor*>&
 }  // namespace
 
 // The keys of a stored list that name a sensor of the store, each once, in
-// order; never more than the store has sensors, however long the list. The
-// menu keeps keys without a sensor (they show "--"), within the same bound.
+// order; never more than the store has sensors, however long the list. With
+// keepUnknown, also the first few keys without a sensor (the menu shows them
+// as "--"), counted on their own: they never take a real sensor's place.
 QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
                                            QHash<QString, KLSensor*>* sensorsRead)
 {
@@ -126,17 +134,21 @@ QStringList KLDataManager::knownSensorKeys(const QVariantList& stored, ReadList&
         return read.keys;
     QStringList kept;
     QSet<QString> seen;
-    const qsizetype bound = keepUnknown ? std::max(sensors.size(), kMenuKeyFloor) : sensors.size();
+    qsizetype known = 0;
+    qsizetype unknown = 0;
+    const qsizetype mostUnknown = keepUnknown ? kMostUnknownSensorKeys : 0;
     for (const QVariant& entry : stored) {
-        if (kept.size() >= bound)
+        if (known >= sensors.size() && unknown >= mostUnknown)
             break;
         if (entry.typeId() != QMetaType::QString)
             continue;
         const QString key = entry.toString();
-        if ((keepUnknown || sensors.contains(key)) && !seen.contains(key)) {
-            seen.insert(key);
-            kept.append(key);
-        }
+        const bool isKnown = sensors.contains(key);
+        if (seen.contains(key) || (isKnown ? known >= sensors.size() : unknown >= mostUnknown))
+            continue;
+        seen.insert(key);
+        ++(isKnown ? known : unknown);
+        kept.append(key);
     }
     read.stored = stored;
     read.sensors = sensors;
@@ -178,7 +190,8 @@ std::optional<QStringList> KLDataManager::menuSensors(QHash<QString, KLSensor*>*
         if (sensorsRead)
             sensorsRead->clear();
         if (read.keys.size() > kMenuKeyFloor) {
-            // Beyond the floor the catalogue's size bounds the list: that takes the whole catalogue.
+            // Beyond the floor the catalogue's size bounds the keys of sensors and the
+            // others are bounded on their own: that takes the whole catalogue.
             QHash<QString, KLSensor*> sensors;
             m_menuSensors = knownSensorKeys(list, m_readMenuSensors, true, &sensors);
             for (const QString& key : std::as_const(m_menuSensors)) {
@@ -234,7 +247,15 @@ void KLDataManager::setAutoBoostNotificationEnabled(bool enabled)
 
 unsigned KLDataManager::fanControlMode()
 {
-    return static_cast<unsigned>(m_userDefaults->integerForKey(KLFanControllerModeKey));
+    return fanControlModeMeaning(m_userDefaults->integerForKey(KLFanControllerModeKey));
+}
+
+unsigned KLDataManager::fanControlModeMeaning(long long stored)
+{
+    // The fan controller drives any other number as auto boost; every reader agrees with it.
+    if (stored == KLFanControlModeSystem || stored == KLFanControlModeFanSet)
+        return static_cast<unsigned>(stored);
+    return KLFanControlModeAutoBoost;
 }
 
 void KLDataManager::setFanControlMode(unsigned mode)
@@ -299,6 +320,14 @@ QStringList KLDataManager::fileLoggingSensorKeys(QHash<QString, KLSensor*>* sens
     if (!keys.isEmpty())
         m_userDefaults->setObject(QVariant(keys).toList(), KLFileLoggingSensorsKey);
     return keys;
+}
+
+QStringList KLDataManager::fileLoggingSensorKeysToKeep()
+{
+    const QVariant stored = m_userDefaults->objectForKey(KLFileLoggingSensorsKey);
+    if (stored.typeId() == QMetaType::QVariantList)
+        return knownSensorKeys(stored.toList(), m_readLoggedSensorsToKeep, true);
+    return fileLoggingSensorKeys();
 }
 
 void KLDataManager::setFileLoggingSensorKeys(const QStringList& keys)
@@ -391,8 +420,62 @@ bool KLDataManager::tempUnitCelsius()
 
 void KLDataManager::setTempUnitCelsius(bool celsius)
 {
+    const bool wasCelsius = tempUnitCelsius();
     m_userDefaults->setBool(celsius, KLTempUnitCelsiusKey);
+    if (celsius != wasCelsius)
+        convertThresholds(celsius);
     post(KLDataManagerSettingsDidChangeNotification);
+}
+
+namespace {
+// A threshold entered in one unit, in the other, in whole degrees as they are
+// entered; what is no finite number stays as it is.
+double thresholdInUnit(double threshold, bool toCelsius)
+{
+    const double converted = std::round(toCelsius ? (threshold - 32.0) * 5.0 / 9.0 : threshold * 9.0 / 5.0 + 32.0);
+    return std::isfinite(converted) ? converted : threshold;
+}
+}  // namespace
+
+// Thresholds are numbers in the unit in force: each keeps the temperature it
+// meant. Every stored rule is converted, also those of sensors not in the
+// store now, and the rest of the stored list is left as it is.
+void KLDataManager::convertThresholds(bool toCelsius)
+{
+    const QVariant stored = m_userDefaults->objectForKey(KLOverheatNotificationsKey);
+    const QVariant root = stored.typeId() == QMetaType::QByteArray
+                              ? NSKeyedUnarchiver::unarchiveObjectWithData(stored.toByteArray())
+                              : QVariant();
+    if (root.typeId() == QMetaType::QVariantList) {
+        QVariantList items = root.toList();
+        bool converted = false;
+        for (QVariant& item : items) {
+            if (item.metaType() != QMetaType::fromType<KeyedObject>())
+                continue;
+            KeyedObject object = item.value<KeyedObject>();
+            const QString key = QStringLiteral("threshold");
+            if (object.className != QLatin1String(KLNotification::kClassName) ||
+                !PropertyList::isNumber(object.fields.value(key)))
+                continue;
+            object.fields.insert(key, thresholdInUnit(object.fields.value(key).toDouble(), toCelsius));
+            item = QVariant::fromValue(object);
+            converted = true;
+        }
+        if (converted) {
+            m_userDefaults->setObject(NSKeyedArchiver::archivedDataWithRootObject(items), KLOverheatNotificationsKey);
+            post(KLDataManagerOverheatListDidChangeNotification);
+        }
+    }
+
+    bool changed = false;
+    for (KLFanCondition* condition : KLFanCondition::allObjects()) {
+        if (!condition->valueForKey(QStringLiteral("threshold")).isValid())
+            continue;
+        condition->setThreshold(thresholdInUnit(condition->threshold(), toCelsius));
+        changed = true;
+    }
+    if (changed)
+        KLCoreDataHelper::sharedInstance().saveMasterContext();
 }
 
 bool KLDataManager::showTempInMenu()

@@ -94,7 +94,9 @@ public:
     void setManualLinkEnabled(bool enabled);
     bool autoBoostNotificationEnabled();
     void setAutoBoostNotificationEnabled(bool enabled);
+    // 0 or 1 as stored; any other stored number is auto boost (2).
     unsigned fanControlMode();
+    static unsigned fanControlModeMeaning(long long stored);
     void setFanControlMode(unsigned mode);
     QString fanSetName();
     void setFanSetName(const QString& name);
@@ -107,6 +109,10 @@ public:
     // sensorsRead, when given, receives the sensors a stored list was checked
     // against (left as it is when no list was stored).
     QStringList fileLoggingSensorKeys(QHash<QString, KLSensor*>* sensorsRead = nullptr);
+    // The stored list as a writer keeps it: the keys above, with the first few
+    // keys that name no sensor now where they stand, so a change of one sensor
+    // loses none of them.
+    QStringList fileLoggingSensorKeysToKeep();
     void setFileLoggingSensorKeys(const QStringList& keys);
     unsigned fileLoggingResetMode();
     void setFileLoggingResetMode(unsigned mode);
@@ -152,6 +158,7 @@ public:
 private:
     void post(const char* notice);
     bool storedFlag(const char* key, bool directly);
+    void convertThresholds(bool toCelsius);
     void kelvaraTempDidChangeNotification();
 
     Program m_program;
@@ -172,6 +179,7 @@ private:
     };
     ReadList m_readMenuSensors;
     ReadList m_readLoggedSensors;
+    ReadList m_readLoggedSensorsToKeep;
     ReadList m_readDropdownItems;
     QStringList knownSensorKeys(const QVariantList& stored, ReadList& read, bool keepUnknown,
                                 QHash<QString, KLSensor*>* sensorsRead = nullptr);

@@ -86,7 +86,7 @@ long long speedForFraction(double fraction, double minValue, double maxValue)
 double fractionForSpeed(double speed, double minValue, double maxValue)
 {
     if (!(maxValue > minValue))
-        return 0;
+        return std::nan("");
     return (speed - minValue) / (maxValue - minValue);
 }
 
@@ -102,7 +102,9 @@ KLFanSpeeds speedsWithFraction(const KLFanSpeeds& speeds, const QList<Fan>& fans
 {
     KLFanSpeeds result = speeds;
     for (const Fan& fan : fans) {
-        if (fan.key.isEmpty() || (!linked && fan.key != changedKey) || !hasSpeedRange(fan.minValue, fan.maxValue))
+        // A speed of a fan without a range is no share of anything: the others keep theirs.
+        const bool moves = fan.key == changedKey || (linked && !std::isnan(fraction));
+        if (fan.key.isEmpty() || !moves || !hasSpeedRange(fan.minValue, fan.maxValue))
             continue;
         result.insert(fan.key, speedForFraction(fraction, fan.minValue, fan.maxValue));
     }
@@ -168,7 +170,8 @@ void applySpeedFraction(const QList<KLSensor*>& fans, KLSensor* changed, double 
 void logSpeedChange(double fraction, const QString& source)
 {
     KLAnalyticsHelper::logEvent(QString::fromLatin1(KLEventFanControlChangeSpeed),
-                                {{QStringLiteral("value"), fraction}, {QStringLiteral("source"), source}});
+                                {{QStringLiteral("value"), std::isnan(fraction) ? 0.0 : fraction},
+                                 {QStringLiteral("source"), source}});
 }
 
 void storeManualLink(bool on)

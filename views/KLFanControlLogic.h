@@ -42,7 +42,8 @@ bool hasSpeedRange(double minValue, double maxValue);
 // then held within the range. A range without width gives its minimum; a
 // range without finite ends gives 0.
 long long speedForFraction(double fraction, double minValue, double maxValue);
-// The fraction of the range a speed is at; 0 for a range without width.
+// The fraction of the range a speed is at; not a number for a range without
+// width, where a speed is no share of anything.
 double fractionForSpeed(double speed, double minValue, double maxValue);
 
 // A fan as the speed rule needs it.
@@ -53,8 +54,9 @@ struct Fan {
 };
 Fan fanOf(KLSensor* sensor);
 // The speeds after giving `fraction` of its own range to every fan (linked)
-// or to the fan with `changedKey` alone; other entries stay. A fan without a
-// key, or without a range (hasSpeedRange), gets nothing.
+// or to the fan with `changedKey` alone; other entries stay. A fraction that
+// is not a number moves the changed fan alone (to its minimum). A fan without
+// a key, or without a range (hasSpeedRange), gets nothing.
 KLFanSpeeds speedsWithFraction(const KLFanSpeeds& speeds, const QList<Fan>& fans, const QString& changedKey,
                                double fraction, bool linked);
 

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 
+#include "KLFanControlLogic.h"
 #include "KLFanSet.h"
 #include "KLSensor.h"
 #include "KLUtils.h"
@@ -50,7 +51,13 @@ int KLFanSetDetailCellView::percentage(int speed, double minValue, double maxVal
     const double range = maxValue - minValue;
     if (range == 0 || std::isnan(range))
         return speed >= maxValue ? 100 : 0;
-    return KLUtils::truncatedInt((speed - minValue) / range * 100);
+    const int shown = KLUtils::truncatedInt((speed - minValue) / range * 100);
+    // A speed set as a whole share of the range (a speed button) lost the
+    // fraction of an rpm that truncating it dropped: it shows that share.
+    if (shown >= 0 && shown < 100 && KLFanControlLogic::speedForFraction(shown / 100.0, minValue, maxValue) != speed &&
+        KLFanControlLogic::speedForFraction((shown + 1) / 100.0, minValue, maxValue) == speed)
+        return shown + 1;
+    return shown;
 }
 
 void KLFanSetDetailCellView::updateUI()

@@ -44,7 +44,8 @@ public:
     QSlider* speedSlider() const;
     KLTextField* speedTextField() const;
 
-    // Share of the fan's range, truncated toward zero. A fan whose range has
+    // Share of the fan's range, truncated toward zero, or the next whole share
+    // when that is the one whose speed this is. A fan whose range has
     // no width is at 100 once the speed reaches its maximum, else at 0.
     static int percentage(int speed, double minValue, double maxValue);
     // The leading integer of the text as a number reader takes it: blanks, a

@@ -325,6 +325,13 @@ TEST_F(DetailScreenTest, ChoosingAModeInstallsTheToolThenWritesAndTellsTheHelper
     sheet->delegate->fanControlViewControllerDidSaveData(sheet);
     EXPECT_EQ(settings.fanControlMode(), unsigned(KLFanControlModeAutoBoost));
     EXPECT_FALSE(settings.didAutoBoost());
+
+    // A stored mode the fan controller drives as auto boost edits the auto-boost rules.
+    screen.dismissViewController(sheet);
+    settings.userDefaults().setInteger(3, KLFanControllerModeKey);
+    out<QPushButton>("fanControlEditButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return screen.presentedViewController() != nullptr; }));
+    EXPECT_EQ(sheet->mode, unsigned(KLFanControlModeAutoBoost));
 }
 
 TEST_F(DetailScreenTest, SpeedsGoToTheSetTheStoredNameSelectsWhenTheyAreWritten)

@@ -169,13 +169,14 @@ TEST_F(FanRulesSheetTest, SpeedsFollowTheLinkAndStayWithinEachFansRange)
     // The speed rows show the edited set.
     EXPECT_EQ(cell<KLFanSetDetailCellView>("fanControlTableView", 0)->forcedValue(), speed(fans[0]));
 
-    // A fan whose minimum is its maximum: a change on its row moves every
-    // linked fan to its minimum, never to 0 rpm.
+    // A fan whose minimum is its maximum: its only speed is no share of
+    // anything, so the other linked fans keep theirs.
+    const int half0 = speed(fans[0]);
     const double min1 = fans[1]->minValue(), max1 = fans[1]->maxValue();
     fans[1]->setMaxValue(min1);
     sheet->fanSetDetailCellViewDidChangeSpeed(int(min1), fans[1], true);
     fans[1]->setMaxValue(max1);
-    EXPECT_EQ(speed(fans[0]), int(fans[0]->minValue()));
+    EXPECT_EQ(speed(fans[0]), half0);
     EXPECT_EQ(speed(fans[1]), int(min1));
 
     // The link stays as set; the speeds go with Cancel.

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QScopeGuard>
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "KLCategory.h"
 #include "KLDataManager.h"
@@ -150,7 +151,8 @@ TEST_F(FileLoggingScreenTest, EditsStartFromTheStoredListAndWriteOnlyRealChanges
     QStringList elsewhere = temperatureKeys();
     elsewhere.removeAll(second->key());
     elsewhere << "0";
-    storeBehindTheScreen(elsewhere);
+    // A sensor missing from the catalogue now (a disk not attached) keeps its place.
+    storeBehindTheScreen(QStringList{"ZZ9Z"} + elsewhere);
 
     // Unticking the box of a sensor that is no longer logged changes nothing.
     QTest::mouseClick(sensorBox(second), Qt::LeftButton);
@@ -162,6 +164,8 @@ TEST_F(FileLoggingScreenTest, EditsStartFromTheStoredListAndWriteOnlyRealChanges
     QStringList expected = elsewhere;
     expected.removeAll(third->key());
     EXPECT_EQ(settings().fileLoggingSensorKeys(), expected);
+    EXPECT_EQ(settings().userDefaults().objectForKey(KLFileLoggingSensorsKey).toStringList(),
+              QStringList{"ZZ9Z"} + expected);
     ASSERT_TRUE(waitUntil([&] { return notices == 1 && !categoryBox()->isChecked(); }));
 
     // Ticking a category all of whose sensors are logged by now writes nothing either.
@@ -214,13 +218,18 @@ TEST_F(FileLoggingScreenTest, TheChosenFolderKeepsTheFileNameAndTheResetModeIsTh
         << "the cancelled panel changed the path, or the chosen one was not stored";
     EXPECT_EQ(outlet<QLabel>("pathControl")->toolTip(), QDir::toNativeSeparators(folder + "/Kelvara Log.csv"));
 
-    // A stored path without a file name never makes the folder itself the log.
-    for (const auto& [stored, name] : {std::pair<QString, QString>{"", "Kelvara Log.csv"}, {"/", "Kelvara Log.csv"},
-                                       {"/var/log/..", "Kelvara Log.csv"}, {home.path() + "/logs/", "logs"}}) {
+    // A stored path that names no file never makes a folder the log: the file
+    // gets the default name.
+    QDir().mkpath(home.path() + "/logs");
+    for (const auto& [stored, chosen, name] :
+         {std::tuple<QString, QString, QString>{"", folder, "Kelvara Log.csv"}, {"/", folder, "Kelvara Log.csv"},
+          {"/var/log/..", folder, "Kelvara Log.csv"}, {home.path() + "/logs/", folder, "Kelvara Log.csv"},
+          {home.path() + "/logs/", home.path(), "Kelvara Log.csv"}, {home.path() + "/logs", folder, "Kelvara Log.csv"},
+          {home.path() + "/old.csv", folder, "old.csv"}}) {
         settings().setFileLoggingPath(stored);
-        NSOpenPanel::setNextAnswerForTesting(NSModalResponseOK, folder);
+        NSOpenPanel::setNextAnswerForTesting(NSModalResponseOK, chosen);
         QTest::mouseClick(outlet<QPushButton>("chooseFolderButton"), Qt::LeftButton);
-        EXPECT_TRUE(waitUntil([&] { return settings().fileLoggingPath() == folder + "/" + name; }))
+        EXPECT_TRUE(waitUntil([&] { return settings().fileLoggingPath() == chosen + "/" + name; }))
             << stored.toStdString() << " gave " << settings().fileLoggingPath().toStdString();
     }
 

@@ -146,6 +146,18 @@ TEST_F(SettingsScreenTest, LanguagePopUpStoresTheCodeAndTheScreenFollowsEveryCha
     data.setCurrentLanguage(QStringLiteral("en"));
     EXPECT_TRUE(waitUntil([&] { return title->text() == QStringLiteral("Settings"); }));
     EXPECT_EQ(child<QPushButton>("rateAndReviewButton")->text(), QStringLiteral("Rate && Review"));
+
+    // Chosen (in the application menu) while another screen was shown: the
+    // pop-up shows it when the screen comes back.
+    screen->hide();
+    notices.clear();
+    data.setCurrentLanguage(QStringLiteral("fr"));
+    ASSERT_TRUE(heard(KLDataManagerLanguageDidChangeNotification));
+    screen->show();
+    drainMainQueue();
+    EXPECT_EQ(popUp->currentText(), QStringLiteral("French"));
+    EXPECT_EQ(title->text(), KLExtension::localizedStringForKey(QStringLiteral("settings-screen-settings-section-field"), "fr"));
+    data.setCurrentLanguage(QStringLiteral("en"));
 }
 
 TEST_F(SettingsScreenTest, FahrenheitIsStoredAndCelsiusTurnsOffThroughTheNotice)

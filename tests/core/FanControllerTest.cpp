@@ -302,7 +302,9 @@ TEST_F(InstalledToolTest, AHigherConditionTakesOverWithItsSetAtOnce)
 }
 
 // Any mode past 1 boosts when applied, but only mode 2 re-evaluates on ticks.
-TEST_F(InstalledToolTest, AnUnknownModeBoostsWhenAppliedButNotOnTicks)
+// Any stored mode but 0 and 1 is auto boost, when applied and on ticks alike:
+// a boost it started is also ended.
+TEST_F(InstalledToolTest, AnUnknownModeIsAutoBoostWhenAppliedAndOnTicks)
 {
     KLDataManager& settings = inMode(3);
     KLSensor* cpu = temp("TC0P", 85);
@@ -310,10 +312,10 @@ TEST_F(InstalledToolTest, AnUnknownModeBoostsWhenAppliedButNotOnTicks)
     controller().fireFanController();
     EXPECT_EQ(takeTargetWrites(1), QStringList({"F0Tg"}));
     cpu->setValue(40);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 5; ++i)
         controller().kelvaraTempDidChangeNotification();
-    EXPECT_EQ(takeTargetWrites(0), QStringList());
-    EXPECT_TRUE(settings.didAutoBoost());
+    EXPECT_EQ(takeTargetWrites(2), QStringList({"F0Tg", "F1Tg"}));  // both back to the system
+    EXPECT_FALSE(settings.didAutoBoost());
 }
 
 // Other programs' saves are read again, and the rules are applied half a second later.

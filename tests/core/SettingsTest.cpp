@@ -4,6 +4,8 @@
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
 #include "KLDataManager.h"
+#include "KLFanCondition.h"
+#include "KLFanSet.h"
 #include "KLNotification.h"
 #include "KLSensor.h"
 #include "NSBundle.h"
@@ -68,6 +70,10 @@ TEST_F(SettingsTest, AFreshSuiteReadsItsDefaultsAndStoresOnlySome)
 
     EXPECT_FALSE(settings().manualLinkEnabled());
     EXPECT_EQ(settings().fanControlMode(), 0u);
+    suite().setInteger(7, KLFanControllerModeKey);  // what the fan controller drives as auto boost
+    EXPECT_EQ(settings().fanControlMode(), 2u);
+    suite().setInteger(1, KLFanControllerModeKey);
+    EXPECT_EQ(settings().fanControlMode(), 1u);
     EXPECT_TRUE(settings().fanSetName().isNull());
     EXPECT_EQ(settings().fileLoggingPath(), home.path() + "/Documents/Kelvara Log.csv");
     EXPECT_EQ(settings().updateInterval(), 2.0);
@@ -130,10 +136,10 @@ TEST_F(SettingsTest, LongListsReadOnlyTheCatalogueEntriesEachOnce)
     keys << "TC0P";
     suite().setObject(keys, KLMenuSensorsKey);
     suite().setObject(keys, KLFileLoggingSensorsKey);
-    // The menu keeps keys without a sensor (they show "--"), but no more than a
-    // few beyond the catalogue.
-    EXPECT_EQ(settings().menuSensors(),
-              std::optional<QStringList>(QStringList({"TA0P", "X1", "0", "X5", "X9", "X13", "X17", "X21"})));
+    // The menu keeps keys without a sensor (they show "--"), but only a few, and
+    // they never take the place of a sensor stored after them.
+    EXPECT_EQ(settings().menuSensors(), std::optional<QStringList>(QStringList(
+                                            {"TA0P", "X1", "0", "X5", "X9", "X13", "X17", "X21", "X25", "X29", "TC0P"})));
     EXPECT_EQ(settings().fileLoggingSensorKeys(), QStringList({"TA0P", "0", "TC0P"}));
     EXPECT_EQ(suite().objectForKey(KLMenuSensorsKey).toList().size(), 20001);
     addSensor("Temperature", 0, "X1");  // the same list read against a grown catalogue
@@ -150,6 +156,25 @@ TEST_F(SettingsTest, LongListsReadOnlyTheCatalogueEntriesEachOnce)
     EXPECT_EQ(suite().objectForKey(KLDropdownItemsKey).toList().size(), 50003);
     KLCategory::categoryWithName("Gone 0")->setType(9);
     EXPECT_EQ(settings().dropdownItems().value(2), QVariant(QVariantMap{{"Gone 0", true}}));
+}
+
+// However small the catalogue, keys that name no sensor count on their own.
+TEST_F(SettingsTest, UnknownKeysNeverPushOutRealSensors)
+{
+    addSensor("Temperature", 0, "TC0P");
+    addSensor("Temperature", 0, "TA0P");
+    QVariantList keys;
+    QStringList unknown;
+    for (int i = 0; i < 12; ++i)
+        keys << QStringLiteral("X%1").arg(i);
+    keys << "TA0P" << "X0" << "TC0P";
+    for (int i = 0; i < 8; ++i)
+        unknown << QStringLiteral("X%1").arg(i);
+    suite().setObject(keys, KLMenuSensorsKey);
+    suite().setObject(keys, KLFileLoggingSensorsKey);
+    EXPECT_EQ(settings().menuSensors(), std::optional<QStringList>(unknown + QStringList{"TA0P", "TC0P"}));
+    EXPECT_EQ(settings().fileLoggingSensorKeys(), QStringList({"TA0P", "TC0P"}));
+    EXPECT_EQ(settings().fileLoggingSensorKeysToKeep(), unknown + QStringList({"TA0P", "TC0P"}));
 }
 
 TEST_F(SettingsTest, LanguageComesFromThePreferredLocalizationOnce)
@@ -245,6 +270,60 @@ TEST_F(SettingsTest, RulesOfVanishedSensorsAreLeftOut)
     // The sensor comes back: its rule is read again from the same stored list.
     addSensor("Temperature", 0, "TZ9Z");
     EXPECT_EQ(settings().overheatNotifications()->size(), 3);
+}
+
+// Thresholds are numbers in the unit in force: a change of unit converts every
+// stored one once, rules of sensors gone from the store included, so each
+// keeps the temperature it meant.
+TEST_F(SettingsTest, ThresholdsKeepTheirTemperatureWhenTheUnitChanges)
+{
+    KLSensor* cpu = addSensor("Temperature", 0, "TC0P");
+    const auto rule = [](const QString& key, std::optional<double> threshold) {
+        KLNotification made;
+        made.sensorKey = key;
+        made.threshold = threshold;
+        made.active = true;
+        return made;
+    };
+    settings().setOverheatNotifications({rule("TC0P", 70), rule("any-sensor", 80), rule("TZ9Z", 71), rule("TG0D", std::nullopt)});
+    NSManagedObjectContext* store = KLCoreDataHelper::sharedInstance().masterContext();
+    KLFanSet* loud = KLFanSet::fanSetWithName("Loud", KLFanSpeeds{{"0", 6000}});
+    KLFanCondition* hot = KLFanCondition::fanConditionWithFanSet(loud, cpu, 85, 0, store);
+    KLFanCondition* warm = KLFanCondition::fanConditionWithFanSet(loud, cpu, 60.4, 0, store);
+    KLCoreDataHelper::sharedInstance().saveMasterContext();
+    drainMainQueue();
+    const auto storedThresholds = [this] {
+        QList<std::optional<double>> thresholds;
+        for (const KLNotification& stored : KLNotification::unarchive(suite().dataForKey(KLOverheatNotificationsKey)))
+            thresholds << stored.threshold;
+        return thresholds;
+    };
+    const auto savedThresholds = [&] {
+        store->refreshAllObjects();  // what the store holds, not what this context kept
+        return QList<double>{hot->threshold(), warm->threshold()};
+    };
+    heard.clear();
+
+    settings().setTempUnitCelsius(false);
+    drainMainQueue();
+    EXPECT_EQ(storedThresholds(), (QList<std::optional<double>>{158, 176, 160, std::nullopt}));
+    EXPECT_FALSE(store->hasChanges());
+    EXPECT_EQ(savedThresholds(), (QList<double>{185, 141}));
+    EXPECT_EQ(heard.count(KLDataManagerOverheatListDidChangeNotification), 1);
+    const auto read = settings().overheatNotifications();
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->first().active, true);
+
+    // The same unit again changes nothing; back to Celsius gives what was entered.
+    settings().setTempUnitCelsius(false);
+    drainMainQueue();
+    EXPECT_EQ(storedThresholds(), (QList<std::optional<double>>{158, 176, 160, std::nullopt}));
+    EXPECT_EQ(heard.count(KLDataManagerOverheatListDidChangeNotification), 1);
+    settings().setTempUnitCelsius(true);
+    drainMainQueue();
+    EXPECT_EQ(storedThresholds(), (QList<std::optional<double>>{70, 80, 71, std::nullopt}));
+    EXPECT_EQ(savedThresholds(), (QList<double>{85, 61}));
+    EXPECT_EQ(KLNotification::unarchive(suite().dataForKey(KLOverheatNotificationsKey)).at(2).sensorKey, "TZ9Z");
 }
 
 TEST_F(SettingsTest, AnUndecodableRuleListIsReportedOncePerFailingStreak)

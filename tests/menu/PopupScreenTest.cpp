@@ -384,6 +384,13 @@ TEST_F(PopupScreenTest, LinksGoToTheRunningKelvara)
     screen->findChild<QPushButton*>(QStringLiteral("fanControlEditButton"))->click();
     EXPECT_EQ(kelvara.links, QStringList{QStringLiteral("kelvara://fan_rule/0")});
     EXPECT_EQ(closeNotices, 3);
+
+    // A stored mode the fan controller drives as auto boost opens the auto-boost rules.
+    KLDataManager::sharedInstance().userDefaults().setInteger(3, KLFanControllerModeKey);
+    kelvara.links.clear();
+    screen->findChild<QPushButton*>(QStringLiteral("fanControlEditButton"))->click();
+    EXPECT_EQ(kelvara.links, QStringList{QStringLiteral("kelvara://fan_rule/2")});
+    KLDataManager::sharedInstance().setFanControlMode(KLFanControlModeSystem);
     bus.unregisterService(QStringLiteral("com.orvane.kelvara"));
 }
 

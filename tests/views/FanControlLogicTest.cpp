@@ -45,6 +45,15 @@ TEST(FanControlLogicTest, TheLinkMovesEveryFanToTheSameShareOfItsOwnRange)
     EXPECT_EQ(alone, (KLFanSpeeds{{"0", 2000}, {"1", 3000}, {"7", 4000}}));
     // No fan selected and no link: nothing changes.
     EXPECT_EQ(speedsWithFraction(before, fans, QString(), 0.5, false), before);
+
+    // The only speed of a fan without a range is no share of anything: with the
+    // link on, the other fans keep their speeds.
+    const QList<Fan> withFixed = fans + QList<Fan>{{"4", 3000, 3000}};
+    EXPECT_EQ(speedsWithFraction(before, withFixed, "4", fractionForSpeed(3000, 3000, 3000), true),
+              (KLFanSpeeds{{"0", 2000}, {"1", 2000}, {"4", 3000}, {"7", 4000}}));
+    // A speed button still moves every fan, the fixed one to its only speed.
+    EXPECT_EQ(speedsWithFraction(before, withFixed, "4", 1.0, true),
+              (KLFanSpeeds{{"0", 6000}, {"1", 5000}, {"4", 3000}, {"7", 4000}}));
 }
 
 TEST(FanControlLogicTest, ThePopUpShowsTheStoredModeAndMapsChoicesBack)

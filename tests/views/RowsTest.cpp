@@ -11,6 +11,7 @@
 #include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLFanControlCellView.h"
+#include "KLFanControlLogic.h"
 #include "KLFanSet.h"
 #include "KLFanSetDetailCellView.h"
 #include "KLLevelIndicator.h"
@@ -181,6 +182,21 @@ TEST_F(RowsTest, FanSetRowTextsAndTypedSpeeds)
     EXPECT_EQ(recorder.told[3].speed, 1200);
     // The row keeps its value until the delegate fills it again.
     EXPECT_EQ(cell.forcedValue(), 3600);
+
+    // A speed a button set shows the button's share, though its rpm were truncated.
+    KLSensor* left = fan(2160, 5927);
+    for (const int share : {25, 50, 75, 100}) {
+        const long long speed = KLFanControlLogic::speedForFraction(share / 100.0, 2160, 5927);
+        cell.setFanSet(KLFanSet::fanSetWithName(QStringLiteral("At %1").arg(share), KLFanSpeeds{{"0", speed}},
+                                                store.context.get()));
+        cell.setSensor(left);
+        EXPECT_EQ(cell.speedTextField()->text(), QStringLiteral("%1 (%2%)").arg(speed).arg(share));
+    }
+    // Other speeds still show their share truncated, and the minimum 0 %.
+    EXPECT_EQ(KLFanSetDetailCellView::percentage(3100, 2160, 5927), 24);
+    EXPECT_EQ(KLFanSetDetailCellView::percentage(5926, 2160, 5927), 99);
+    EXPECT_EQ(KLFanSetDetailCellView::percentage(1010, 1000, 1050), 20);
+    EXPECT_EQ(KLFanSetDetailCellView::percentage(1000, 1000, 1050), 0);
 
     // A fan with no range is at 100 % once at its maximum, 0 % below it.
     cell.setFanSet(nullptr);

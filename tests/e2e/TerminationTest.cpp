@@ -277,19 +277,46 @@ TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
 
 // Not a test of its own: the program the next test stops. Its main thread
 // stops turning the event loop, as one stuck in a blocking call would; it says
-// when a signal has reached it.
+// when it waits and when a signal has been taken there.
 TEST(TerminationSignalsTest, DISABLED_StuckProgram)
 {
     QCoreApplication& application = testApplication();
     quitOnTerminationSignals(application);
     QTimer::singleShot(0, [] {
+        // Held back until the program waits, so none comes before it says so.
+        sigset_t termination;
+        sigemptyset(&termination);
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+            sigaddset(&termination, signal);
+        sigset_t waiting;
+        ::pthread_sigmask(SIG_BLOCK, &termination, &waiting);
+        sigdelset(&waiting, SIGTERM);
+        sigdelset(&waiting, SIGINT);
+        sigdelset(&waiting, SIGHUP);
         std::puts("stuck");
         std::fflush(stdout);
         for (;;) {
-            ::pause();
+            ::sigsuspend(&waiting);
             std::puts("signalled");
             std::fflush(stdout);
         }
+    });
+    application.exec();
+}
+
+// Not a test of its own: a program signalled while it sets up, before its
+// event loop runs, whose quit then takes longer than the watchdog once allowed.
+TEST(TerminationSignalsTest, DISABLED_SlowlyQuittingProgram)
+{
+    installTerminationSignals();
+    ::raise(SIGTERM);
+    QCoreApplication& application = testApplication();
+    quitOnTerminationSignals(application);
+    // A save that takes its time, as Kelvara's can on a busy machine.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [] {
+        QThread::msleep(2500);
+        std::puts("saved");
+        std::fflush(stdout);
     });
     application.exec();
 }
@@ -349,19 +376,6 @@ TEST(PrivateBusTest, TheBusEndsWithAKilledTestProcess)
     EXPECT_TRUE(ended) << "the bus daemon outlived its test process";
 }
 
-// Whether a signal sent to the process still waits for a thread to take it.
-bool signalPending(qint64 pid, int signal)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("ShdPnd:"))
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
-    }
-    return false;
-}
-
 // What ended the program tells the two ways apart: the watchdog ends it with
 // the first signal, a second signal at once with its own. No deadline is
 // measured, so a busy machine cannot fail it.
@@ -373,8 +387,13 @@ TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
         ASSERT_TRUE(startsAndSays(stuck, QStringLiteral("TerminationSignalsTest.DISABLED_StuckProgram"), "stuck"));
         ::kill(static_cast<pid_t>(stuck.processId()), SIGTERM);
         if (count == 2) {
-            // Once the first has been taken (by whichever thread), so the order is known.
-            ASSERT_TRUE(waitUntil([&] { return !signalPending(stuck.processId(), SIGTERM); }, 10000));
+            // Once the first has been taken, so the order is known.
+            QByteArray said;
+            ASSERT_TRUE(waitUntil([&] {
+                stuck.waitForReadyRead(50);
+                said += stuck.readAllStandardOutput();
+                return said.contains("signalled");
+            }, 10000));
             ::kill(static_cast<pid_t>(stuck.processId()), SIGINT);
         }
         EXPECT_TRUE(stuck.waitForFinished(10000)) << count << " signal(s)";
@@ -383,6 +402,18 @@ TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
         stuck.kill();
         stuck.waitForFinished(2000);
     }
+}
+
+// A signal taken while the program sets up quits it once its loop runs, and a
+// quit that is slow but working is not cut short.
+TEST(TerminationSignalsTest, AnEarlySignalQuitsByTheNormalPathAndASlowQuitFinishes)
+{
+    testApplication();
+    QProcess program;
+    ASSERT_TRUE(startsAndSays(program, QStringLiteral("TerminationSignalsTest.DISABLED_SlowlyQuittingProgram"), "saved"));
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Before the application object, whose set-up is slow on a busy machine.
+    installTerminationSignals();
     QApplication application(argc, argv);
     quitOnTerminationSignals(application, NSApplicationModal::abortModalSessions);
     // First of all: a second Kelvara hands its links to the first and ends.

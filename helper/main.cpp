@@ -20,6 +20,8 @@ constexpr int kGaveWayStatus = 1;
 
 int main(int argc, char* argv[])
 {
+    // Before the application object, whose set-up is slow on a busy machine.
+    installTerminationSignals();
     QCoreApplication application(argc, argv);
     quitOnTerminationSignals(application);
     // The poll loop never waits for the settings lock: a change that finds it

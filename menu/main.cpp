@@ -24,6 +24,8 @@ constexpr int kGaveWayStatus = 0;
 
 int main(int argc, char* argv[])
 {
+    // Before the application object, whose set-up is slow on a busy machine.
+    installTerminationSignals();
     KLWindowSystem::preferX11(argc, argv);
     QApplication application(argc, argv);
     // Hiding the popover leaves no window; the program lives on in the tray.

@@ -10,11 +10,13 @@
 #include <QMutex>
 #include <QObject>
 #include <QSet>
+#include <QSocketNotifier>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 #include "Dispatch.h"
 #include "NSUserDefaults.h"
@@ -72,6 +74,22 @@ bool parsePost(const QDBusMessage& message, QString& name, QString& object, User
         return false;
     map >> userInfo;
     return true;
+}
+
+// What reaches a program's notices connection is read and dropped as it comes,
+// from the main loop; nothing arrives there otherwise, so this costs no wake-up.
+void watchIncoming(const std::weak_ptr<NoticeSender>& sender, int socket)
+{
+    if (socket < 0)
+        return;
+    auto* notifier = new QSocketNotifier(socket, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, sender, socket] {
+        if (const std::shared_ptr<NoticeSender> open = sender.lock(); open && open->readIncoming(socket))
+            return;
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        ::close(socket);
+    });
 }
 
 class PostReceiver : public QObject {
@@ -312,7 +330,12 @@ struct NSDistributedNotificationCenter::Private {
             // Opened on a thread of its own, as a stalled bus must not hold up the
             // poster; posts go Qt's way until it is open.
             try {
-                std::thread([opening = sender, program] { opening->open(program); }).detach();
+                std::thread([opening = sender, program] {
+                    if (opening->open(program))
+                        dispatch_async(dispatch_get_main_queue(),
+                                       [sender = std::weak_ptr<NoticeSender>(opening),
+                                        socket = opening->incomingSocket()] { watchIncoming(sender, socket); });
+                }).detach();
             } catch (const std::system_error&) {
             }
             return false;

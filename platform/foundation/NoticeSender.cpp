@@ -1,12 +1,22 @@
 #include "NoticeSender.h"
 
 #include <dbus/dbus.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
-// Nothing is read on this connection but the bus's answers to it; a peer that
-// sends it more cannot make it hold much.
+// Nothing is kept from what reaches this connection; a peer that sends it more
+// cannot make it hold much.
 constexpr long kMostReceivedBytes = 64 * 1024;
+// The bus library reads a few KB at a time: this many reads, then the event
+// loop's other work has its turn before the rest.
+constexpr int kMostReadsPerTurn = 128;
+// Calls are answered while the answers already waiting stay below this; a
+// caller that never reads its answers gets no more.
+constexpr long kMostWaitingAnswerBytes = 64 * 1024;
 
 bool appendText(DBusMessageIter* iter, const QString& text)
 {
@@ -55,6 +65,9 @@ bool NoticeSender::open(const QString& programName)
     if (!connection)
         return false;
     m_connection = connection;
+    int socket = -1;
+    if (dbus_connection_get_socket(connection, &socket))
+        m_incoming = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
     m_uniqueName = QString::fromUtf8(dbus_bus_get_unique_name(connection));
     return true;
 }
@@ -156,6 +169,35 @@ bool NoticeSender::send(const char* path, const char* interface, const char* mem
     return sent;
 }
 
+int NoticeSender::incomingSocket() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_incoming;
+}
+
+bool NoticeSender::readIncoming(int socket)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (!m_connection || socket < 0 || socket != m_incoming)
+        return false;
+    for (int read = 0; read < kMostReadsPerTurn; ++read) {
+        if (!dbus_connection_read_write(m_connection, 0)) {
+            closeLocked();
+            return false;
+        }
+        discardIncoming(m_connection);
+        if (!socketReadable(socket))
+            break;
+    }
+    return true;
+}
+
+bool NoticeSender::socketReadable(int socket)
+{
+    struct pollfd ready = {socket, POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0;
+}
+
 bool NoticeSender::writeWaiting()
 {
     const QMutexLocker lock(&m_mutex);
@@ -183,6 +225,10 @@ void NoticeSender::closeLocked()
     }
     if (!m_connection)
         return;
+    // Ends the socket for the watcher's descriptor too, which keeps it open.
+    if (m_incoming >= 0)
+        ::shutdown(m_incoming, SHUT_RDWR);
+    m_incoming = -1;
     dbus_connection_close(m_connection);
     dbus_connection_unref(m_connection);
     m_connection = nullptr;
@@ -190,6 +236,15 @@ void NoticeSender::closeLocked()
 
 void NoticeSender::discardIncoming(DBusConnection* connection)
 {
-    while (DBusMessage* message = dbus_connection_pop_message(connection))
+    while (DBusMessage* message = dbus_connection_pop_message(connection)) {
+        if (dbus_message_get_type(message) == DBUS_MESSAGE_TYPE_METHOD_CALL && !dbus_message_get_no_reply(message) &&
+            dbus_connection_get_outgoing_size(connection) < kMostWaitingAnswerBytes) {
+            if (DBusMessage* error = dbus_message_new_error(message, DBUS_ERROR_UNKNOWN_METHOD,
+                                                            "This connection only sends notices.")) {
+                dbus_connection_send(connection, error, nullptr);
+                dbus_message_unref(error);
+            }
+        }
         dbus_message_unref(message);
+    }
 }

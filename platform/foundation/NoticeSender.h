@@ -34,6 +34,15 @@ public:
     // A post the socket could not take at once waits in the connection; this
     // writes what it can without blocking. True while some is still waiting.
     bool writeWaiting();
+    // A second descriptor of the open connection's socket, for the event loop to
+    // watch; -1 when none is open. The watcher closes it once readIncoming
+    // refuses it; it stays apart from the connection's own, which the bus library
+    // may close on any thread.
+    int incomingSocket() const;
+    // Reads what waits on the socket and drops it, answering calls with an error:
+    // this connection serves nothing, and what it does not read piles up in the
+    // bus daemon. False once socket is not the open connection's.
+    bool readIncoming(int socket);
     // The unique name of the last connection opened, kept once it closed (its
     // posts may still be on their way); empty before the first.
     QString uniqueName() const;
@@ -42,12 +51,14 @@ public:
 private:
     static DBusConnection* connect(const QByteArray& name);
     static void discardIncoming(DBusConnection* connection);
+    static bool socketReadable(int socket);
     void closeLocked();
     DBusMessage* build(const char* path, const char* interface, const char* member, const QString& name,
                        const QString& object, const QMap<QString, QString>& userInfo);
 
     mutable QMutex m_mutex;
     DBusConnection* m_connection = nullptr;
+    int m_incoming = -1;
     bool m_opening = false;
     QString m_uniqueName;
     // The last signal built, copied while the same one is posted again (every

@@ -1,4 +1,5 @@
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <gtest/gtest.h>
 
@@ -124,6 +125,34 @@ TEST_F(HelperPollLoopTest, AStrangerHoldingTheHelpersNoticesNameIsNotHeard)
 
     NSDistributedNotificationCenter::defaultCenter().removeObserver(this);
     QDBusConnection::disconnectFromBus("kelvara-test-stranger");
+    EXPECT_TRUE(helper.stop());
+}
+
+// The helper's ".notices" connection serves nothing, but reads and drops what
+// reaches it, so that cannot pile up in the bus daemon; calls get an error.
+TEST_F(HelperPollLoopTest, WhatReachesTheNoticesNameIsReadAndDropped)
+{
+    KLDataManager settings(KLDataManager::Program::Helper);
+    helper.countTicks();
+    helper.start();
+    ASSERT_TRUE(helper.waitForTicks(1));
+    QDBusConnection caller = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-caller");
+    const QString notices = QStringLiteral("com.orvane.kelvara.helper.notices");
+    ASSERT_TRUE(waitUntil([&] { return caller.interface()->isServiceRegistered(notices).value(); }, 10000));
+    const auto call = [&] {
+        QDBusMessage message = QDBusMessage::createMethodCall(notices, "/", "com.orvane.kelvara.Test", "Take");
+        return message << QByteArray(1024 * 1024, 'x');
+    };
+    // Sent without waiting for answers, then one that waits behind them.
+    for (int i = 0; i < 31; ++i)
+        ASSERT_TRUE(caller.send(call()));
+    const QDBusMessage answer = caller.call(call(), QDBus::Block, 30000);
+    EXPECT_EQ(answer.type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(answer.errorName().toStdString(), "org.freedesktop.DBus.Error.UnknownMethod") << qPrintable(answer.errorMessage());
+    const int ticks = helper.ticks;
+    EXPECT_TRUE(helper.waitForTicks(ticks + 1));
+
+    QDBusConnection::disconnectFromBus("kelvara-test-caller");
     EXPECT_TRUE(helper.stop());
 }
 

@@ -133,7 +133,9 @@ TEST_F(NotificationsManagerTest, RulesFireForTheFirstHotSensorInTheChosenUnitAnd
     addSensor("TC0D", "CPU Die", 85);
     addSensor("TG0D", "GPU Die", 95);
     settings().setTempUnitCelsius(false);
-    settings().setOverheatNotifications({rule("any-sensor", 176, true), rule("TC0P", 158, false), rule("TG0D", NaN, true)});
+    // A later rule on the same sensor, not reached: the switch-off is the first one's.
+    settings().setOverheatNotifications({rule("any-sensor", 176, true), rule("TC0P", 158, false), rule("TG0D", NaN, true),
+                                         rule("TC0P", 200, true)});
     int listChanges = 0;
     NSDistributedNotificationCenter::defaultCenter().addObserver(
         this, KLDataManagerOverheatListDidChangeNotification, [&](const NSNotification&) { ++listChanges; });
@@ -144,7 +146,8 @@ TEST_F(NotificationsManagerTest, RulesFireForTheFirstHotSensorInTheChosenUnitAnd
     EXPECT_EQ(texts(), QStringList({"CPU Die has reached 185°.", "CPU Proximity has reached 158°."}));
     EXPECT_EQ(center.delivered.first().userInfo.value("sensorKey").toString(), "any-sensor");
     EXPECT_FALSE(center.delivered.last().hasActionButton);
-    EXPECT_EQ(activeFlags(), QList<bool>({true, false, true}));
+    EXPECT_EQ(activeFlags(), QList<bool>({true, false, true, true}));
+    EXPECT_EQ(settings().overheatNotifications().value_or(QList<KLNotification>()).value(3).threshold.value_or(0), 200);
     drainMainQueue();
     EXPECT_EQ(listChanges, 1);
     tick();

@@ -89,12 +89,20 @@ StatusNotifierPixmaps hostReadsIcon(const StatusNotifierItem* item)
     return qdbus_cast<StatusNotifierPixmaps>(hostReads(item, QStringLiteral("IconPixmap")));
 }
 
-// The text of an item's tool tip, under the program's name.
-QString hostReadsToolTip(const StatusNotifierItem* item)
+StatusNotifierToolTip hostReadsToolTip(const StatusNotifierItem* item)
 {
-    const auto tip = qdbus_cast<StatusNotifierToolTip>(hostReads(item, QStringLiteral("ToolTip")));
-    EXPECT_EQ(tip.title, QStringLiteral("Kelvara"));
-    return tip.text;
+    return qdbus_cast<StatusNotifierToolTip>(hostReads(item, QStringLiteral("ToolTip")));
+}
+
+QDBusMessage hostCalls(const StatusNotifierItem* item, const QString& path, const QString& interface,
+                       const QString& method, const QVariantList& arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(item->serviceName(), path, interface, method);
+    message.setArguments(arguments);
+    QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(message);
+    if (!waitUntil([&] { return call.isFinished(); }))
+        return {};
+    return call.reply();
 }
 
 // The square a 22-pixel panel shows for the cell.
@@ -159,18 +167,21 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     auto item = makeItem();
     ASSERT_TRUE(item);
     item->setImageName(QStringLiteral("bar_icon"));
+    item->setValueNames({QStringLiteral("CPU Proximity"), QStringLiteral("GPU Die"), QStringLiteral("Left Fan")});
     item->setTitle(QStringLiteral(" 73° -- 2447rpm"));
     const QList<StatusNotifierItem*> items = item->statusNotifierItems();
     ASSERT_EQ(items.size(), 4);
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 4; })) << watcher->registered.join(' ').toStdString();
-    // Xfce puts each newcomer first: the last square registers first.
-    EXPECT_EQ(watcher->registered, (QStringList{items[3]->serviceName(), items[2]->serviceName(),
-                                                items[1]->serviceName(), items[0]->serviceName()}));
+    // A tray that puts newcomers last (this test's watcher, waybar, LXQt): the first square first.
+    EXPECT_EQ(watcher->registered, (QStringList{items[0]->serviceName(), items[1]->serviceName(),
+                                                items[2]->serviceName(), items[3]->serviceName()}));
 
     const QList<NSStatusItem::Cell> expected{{QStringLiteral("bar_icon"), {}},
                                              {{}, QStringLiteral("73°")},
                                              {{}, QStringLiteral("--")},
                                              {{}, QStringLiteral("2447rpm")}};
+    const QStringList tips{QStringLiteral("Kelvara"), QStringLiteral("CPU Proximity: 73°"), QStringLiteral("GPU Die: --"),
+                           QStringLiteral("Left Fan: 2447rpm")};
     const bool dark = NSAppearance::isDarkAqua();
     for (qsizetype i = 0; i < items.size(); ++i) {
         SCOPED_TRACE(i);
@@ -180,12 +191,16 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
         ASSERT_NE(found, icon.end());
         EXPECT_EQ(found->height, 22);
         EXPECT_TRUE(found->bytes == square22(expected[i], dark).bytes);
-        // Every square names the whole title, as its title and its tool tip.
-        EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
-        EXPECT_EQ(hostReadsToolTip(items[i]), QStringLiteral("73° -- 2447rpm"));
+        // Each value's square names its sensor and value first, then the whole title.
+        const StatusNotifierToolTip tip = hostReadsToolTip(items[i]);
+        EXPECT_EQ(tip.title, tips[i]);
+        EXPECT_EQ(tip.text, i == 0 ? QStringLiteral("73° -- 2447rpm") : QStringLiteral("Kelvara: 73° -- 2447rpm"));
+        EXPECT_EQ(hostReads(items[i], QStringLiteral("XAyatanaOrderingIndex")).toUInt(), uint(i));
         EXPECT_TRUE(hostReads(items[i], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
         EXPECT_FALSE(hostReads(items[i], QStringLiteral("ItemIsMenu")).toBool());
     }
+    EXPECT_EQ(hostReads(items[0], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
+    EXPECT_EQ(hostReads(items[3], QStringLiteral("Title")).toString(), QStringLiteral("Left Fan 2447rpm"));
     // Large in a 22-pixel square, light or dark (a tray shrinks one wide picture to 5-pixel digits).
     EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, false)), 10);
     EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, true)), 10);
@@ -195,20 +210,53 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     EXPECT_EQ(item->statusNotifierItems(), items);
     EXPECT_TRUE(hostReadsIcon(items[1]).contains(square22({{}, QStringLiteral("74°")}, dark)));
-    EXPECT_EQ(hostReadsToolTip(items[0]), QStringLiteral("74° -- 2447rpm"));
-    EXPECT_EQ(hostReadsToolTip(items[3]), QStringLiteral("74° -- 2447rpm"));
+    EXPECT_EQ(hostReadsToolTip(items[1]).title, QStringLiteral("CPU Proximity: 74°"));
+    EXPECT_EQ(hostReadsToolTip(items[3]).text, QStringLiteral("Kelvara: 74° -- 2447rpm"));
     // Values beyond the last square are still in every square's tool tip.
     item->setTitle(QStringLiteral(" 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     ASSERT_EQ(item->statusNotifierItems().size(), NSStatusItem::kMaxValueIcons + 1);
-    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()), QStringLiteral("1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
+    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()).text, QStringLiteral("Kelvara: 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     EXPECT_EQ(hostReads(item->statusNotifierItems().first(), QStringLiteral("Title")).toString(),
               QStringLiteral("1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 3);
     EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).contains(square22({{}, QStringLiteral("74°")}, dark)));
+    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems()[0]).title, QStringLiteral("CPU Proximity: 74°"));
     item->setTitle(QString());
     EXPECT_TRUE(item->statusNotifierItems().isEmpty());
+}
+
+TEST_F(StatusItemTest, SquaresRegisterInTheOrderTheRunningTraysRuleNeeds)
+{
+    // Newcomers first: Xfce's tray (or its plugin wrapper), and swaybar, which lays
+    // items out from the right end.
+    for (const char* program : {"xfce4-panel", "wrapper-2.0", "swaybar"})
+        EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::First) << program;
+    for (const char* program : {"waybar", "lxqt-panel", "kded5", "gnome-shell", ""})
+        EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::Last) << program;
+}
+
+TEST_F(StatusItemTest, EveryItemExportsAValidMenuThatAHostCanRead)
+{
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setTitle(QStringLiteral(" 73° 51°"));
+    const StatusNotifierItem* square = item->statusNotifierItems().value(0);
+    ASSERT_TRUE(square);
+    const auto menuPath = qvariant_cast<QDBusObjectPath>(hostReads(square, QStringLiteral("Menu")));
+    ASSERT_EQ(menuPath.path(), QStringLiteral("/MenuBar"));
+    const QString menu = QStringLiteral("com.canonical.dbusmenu");
+    QDBusMessage layout = hostCalls(square, menuPath.path(), menu, QStringLiteral("GetLayout"),
+                                    {0, -1, QStringList()});
+    ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
+    EXPECT_EQ(layout.signature(), QStringLiteral("u(ia{sv}av)"));
+    QDBusMessage version = hostCalls(square, menuPath.path(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                     QStringLiteral("Get"), {menu, QStringLiteral("Version")});
+    ASSERT_EQ(version.type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(qvariant_cast<QDBusVariant>(version.arguments().value(0)).variant().toUInt(), 3u);
+    QDBusMessage show = hostCalls(square, menuPath.path(), menu, QStringLiteral("AboutToShow"), {0});
+    EXPECT_EQ(show.type(), QDBusMessage::ReplyMessage);
 }
 
 TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
@@ -235,10 +283,32 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 1; }));
     EXPECT_EQ(hostReads(items[0], QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("73° -- 2447rpm"));
     EXPECT_TRUE(hostReadsIcon(items[0]).contains(square22({QStringLiteral("bar_icon"), {}})));
-    // The icon off: the label alone, without an empty square.
+    // GNOME opens the item's menu on a single click: the menu tells us, and the click opens the popover.
+    int clicks = 0;
+    QObject::connect(item.get(), &NSStatusItem::action, [&] { ++clicks; });
+    const QString menuPath = QStringLiteral("/MenuBar");
+    const QString menu = QStringLiteral("com.canonical.dbusmenu");
+    const QDBusMessage layout = hostCalls(items[0], menuPath, menu, QStringLiteral("GetLayout"), {0, -1, QStringList()});
+    ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
+    const QDBusArgument root = qvariant_cast<QDBusArgument>(layout.arguments().value(1));
+    int rootId = -1;
+    QVariantMap rootProperties;
+    QList<QDBusVariant> children;
+    root.beginStructure();
+    root >> rootId >> rootProperties >> children;
+    root.endStructure();
+    EXPECT_EQ(rootId, 0);
+    EXPECT_EQ(children.size(), 1);
+    hostCalls(items[0], menuPath, menu, QStringLiteral("Event"),
+              {0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_TRUE(waitUntil([&] { return clicks == 1; }));
+    // The icon off: the label alone, without an empty square or the host's placeholder.
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 1);
-    EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).isEmpty());
+    const StatusNotifierPixmaps clear = hostReadsIcon(item->statusNotifierItems()[0]);
+    ASSERT_FALSE(clear.isEmpty());
+    for (const StatusNotifierPixmap& pixmap : clear)
+        EXPECT_EQ(pixmap.bytes.count('\0'), pixmap.bytes.size());
     EXPECT_EQ(hostReads(item->statusNotifierItems()[0], QStringLiteral("XAyatanaLabel")).toString(),
               QStringLiteral("73° -- 2447rpm"));
     item->setImageName(QStringLiteral("bar_icon"));

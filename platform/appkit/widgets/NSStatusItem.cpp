@@ -4,7 +4,10 @@
 #include <QCache>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QFile>
 #include <QFontMetricsF>
 #include <QHash>
 #include <QIcon>
@@ -206,6 +209,14 @@ void NSStatusItem::setImageName(const QString& name)
     refresh();
 }
 
+void NSStatusItem::setValueNames(const QStringList& names)
+{
+    if (names == m_valueNames)
+        return;
+    m_valueNames = names;
+    refresh();
+}
+
 void NSStatusItem::setTitle(const QString& title)
 {
     if (title == m_title && title.isNull() == m_title.isNull())
@@ -288,6 +299,37 @@ NSStatusItem::Host NSStatusItem::hostKind()
     }
     return Host::Icons;
 }
+
+NSStatusItem::Placement NSStatusItem::placementOf(const QString& trayProgram)
+{
+    // Xfce's tray puts a newcomer first; swaybar lays its items out from the
+    // right end, so the first one registered stands rightmost. waybar, LXQt and
+    // the protocol's own order: each newcomer last.
+    for (const char* first : {"xfce4-panel", "wrapper-2.0", "swaybar"}) {
+        if (trayProgram.startsWith(QLatin1String(first)))
+            return Placement::First;
+    }
+    return Placement::Last;
+}
+
+namespace {
+
+// The program of the watcher's owner, which is the tray's own process.
+QString trayProgram()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return {};
+    const QDBusReply<uint> pid = bus.interface()->servicePid(QString::fromLatin1(StatusNotifierItem::kWatcherService));
+    if (!pid.isValid())
+        return {};
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.value()));
+    if (!comm.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(comm.read(64)).trimmed();
+}
+
+}  // namespace
 
 void NSStatusItem::setHostKindForTesting(std::optional<Host> host)
 {
@@ -373,6 +415,17 @@ QList<QImage> NSStatusItem::cellImages(const Cell& cell, bool dark)
     return result;
 }
 
+QList<QImage> NSStatusItem::clearImages()
+{
+    QList<QImage> images;
+    for (int side : {16, 32}) {
+        QImage image(side, side, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        images.append(image);
+    }
+    return images;
+}
+
 QPixmap NSStatusItem::pixmap(qreal devicePixelRatio) const
 {
     const QList<Cell> shown = cells(Host::Icons);
@@ -388,6 +441,31 @@ QPixmap NSStatusItem::pixmap(qreal devicePixelRatio) const
     for (qsizetype i = 0; i < shown.size(); ++i)
         painter.drawImage(QPoint(int(i) * (kIconSide + gap), 0), renderCell(shown.at(i), kIconSide, devicePixelRatio, dark));
     return strip;
+}
+
+QString NSStatusItem::cellToolTip(qsizetype index, const QString& title) const
+{
+    // A value's square: its sensor and value first, then the whole title.
+    const qsizetype value = index - (m_imageName.isEmpty() ? 0 : 1);
+    const QString text = values(m_title).value(value);
+    const QString name = m_valueNames.value(value);
+    return (name.isEmpty() ? text : name + QStringLiteral(": ") + text) + QLatin1Char('\n') + title;
+}
+
+void NSStatusItem::showTexts(StatusNotifierItem* item, qsizetype index, const QString& title)
+{
+    const QString whole = title.isEmpty() ? kProductName : title;
+    const qsizetype value = index - (m_imageName.isEmpty() ? 0 : 1);
+    if (m_host == Host::Label || value < 0) {
+        item->setTitle(whole);
+        item->setToolTip(kProductName, title);
+        return;
+    }
+    const QString name = m_valueNames.value(value);
+    const QString text = values(m_title).value(value);
+    // The square's sensor and value first: a square out of place still says what it shows.
+    item->setTitle(name.isEmpty() ? text : name + QLatin1Char(' ') + text);
+    item->setToolTip(name.isEmpty() ? text : name + QStringLiteral(": ") + text, kProductName + QStringLiteral(": ") + title);
 }
 
 QString NSStatusItem::wholeTitle() const
@@ -432,14 +510,14 @@ void NSStatusItem::rebuild(qsizetype count)
 
 void NSStatusItem::registerItems()
 {
-    // Hosts that remember items by Id keep the first order they saw, and Xfce puts
-    // each newcomer before the items it knows: register the last square first,
-    // one at a time so the host takes them in that order.
+    // Trays keep the order in which items first arrive: one at a time, in the
+    // order that the running tray's rule turns into the squares' order.
+    const bool lastFirst = placementOf(trayProgram()) == Placement::First;
     const int generation = ++m_registration;
     for (size_t i = 0; i < m_items.size(); ++i) {
-        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, i] {
+        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, i, lastFirst] {
             if (generation == m_registration && i < m_items.size())
-                m_items.at(m_items.size() - 1 - i)->registerWithWatcher();
+                m_items.at(lastFirst ? m_items.size() - 1 - i : i)->registerWithWatcher();
         });
     }
 }
@@ -466,11 +544,14 @@ void NSStatusItem::refresh()
             StatusNotifierItem* item = m_items.at(size_t(i)).get();
             if (changed) {
                 // A label host's item without the image: its label alone, no empty plate.
-                item->setIcon(wanted.at(i) != Cell{} ? cellImages(wanted.at(i), dark) : QList<QImage>());
+                // Without any icon GNOME draws a placeholder of its own: a clear one, then.
+                item->setIcon(wanted.at(i) != Cell{} ? cellImages(wanted.at(i), dark) : clearImages());
             }
-            item->setTitle(itemTitle);
-            item->setToolTip(kProductName, title);
+            showTexts(item, i, title);
             item->setLabel(label, label);
+            item->setOrderingIndex(uint(i));
+            // GNOME opens an item's menu on one click and activates it on two.
+            item->setMenuOpensItem(m_host == Host::Label);
         } else {
             QSystemTrayIcon* icon = m_trayIcons.at(size_t(i)).get();
             if (changed) {
@@ -479,7 +560,7 @@ void NSStatusItem::refresh()
                     images.addPixmap(QPixmap::fromImage(image));
                 icon->setIcon(images);
             }
-            icon->setToolTip(itemTitle);
+            icon->setToolTip(i < wanted.size() && !wanted.at(i).text.isEmpty() ? cellToolTip(i, title) : itemTitle);
         }
     }
     // Xfce's XEmbed tray, too, puts newcomers first: dock the last square first.

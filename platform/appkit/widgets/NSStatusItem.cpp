@@ -302,19 +302,18 @@ NSStatusItem::Host NSStatusItem::hostKind()
 
 NSStatusItem::Placement NSStatusItem::placementOf(const QString& trayProgram)
 {
-    // Xfce's tray puts a newcomer first; swaybar lays its items out from the
-    // right end, so the first one registered stands rightmost. waybar, LXQt and
-    // the protocol's own order: each newcomer last.
-    for (const char* first : {"xfce4-panel", "wrapper-2.0", "swaybar"}) {
-        if (trayProgram.startsWith(QLatin1String(first)))
-            return Placement::First;
-    }
+    // Xfce's tray (in the panel, or in its plugin wrapper) puts a newcomer first;
+    // swaybar lays its items out from the right end, so the first one registered
+    // stands rightmost. waybar, LXQt and the protocol's own order: each newcomer last.
+    const QString name = trayProgram.section(QLatin1Char('/'), -1);
+    if (trayProgram.contains(QLatin1String("xfce4")) || name == QLatin1String("swaybar"))
+        return Placement::First;
     return Placement::Last;
 }
 
 namespace {
 
-// The program of the watcher's owner, which is the tray's own process.
+// The program that owns the watcher, which is the tray's own process: its path.
 QString trayProgram()
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -323,10 +322,11 @@ QString trayProgram()
     const QDBusReply<uint> pid = bus.interface()->servicePid(QString::fromLatin1(StatusNotifierItem::kWatcherService));
     if (!pid.isValid())
         return {};
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.value()));
-    if (!comm.open(QIODevice::ReadOnly))
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid.value()));
+    if (!commandLine.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(comm.read(64)).trimmed();
+    const QByteArray arguments = commandLine.read(4096);
+    return QString::fromLocal8Bit(arguments.left(arguments.indexOf('\0')));
 }
 
 }  // namespace

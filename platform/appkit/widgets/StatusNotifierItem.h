@@ -7,7 +7,8 @@
 //
 // Any program on the bus may read the item as fast as it can send and never read
 // the answers: answers are built once per change, and a connection whose unsent
-// answers pass kMaxQueuedBytes answers nothing until the bus took them.
+// answers pass kMaxQueuedBytes answers nothing until the bus took them. (Qt hands
+// answers to its bus thread first: those on their way are not yet counted.)
 #include <QDBusConnection>
 #include <QImage>
 #include <QList>

@@ -335,6 +335,25 @@ TEST_F(StatusItemTest, SquaresRegisterInTheOrderTheRunningTraysRuleNeeds)
         EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::First) << program;
     for (const char* program : {"waybar", "/usr/bin/waybar", "lxqt-panel", "kded5", "/usr/bin/gnome-shell", ""})
         EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::Last) << program;
+
+    // A tray of two rows fills them column by column: the icon and the three values
+    // read row by row when the places hold icon, second value, first value, third value.
+    EXPECT_EQ(NSStatusItem::displayOrder(4, 1), (QList<int>{0, 1, 2, 3}));
+    EXPECT_EQ(NSStatusItem::displayOrder(4, 2), (QList<int>{0, 2, 1, 3}));
+    EXPECT_EQ(NSStatusItem::displayOrder(3, 2), (QList<int>{0, 2, 1}));
+    EXPECT_EQ(NSStatusItem::displayOrder(2, 3), (QList<int>{0, 1}));
+    // Xfce's rows: the tray plugin's panel size over its icons' size.
+    QVariantMap panel{{QStringLiteral("/plugins/plugin-1"), QStringLiteral("separator")},
+                      {QStringLiteral("/plugins/plugin-2"), QStringLiteral("systray")},
+                      {QStringLiteral("/panels/panel-1/plugin-ids"), QVariantList{1, 2, 3}},
+                      {QStringLiteral("/panels/panel-1/size"), 48}};
+    EXPECT_EQ(NSStatusItem::xfceTrayRows(panel), 2);
+    panel[QStringLiteral("/panels/panel-1/size")] = 28;
+    EXPECT_EQ(NSStatusItem::xfceTrayRows(panel), 1);
+    panel[QStringLiteral("/panels/panel-1/size")] = 48;
+    panel[QStringLiteral("/plugins/plugin-2/single-row")] = true;
+    EXPECT_EQ(NSStatusItem::xfceTrayRows(panel), 1);
+    EXPECT_EQ(NSStatusItem::xfceTrayRows({}), 1);
 }
 
 TEST_F(StatusItemTest, EveryItemExportsAValidMenuThatAHostCanRead)

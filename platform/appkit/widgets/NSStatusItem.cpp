@@ -8,6 +8,7 @@
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QFile>
+#include <QRegularExpression>
 #include <QFontMetricsF>
 #include <QHash>
 #include <QIcon>
@@ -508,16 +509,102 @@ void NSStatusItem::rebuild(qsizetype count)
     }
 }
 
+QList<int> NSStatusItem::displayOrder(int count, int rows)
+{
+    // A tray of several rows fills them column by column: the square at each place
+    // is the one that a reader, row by row, expects there.
+    rows = std::clamp(rows, 1, std::max(count, 1));
+    const int columns = (count + rows - 1) / rows;
+    QList<int> order(count, 0);
+    int next = 0;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            if (column * rows + row < count)
+                order[column * rows + row] = next++;
+        }
+    }
+    return order;
+}
+
+int NSStatusItem::xfceTrayRows(const QVariantMap& panelSettings)
+{
+    // The tray plugin, the panel that holds it, and how many rows of icons fit.
+    QString plugin;
+    for (auto entry = panelSettings.cbegin(); entry != panelSettings.cend(); ++entry) {
+        static const QRegularExpression pluginKey(QStringLiteral("^/plugins/(plugin-\\d+)$"));
+        const QRegularExpressionMatch match = pluginKey.match(entry.key());
+        if (match.hasMatch() && entry.value().toString() == QLatin1String("systray"))
+            plugin = match.captured(1);
+    }
+    if (plugin.isEmpty())
+        return 1;
+    const QString settings = QStringLiteral("/plugins/") + plugin + QLatin1Char('/');
+    if (panelSettings.value(settings + QStringLiteral("single-row")).toBool())
+        return 1;
+    const int id = plugin.section(QLatin1Char('-'), 1).toInt();
+    for (auto entry = panelSettings.cbegin(); entry != panelSettings.cend(); ++entry) {
+        if (!entry.key().endsWith(QLatin1String("/plugin-ids")))
+            continue;
+        const QVariant ids = entry.value();
+        QList<int> list;
+        if (ids.canConvert<QDBusArgument>()) {
+            const QDBusArgument argument = ids.value<QDBusArgument>();
+            argument.beginArray();
+            while (!argument.atEnd() && list.size() < 256) {
+                QDBusVariant value;
+                argument >> value;
+                list.append(value.variant().toInt());
+            }
+            argument.endArray();
+        } else {
+            for (const QVariant& value : ids.toList())
+                list.append(value.toInt());
+        }
+        if (!list.contains(id))
+            continue;
+        const QString panel = entry.key().chopped(int(qstrlen("/plugin-ids"))) + QLatin1Char('/');
+        const int panelRows = std::max(1, panelSettings.value(panel + QStringLiteral("nrows"), 1).toInt());
+        const int size = panelSettings.value(panel + QStringLiteral("size"), 30).toInt() / panelRows;
+        // Each icon takes its size and a pixel of padding on either side.
+        const int icon = std::max(8, panelSettings.value(settings + QStringLiteral("icon-size"), 22).toInt());
+        return std::clamp(size / (icon + 2), 1, 16);
+    }
+    return 1;
+}
+
+namespace {
+
+// Rows of Xfce's tray, from the panel's settings; 1 when they cannot be read.
+int xfceRows()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.xfce.Xfconf"), QStringLiteral("/org/xfce/Xfconf"),
+                                                       QStringLiteral("org.xfce.Xfconf"), QStringLiteral("GetAllProperties"));
+    call << QStringLiteral("xfce4-panel") << QStringLiteral("/");
+    call.setAutoStartService(false);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return 1;
+    return NSStatusItem::xfceTrayRows(qdbus_cast<QVariantMap>(reply.arguments().value(0)));
+}
+
+}  // namespace
+
 void NSStatusItem::registerItems()
 {
     // Trays keep the order in which items first arrive: one at a time, in the
-    // order that the running tray's rule turns into the squares' order.
-    const bool lastFirst = placementOf(trayProgram()) == Placement::First;
+    // order that the running tray's rule turns into the squares' order, row by
+    // row where the tray wraps.
+    const QString program = trayProgram();
+    const bool lastFirst = placementOf(program) == Placement::First;
+    const int rows = program.contains(QLatin1String("xfce4")) ? xfceRows() : 1;
+    QList<int> order = displayOrder(int(m_items.size()), rows);
+    if (lastFirst)
+        std::reverse(order.begin(), order.end());
     const int generation = ++m_registration;
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, i, lastFirst] {
-            if (generation == m_registration && i < m_items.size())
-                m_items.at(lastFirst ? m_items.size() - 1 - i : i)->registerWithWatcher();
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, cell = size_t(order.at(i))] {
+            if (generation == m_registration && cell < m_items.size())
+                m_items.at(cell)->registerWithWatcher();
         });
     }
 }

@@ -20,6 +20,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QVariantMap>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -81,6 +82,11 @@ public:
     static void setHostKindForTesting(std::optional<Host> host);
     // The rule of the tray whose program is named so (its process name).
     static Placement placementOf(const QString& trayProgram);
+    // For each place of a tray of the given rows (filled column by column), the
+    // square shown there so that the squares read row by row in order.
+    static QList<int> displayOrder(int count, int rows);
+    // The rows of Xfce's tray, from its panel's settings (xfconf's "xfce4-panel").
+    static int xfceTrayRows(const QVariantMap& panelSettings);
     // The item as a panel shows it: every cell side by side; null when empty.
     QPixmap pixmap(qreal devicePixelRatio) const;
     static QImage renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark);

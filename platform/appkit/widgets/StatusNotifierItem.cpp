@@ -298,8 +298,9 @@ private:
             connection.send(message.createReply());
             const int id = arguments.value(0).toInt();
             const QString event = arguments.value(1).toString();
-            // The host opened the menu on a single click, or its entry was chosen.
-            if (entry && ((id == 0 && event == QLatin1String("opened")) || (id == 1 && event == QLatin1String("clicked"))))
+            // The host opened the menu on a single click. Choosing the entry only
+            // closes the host's menu: the popover is open already.
+            if (entry && id == 0 && event == QLatin1String("opened"))
                 m_item->activate(0, 0);
             return true;
         }

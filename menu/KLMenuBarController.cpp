@@ -117,18 +117,24 @@ void KLMenuBarController::updateUI()
         m_statusItem->setTitle(QString());
         return;
     }
+    // Each square of a tray names its sensor, so a square out of place still reads right.
+    QStringList names;
     std::optional<bool> celsius;  // read once, and only for a temperature
     QString title(QStringLiteral(""));
     for (const QString& key : keys) {
         QString text;
+        QString name = key;
         if (KLSensor* sensor = sensors.value(key)) {
+            name = sensor->name().isEmpty() ? key : sensor->name();
             const int type = sensor->categoryType();
             if (type == KLCategoryTypeTemperature && !celsius)
                 celsius = settings.tempUnitCelsius();
             text = KLSensor::fullStringFromValue(sensor->convertedValue(celsius.value_or(true)), type, true);
         }
         title += QLatin1Char(' ') + (text.isNull() ? QStringLiteral("--") : text);
+        names.append(name);
     }
+    m_statusItem->setValueNames(names);
     m_statusItem->setTitle(title);
 }
 

@@ -13,6 +13,12 @@
 #include <QWidget>
 #include <QWindow>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
 
 #include "FreshState.h"
 #include "KLCoreDataHelper.h"
@@ -89,12 +95,20 @@ StatusNotifierPixmaps hostReadsIcon(const StatusNotifierItem* item)
     return qdbus_cast<StatusNotifierPixmaps>(hostReads(item, QStringLiteral("IconPixmap")));
 }
 
-// The text of an item's tool tip, under the program's name.
-QString hostReadsToolTip(const StatusNotifierItem* item)
+StatusNotifierToolTip hostReadsToolTip(const StatusNotifierItem* item)
 {
-    const auto tip = qdbus_cast<StatusNotifierToolTip>(hostReads(item, QStringLiteral("ToolTip")));
-    EXPECT_EQ(tip.title, QStringLiteral("Kelvara"));
-    return tip.text;
+    return qdbus_cast<StatusNotifierToolTip>(hostReads(item, QStringLiteral("ToolTip")));
+}
+
+QDBusMessage hostCalls(const StatusNotifierItem* item, const QString& path, const QString& interface,
+                       const QString& method, const QVariantList& arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(item->serviceName(), path, interface, method);
+    message.setArguments(arguments);
+    QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(message);
+    if (!waitUntil([&] { return call.isFinished(); }))
+        return {};
+    return call.reply();
 }
 
 // The square a 22-pixel panel shows for the cell.
@@ -129,6 +143,100 @@ int inkHeight(const QImage& square)
     return bottom - top + 1;
 }
 
+// A client on its own socket that sends property reads and never reads a byte
+// back, as a hostile program might: the bus keeps the answers for it, then stops
+// taking more from the item.
+class UnreadClient {
+public:
+    UnreadClient()
+    {
+        const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        sockaddr_un where{};
+        where.sun_family = AF_UNIX;
+        socklen_t length = 0;
+        for (const QString& part : address.section(QLatin1Char(':'), 1).split(QLatin1Char(','))) {
+            const QByteArray value = part.section(QLatin1Char('='), 1).toLocal8Bit();
+            const bool abstract = part.startsWith(QLatin1String("abstract="));
+            if ((abstract || part.startsWith(QLatin1String("path="))) && value.size() + 1 < qsizetype(sizeof(where.sun_path))) {
+                // An abstract name starts with a zero byte and has no terminating one.
+                std::memcpy(where.sun_path + (abstract ? 1 : 0), value.constData(), size_t(value.size()));
+                length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(value.size()) + 1);
+            }
+        }
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (m_fd < 0 || length == 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&where), length) != 0)
+            return;
+        const QByteArray auth = QByteArray("\0AUTH EXTERNAL ", 15) + QByteArray::number(::getuid()).toHex() + "\r\n";
+        char answer[256] = {};
+        if (!writeAll(auth) || ::read(m_fd, answer, sizeof answer - 1) < 2 || std::strncmp(answer, "OK", 2) != 0)
+            return;
+        m_ok = writeAll("BEGIN\r\n") &&
+               writeAll(call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("Hello"), {}, {}));
+    }
+    ~UnreadClient()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isValid() const { return m_ok; }
+
+    bool readProperty(const QString& service, const QString& property)
+    {
+        QByteArray body = text(QStringLiteral("org.kde.StatusNotifierItem"));
+        body.append(QByteArray(pad(body.size(), 4), '\0')).append(text(property));
+        return writeAll(call(service, QString::fromLatin1(StatusNotifierItem::kItemPath),
+                             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"), "ss", body));
+    }
+
+private:
+    static int pad(qsizetype size, int to) { return int((to - size % to) % to); }
+    static QByteArray text(const QString& value)
+    {
+        const QByteArray bytes = value.toUtf8();
+        const quint32 length = quint32(bytes.size());
+        return QByteArray(reinterpret_cast<const char*>(&length), 4) + bytes + QByteArray(1, '\0');
+    }
+    // A method call in the wire format, little-endian.
+    QByteArray call(const QString& destination, const QString& path, const QString& interface, const QString& member,
+                    const QByteArray& signature, const QByteArray& body)
+    {
+        QByteArray fields;
+        auto field = [&](char code, char type, const QByteArray& value) {
+            fields.append(QByteArray(pad(fields.size(), 8), '\0')).append(code).append('\1').append(type).append('\0');
+            if (type == 'g') {
+                fields.append(char(value.size())).append(value).append('\0');
+                return;
+            }
+            fields.append(QByteArray(pad(fields.size(), 4), '\0')).append(text(QString::fromUtf8(value)));
+        };
+        field(1, 'o', path.toUtf8());
+        field(2, 's', interface.toUtf8());
+        field(3, 's', member.toUtf8());
+        field(6, 's', destination.toUtf8());
+        if (!signature.isEmpty())
+            field(8, 'g', signature);
+        const quint32 header[3] = {quint32(body.size()), ++m_serial, quint32(fields.size())};
+        QByteArray message("l\1\0\1", 4);
+        message.append(reinterpret_cast<const char*>(header), sizeof header).append(fields);
+        return message.append(QByteArray(pad(message.size(), 8), '\0')).append(body);
+    }
+    bool writeAll(const QByteArray& bytes)
+    {
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t written = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (written <= 0)
+                return false;
+            done += written;
+        }
+        return true;
+    }
+
+    int m_fd = -1;
+    bool m_ok = false;
+    quint32 m_serial = 0;
+};
+
 class StatusItemTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -159,18 +267,21 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     auto item = makeItem();
     ASSERT_TRUE(item);
     item->setImageName(QStringLiteral("bar_icon"));
+    item->setValueNames({QStringLiteral("CPU Proximity"), QStringLiteral("GPU Die"), QStringLiteral("Left Fan")});
     item->setTitle(QStringLiteral(" 73° -- 2447rpm"));
     const QList<StatusNotifierItem*> items = item->statusNotifierItems();
     ASSERT_EQ(items.size(), 4);
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 4; })) << watcher->registered.join(' ').toStdString();
-    // Xfce puts each newcomer first: the last square registers first.
-    EXPECT_EQ(watcher->registered, (QStringList{items[3]->serviceName(), items[2]->serviceName(),
-                                                items[1]->serviceName(), items[0]->serviceName()}));
+    // A tray that puts newcomers last (this test's watcher, waybar, LXQt): the first square first.
+    EXPECT_EQ(watcher->registered, (QStringList{items[0]->serviceName(), items[1]->serviceName(),
+                                                items[2]->serviceName(), items[3]->serviceName()}));
 
     const QList<NSStatusItem::Cell> expected{{QStringLiteral("bar_icon"), {}},
                                              {{}, QStringLiteral("73°")},
                                              {{}, QStringLiteral("--")},
                                              {{}, QStringLiteral("2447rpm")}};
+    const QStringList tips{QStringLiteral("Kelvara"), QStringLiteral("CPU Proximity: 73°"), QStringLiteral("GPU Die: --"),
+                           QStringLiteral("Left Fan: 2447rpm")};
     const bool dark = NSAppearance::isDarkAqua();
     for (qsizetype i = 0; i < items.size(); ++i) {
         SCOPED_TRACE(i);
@@ -180,12 +291,16 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
         ASSERT_NE(found, icon.end());
         EXPECT_EQ(found->height, 22);
         EXPECT_TRUE(found->bytes == square22(expected[i], dark).bytes);
-        // Every square names the whole title, as its title and its tool tip.
-        EXPECT_EQ(hostReads(items[i], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
-        EXPECT_EQ(hostReadsToolTip(items[i]), QStringLiteral("73° -- 2447rpm"));
+        // Each value's square names its sensor and value first, then the whole title.
+        const StatusNotifierToolTip tip = hostReadsToolTip(items[i]);
+        EXPECT_EQ(tip.title, tips[i]);
+        EXPECT_EQ(tip.text, i == 0 ? QStringLiteral("73° -- 2447rpm") : QStringLiteral("Kelvara: 73° -- 2447rpm"));
+        EXPECT_EQ(hostReads(items[i], QStringLiteral("XAyatanaOrderingIndex")).toUInt(), uint(i));
         EXPECT_TRUE(hostReads(items[i], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
         EXPECT_FALSE(hostReads(items[i], QStringLiteral("ItemIsMenu")).toBool());
     }
+    EXPECT_EQ(hostReads(items[0], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
+    EXPECT_EQ(hostReads(items[3], QStringLiteral("Title")).toString(), QStringLiteral("Left Fan 2447rpm"));
     // Large in a 22-pixel square, light or dark (a tray shrinks one wide picture to 5-pixel digits).
     EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, false)), 10);
     EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, true)), 10);
@@ -195,20 +310,72 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     EXPECT_EQ(item->statusNotifierItems(), items);
     EXPECT_TRUE(hostReadsIcon(items[1]).contains(square22({{}, QStringLiteral("74°")}, dark)));
-    EXPECT_EQ(hostReadsToolTip(items[0]), QStringLiteral("74° -- 2447rpm"));
-    EXPECT_EQ(hostReadsToolTip(items[3]), QStringLiteral("74° -- 2447rpm"));
+    EXPECT_EQ(hostReadsToolTip(items[1]).title, QStringLiteral("CPU Proximity: 74°"));
+    EXPECT_EQ(hostReadsToolTip(items[3]).text, QStringLiteral("Kelvara: 74° -- 2447rpm"));
     // Values beyond the last square are still in every square's tool tip.
     item->setTitle(QStringLiteral(" 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     ASSERT_EQ(item->statusNotifierItems().size(), NSStatusItem::kMaxValueIcons + 1);
-    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()), QStringLiteral("1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
+    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()).text, QStringLiteral("Kelvara: 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     EXPECT_EQ(hostReads(item->statusNotifierItems().first(), QStringLiteral("Title")).toString(),
               QStringLiteral("1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 3);
     EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).contains(square22({{}, QStringLiteral("74°")}, dark)));
+    EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems()[0]).title, QStringLiteral("CPU Proximity: 74°"));
     item->setTitle(QString());
     EXPECT_TRUE(item->statusNotifierItems().isEmpty());
+}
+
+TEST_F(StatusItemTest, SquaresRegisterInTheOrderTheRunningTraysRuleNeeds)
+{
+    // Newcomers first: Xfce's tray (or its plugin wrapper), and swaybar, which lays
+    // items out from the right end.
+    for (const char* program : {"xfce4-panel", "/usr/lib/x86_64-linux-gnu/xfce4/panel/wrapper-2.0", "swaybar", "/usr/bin/swaybar"})
+        EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::First) << program;
+    for (const char* program : {"waybar", "/usr/bin/waybar", "lxqt-panel", "kded5", "/usr/bin/gnome-shell", ""})
+        EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::Last) << program;
+
+    // A tray of two rows fills them column by column: the icon and the three values
+    // read row by row when the places hold icon, second value, first value, third value.
+    EXPECT_EQ(NSStatusItem::displayOrder(4, 1), (QList<int>{0, 1, 2, 3}));
+    EXPECT_EQ(NSStatusItem::displayOrder(4, 2), (QList<int>{0, 2, 1, 3}));
+    EXPECT_EQ(NSStatusItem::displayOrder(3, 2), (QList<int>{0, 2, 1}));
+    EXPECT_EQ(NSStatusItem::displayOrder(2, 3), (QList<int>{0, 1}));
+    // Xfce's rows: the tray plugin's panel size over its icons' size.
+    QVariantMap panel{{QStringLiteral("/plugins/plugin-1"), QStringLiteral("separator")},
+                      {QStringLiteral("/plugins/plugin-2"), QStringLiteral("systray")},
+                      {QStringLiteral("/panels/panel-1/plugin-ids"), QVariantList{1, 2, 3}},
+                      {QStringLiteral("/panels/panel-1/size"), 48}};
+    EXPECT_EQ(NSStatusItem::xfceTrayRows(panel), 2);
+    panel[QStringLiteral("/panels/panel-1/size")] = 28;
+    EXPECT_EQ(NSStatusItem::xfceTrayRows(panel), 1);
+    panel[QStringLiteral("/panels/panel-1/size")] = 48;
+    panel[QStringLiteral("/plugins/plugin-2/single-row")] = true;
+    EXPECT_EQ(NSStatusItem::xfceTrayRows(panel), 1);
+    EXPECT_EQ(NSStatusItem::xfceTrayRows({}), 1);
+}
+
+TEST_F(StatusItemTest, EveryItemExportsAValidMenuThatAHostCanRead)
+{
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setTitle(QStringLiteral(" 73° 51°"));
+    const StatusNotifierItem* square = item->statusNotifierItems().value(0);
+    ASSERT_TRUE(square);
+    const auto menuPath = qvariant_cast<QDBusObjectPath>(hostReads(square, QStringLiteral("Menu")));
+    ASSERT_EQ(menuPath.path(), QStringLiteral("/MenuBar"));
+    const QString menu = QStringLiteral("com.canonical.dbusmenu");
+    QDBusMessage layout = hostCalls(square, menuPath.path(), menu, QStringLiteral("GetLayout"),
+                                    {0, -1, QStringList()});
+    ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
+    EXPECT_EQ(layout.signature(), QStringLiteral("u(ia{sv}av)"));
+    QDBusMessage version = hostCalls(square, menuPath.path(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                     QStringLiteral("Get"), {menu, QStringLiteral("Version")});
+    ASSERT_EQ(version.type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(qvariant_cast<QDBusVariant>(version.arguments().value(0)).variant().toUInt(), 3u);
+    QDBusMessage show = hostCalls(square, menuPath.path(), menu, QStringLiteral("AboutToShow"), {0});
+    EXPECT_EQ(show.type(), QDBusMessage::ReplyMessage);
 }
 
 TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
@@ -235,10 +402,32 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 1; }));
     EXPECT_EQ(hostReads(items[0], QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("73° -- 2447rpm"));
     EXPECT_TRUE(hostReadsIcon(items[0]).contains(square22({QStringLiteral("bar_icon"), {}})));
-    // The icon off: the label alone, without an empty square.
+    // GNOME opens the item's menu on a single click: the menu tells us, and the click opens the popover.
+    int clicks = 0;
+    QObject::connect(item.get(), &NSStatusItem::action, [&] { ++clicks; });
+    const QString menuPath = QStringLiteral("/MenuBar");
+    const QString menu = QStringLiteral("com.canonical.dbusmenu");
+    const QDBusMessage layout = hostCalls(items[0], menuPath, menu, QStringLiteral("GetLayout"), {0, -1, QStringList()});
+    ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
+    const QDBusArgument root = qvariant_cast<QDBusArgument>(layout.arguments().value(1));
+    int rootId = -1;
+    QVariantMap rootProperties;
+    QList<QDBusVariant> children;
+    root.beginStructure();
+    root >> rootId >> rootProperties >> children;
+    root.endStructure();
+    EXPECT_EQ(rootId, 0);
+    EXPECT_EQ(children.size(), 1);
+    hostCalls(items[0], menuPath, menu, QStringLiteral("Event"),
+              {0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_TRUE(waitUntil([&] { return clicks == 1; }));
+    // The icon off: the label alone, without an empty square or the host's placeholder.
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 1);
-    EXPECT_TRUE(hostReadsIcon(item->statusNotifierItems()[0]).isEmpty());
+    const StatusNotifierPixmaps clear = hostReadsIcon(item->statusNotifierItems()[0]);
+    ASSERT_FALSE(clear.isEmpty());
+    for (const StatusNotifierPixmap& pixmap : clear)
+        EXPECT_EQ(pixmap.bytes.count('\0'), pixmap.bytes.size());
     EXPECT_EQ(hostReads(item->statusNotifierItems()[0], QStringLiteral("XAyatanaLabel")).toString(),
               QStringLiteral("73° -- 2447rpm"));
     item->setImageName(QStringLiteral("bar_icon"));
@@ -306,6 +495,28 @@ TEST_F(StatusItemTest, AFloodOfClicksFromTheBusTogglesNoMoreThanAPersonCould)
     drainMainQueue();
     EXPECT_GE(clicks, 1);
     EXPECT_LE(clicks, NSStatusItem::kMaxClicksPerSecond * (flood.elapsed() / 1000 + 1));
+}
+
+TEST_F(StatusItemTest, AClientThatNeverReadsItsAnswersPinsNoMemory)
+{
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setImageName(QStringLiteral("bar_icon"));
+    StatusNotifierItem* square = item->statusNotifierItems().value(0);
+    ASSERT_TRUE(square);
+    {
+        UnreadClient client;
+        ASSERT_TRUE(client.isValid());
+        for (int i = 0; i < 20000; ++i)
+            ASSERT_TRUE(client.readProperty(square->serviceName(), QStringLiteral("IconPixmap")));
+        // Past a few MB of unsent answers the item answers nothing more (answers on
+        // their way to the bus thread still arrive: some MB over, not the 300 MB asked for).
+        ASSERT_TRUE(waitUntil([&] { return square->answersHeldBack() > 0; }, 60000));
+        EXPECT_LE(square->queuedBytes(), 5 * StatusNotifierItem::kMaxQueuedBytes);
+    }
+    // The client gone, the bus drops its answers and the item answers again.
+    EXPECT_TRUE(waitUntil([&] { return square->queuedBytes() == 0; }, 60000));
+    EXPECT_FALSE(hostReadsIcon(square).isEmpty());
 }
 
 class StatusItemClickTest : public StatusItemTest {

@@ -4,7 +4,11 @@
 #include <QCache>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QFile>
+#include <QRegularExpression>
 #include <QFontMetricsF>
 #include <QHash>
 #include <QIcon>
@@ -206,6 +210,14 @@ void NSStatusItem::setImageName(const QString& name)
     refresh();
 }
 
+void NSStatusItem::setValueNames(const QStringList& names)
+{
+    if (names == m_valueNames)
+        return;
+    m_valueNames = names;
+    refresh();
+}
+
 void NSStatusItem::setTitle(const QString& title)
 {
     if (title == m_title && title.isNull() == m_title.isNull())
@@ -288,6 +300,37 @@ NSStatusItem::Host NSStatusItem::hostKind()
     }
     return Host::Icons;
 }
+
+NSStatusItem::Placement NSStatusItem::placementOf(const QString& trayProgram)
+{
+    // Xfce's tray (in the panel, or in its plugin wrapper) puts a newcomer first;
+    // swaybar lays its items out from the right end, so the first one registered
+    // stands rightmost. waybar, LXQt and the protocol's own order: each newcomer last.
+    const QString name = trayProgram.section(QLatin1Char('/'), -1);
+    if (trayProgram.contains(QLatin1String("xfce4")) || name == QLatin1String("swaybar"))
+        return Placement::First;
+    return Placement::Last;
+}
+
+namespace {
+
+// The program that owns the watcher, which is the tray's own process: its path.
+QString trayProgram()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return {};
+    const QDBusReply<uint> pid = bus.interface()->servicePid(QString::fromLatin1(StatusNotifierItem::kWatcherService));
+    if (!pid.isValid())
+        return {};
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid.value()));
+    if (!commandLine.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray arguments = commandLine.read(4096);
+    return QString::fromLocal8Bit(arguments.left(arguments.indexOf('\0')));
+}
+
+}  // namespace
 
 void NSStatusItem::setHostKindForTesting(std::optional<Host> host)
 {
@@ -373,6 +416,17 @@ QList<QImage> NSStatusItem::cellImages(const Cell& cell, bool dark)
     return result;
 }
 
+QList<QImage> NSStatusItem::clearImages()
+{
+    QList<QImage> images;
+    for (int side : {16, 32}) {
+        QImage image(side, side, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        images.append(image);
+    }
+    return images;
+}
+
 QPixmap NSStatusItem::pixmap(qreal devicePixelRatio) const
 {
     const QList<Cell> shown = cells(Host::Icons);
@@ -388,6 +442,31 @@ QPixmap NSStatusItem::pixmap(qreal devicePixelRatio) const
     for (qsizetype i = 0; i < shown.size(); ++i)
         painter.drawImage(QPoint(int(i) * (kIconSide + gap), 0), renderCell(shown.at(i), kIconSide, devicePixelRatio, dark));
     return strip;
+}
+
+QString NSStatusItem::cellToolTip(qsizetype index, const QString& title) const
+{
+    // A value's square: its sensor and value first, then the whole title.
+    const qsizetype value = index - (m_imageName.isEmpty() ? 0 : 1);
+    const QString text = values(m_title).value(value);
+    const QString name = m_valueNames.value(value);
+    return (name.isEmpty() ? text : name + QStringLiteral(": ") + text) + QLatin1Char('\n') + title;
+}
+
+void NSStatusItem::showTexts(StatusNotifierItem* item, qsizetype index, const QString& title)
+{
+    const QString whole = title.isEmpty() ? kProductName : title;
+    const qsizetype value = index - (m_imageName.isEmpty() ? 0 : 1);
+    if (m_host == Host::Label || value < 0) {
+        item->setTitle(whole);
+        item->setToolTip(kProductName, title);
+        return;
+    }
+    const QString name = m_valueNames.value(value);
+    const QString text = values(m_title).value(value);
+    // The square's sensor and value first: a square out of place still says what it shows.
+    item->setTitle(name.isEmpty() ? text : name + QLatin1Char(' ') + text);
+    item->setToolTip(name.isEmpty() ? text : name + QStringLiteral(": ") + text, kProductName + QStringLiteral(": ") + title);
 }
 
 QString NSStatusItem::wholeTitle() const
@@ -430,16 +509,102 @@ void NSStatusItem::rebuild(qsizetype count)
     }
 }
 
+QList<int> NSStatusItem::displayOrder(int count, int rows)
+{
+    // A tray of several rows fills them column by column: the square at each place
+    // is the one that a reader, row by row, expects there.
+    rows = std::clamp(rows, 1, std::max(count, 1));
+    const int columns = (count + rows - 1) / rows;
+    QList<int> order(count, 0);
+    int next = 0;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            if (column * rows + row < count)
+                order[column * rows + row] = next++;
+        }
+    }
+    return order;
+}
+
+int NSStatusItem::xfceTrayRows(const QVariantMap& panelSettings)
+{
+    // The tray plugin, the panel that holds it, and how many rows of icons fit.
+    QString plugin;
+    for (auto entry = panelSettings.cbegin(); entry != panelSettings.cend(); ++entry) {
+        static const QRegularExpression pluginKey(QStringLiteral("^/plugins/(plugin-\\d+)$"));
+        const QRegularExpressionMatch match = pluginKey.match(entry.key());
+        if (match.hasMatch() && entry.value().toString() == QLatin1String("systray"))
+            plugin = match.captured(1);
+    }
+    if (plugin.isEmpty())
+        return 1;
+    const QString settings = QStringLiteral("/plugins/") + plugin + QLatin1Char('/');
+    if (panelSettings.value(settings + QStringLiteral("single-row")).toBool())
+        return 1;
+    const int id = plugin.section(QLatin1Char('-'), 1).toInt();
+    for (auto entry = panelSettings.cbegin(); entry != panelSettings.cend(); ++entry) {
+        if (!entry.key().endsWith(QLatin1String("/plugin-ids")))
+            continue;
+        const QVariant ids = entry.value();
+        QList<int> list;
+        if (ids.canConvert<QDBusArgument>()) {
+            const QDBusArgument argument = ids.value<QDBusArgument>();
+            argument.beginArray();
+            while (!argument.atEnd() && list.size() < 256) {
+                QDBusVariant value;
+                argument >> value;
+                list.append(value.variant().toInt());
+            }
+            argument.endArray();
+        } else {
+            for (const QVariant& value : ids.toList())
+                list.append(value.toInt());
+        }
+        if (!list.contains(id))
+            continue;
+        const QString panel = entry.key().chopped(int(qstrlen("/plugin-ids"))) + QLatin1Char('/');
+        const int panelRows = std::max(1, panelSettings.value(panel + QStringLiteral("nrows"), 1).toInt());
+        const int size = panelSettings.value(panel + QStringLiteral("size"), 30).toInt() / panelRows;
+        // Each icon takes its size and a pixel of padding on either side.
+        const int icon = std::max(8, panelSettings.value(settings + QStringLiteral("icon-size"), 22).toInt());
+        return std::clamp(size / (icon + 2), 1, 16);
+    }
+    return 1;
+}
+
+namespace {
+
+// Rows of Xfce's tray, from the panel's settings; 1 when they cannot be read.
+int xfceRows()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.xfce.Xfconf"), QStringLiteral("/org/xfce/Xfconf"),
+                                                       QStringLiteral("org.xfce.Xfconf"), QStringLiteral("GetAllProperties"));
+    call << QStringLiteral("xfce4-panel") << QStringLiteral("/");
+    call.setAutoStartService(false);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return 1;
+    return NSStatusItem::xfceTrayRows(qdbus_cast<QVariantMap>(reply.arguments().value(0)));
+}
+
+}  // namespace
+
 void NSStatusItem::registerItems()
 {
-    // Hosts that remember items by Id keep the first order they saw, and Xfce puts
-    // each newcomer before the items it knows: register the last square first,
-    // one at a time so the host takes them in that order.
+    // Trays keep the order in which items first arrive: one at a time, in the
+    // order that the running tray's rule turns into the squares' order, row by
+    // row where the tray wraps.
+    const QString program = trayProgram();
+    const bool lastFirst = placementOf(program) == Placement::First;
+    const int rows = program.contains(QLatin1String("xfce4")) ? xfceRows() : 1;
+    QList<int> order = displayOrder(int(m_items.size()), rows);
+    if (lastFirst)
+        std::reverse(order.begin(), order.end());
     const int generation = ++m_registration;
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, i] {
-            if (generation == m_registration && i < m_items.size())
-                m_items.at(m_items.size() - 1 - i)->registerWithWatcher();
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, cell = size_t(order.at(i))] {
+            if (generation == m_registration && cell < m_items.size())
+                m_items.at(cell)->registerWithWatcher();
         });
     }
 }
@@ -466,11 +631,14 @@ void NSStatusItem::refresh()
             StatusNotifierItem* item = m_items.at(size_t(i)).get();
             if (changed) {
                 // A label host's item without the image: its label alone, no empty plate.
-                item->setIcon(wanted.at(i) != Cell{} ? cellImages(wanted.at(i), dark) : QList<QImage>());
+                // Without any icon GNOME draws a placeholder of its own: a clear one, then.
+                item->setIcon(wanted.at(i) != Cell{} ? cellImages(wanted.at(i), dark) : clearImages());
             }
-            item->setTitle(itemTitle);
-            item->setToolTip(kProductName, title);
+            showTexts(item, i, title);
             item->setLabel(label, label);
+            item->setOrderingIndex(uint(i));
+            // GNOME opens an item's menu on one click and activates it on two.
+            item->setMenuOpensItem(m_host == Host::Label);
         } else {
             QSystemTrayIcon* icon = m_trayIcons.at(size_t(i)).get();
             if (changed) {
@@ -479,7 +647,7 @@ void NSStatusItem::refresh()
                     images.addPixmap(QPixmap::fromImage(image));
                 icon->setIcon(images);
             }
-            icon->setToolTip(itemTitle);
+            icon->setToolTip(i < wanted.size() && !wanted.at(i).text.isEmpty() ? cellToolTip(i, title) : itemTitle);
         }
     }
     // Xfce's XEmbed tray, too, puts newcomers first: dock the last square first.

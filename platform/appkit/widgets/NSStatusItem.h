@@ -20,6 +20,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QVariantMap>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,7 +40,7 @@ public:
     static constexpr int kIconSide = 22;
     // Sizes handed to hosts; each picks the closest to its panel (2x screens included).
     // Few, since a host fetches them all again for every new reading.
-    static constexpr int kIconSizes[] = {16, 22, 24, 32, 48};
+    static constexpr int kIconSizes[] = {16, 22, 32, 48};
     // Beyond this many values only the title, tool tip and label carry the rest.
     static constexpr int kMaxValueIcons = 8;
     static constexpr int kRegistrationSpacingMs = 150;
@@ -48,6 +49,8 @@ public:
 
     enum class Backend { Model, StatusNotifier, XEmbed };
     enum class Host { Icons, Label };
+    // Where a tray puts an item that registers after the others, as seen left to right.
+    enum class Placement { Last, First };
 
     // One square of the tray: an image, or one value's text.
     struct Cell {
@@ -63,6 +66,8 @@ public:
     void setImageName(const QString& name);
     QString title() const { return m_title; }
     void setTitle(const QString& title);
+    // The names of the title's values, in its order, for each square's tool tip.
+    void setValueNames(const QStringList& names);
     double length() const { return m_length; }
     Backend backend() const { return m_backend; }
 
@@ -75,11 +80,20 @@ public:
     QList<Cell> cells(Host host) const;
     static Host hostKind();
     static void setHostKindForTesting(std::optional<Host> host);
+    // The rule of the tray whose program is named so (its process name).
+    static Placement placementOf(const QString& trayProgram);
+    // For each place of a tray of the given rows (filled column by column), the
+    // square shown there so that the squares read row by row in order.
+    static QList<int> displayOrder(int count, int rows);
+    // The rows of Xfce's tray, from its panel's settings (xfconf's "xfce4-panel").
+    static int xfceTrayRows(const QVariantMap& panelSettings);
     // The item as a panel shows it: every cell side by side; null when empty.
     QPixmap pixmap(qreal devicePixelRatio) const;
     static QImage renderCell(const Cell& cell, int side, qreal devicePixelRatio, bool dark);
     // The cell in every size of kIconSizes.
     static QList<QImage> cellImages(const Cell& cell, bool dark);
+    // Fully transparent images: an icon that shows nothing where a host insists on one.
+    static QList<QImage> clearImages();
     // The values of a title: its blank-separated texts (tidy values hold no blank).
     static QStringList values(const QString& title);
 
@@ -101,12 +115,15 @@ private:
     void rebuild(qsizetype count);
     void registerItems();
     QString wholeTitle() const;
+    void showTexts(StatusNotifierItem* item, qsizetype index, const QString& title);
+    QString cellToolTip(qsizetype index, const QString& title) const;
 
     double m_length;
     Backend m_backend;
     Host m_host;
     QString m_imageName;
     QString m_title;
+    QStringList m_valueNames;
     std::optional<QPoint> m_clickedAt;
     QElapsedTimer m_clickWindow;
     int m_clicksInWindow = 0;

@@ -4,6 +4,11 @@
 // has a bus connection of its own, since the protocol puts every item at the
 // same object path, and registers with org.kde.StatusNotifierWatcher. Hosts are
 // told of a change only when the content really changed.
+//
+// Any program on the bus may read the item as fast as it can send and never read
+// the answers: answers are built once per change, and a connection whose unsent
+// answers pass kMaxQueuedBytes answers nothing until the bus took them. (Qt hands
+// answers to its bus thread first: those on their way are not yet counted.)
 #include <QDBusConnection>
 #include <QImage>
 #include <QList>
@@ -11,6 +16,8 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <QVariantMap>
+#include <memory>
 
 class QDBusArgument;
 
@@ -43,6 +50,8 @@ public:
     static constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
     static constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
     static constexpr const char* kItemPath = "/StatusNotifierItem";
+    static constexpr const char* kMenuPath = "/MenuBar";
+    static constexpr qint64 kMaxQueuedBytes = 4 * 1024 * 1024;
 
     // id is the item's stable identity for hosts that remember positions.
     explicit StatusNotifierItem(const QString& id, QObject* parent = nullptr);
@@ -58,6 +67,12 @@ public:
     void setToolTip(const QString& title, const QString& text);
     // The text that label hosts show next to the icon; guide is its widest form.
     void setLabel(const QString& label, const QString& guide);
+    // Where hosts that honour it place the item among the others (GNOME).
+    void setOrderingIndex(uint index);
+    // A menu of one entry that opens the item: hosts that open an item's menu on
+    // a single click and activate it only on a double click (GNOME) then tell us
+    // of the click through the menu. Without it the menu is empty.
+    void setMenuOpensItem(bool opens);
 
     // Asks the watcher (again) to show the item, without waiting for its answer.
     void registerWithWatcher();
@@ -70,6 +85,11 @@ public:
     QString labelGuide() const { return m_labelGuide; }
     const StatusNotifierPixmaps& iconPixmaps() const { return m_pixmaps; }
     StatusNotifierToolTip toolTip() const;
+    uint orderingIndex() const { return m_orderingIndex; }
+    bool menuOpensItem() const { return m_menuOpensItem; }
+    // Bytes this item's connection holds for the bus; answers held back meanwhile.
+    qint64 queuedBytes() const;
+    int answersHeldBack() const { return m_heldBack; }
 
     static StatusNotifierPixmap pixmapFromImage(const QImage& image);
 
@@ -78,8 +98,11 @@ signals:
     void activated(const QPoint& at);
 
 private:
-    friend class StatusNotifierItemAdaptor;
+    friend class StatusNotifierItemObject;
     void activate(int x, int y);
+    void changed(const char* signal, const QVariantList& arguments = {});
+    void menuChanged();
+    const QVariantMap& properties() const;
 
     QString m_id;
     QString m_connectionName;
@@ -91,5 +114,12 @@ private:
     QString m_label;
     QString m_labelGuide;
     StatusNotifierPixmaps m_pixmaps;
-    class StatusNotifierItemAdaptor* m_adaptor = nullptr;
+    uint m_orderingIndex = 0;
+    bool m_menuOpensItem = false;
+    uint m_menuRevision = 1;
+    // Every property as hosts read it, rebuilt only after a change.
+    mutable QVariantMap m_properties;
+    mutable bool m_propertiesStale = true;
+    int m_heldBack = 0;
+    std::unique_ptr<class StatusNotifierItemObject> m_object;
 };

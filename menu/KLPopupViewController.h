@@ -114,6 +114,7 @@ protected:
     void viewWillDisappear() override;
     void configureUI() override;
     void localizeUI() override;
+    void appearanceDidChange() override { configureUI(); }
     void keyUp(QKeyEvent* event) override;
 
 private:

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QString>
 
+class QWidget;
+
 namespace KLExtension {
 
 QColor appLightBlueColor();
@@ -16,5 +18,9 @@ QColor appRedColor();
 QColor colorWithHexString(const QString& text);
 // dark while the appearance is dark, else light.
 QColor colorFromLightStyleColor(const QColor& light, const QColor& dark);
+// A text field or box in a table row: in the dark appearance its base takes
+// the controls' colour, or it vanishes into the table. It keeps following the
+// appearance by itself; every other colour follows the window's.
+void setTableFieldColors(QWidget* field);
 
 }  // namespace KLExtension

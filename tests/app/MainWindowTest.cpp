@@ -198,8 +198,8 @@ TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
     EXPECT_EQ(cell->findChild<QLabel*>("textField")->text(), "Mitteilungen");
 }
 
-// Every pane of the window, in every language, at the window's first size and
-// at its smallest: no text is wider than its control (pop-ups list every item).
+// Every pane of the window, in every language: no text is wider than its
+// control (pop-ups list every item).
 TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
 {
     const auto english = qScopeGuard([] { KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en")); });
@@ -209,15 +209,11 @@ TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
         KLDataManager::sharedInstance().setCurrentLanguage(language);
         const QString settingsTitle = KLExtension::localizedStringForKey(QStringLiteral("side-bar-settings-item"));
         ASSERT_TRUE(waitUntil([&] { return master->menuItems().last().title == settingsTitle; })) << language.toStdString();
-        for (const QSize& size : {QSize(1100, 700), window->minimumSize()}) {
-            window->resize(size);
-            for (int row = 0; row < table->numberOfRows(); ++row) {
-                click(row);
-                drainMainQueue();
-                for (const QString& found : ClippedTexts::find(window.get()))
-                    clipped << QStringLiteral("%1 %2x%3 row %4: %5")
-                                   .arg(language).arg(window->width()).arg(window->height()).arg(row).arg(found);
-            }
+        for (int row = 0; row < table->numberOfRows(); ++row) {
+            click(row);
+            drainMainQueue();
+            for (const QString& found : ClippedTexts::find(window.get()))
+                clipped << QStringLiteral("%1 row %2: %3").arg(language).arg(row).arg(found);
         }
     }
     clipped.removeDuplicates();

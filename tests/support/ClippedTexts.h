@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -48,15 +49,16 @@ inline QString describe(const QWidget* widget, const QString& text, int needed, 
     return QStringLiteral("%1: «%2» needs %3, has %4").arg(name, text).arg(needed).arg(available);
 }
 
+// One point is left to rounding: widths are measured in whole points.
 inline void check(QStringList& found, const QWidget* widget, const QString& text, int needed, int available)
 {
-    if (!text.isEmpty() && needed > available)
+    if (!text.isEmpty() && needed > available + 1)
         found << describe(widget, text, needed, available);
 }
 
 inline void checkLabel(QStringList& found, const QLabel* label)
 {
-    if (label->wordWrap() || label->text().isEmpty())
+    if (label->text().isEmpty())
         return;
     if (label->textFormat() == Qt::RichText
         || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text())))
@@ -64,7 +66,13 @@ inline void checkLabel(QStringList& found, const QLabel* label)
     int available = label->contentsRect().width() - 2 * label->margin();
     if (label->indent() > 0)
         available -= label->indent();
-    check(found, label, label->text(), textWidth(label->fontMetrics(), label->text()), available);
+    if (!label->wordWrap()) {
+        check(found, label, label->text(), textWidth(label->fontMetrics(), label->text()), available);
+        return;
+    }
+    // A wrapping label cuts only a word longer than its width.
+    for (const QString& word : label->text().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        check(found, label, word, label->fontMetrics().horizontalAdvance(word), available);
 }
 
 inline void checkComboBox(QStringList& found, const QComboBox* box)

@@ -44,6 +44,7 @@ QColor appBlueColor() { return QColor(11, 130, 250); }
 QColor appGreenColor() { return QColor(70, 216, 117); }
 QColor appOrangeColor() { return QColor(255, 149, 0); }
 QColor appRedColor() { return QColor(255, 59, 48); }
+QColor appDeepBlueColor() { return QColor(10, 100, 210); }
 
 QColor colorWithHexString(const QString& text)
 {

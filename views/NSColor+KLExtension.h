@@ -12,6 +12,9 @@ QColor appBlueColor();
 QColor appGreenColor();
 QColor appOrangeColor();
 QColor appRedColor();
+// Behind small white text (selected segments, chips): the blue darkened until
+// white reads at 4.5:1 on it, which appBlue's 3.8:1 does not.
+QColor appDeepBlueColor();
 
 // "RRGGBB" read as a hexadecimal number, with an optional "0x"; black when the
 // text does not start with a hexadecimal digit.

@@ -9,6 +9,7 @@
 #include "KLDeepLink.h"
 #include "KLSettingsViewController.h"
 #include "KLUtils.h"
+#include "NSAppearance.h"
 #include "NSAppleEventManager.h"
 #include "NSApplication.h"
 #include "NSBundle.h"
@@ -97,6 +98,8 @@ std::optional<int> AppDelegate::becomeSoleCopy(QCoreApplication& application, co
 void AppDelegate::applicationWillFinishLaunching()
 {
     // Installed programs live where the package put them; there is no folder to move into.
+    // Before the first window: it opens in the desktop's appearance.
+    NSAppearance::followDesktopAppearance();
 }
 
 void AppDelegate::applicationDidFinishLaunching()

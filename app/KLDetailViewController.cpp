@@ -122,6 +122,8 @@ void KLDetailViewController::configureUI()
                             ui->menuBarSectionField, ui->fanControlSectionField})
         sectionStyleText(section);
     ui->fanManualUtilLinkButton->setToolTip(QStringLiteral("Link button"));
+    // Beside the mode pop-up and the edit button a long title takes two lines.
+    ui->fanControlSectionField->setWordWrap(true);
 }
 
 void KLDetailViewController::localizeUI()

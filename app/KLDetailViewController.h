@@ -91,6 +91,7 @@ protected:
     void viewWillAppear() override;
     void configureUI() override;
     void localizeUI() override;
+    void appearanceDidChange() override { configureUI(); }
     void keyUp(QKeyEvent* event) override;
 
 private:

@@ -1,6 +1,5 @@
 #include "KLFanConCellViews.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -12,6 +11,7 @@
 #include "KLSensor.h"
 #include "KLSensorPopUp.h"
 #include "KLUtils.h"
+#include "NSColor+KLExtension.h"
 #include "NSString+KLExtension.h"
 #include "ui_KLFanConBatteryStateCellView.h"
 #include "ui_KLFanConDeleteCellView.h"
@@ -96,12 +96,7 @@ void KLFanConThresholdCellView::setFanCondition(KLFanCondition* condition)
 
 void KLFanConThresholdCellView::updateUI()
 {
-    // As on the notifications screen: in the dark appearance the field takes
-    // the controls' colour, or it vanishes into the table.
-    QPalette colours = QApplication::palette(ui->thresholdTextField);
-    if (KLUtils::isDarkMode())
-        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
-    ui->thresholdTextField->setPalette(colours);
+    KLExtension::setTableFieldColors(ui->thresholdTextField);
     const int threshold = m_fanCondition ? KLUtils::truncatedInt(m_fanCondition->threshold()) : 0;
     ui->thresholdTextField->setText(
         QStringLiteral("%1 %2").arg(threshold).arg(KLSensor::unitStringFromCategoryType(0, false)));

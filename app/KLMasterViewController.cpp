@@ -190,6 +190,11 @@ void KLMasterViewController::updateUI()
     m_ui->tableView->viewport()->setAutoFillBackground(false);
     setTextColor(m_ui->nameTextField, KLExtension::colorFromLightStyleColor(KLExtension::colorWithHexString("464646"),
                                                                             Qt::white));
+    // Dimmer than the name, still 5:1 on the sidebar.
+    QPalette note = m_ui->deviceNoteTextField->palette();
+    note.setColor(QPalette::PlaceholderText,
+                  KLExtension::colorFromLightStyleColor(QColor(96, 96, 100), QColor(170, 170, 174)));
+    m_ui->deviceNoteTextField->setPalette(note);
 
     m_ui->tableView->reloadData();
     if (m_selectedRow >= 0 && m_selectedRow < int(m_menuItems.size()))

@@ -65,9 +65,10 @@ void KLMenuCollectionViewItem::paintEvent(QPaintEvent*)
     shape.addRoundedRect(QRectF(rect()), 3, 3);
     // Top to bottom, the strong colour first.
     QLinearGradient gradient(0, 0, 0, height());
-    QColor faded = KLExtension::appBlueColor();
-    faded.setAlphaF(0.6f);
-    gradient.setColorAt(0, KLExtension::appBlueColor());
+    // Faded only so far that the white name still reads on a white strip.
+    QColor faded = KLExtension::appDeepBlueColor();
+    faded.setAlphaF(0.9f);
+    gradient.setColorAt(0, KLExtension::appDeepBlueColor());
     gradient.setColorAt(1, faded);
     painter.fillPath(shape, gradient);
 }

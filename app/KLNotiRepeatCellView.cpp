@@ -1,10 +1,9 @@
 #include "KLNotiRepeatCellView.h"
 
-#include <QApplication>
 #include <QCheckBox>
 
 #include "KLNotiRuleStore.h"
-#include "KLUtils.h"
+#include "NSColor+KLExtension.h"
 #include "ui_KLNotiRepeatCellView.h"
 
 KLNotiRepeatCellView::KLNotiRepeatCellView(QWidget* parent)
@@ -21,11 +20,7 @@ void KLNotiRepeatCellView::setNotification(const KLNotification& notification)
 {
     m_notification = notification;
     ui->checkButton->setChecked(notification.repeat.value_or(false));
-    // As the threshold field: the box stands out from the table in the dark appearance.
-    QPalette colours = QApplication::palette(ui->checkButton);
-    if (KLUtils::isDarkMode())
-        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
-    ui->checkButton->setPalette(colours);
+    KLExtension::setTableFieldColors(ui->checkButton);
 }
 
 void KLNotiRepeatCellView::checkButtonTapped(bool checked)

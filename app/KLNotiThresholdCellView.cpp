@@ -1,6 +1,5 @@
 #include "KLNotiThresholdCellView.h"
 
-#include <QApplication>
 #include <QEvent>
 #include <algorithm>
 #include <climits>
@@ -9,6 +8,7 @@
 #include "KLNotiRuleStore.h"
 #include "KLUtils.h"
 #include "KLSensor.h"
+#include "NSColor+KLExtension.h"
 #include "ui_KLNotiThresholdCellView.h"
 
 KLNotiThresholdCellView::KLNotiThresholdCellView(QWidget* parent)
@@ -33,12 +33,7 @@ void KLNotiThresholdCellView::setNotification(const KLNotification& notification
 
 void KLNotiThresholdCellView::updateUI()
 {
-    // The table's background is the field colour; in the dark appearance the
-    // field takes the controls' colour so it stands out from it.
-    QPalette colours = QApplication::palette(ui->thresholdTextField);
-    if (KLUtils::isDarkMode())
-        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
-    ui->thresholdTextField->setPalette(colours);
+    KLExtension::setTableFieldColors(ui->thresholdTextField);
     if (!m_notification || !m_notification->threshold || std::isnan(*m_notification->threshold)) {
         ui->thresholdTextField->setText(QStringLiteral("--"));
         return;

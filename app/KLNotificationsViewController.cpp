@@ -1,6 +1,8 @@
 #include "KLNotificationsViewController.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QStyle>
 #include <QToolButton>
 #include <algorithm>
 
@@ -13,6 +15,7 @@
 #include "KLNotiSensorCellView.h"
 #include "KLSensor.h"
 #include "KLTableRowView.h"
+#include "KLTranslationWidth.h"
 #include "NSAlert.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSString+KLExtension.h"
@@ -29,6 +32,25 @@ const char* const kHeaderKeys[] = {
 };
 
 constexpr int kColumnWidths[] = {76, 250, 130, 110, 76, 44};
+
+// Wide enough for the header and the sensor pop-up in every language, so
+// neither is cut and the columns keep their places across languages.
+int columnWidth(const QWidget* screen, int column)
+{
+    int width = kColumnWidths[column];
+    if (column < int(std::size(kHeaderKeys))) {
+        const int margin = screen->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, screen);
+        const QString key = QString::fromLatin1(kHeaderKeys[column]);
+        width = std::max(width, KLTranslationWidth::widest(QFontMetrics(screen->font()), key) + 2 * margin);
+    }
+    if (column == SensorColumn) {
+        const QComboBox popUp;
+        const int any = KLTranslationWidth::widest(popUp.fontMetrics(), QStringLiteral("sensor-any-title"));
+        // The cell keeps 4 points before the pop-up and 8 after it.
+        width = std::max(width, KLTranslationWidth::popUpWidth(&popUp, any) + 12);
+    }
+    return width;
+}
 
 template <class Cell>
 Cell* makeCell(NSTableView* table, const char* identifier)
@@ -63,7 +85,7 @@ void KLNotificationsViewController::configureUI()
     table->setHeaderVisible(true);
     const auto& columns = table->tableColumns();
     for (int i = 0; i < int(columns.size()) && i < int(std::size(kColumnWidths)); ++i)
-        columns[i]->setWidth(kColumnWidths[i]);
+        columns[i]->setWidth(columnWidth(this, i));
     table->setDataSource(this);
     table->setDelegate(this);
     connect(ui->addButton, &QToolButton::clicked, this, &KLNotificationsViewController::addButtonTapped);

@@ -177,7 +177,7 @@ void KLSettingsViewController::configureUI()
             QPalette palette;
             palette.setResolveMask(0);
             if (checked) {
-                palette.setColor(QPalette::Button, KLExtension::appBlueColor());
+                palette.setColor(QPalette::Button, KLExtension::appDeepBlueColor());
                 palette.setColor(QPalette::ButtonText, Qt::white);
             }
             segment->setPalette(palette);

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "KLAnalyticsHelper.h"
+#include "NSAppearance.h"
 #include "NSRunningApplication.h"
 #include "NSWorkspace.h"
 
@@ -22,6 +23,8 @@ AppDelegate::AppDelegate(QObject* parent)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // Before the popover is made: it opens in the desktop's appearance.
+    NSAppearance::followDesktopAppearance();
     KLAnalyticsHelper::sharedInstance().initializeTracking();
     checkForUpdate();
     QTimer::singleShot(m_helperLaunchDelayMs, this, [this] { loadHelperAppIfNeeded(); });

@@ -38,6 +38,11 @@ protected:
     void viewWillAppear() override;
     void configureUI() override;
     void localizeUI() override;
+    void appearanceDidChange() override
+    {
+        configureUI();
+        updateUI();
+    }
 
 private:
     std::unique_ptr<Ui::KLPopupDetailViewController> ui;

@@ -239,8 +239,20 @@ void KLPopupViewController::updateUI()
     ui->fanControlBox->setVisible(fanControl);
     m_fanControlBoxTopConstraint = fanControl ? 10 : -int(fanControlHeight());
     ui->fanControlBox->setFixedHeight(int(fanControlHeight()));
+    fitWidthToFanControlHeader();
     ui->settingsButton->setText(QStringLiteral("Kelvara"));
     ui->simulatedField->setVisible(readingsAreSimulated());
+}
+
+void KLPopupViewController::fitWidthToFanControlHeader()
+{
+    // The section title and the mode pop-up share one line: a longer
+    // translation widens the popover rather than cut either.
+    const QMargins root = layout()->contentsMargins();
+    const QMargins box = ui->fanControlBoxLayout->contentsMargins();
+    const int header = ui->fanControlHeaderLayout->minimumSize().width() + root.left() + root.right() + box.left()
+                       + box.right();
+    setFixedWidth(std::max(kWidth, header));
 }
 
 void KLPopupViewController::updateContentUI()

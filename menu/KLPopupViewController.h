@@ -114,9 +114,14 @@ protected:
     void viewWillDisappear() override;
     void configureUI() override;
     void localizeUI() override;
+    void appearanceDidChange() override { configureUI(); }
     void keyUp(QKeyEvent* event) override;
 
 private:
+    // The popover's width when its texts leave room.
+    static constexpr int kWidth = 320;
+    void fitWidthToFanControlHeader();
+
     std::unique_ptr<Ui::KLPopupViewController> ui;
     QList<Row> m_dataDicts;
     KLSensor* m_selectedSensor = nullptr;

@@ -10,6 +10,7 @@
 #include "KLFanControlCellView.h"
 #include "KLFanControlLogic.h"
 #include "KLFanSetDetailCellView.h"
+#include "KLTranslationWidth.h"
 #include "NSImage.h"
 #include "NSTableView.h"
 
@@ -60,6 +61,12 @@ QStringList fillModeButton(QComboBox* button, unsigned mode, const QString& fanS
             button->addItem(item.title);
     }
     button->setCurrentIndex(KLFanControlLogic::selectedPopUpIndex(mode, fanSetName, names));
+    // As wide as its longest title in any language: the layout never squeezes
+    // a title under the arrow, and the pop-up keeps its width across languages.
+    KLTranslationWidth::fitPopUp(button,
+                                 {QStringLiteral("detail-screen-fan-control-system-title"),
+                                  QStringLiteral("detail-screen-fan-control-auto-boost-title")},
+                                 names);
     return names;
 }
 

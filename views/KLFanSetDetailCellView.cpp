@@ -1,6 +1,5 @@
 #include "KLFanSetDetailCellView.h"
 
-#include <QApplication>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <climits>
@@ -10,6 +9,7 @@
 #include "KLFanSet.h"
 #include "KLSensor.h"
 #include "KLUtils.h"
+#include "NSColor+KLExtension.h"
 #include "ui_KLFanSetDetailCellView.h"
 
 KLFanSetDetailCellView::KLFanSetDetailCellView(QWidget* parent)
@@ -66,12 +66,7 @@ void KLFanSetDetailCellView::updateUI()
     ui->nameTextField->setText(name.isEmpty() ? QStringLiteral("--") : name);
     const double min = m_sensor ? m_sensor->minValue() : 0;
     const double max = m_sensor ? m_sensor->maxValue() : 0;
-    // In the dark appearance the field takes the controls' colour, or on an
-    // unselected row it vanishes into the table.
-    QPalette colours = QApplication::palette(ui->speedTextField);
-    if (KLUtils::isDarkMode())
-        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
-    ui->speedTextField->setPalette(colours);
+    KLExtension::setTableFieldColors(ui->speedTextField);
     ui->speedTextField->setText(
         QStringLiteral("%1 (%2%)").arg(m_forcedValue).arg(percentage(m_forcedValue, min, max)));
     // Filling the row is no choice of the user's.

@@ -82,7 +82,7 @@ void KLSegmentedControl::paintEvent(QPaintEvent*)
     if (m_selected >= 0) {
         painter.save();
         painter.setClipPath(shape);
-        painter.fillRect(rectForSegment(m_selected).adjusted(-1, -1, 1, 1), KLExtension::appBlueColor());
+        painter.fillRect(rectForSegment(m_selected).adjusted(-1, -1, 1, 1), KLExtension::appDeepBlueColor());
         painter.restore();
     }
     painter.setPen(QPen(border, 1));

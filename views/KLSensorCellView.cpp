@@ -8,6 +8,7 @@
 #include "KLCategory.h"
 #include "KLLevelIndicator.h"
 #include "KLSensor.h"
+#include "KLUtils.h"
 #include "NSColor+KLExtension.h"
 #include "NSImage.h"
 #include "ui_KLSensorCellView.h"
@@ -87,10 +88,13 @@ QString KLSensorCellView::iconNameForGroup(int group)
 
 void KLSensorCellView::updateUI()
 {
-    // Refilled on every poll: the same icon stays, with the renderings it cached.
+    // Refilled on every poll: the same icon stays, with the renderings it
+    // cached, until the sensor or the appearance changes.
     const QString iconName = m_sensor ? iconNameForGroup(m_sensor->group()) : QString();
-    if (iconName != m_iconName || (m_icon.isNull() && !iconName.isEmpty())) {
+    const bool dark = KLUtils::isDarkMode();
+    if (iconName != m_iconName || dark != m_iconDark || (m_icon.isNull() && !iconName.isEmpty())) {
         m_iconName = iconName;
+        m_iconDark = dark;
         m_icon = m_iconName.isEmpty() ? QIcon() : NSImage::imageNamed(m_iconName);
         ui->iconImageView->update();
     }
@@ -175,6 +179,7 @@ void KLSensorCellView::changeEvent(QEvent* event)
     NSTableCellView::changeEvent(event);
     // The dark appearance may have its own variant of the icon.
     if (event->type() == QEvent::PaletteChange && !m_iconName.isEmpty()) {
+        m_iconDark = KLUtils::isDarkMode();
         m_icon = NSImage::imageNamed(m_iconName);
         ui->iconImageView->update();
     } else if (event->type() == QEvent::FontChange) {

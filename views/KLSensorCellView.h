@@ -53,5 +53,7 @@ private:
     KLSensor* m_sensor = nullptr;
     QString m_iconName;
     QIcon m_icon;
+    // The appearance m_icon was chosen for.
+    bool m_iconDark = false;
     QString m_title;
 };

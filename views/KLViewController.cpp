@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLineEdit>
 
+#include "KLUtils.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSNotificationCenter.h"
 
@@ -25,11 +26,15 @@ void KLViewController::viewDidLoad()
 void KLViewController::viewWillAppear()
 {
     NSViewController::viewWillAppear();
+    if (m_hiddenDark && *m_hiddenDark != KLUtils::isDarkMode())
+        appearanceDidChange();
+    m_hiddenDark.reset();
     localizeUI();
 }
 
 void KLViewController::viewWillDisappear()
 {
+    m_hiddenDark = KLUtils::isDarkMode();
     removeObservers();
     NSViewController::viewWillDisappear();
 }

@@ -1,14 +1,50 @@
 #include "NSColor+KLExtension.h"
 
+#include <QApplication>
+#include <QEvent>
+#include <QWidget>
+
 #include "KLUtils.h"
 
 namespace KLExtension {
+
+namespace {
+
+void fitFieldBase(QWidget* field)
+{
+    // Setting the palette is itself a palette change.
+    static bool fitting = false;
+    if (fitting)
+        return;
+    fitting = true;
+    QPalette colours;
+    colours.setResolveMask(0);
+    if (KLUtils::isDarkMode())
+        colours.setColor(QPalette::Base, QApplication::palette().color(QPalette::Button));
+    field->setPalette(colours);
+    fitting = false;
+}
+
+// Sets the field's base again when the palette around it changes.
+class FieldBaseFollower : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::PaletteChange)
+            fitFieldBase(static_cast<QWidget*>(watched));
+        return false;
+    }
+};
+
+}  // namespace
 
 QColor appLightBlueColor() { return QColor(11, 150, 246); }
 QColor appBlueColor() { return QColor(11, 130, 250); }
 QColor appGreenColor() { return QColor(70, 216, 117); }
 QColor appOrangeColor() { return QColor(255, 149, 0); }
 QColor appRedColor() { return QColor(255, 59, 48); }
+QColor appDeepBlueColor() { return QColor(10, 100, 210); }
 
 QColor colorWithHexString(const QString& text)
 {
@@ -38,6 +74,18 @@ QColor colorWithHexString(const QString& text)
 QColor colorFromLightStyleColor(const QColor& light, const QColor& dark)
 {
     return KLUtils::isDarkMode() ? dark : light;
+}
+
+void setTableFieldColors(QWidget* field)
+{
+    if (!field)
+        return;
+    fitFieldBase(field);
+    const char* const following = "KLFollowsTableFieldColors";
+    if (!field->property(following).toBool()) {
+        field->setProperty(following, true);
+        field->installEventFilter(new FieldBaseFollower(field));
+    }
 }
 
 }  // namespace KLExtension

@@ -32,6 +32,9 @@ constexpr int kPrefersDark = 1;
 constexpr int kPrefersLight = 2;
 
 std::optional<bool> g_forced;
+// Whether the application palette follows the preference, and whether the dark one is set.
+bool g_following = false;
+bool g_darkPaletteSet = false;
 // What the portal last said: 0 no preference, 1 dark, 2 light; kNoAnswer before or without one.
 std::atomic<int> g_scheme{kNoAnswer};
 
@@ -76,6 +79,8 @@ private slots:
             return;
         ++m_changes;
         g_scheme = schemeOf(args.at(2));
+        if (g_following)
+            applyApplicationPalette();
         postThemeChanged();
     }
 
@@ -105,8 +110,11 @@ private:
             if (late.type() != QDBusMessage::ReplyMessage || m_changes != changesBefore)
                 return;
             const int scheme = schemeOf(late.arguments().value(0));
-            if (scheme != g_scheme.exchange(scheme))
-                postThemeChanged();
+            if (scheme == g_scheme.exchange(scheme))
+                return;
+            if (g_following)
+                applyApplicationPalette();
+            postThemeChanged();
         });
     }
 
@@ -154,6 +162,64 @@ bool isDarkAqua()
     return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
 }
 
+QPalette darkPalette()
+{
+    // Every text colour reads at 4.5:1 or more on every background colour here.
+    const QColor text(230, 230, 230);
+    QPalette palette(QColor(50, 50, 50), QColor(40, 40, 40));
+    palette.setColor(QPalette::Window, QColor(40, 40, 40));
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, QColor(30, 30, 30));
+    palette.setColor(QPalette::AlternateBase, QColor(44, 44, 44));
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, QColor(58, 58, 58));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, Qt::white);
+    palette.setColor(QPalette::PlaceholderText, QColor(165, 165, 165));
+    palette.setColor(QPalette::Light, QColor(80, 80, 80));
+    palette.setColor(QPalette::Midlight, QColor(66, 66, 66));
+    palette.setColor(QPalette::Mid, QColor(70, 70, 70));
+    palette.setColor(QPalette::Dark, QColor(22, 22, 22));
+    palette.setColor(QPalette::Shadow, QColor(0, 0, 0));
+    palette.setColor(QPalette::Highlight, QColor(10, 100, 210));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Link, QColor(90, 170, 255));
+    palette.setColor(QPalette::LinkVisited, QColor(190, 150, 255));
+    palette.setColor(QPalette::ToolTipBase, QColor(50, 50, 50));
+    palette.setColor(QPalette::ToolTipText, text);
+    // Dimmer than enabled text, still readable on the darkest background.
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, QColor(160, 160, 160));
+    palette.setColor(QPalette::Disabled, QPalette::Button, QColor(48, 48, 48));
+    palette.setColor(QPalette::Disabled, QPalette::Base, QColor(36, 36, 36));
+    return palette;
+}
+
+void applyApplicationPalette()
+{
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app)
+        return;
+    ensureWatching(app);
+    // Only a preference for dark counts: with none, the desktop's own palette
+    // is what decides, and ours must not stand in for it.
+    const bool dark = g_forced ? *g_forced : g_scheme == kPrefersDark;
+    if (dark) {
+        g_darkPaletteSet = true;
+        QGuiApplication::setPalette(darkPalette());
+    } else if (g_darkPaletteSet) {
+        g_darkPaletteSet = false;
+        // An empty palette resolves to the desktop's.
+        QGuiApplication::setPalette(QPalette());
+    }
+}
+
+void followDesktopAppearance()
+{
+    g_following = true;
+    applyApplicationPalette();
+}
+
 void forceDarkModeForTesting(std::optional<bool> dark)
 {
     g_forced = dark;
@@ -166,6 +232,8 @@ QString themeChangedNotification()
 
 void resetPortalForTesting()
 {
+    g_following = false;
+    g_darkPaletteSet = false;
     delete g_watcher;
     g_scheme = kNoAnswer;
 }

@@ -19,14 +19,19 @@
 #include "KLMainStoryboard.h"
 #include "KLMasterViewController.h"
 #include "KLMenuController.h"
+#include "KLSensorCellView.h"
 #include "KLWindowController.h"
 #include "NSAlert.h"
+#include "NSAppearance.h"
 #include "NSDistributedNotificationCenter.h"
+#include "NSImage.h"
 #include "NSNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
 #include "AppTestSession.h"
+#include "ClippedTexts.h"
 #include "KLDetailViewController.h"
+#include "KLSensor.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "HeldAdministrator.h"
@@ -193,6 +198,28 @@ TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
     EXPECT_EQ(cell->findChild<QLabel*>("textField")->text(), "Mitteilungen");
 }
 
+// Every pane of the window, in every language: no text is wider than its
+// control (pop-ups list every item).
+TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
+{
+    const auto english = qScopeGuard([] { KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en")); });
+    open();
+    QStringList clipped;
+    for (const QString& language : KLDataManager::sharedInstance().allLanguages()) {
+        KLDataManager::sharedInstance().setCurrentLanguage(language);
+        const QString settingsTitle = KLExtension::localizedStringForKey(QStringLiteral("side-bar-settings-item"));
+        ASSERT_TRUE(waitUntil([&] { return master->menuItems().last().title == settingsTitle; })) << language.toStdString();
+        for (int row = 0; row < table->numberOfRows(); ++row) {
+            click(row);
+            drainMainQueue();
+            for (const QString& found : ClippedTexts::find(window.get()))
+                clipped << QStringLiteral("%1 row %2: %3").arg(language).arg(row).arg(found);
+        }
+    }
+    clipped.removeDuplicates();
+    EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(MainWindowTest, GrantedPrivilegeLinkAsksKelvaraMenuToOpenItsPopover)
 {
     open();
@@ -338,6 +365,75 @@ TEST_F(MainWindowTest, CatalogueNoticeKeepsTheChosenItemOnShow)
     master->selectCellAtRow(0);
     EXPECT_EQ(table->selectedRow(), 0);
     EXPECT_EQ(master->paneViewController(), detail);
+}
+
+// The look follows a change of appearance: the rows a table made before it and
+// a screen hidden during it, as the program applies it.
+TEST_F(MainWindowTest, ScreensFollowAChangeOfAppearance)
+{
+    const auto backToLight = qScopeGuard([] {
+        NSAppearance::forceDarkModeForTesting(std::nullopt);
+        NSAppearance::applyApplicationPalette();
+    });
+    const auto change = [](bool dark) {
+        NSAppearance::forceDarkModeForTesting(dark);
+        NSAppearance::applyApplicationPalette();
+        NSDistributedNotificationCenter::defaultCenter().postLocalNotificationName(
+            NSAppearance::themeChangedNotification());
+        drainMainQueue();
+    };
+    const auto tick = [] {
+        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+            QString::fromLatin1(KLKelvaraTempDidChangeNotification));
+    };
+    change(false);
+    open();
+    NSViewController* detail = master->detailViewController();
+    ASSERT_TRUE(detail && detail->isVisible());
+    const QList<KLSensorCellView*> rows = detail->findChildren<KLSensorCellView*>();
+    ASSERT_GE(rows.size(), 8);
+    const auto image = [](const QIcon& icon) { return icon.pixmap(QSize(20, 20), 1.0).toImage(); };
+    const auto iconsFollow = [&] {
+        return std::all_of(rows.begin(), rows.end(), [&](KLSensorCellView* row) {
+            return !row->sensor()
+                   || image(row->icon())
+                          == image(NSImage::imageNamed(KLSensorCellView::iconNameForGroup(row->sensor()->group())));
+        });
+    };
+    const QImage lightCpu = image(NSImage::imageNamed("ico_cpu"));
+    EXPECT_TRUE(iconsFollow());
+
+    // Told only by the notice, as when the palette stays: the rows change at the next tick.
+    NSAppearance::forceDarkModeForTesting(true);
+    NSDistributedNotificationCenter::defaultCenter().postLocalNotificationName(NSAppearance::themeChangedNotification());
+    ASSERT_NE(image(NSImage::imageNamed("ico_cpu")), lightCpu);
+    tick();
+    EXPECT_TRUE(waitUntil(iconsFollow));
+
+    // With the palette, as the programs change: the table turns dark, and its rows change at once.
+    change(true);
+    change(false);
+    EXPECT_TRUE(iconsFollow());
+    EXPECT_EQ(image(rows.first()->icon()), lightCpu);
+    change(true);
+    EXPECT_TRUE(iconsFollow());
+    QWidget* sensors = detail->findChild<QWidget*>("tableView");
+    ASSERT_TRUE(sensors);
+    EXPECT_LT(sensors->palette().color(QPalette::Base).lightness(), 60);
+    EXPECT_GT(sensors->palette().color(QPalette::Text).lightness(), 200);
+
+    // Changed back while another screen is shown: the chip box is light when the category comes back.
+    auto* chips = detail->findChild<QWidget*>("menuBarContainerView");
+    ASSERT_TRUE(chips);
+    const auto chipBox = [chips] { return chips->grab().toImage().pixelColor(3, chips->height() / 2).lightness(); };
+    EXPECT_LT(chipBox(), 60);
+    click(rowOfType(KLMenuItemTypeSettings));
+    ASSERT_FALSE(detail->isVisible());
+    change(false);
+    click(0);
+    ASSERT_TRUE(detail->isVisible());
+    EXPECT_GT(chipBox(), 128);
+    EXPECT_GT(sensors->palette().color(QPalette::Base).lightness(), 200);
 }
 
 TEST_F(MainWindowTest, WindowComesBackAtItsSizeAfterClosing)

@@ -42,30 +42,6 @@ bool Pictures::save(QWidget& widget, const QString& name, bool dark, int scale)
     return true;
 }
 
-QPalette darkPalette()
-{
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(40, 40, 40));
-    palette.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    palette.setColor(QPalette::Base, QColor(56, 56, 56));
-    palette.setColor(QPalette::AlternateBase, QColor(62, 62, 62));
-    palette.setColor(QPalette::Text, QColor(230, 230, 230));
-    palette.setColor(QPalette::Button, QColor(50, 50, 50));
-    palette.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    palette.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
-    palette.setColor(QPalette::Mid, QColor(70, 70, 70));
-    palette.setColor(QPalette::Dark, QColor(25, 25, 25));
-    palette.setColor(QPalette::Light, QColor(75, 75, 75));
-    palette.setColor(QPalette::Highlight, QColor(11, 130, 250));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::ToolTipBase, QColor(50, 50, 50));
-    palette.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
-    // As a desktop's dark palette: disabled controls read dimmer than enabled ones.
-    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, QColor(125, 125, 125));
-    return palette;
-}
-
 QColor withAlpha(QColor color, double alpha)
 {
     color.setAlphaF(static_cast<float>(alpha));

@@ -32,7 +32,6 @@ private:
     int m_count = 0;
 };
 
-QPalette darkPalette();
 QColor withAlpha(QColor color, double alpha);
 // Gives `sensor` a day of readings every ten minutes, warmer in the
 // afternoon, around its last reading; kept when it has one already.

@@ -17,6 +17,7 @@
 #include "KLGraphPoint.h"
 #include "KLKelvara.h"
 #include "KLSensor.h"
+#include "NSAppearance.h"
 #include "NSBundle.h"
 #include "Pictures.h"
 #include "VirtualSMC.h"
@@ -108,7 +109,9 @@ int main(int argc, char** argv)
     Pictures pictures(folder);
     bool ok = true;
     for (const bool dark : {false, true}) {
-        app.setPalette(dark ? darkPalette() : QPalette());
+        // As the programs do when the desktop asks for either.
+        NSAppearance::forceDarkModeForTesting(dark);
+        NSAppearance::applyApplicationPalette();
         for (const int scale : {1, 2}) {
             for (const auto& [name, set] : pictureSets()) {
                 if (!set(pictures, scene, dark, scale)) {

@@ -6,11 +6,13 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include "ClippedTexts.h"
 #include "FreshState.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
@@ -174,6 +176,29 @@ TEST_F(PopupScreenTest, HeightsFollowTheLayoutAndTheScreen)
     EXPECT_EQ(screen->tableBoxTopConstraint(), -screen->findChild<QWidget*>(QStringLiteral("tableBox"))->height());
     EXPECT_FALSE(screen->findChild<QWidget*>(QStringLiteral("fanControlBox"))->isVisible());
     EXPECT_FALSE(screen->findChild<QWidget*>(QStringLiteral("cpuTempView"))->isVisible());
+}
+
+// No text of the popover is wider than its control, in any language, in the
+// system mode and with a fan set (speed buttons shown); the mode pop-up fits
+// every item.
+TEST_F(PopupScreenTest, EveryTextFitsInEveryLanguage)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const auto english = qScopeGuard([&] { settings.setCurrentLanguage(QStringLiteral("en")); });
+    QStringList clipped;
+    for (const QString& language : settings.allLanguages()) {
+        settings.setCurrentLanguage(language);
+        for (const unsigned mode : {unsigned(KLFanControlModeSystem), unsigned(KLFanControlModeFanSet)}) {
+            settings.setFanControlMode(mode);
+            KLPopupViewController* screen = show();
+            QCoreApplication::processEvents();
+            for (const QString& found : ClippedTexts::find(screen))
+                clipped << QStringLiteral("%1 mode %2: %3").arg(language).arg(mode).arg(found);
+            popover.close();
+        }
+    }
+    clipped.removeDuplicates();
+    EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)

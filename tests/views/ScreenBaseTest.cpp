@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QToolButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QWhatsThis>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -53,6 +54,7 @@ public:
     }
     int configured = 0;
     int localized = 0;
+    int appearanceChanges = 0;
 
 protected:
     void configureUI() override
@@ -65,6 +67,7 @@ protected:
                                                                      [distributed](auto&) { ++distributed->heard; });
     }
     void localizeUI() override { ++localized; }
+    void appearanceDidChange() override { ++appearanceChanges; }
 
 private:
     Probe& m_local;
@@ -130,6 +133,16 @@ TEST_F(ScreenBaseTest, ScreenConfiguresOnceLocalizesEachTimeAndDropsObserversWhe
     }
     EXPECT_EQ(screen->configured, 1);
     EXPECT_EQ(screen->localized, 3);
+    EXPECT_EQ(screen->appearanceChanges, 0);
+    // The appearance changed while hidden, when no theme notice reaches the
+    // screen: it is told before it shows again, once.
+    NSAppearance::forceDarkModeForTesting(!KLUtils::isDarkMode());
+    screen->show();
+    EXPECT_EQ(screen->appearanceChanges, 1);
+    screen->hide();
+    screen->show();
+    screen->hide();
+    EXPECT_EQ(screen->appearanceChanges, 1);
 
     // Going away drops what it observes even while shown.
     Probe again;
@@ -270,6 +283,59 @@ TEST_F(ScreenBaseTest, DarkModeFollowsTheDesktopPreferenceElseThePalette)
     QApplication::setPalette(dark);
     EXPECT_TRUE(KLUtils::isDarkMode());
     EXPECT_TRUE(waitUntil([&] { return notices == 3; }));
+    NSDistributedNotificationCenter::defaultCenter().removeObserver(&owner);
+}
+
+// The programs' palette: the dark one while the desktop prefers dark, from the
+// start and at each change, set before the notice goes out; the desktop's own
+// otherwise. Fields in table rows keep standing out from the table.
+TEST_F(ScreenBaseTest, FollowingTheDesktopSetsTheDarkPaletteAndGivesTheDesktopsBack)
+{
+    const QPalette desktop = QApplication::palette();
+    const QPalette dark = NSAppearance::darkPalette();
+    ASSERT_NE(desktop.color(QPalette::Base), dark.color(QPalette::Base));
+    {
+        FakePortal already(1);
+        ASSERT_TRUE(already.registered);
+        NSAppearance::resetPortalForTesting();
+        NSAppearance::followDesktopAppearance();
+        EXPECT_EQ(QApplication::palette().color(QPalette::Base), dark.color(QPalette::Base));
+        NSAppearance::resetPortalForTesting();
+        QApplication::setPalette(QPalette());
+    }
+
+    FakePortal portal(2);
+    NSAppearance::resetPortalForTesting();
+    NSAppearance::followDesktopAppearance();
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop.color(QPalette::Window));
+    QWidget window;
+    auto* field = new QLineEdit(&window);
+    auto* rowField = new QLineEdit(&window);
+    KLExtension::setTableFieldColors(rowField);
+    window.show();
+    EXPECT_EQ(rowField->palette().color(QPalette::Base), desktop.color(QPalette::Base));
+
+    QColor seen;
+    int owner = 0;
+    NSDistributedNotificationCenter::defaultCenter().addObserver(
+        &owner, "AppleInterfaceThemeChangedNotification", [&](auto&) { seen = field->palette().color(QPalette::Base); });
+    const auto changeTo = [&](uint scheme, const QPalette& expected) {
+        seen = QColor();
+        portal.changeTo(scheme);
+        return waitUntil([&] { return seen.isValid(); }) && seen == expected.color(QPalette::Base);
+    };
+    EXPECT_TRUE(changeTo(1, dark));
+    EXPECT_EQ(field->palette().color(QPalette::Text), dark.color(QPalette::Text));
+    EXPECT_EQ(rowField->palette().color(QPalette::Base), dark.color(QPalette::Button));
+    EXPECT_EQ(rowField->palette().color(QPalette::Text), dark.color(QPalette::Text));
+    // No preference: the desktop decides, with its own palette.
+    EXPECT_TRUE(changeTo(0, desktop));
+    EXPECT_FALSE(KLUtils::isDarkMode());
+    EXPECT_EQ(rowField->palette().color(QPalette::Base), desktop.color(QPalette::Base));
+    EXPECT_TRUE(changeTo(1, dark));
+    EXPECT_TRUE(changeTo(2, desktop));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Text), desktop.color(QPalette::Text));
+    EXPECT_EQ(rowField->palette().color(QPalette::Text), desktop.color(QPalette::Text));
     NSDistributedNotificationCenter::defaultCenter().removeObserver(&owner);
 }
 

@@ -80,8 +80,9 @@ protected:
     }
     // The helper applies the rules half a second after an update notice. The
     // notice went ahead of the first call on this connection; a call that comes
-    // once that half second is over is taken in the turn that runs the due
-    // application, or earlier, so the call after it is answered after the application.
+    // once that half second is over is taken in a turn that also runs the due
+    // application, if it has not run before, so the call after it is answered
+    // after the application.
     void waitForTheUpdate()
     {
         ASSERT_TRUE(helperTurned());

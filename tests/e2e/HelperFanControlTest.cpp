@@ -1,5 +1,6 @@
+#include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QElapsedTimer>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include "Authorization.h"
@@ -8,8 +9,11 @@
 #include "KLFanController.h"
 #include "KLFanSet.h"
 #include "KLSensor.h"
+#include "NSRunningApplication.h"
 #include "RZSMC.h"
+#include "SessionBus.h"
 #include "TestAdministrator.h"
+#include "ToolRuns.h"
 
 namespace {
 
@@ -45,38 +49,65 @@ protected:
     }
     QString log() const { return helper.home.path() + "/tool-runs.txt"; }
 
-    // The tool runs seen so far, sorted (the runs are started without waiting,
-    // so their order in the log is not theirs), once the count is reached or
-    // the time is up; then the log starts again.
-    QStringList takeRuns(int expected, int timeoutMs = 5000)
+    QStringList loggedRuns() const
     {
-        QStringList lines;
-        QElapsedTimer clock;
-        clock.start();
-        do {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QFile file(log());
-            if (file.open(QIODevice::ReadOnly))
-                lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-        } while (lines.size() < expected && clock.elapsed() < timeoutMs);
-        QThread::msleep(300);  // nothing more may come
         QFile file(log());
-        if (file.open(QIODevice::ReadOnly))
-            lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                              : QStringList();
+    }
+    // The tool runs seen so far, sorted (the runs are started without waiting,
+    // so their order in the log is not theirs), once the count is reached, the
+    // helper has finished the work that started them, and every run has ended;
+    // then the log starts again.
+    QStringList takeRuns(int expected)
+    {
+        EXPECT_TRUE(waitUntil([&] { return loggedRuns().size() >= expected; }, 30000));
+        EXPECT_TRUE(helperTurned());
+        EXPECT_TRUE(waitUntil([] { return toolRunsEnded(RZSMC::smcToolPath()); }, 30000));
+        QStringList lines = loggedRuns();
         QFile::remove(log());
         lines.sort();
         return lines;
+    }
+    // The helper's event loop has answered a call: it has done what it had queued before the call came.
+    bool helperTurned()
+    {
+        for (const NSRunningApplication& running :
+             NSRunningApplication::runningApplicationsWithBundleIdentifier(QStringLiteral("com.orvane.kelvara.helper")))
+            if (running.processIdentifier() == helper.process.processId())
+                return running.activateAndWait();
+        return false;
+    }
+    // The helper applies the rules half a second after an update notice. The
+    // notice went ahead of the first call on this connection; a call that comes
+    // once that half second is over is taken in a turn that also runs the due
+    // application, if it has not run before, so the call after it is answered
+    // after the application.
+    void waitForTheUpdate()
+    {
+        ASSERT_TRUE(helperTurned());
+        QElapsedTimer clock;
+        clock.start();
+        waitUntil([&] { return clock.elapsed() > 500; }, 1000);
+        ASSERT_TRUE(helperTurned());
+        ASSERT_TRUE(helperTurned());
     }
     static QStringList sorted(QStringList lines)
     {
         lines.sort();
         return lines;
     }
-    // What the main program does after changing the fan rules.
+    // What the main program does after changing the fan rules; sent on the
+    // connection that holds the main program's name, which the calls to the helper take too.
     void tellHelperToUpdate()
     {
-        NSDistributedNotificationCenter::defaultCenter().postNotificationName(
-            QString::fromLatin1(KLFanControllerShouldUpdateNotification));
+        using UserInfo = QMap<QString, QString>;
+        qDBusRegisterMetaType<UserInfo>();
+        QDBusMessage post = QDBusMessage::createSignal(QStringLiteral("/com/orvane/kelvara/DistributedNotifications"),
+                                                       QStringLiteral("com.orvane.kelvara.DistributedNotifications"),
+                                                       QStringLiteral("Post"));
+        post << QString::fromLatin1(KLFanControllerShouldUpdateNotification) << QString() << QVariant::fromValue(UserInfo());
+        ASSERT_TRUE(SessionBus::connection().send(post));
     }
     void save()
     {
@@ -135,7 +166,8 @@ TEST_F(HelperFanControlTest, ModesDriveTheFansThroughTheInstalledTool)
 
     // Still holding: nothing is written again.
     tellHelperToUpdate();
-    EXPECT_EQ(takeRuns(1, 1500), QStringList());
+    waitForTheUpdate();
+    EXPECT_EQ(takeRuns(0), QStringList());
 
     // Cooled down: the fans go back to the system.
     ASSERT_TRUE(smc.setKeyValue("TC0P", 50));
@@ -160,7 +192,8 @@ TEST_F(HelperFanControlTest, AToolThatIsNotInstalledIsNeverRun)
     ASSERT_TRUE(helper.waitForTicks(1));
     settings.setFanControlMode(KLFanControlModeSystem);
     tellHelperToUpdate();
-    EXPECT_EQ(takeRuns(1, 1500), QStringList());
+    waitForTheUpdate();
+    EXPECT_EQ(takeRuns(0), QStringList());
     EXPECT_TRUE(helper.stop());
 }
 

@@ -93,8 +93,8 @@ public:
         return m_output[i];
     }
 
-    // Waits (8 s at most) until that Kelvara has written every line.
-    bool waitForLines(size_t i, const QList<QByteArray>& lines, int timeoutMs = 8000)
+    // Waits (30 s at most: a start on a busy machine takes seconds) until that Kelvara has written every line.
+    bool waitForLines(size_t i, const QList<QByteArray>& lines, int timeoutMs = 30000)
     {
         QElapsedTimer clock;
         clock.start();
@@ -119,11 +119,11 @@ public:
         QProcess& process = *m_kelvaras[i];
         if (process.state() != QProcess::NotRunning)
             ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-        return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
 
     // Waits until exactly one of each program runs (copies in line leave within 5 s).
-    bool waitForExactlyOne(const QString& executable, int timeoutMs = 10000) const
+    bool waitForExactlyOne(const QString& executable, int timeoutMs = 30000) const
     {
         QElapsedTimer clock;
         clock.start();

@@ -1,12 +1,7 @@
-# Runs kelvara_pictures into an empty folder and checks that every picture comes
-# in both palettes at both scales, holds more than a blank image would, and that
-# the graph's pictures are among them.
-file(REMOVE_RECURSE "${FOLDER}")
-execute_process(COMMAND "${PROGRAM}" "${FOLDER}" RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "kelvara_pictures failed: ${result}")
-endif()
-file(GLOB light RELATIVE "${FOLDER}" "${FOLDER}/*-light.png")
+# Checks what the kelvara_pictures runs rendered into <palette>-<scale> folders
+# under FOLDER: every picture comes in both palettes at both scales, holds more
+# than a blank image would, and the graph's pictures are among them.
+file(GLOB light RELATIVE "${FOLDER}/light-1" "${FOLDER}/light-1/*-light.png")
 set(names graph-hour graph-hour-hover-middle graph-hour-hover-left graph-hour-hover-right graph-hour-nodata
           graph-week-fan graph-week-fan-hover)
 foreach(file IN LISTS light)
@@ -16,8 +11,12 @@ endforeach()
 list(REMOVE_DUPLICATES names)
 foreach(name IN LISTS names)
   foreach(palette light dark)
-    foreach(scale "" "@2x")
-      set(file "${FOLDER}/${name}-${palette}${scale}.png")
+    foreach(scale 1 2)
+      if(scale EQUAL 2)
+        set(file "${FOLDER}/${palette}-${scale}/${name}-${palette}@2x.png")
+      else()
+        set(file "${FOLDER}/${palette}-${scale}/${name}-${palette}.png")
+      endif()
       if(NOT EXISTS "${file}")
         message(FATAL_ERROR "missing ${file}")
       endif()

@@ -1,5 +1,6 @@
-// kelvara_pictures <folder>: renders the windowed programs' widgets offscreen
-// into PNG files, in light and dark and at scale 1 and 2, from a store of its
+// kelvara_pictures <folder> [light|dark 1|2]: renders the windowed programs'
+// widgets offscreen into PNG files, in light and dark and at scale 1 and 2 (or
+// in the one palette and scale given, so that runs can share the work), from a store of its
 // own that Kelvara's catalogue and an hour of Kelvara Helper's real ticks fill
 // (plus a generated week of fan history), in a temporary home. Each picture
 // set (the *Pictures.cpp files beside this one) registers itself.
@@ -53,8 +54,11 @@ void seedWeekOfFanSpeeds(KLSensor* fan, double now)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kelvara_pictures <folder>\n");
+    const QList<QByteArray> palettes = argc == 4 ? QList<QByteArray>{argv[2]} : QList<QByteArray>{"light", "dark"};
+    const QList<QByteArray> scales = argc == 4 ? QList<QByteArray>{argv[3]} : QList<QByteArray>{"1", "2"};
+    if ((argc != 2 && argc != 4) || !QList<QByteArray>{"light", "dark"}.contains(palettes.first()) ||
+        !QList<QByteArray>{"1", "2"}.contains(scales.first())) {
+        std::fprintf(stderr, "usage: kelvara_pictures <folder> [light|dark 1|2]\n");
         return 2;
     }
     // Before anything reads the home folder: the store, settings and the
@@ -108,11 +112,13 @@ int main(int argc, char** argv)
     const PictureScene scene{temperature, fan, now};
     Pictures pictures(folder);
     bool ok = true;
-    for (const bool dark : {false, true}) {
+    for (const QByteArray& palette : palettes) {
+        const bool dark = palette == "dark";
         // As the programs do when the desktop asks for either.
         NSAppearance::forceDarkModeForTesting(dark);
         NSAppearance::applyApplicationPalette();
-        for (const int scale : {1, 2}) {
+        for (const QByteArray& scaleText : scales) {
+            const int scale = scaleText.toInt();
             for (const auto& [name, set] : pictureSets()) {
                 if (!set(pictures, scene, dark, scale)) {
                     std::fprintf(stderr, "kelvara_pictures: the %s pictures failed\n", qPrintable(name));

@@ -27,13 +27,14 @@ namespace {
 
 using Texts = QMap<QString, QString>;
 
-// Lets anything still in flight arrive, so a duplicate would be seen.
-void settle(int ms = 200)
+// Lets what the connection sent so far come back and be delivered, so a
+// duplicate would be seen: the bus answers a connection in the order it wrote,
+// and the bus thread queues a signal for the main thread before it takes the answer.
+void settle(QDBusConnection connection = SessionBus::connection())
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    connection.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                   "org.freedesktop.DBus.Peer", "Ping"));
+    drainMainQueue();
 }
 
 QString uniqueName(const char* base)
@@ -159,7 +160,7 @@ TEST_F(DistributedNotificationCenterTest, OwnPostsArriveOnceInOrderAfterEarlierQ
     std::thread([&] { center.postNotificationName(name, "3", {{"a", "b"}, {"c", ""}}); }).join();
     EXPECT_TRUE(events.isEmpty()) << "delivered during the post";
 
-    ASSERT_TRUE(waitUntil([&] { return events.size() >= 4; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return events.size() >= 4; }, 10000));
     settle();
     EXPECT_EQ(events, QStringList({"saved", "notice:1", "notice:2", "notice:3"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"text", "Température"}}));
@@ -220,11 +221,12 @@ TEST_F(DistributedNotificationCenterTest, PostsOfOtherProgramsArriveInOrderAndFo
     ASSERT_TRUE(other.unregisterService("com.orvane.kelvara.menu.notices"));
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
     send({name, "again a program", QVariant::fromValue(Texts{})});
+    send({name, "end", QVariant::fromValue(Texts{})});
 
-    // Signals from one sender keep their order, so "again a program" comes after every one before it.
-    ASSERT_TRUE(waitUntil([&] { return objects.contains("again a program"); }, 3000));
-    settle(100);
-    EXPECT_EQ(objects, QStringList({"first", "last", "notices name", "notices name kept", "again a program"}));
+    // Signals from one sender keep their order, so "end" comes after every one before it, duplicates too.
+    ASSERT_TRUE(waitUntil([&] { return objects.contains("end"); }, 10000));
+    drainMainQueue();
+    EXPECT_EQ(objects, QStringList({"first", "last", "notices name", "notices name kept", "again a program", "end"}));
     EXPECT_EQ(infos.value(0), (QVariantMap{{"index", "1"}, {"text", "Température"}}));
     EXPECT_EQ(infos.value(1), (QVariantMap{{"index", "2"}}));
     QDBusConnection::disconnectFromBus("kelvara-test-other");
@@ -260,11 +262,14 @@ TEST_F(DistributedNotificationCenterTest, AProgramPostsThroughItsNoticesNameAndH
     ASSERT_TRUE(waitUntil([&] {
         center.postNotificationName(name);
         ++posts;
-        settle(20);
+        settle(listener);
         noticesOwner = listener.interface()->serviceOwner("com.orvane.kelvara.notices").value();
         return !noticesOwner.isEmpty() && senders.services.contains(noticesOwner);
-    }, 3000));
+    }, 10000));
+    // Every post reached the listener, so the bus has sent each to this program's connection too.
+    ASSERT_TRUE(waitUntil([&] { return senders.services.size() >= posts; }, 10000));
     settle();
+    settle(listener);
     EXPECT_NE(noticesOwner, SessionBus::connection().baseService());
     EXPECT_EQ(senders.services.size(), posts);
     EXPECT_EQ(heard, posts);
@@ -284,7 +289,7 @@ TEST_F(DistributedNotificationCenterTest, APostDoesNotWaitForAStoppedBus)
     // The name's news was sent ahead of this answer; then the centre takes it.
     bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                             "org.freedesktop.DBus.Peer", "Ping"));
-    settle(50);
+    drainMainQueue();
 
     const auto daemonPid = static_cast<pid_t>(daemon.value());
     ASSERT_EQ(::kill(daemonPid, SIGSTOP), 0);
@@ -320,15 +325,17 @@ TEST_F(DistributedNotificationCenterTest, ObserversOfManyNamesAndOfEveryNameHear
     QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "kelvara-test-many");
     ASSERT_TRUE(other.registerService("com.orvane.kelvara.helper"));
     const QString unobserved = uniqueName("KLTestUnobserved");
-    for (const QString& name : {names.first(), names.last(), unobserved}) {
+    // The last one sent: once it arrives, so has every copy of the others.
+    const QString end = uniqueName("KLTestEnd");
+    for (const QString& name : {names.first(), names.last(), unobserved, end}) {
         QDBusMessage signal = QDBusMessage::createSignal("/com/orvane/kelvara/DistributedNotifications",
                                                          "com.orvane.kelvara.DistributedNotifications", "Post");
         signal << name << QString() << QVariant::fromValue(Texts{});
         ASSERT_TRUE(other.send(signal));
     }
-    ASSERT_TRUE(waitUntil([&] { return every.size() >= 3; }, 3000));
-    settle(100);
-    EXPECT_EQ(every, QStringList({names.first(), names.last(), unobserved}));
+    ASSERT_TRUE(waitUntil([&] { return every.contains(end); }, 10000));
+    drainMainQueue();
+    EXPECT_EQ(every, QStringList({names.first(), names.last(), unobserved, end}));
     EXPECT_EQ(heard, (QMap<QString, int>{{names.first(), 1}, {names.last(), 1}}));
     QDBusConnection::disconnectFromBus("kelvara-test-many");
 }

@@ -82,7 +82,7 @@ public:
         NSDistributedNotificationCenter::defaultCenter().addObserver(
             this, QString::fromLatin1(KLKelvaraTempDidChangeNotification), [this](const NSNotification&) { ++ticks; });
     }
-    bool waitForTicks(int count, int timeoutMs = 15000)
+    bool waitForTicks(int count, int timeoutMs = 30000)
     {
         return waitUntil([&] { return ticks >= count; }, timeoutMs);
     }

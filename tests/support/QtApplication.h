@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTimer>
 
 inline QCoreApplication& testApplication()
 {
@@ -31,7 +32,11 @@ bool waitUntil(Condition condition, int timeoutMs = 5000)
     while (!condition()) {
         if (clock.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // Sleeps until an event comes, 10 ms at most (for conditions no event tells of):
+        // a spinning wait would take a core from the programs the test waits for.
+        QTimer wake;
+        wake.start(10);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 #include <cmath>
 
@@ -47,6 +48,9 @@ QColor withAlpha(QColor color, double alpha)
 }
 
 using KLSensorHistoryGraph::timeRange;
+
+// Room for the y labels and a readable run of time labels.
+constexpr int kGraphMinimumWidth = 320;
 
 QString sectionStyleText(QLabel* label)
 {
@@ -122,6 +126,7 @@ void KLDetailViewController::configureUI()
                             ui->menuBarSectionField, ui->fanControlSectionField})
         sectionStyleText(section);
     ui->fanManualUtilLinkButton->setToolTip(QStringLiteral("Link button"));
+    updateColumnWidths();
 }
 
 void KLDetailViewController::localizeUI()
@@ -136,6 +141,26 @@ void KLDetailViewController::localizeUI()
     ui->fanControlEditButton->setText(localized("detail-screen-fan-control-edit-button"));
     for (int segment = 0; segment < 3; ++segment)
         ui->graphSegmentedControl->setLabel(localized(timeRange(unsigned(segment)).labelKey), segment);
+    updateColumnWidths();
+}
+
+void KLDetailViewController::updateColumnWidths()
+{
+    // The columns share the width by their stretch alone, from least widths
+    // that hold in every fan mode, so the boundary between them stays put
+    // when the mode shows or hides the speed buttons.
+    const auto horizontal = [](const QLayout* layout) {
+        const QMargins margins = layout->contentsMargins();
+        return margins.left() + margins.right();
+    };
+    const KLSensorCellView row;
+    const int table = horizontal(ui->tableBoxLayout) + 2 * ui->tableView->frameWidth()
+                      + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ui->tableView) + row.wholeNameWidth();
+    int fanBox = std::max(ui->fanControlHeaderLayout->minimumSize().width(),
+                          ui->fanManualUtilBox->minimumSizeHint().width());
+    fanBox += horizontal(ui->fanControlLayout) + 2 * ui->fanControlBox->frameWidth();
+    ui->leftColumnView->setMinimumWidth(std::max({table, fanBox, ui->sensorsSectionField->minimumSizeHint().width()}));
+    ui->rightColumnView->setMinimumWidth(std::max(ui->rightColumnLayout->minimumSize().width(), kGraphMinimumWidth));
 }
 
 void KLDetailViewController::viewWillAppear()

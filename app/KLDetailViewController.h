@@ -99,6 +99,7 @@ private:
     void applyChosenMode(bool granted);
     bool isFanControlSheetShown() const;
     void setFanControlBoxShown(bool shown);
+    void updateColumnWidths();
     KLFanControlSheet* fanControlSheet() const;
     void presentFanControlSheet(unsigned preferredMode);
 

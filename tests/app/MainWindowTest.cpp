@@ -27,6 +27,10 @@
 #include "NSString+KLExtension.h"
 #include "AppTestSession.h"
 #include "KLDetailViewController.h"
+#include "KLSensor.h"
+#include "KLSensorCellView.h"
+#include "RZLineGraphGeometry.h"
+#include "RZLineGraphView.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "HeldAdministrator.h"
@@ -347,6 +351,62 @@ TEST_F(MainWindowTest, WindowComesBackAtItsSizeAfterClosing)
     window->close();
     open();
     EXPECT_EQ(window->size(), QSize(960, 620));
+}
+
+// The window's least size is what its screens need: every sensor name shows
+// whole and the history graph keeps its axes, in English and in French.
+TEST_F(MainWindowTest, AtItsLeastSizeNamesShowWholeAndTheGraphKeepsItsAxes)
+{
+    for (const char* language : {"en", "fr"}) {
+        SCOPED_TRACE(language);
+        KLDataManager::sharedInstance().setCurrentLanguage(QString::fromLatin1(language));
+        drainMainQueue();
+        open();
+        click(rowOfType(KLMenuItemTypeTemperature));
+        drainMainQueue();
+        window->resize(1, 1);  // as small as it lets itself be
+        drainMainQueue();
+        NSViewController* detail = master->paneViewController();
+        ASSERT_TRUE(detail);
+        ASSERT_TRUE(window->rect().contains(QRect(detail->mapTo(window.get(), QPoint()), detail->size())));
+
+        auto* sensors = detail->findChild<NSTableView*>(QStringLiteral("tableView"));
+        ASSERT_TRUE(sensors);
+        ASSERT_GT(sensors->numberOfRows(), 5);
+        for (int row = 0; row < sensors->numberOfRows(); ++row) {
+            auto* cell = qobject_cast<KLSensorCellView*>(sensors->viewAtColumn(0, row, true));
+            ASSERT_TRUE(cell);
+            const QString name = cell->sensor()->name();
+            if (name.size() <= KLSensorCellView::kWholeNameLength)
+                EXPECT_EQ(cell->titleField()->text(), name);
+            else
+                EXPECT_FALSE(cell->titleField()->text().isEmpty()) << name.toStdString();
+        }
+
+        // The graph whole, with its base line and time labels that do not touch.
+        auto* graph = detail->findChild<RZLineGraphView*>(QStringLiteral("graphView"));
+        ASSERT_TRUE(graph);
+        EXPECT_GE(graph->height(), graph->minimumHeight());
+        EXPECT_TRUE(window->rect().contains(QRect(graph->mapTo(window.get(), QPoint()), graph->size())));
+        graph->repaint();
+        EXPECT_TRUE(graph->lineLayer(RZLineGraphView::XAxisZero).made);
+        const QFontMetricsF metrics(graph->graphLayout().xAxisLabelFont());
+        std::optional<double> rightEdge;
+        int shown = 0;
+        for (const auto& label : graph->xAxisLabels()) {
+            if (!label.made || label.hidden)
+                continue;
+            ++shown;
+            const double width = std::min(metrics.horizontalAdvance(label.text), label.frame.width());
+            if (rightEdge)
+                EXPECT_GE(label.frame.center().x() - width / 2, *rightEdge + RZLineGraphGeometry::kXLabelGap)
+                    << label.text.toStdString();
+            rightEdge = label.frame.center().x() + width / 2;
+        }
+        EXPECT_GE(shown, 3);
+        window->close();
+    }
+    KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en"));
 }
 
 }  // namespace

@@ -6,25 +6,75 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 #include "NSStoryboard.h"
 
 namespace {
 
-// The window of a sheet: only its controller closes it, not Escape or the
-// window manager.
+// The window of a sheet: only its controller closes it, not the window
+// manager; Escape asks the controller to cancel.
 class SheetDialog : public QDialog {
 public:
-    using QDialog::QDialog;
+    SheetDialog(QWidget* host, NSViewController* sheet)
+        : QDialog(host, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+        , m_host(host)
+        , m_sheet(sheet)
+    {
+    }
     bool closing = false;
-    void reject() override {}
+    void reject() override
+    {
+        if (m_sheet)
+            m_sheet->cancelOperation();
+    }
+
+    // Top centre of the host's contents, the frame's top at the contents' top.
+    // The frame's width is a guess (the client's) until the window manager framed it.
+    void place()
+    {
+        if (!m_host)
+            return;
+        const QRect area = m_host->geometry();
+        const int frameWidth = std::max(frameGeometry().width(), width());
+        move(area.x() + (area.width() - frameWidth) / 2, area.y());
+    }
 
 protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QDialog::showEvent(event);
+        if (event->spontaneous())
+            return;
+        // The sheet's appearance has filled it by now, and the window is not
+        // mapped yet: size and place it before the window manager sees it.
+        if (QLayout* content = layout())
+            content->activate();
+        resize(sizeHint().expandedTo(minimumSizeHint()));
+        place();
+        if (QWindow* handle = windowHandle())
+            handle->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Framed and shown: the frame's real width is known now.
+        if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+            watched->removeEventFilter(this);
+            if (frameGeometry() != geometry())
+                place();
+        }
+        return QDialog::eventFilter(watched, event);
+    }
     void closeEvent(QCloseEvent* event) override
     {
         if (!closing)
             event->ignore();
     }
+
+private:
+    QPointer<QWidget> m_host;
+    QPointer<NSViewController> m_sheet;
 };
 
 }  // namespace
@@ -51,12 +101,14 @@ void NSViewController::presentViewControllerAsSheet(NSViewController* sheet)
     if (!sheet || sheet == this || sheet->m_presenting || m_presented)
         return;
     QWidget* host = window();
-    auto* dialog = new SheetDialog(host, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    auto* dialog = new SheetDialog(host, sheet);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setWindowTitle(sheet->windowTitle().isEmpty() ? host->windowTitle() : sheet->windowTitle());
     auto* layout = new QVBoxLayout(dialog);
     layout->setContentsMargins(0, 0, 0, 0);
     m_presentedFormerParent = sheet->parentWidget();
+    // Loaded first, so the dialog is sized from its real content.
+    sheet->view();
     sheet->setParent(dialog);
     layout->addWidget(sheet);
     // Set before it shows, so its appearance already sees its presenter.
@@ -64,12 +116,8 @@ void NSViewController::presentViewControllerAsSheet(NSViewController* sheet)
     m_presented = sheet;
     m_sheetDialog = dialog;
     sheet->show();
-    dialog->adjustSize();
+    // Sized and placed as it shows, once its content is filled (SheetDialog).
     dialog->show();
-    // Placed once shown, when its window frame is known: the frame's top at
-    // the top of the window's contents, centred across it.
-    const QRect area = host->geometry();
-    dialog->move(area.x() + (area.width() - dialog->frameGeometry().width()) / 2, area.y());
 }
 
 void NSViewController::dismissViewController(NSViewController* sheet)
@@ -93,6 +141,11 @@ void NSViewController::dismissController()
 {
     if (m_presenting)
         m_presenting->dismissViewController(this);
+}
+
+void NSViewController::cancelOperation()
+{
+    dismissController();
 }
 
 void NSViewController::keyReleaseEvent(QKeyEvent* event)

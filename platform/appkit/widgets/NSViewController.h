@@ -33,6 +33,9 @@ public:
     // A presented sheet dismissing itself.
     void dismissController();
     NSViewController* presentedViewController() const { return m_presented; }
+    // Escape in a presented sheet: what its Cancel button does; by default
+    // the sheet is dismissed.
+    virtual void cancelOperation();
 
     // The storyboard this screen came from, else the program's main one.
     NSStoryboard* storyboard() const;

@@ -50,7 +50,7 @@ QColor withAlpha(QColor color, double alpha)
 using KLSensorHistoryGraph::timeRange;
 
 // Room for the y labels and a readable run of time labels.
-constexpr int kGraphMinimumWidth = 320;
+constexpr int kGraphMinimumWidth = 280;
 
 QString sectionStyleText(QLabel* label)
 {
@@ -81,6 +81,12 @@ KLDetailViewController::KLDetailViewController(QWidget* parent)
     connect(ui->menuBarSwitch, &TSSwitch::action, this, [this] { menuBarSwitchValueChanged(); });
     connect(ui->graphSegmentedControl, &KLSegmentedControl::action, this, [this] { graphSegmentedControlValueChanged(); });
     KLFanControlBox::connectActions(this, ui.get());
+    // The speed buttons may narrow to their text, so they do not widen the column.
+    for (QPushButton* speed : {ui->fanManualUtil25Button, ui->fanManualUtil50Button, ui->fanManualUtil75Button,
+                               ui->fanManualUtil100Button}) {
+        speed->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        speed->setMinimumWidth(speed->fontMetrics().horizontalAdvance(speed->text()) + 24);
+    }
 
     m_menuBarLayout = new KLFlowLayout(ui->menuBarCollectionView, 6);
     m_menuBarLayout->setContentsMargins(0, 0, 0, 0);

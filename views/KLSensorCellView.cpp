@@ -145,8 +145,7 @@ int KLSensorCellView::wholeNameWidth() const
 {
     // The name takes no room of its own in the row's layout (it gives way first).
     const QFontMetrics metrics(ui->titleField->font());
-    const int name = metrics.horizontalAdvance(QString(kWholeNameLength, QLatin1Char('x')))
-                     + metrics.averageCharWidth() * kWholeNameLength / 4;
+    const int name = metrics.horizontalAdvance(QString(kWholeNameLength, QLatin1Char('x')));
     return layout()->minimumSize().width() + name;
 }
 

@@ -1,5 +1,6 @@
 // The main window at its default size: a category and each fixed item
-// selected, and the sidebar in every language Kelvara speaks.
+// selected, and the sidebar in every language Kelvara speaks; and at its
+// least size in English and French.
 #include "KLDataManager.h"
 #include "KLMasterViewController.h"
 #include "KLMenuController.h"
@@ -55,6 +56,25 @@ bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int 
     }
     data.setCurrentLanguage(language);
     master.reloadData();
+    window.menuController()->updateUI();
+
+    // At its least size, in English and French: every name and the graph's axes.
+    for (const QString code : {QStringLiteral("en"), QStringLiteral("fr")}) {
+        KLWindowController small;
+        data.setCurrentLanguage(code);
+        small.show();
+        drain();
+        KLMasterViewController& smallMaster = *small.masterViewController();
+        for (const auto& [type, name] : {std::pair{KLMenuItemTypeTemperature, "temperature"},
+                                         std::pair{KLMenuItemTypeFan, "fans"}}) {
+            select(smallMaster, rowOfType(smallMaster, type));
+            small.resize(1, 1);
+            drain();
+            ok &= pictures.save(small, QStringLiteral("main-window-least-%1-%2").arg(QLatin1String(name), code), dark,
+                                scale);
+        }
+    }
+    data.setCurrentLanguage(language);
     return ok;
 }
 

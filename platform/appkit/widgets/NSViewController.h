@@ -10,6 +10,7 @@
 class NSStoryboard;
 class QDialog;
 class QKeyEvent;
+class QPushButton;
 
 class NSViewController : public QWidget {
     Q_OBJECT
@@ -63,5 +64,6 @@ private:
     QPointer<NSViewController> m_presented;
     QPointer<QDialog> m_sheetDialog;
     QPointer<QWidget> m_presentedFormerParent;
+    QPointer<QPushButton> m_defaultButton;  // as a sheet: the button Return presses
     NSStoryboard* m_storyboard = nullptr;
 };

@@ -32,14 +32,24 @@ public:
     }
 
     // Top centre of the host's contents, the frame's top at the contents' top.
-    // The frame's width is a guess (the client's) until the window manager framed it.
+    // Until the window manager framed the sheet, its frame is taken to be
+    // like the host's (same window manager).
     void place()
     {
-        if (!m_host)
+        QWindow* handle = windowHandle();
+        if (!m_host || !handle)
             return;
         const QRect area = m_host->geometry();
-        const int frameWidth = std::max(frameGeometry().width(), width());
-        move(area.x() + (area.width() - frameWidth) / 2, area.y());
+        QMargins frame = handle->frameMargins();
+        if (frame.isNull() && m_host->windowHandle())
+            frame = m_host->windowHandle()->frameMargins();
+        const int frameWidth = width() + frame.left() + frame.right();
+        const QPoint topLeft(area.x() + (area.width() - frameWidth) / 2, area.y());
+        // Shown, the window's own frame position; before, the widget's, which its showing applies.
+        if (handle->isExposed())
+            handle->setFramePosition(topLeft);
+        else
+            move(topLeft);
     }
 
 protected:
@@ -53,6 +63,7 @@ protected:
         if (QLayout* content = layout())
             content->activate();
         resize(sizeHint().expandedTo(minimumSizeHint()));
+        setAttribute(Qt::WA_Moved);
         place();
         if (QWindow* handle = windowHandle())
             handle->installEventFilter(this);
@@ -62,8 +73,7 @@ protected:
         // Framed and shown: the frame's real width is known now.
         if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
             watched->removeEventFilter(this);
-            if (frameGeometry() != geometry())
-                place();
+            place();
         }
         return QDialog::eventFilter(watched, event);
     }

@@ -31,9 +31,8 @@ public:
             m_sheet->cancelOperation();
     }
 
-    // Top centre of the host's contents, the frame's top at the contents' top.
-    // Until the window manager framed the sheet, its frame is taken to be
-    // like the host's (same window manager).
+    // Centred across the host, at the top of its contents. Until the window
+    // manager framed the sheet, its frame is taken to be like the host's.
     void place()
     {
         QWindow* handle = windowHandle();

@@ -1,6 +1,7 @@
 #include "KLDetailViewController.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -90,6 +91,7 @@ KLDetailViewController::KLDetailViewController(QWidget* parent)
 
     m_menuBarLayout = new KLFlowLayout(ui->menuBarCollectionView, 6);
     m_menuBarLayout->setContentsMargins(0, 0, 0, 0);
+    ui->rightColumnView->installEventFilter(this);
 }
 
 KLDetailViewController::~KLDetailViewController()
@@ -126,6 +128,11 @@ void KLDetailViewController::configureUI()
 
     ui->graphView->setDelegate(this);
     KLSensorHistoryGraph::configure(*ui->graphView, dark);
+    // The least that shows both axes: the unit's row, a label's height for
+    // each segment, and the time labels.
+    const RZGraphLayout& graph = ui->graphView->graphLayout();
+    ui->graphView->setMinimumHeight(
+        int(std::ceil(graph.xAxisLabelHeight() + graph.yAxisLabelHeight() * (graph.yAxisSegmentCount() + 1))));
     ui->graphView->update();
 
     for (QLabel* section : {ui->sensorsSectionField, ui->graphSectionField, ui->descriptionSectionField,
@@ -167,6 +174,26 @@ void KLDetailViewController::updateColumnWidths()
     fanBox += horizontal(ui->fanControlLayout) + 2 * ui->fanControlBox->frameWidth();
     ui->leftColumnView->setMinimumWidth(std::max({table, fanBox, ui->sensorsSectionField->minimumSizeHint().width()}));
     ui->rightColumnView->setMinimumWidth(std::max(ui->rightColumnLayout->minimumSize().width(), kGraphMinimumWidth));
+    updateRightColumnHeight();
+}
+
+void KLDetailViewController::updateRightColumnHeight()
+{
+    // The chips and the description wrap at the column's least width; their
+    // layouts count one row and one line only, which would leave the graph
+    // less than its least height in a window at its least size.
+    const QLayout* column = ui->rightColumnLayout;
+    ui->rightColumnView->setMinimumHeight(std::max(column->minimumHeightForWidth(ui->rightColumnView->minimumWidth()),
+                                                   column->minimumSize().height()));
+}
+
+bool KLDetailViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    // New chips, another description or another font reach the column as a
+    // layout request, once the boxes between have taken their new sizes.
+    if (watched == ui->rightColumnView && event->type() == QEvent::LayoutRequest)
+        updateRightColumnHeight();
+    return KLViewController::eventFilter(watched, event);
 }
 
 void KLDetailViewController::viewWillAppear()

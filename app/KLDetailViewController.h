@@ -92,6 +92,7 @@ protected:
     void configureUI() override;
     void localizeUI() override;
     void keyUp(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void reloadMenuBarItems();
@@ -100,6 +101,7 @@ private:
     bool isFanControlSheetShown() const;
     void setFanControlBoxShown(bool shown);
     void updateColumnWidths();
+    void updateRightColumnHeight();
     KLFanControlSheet* fanControlSheet() const;
     void presentFanControlSheet(unsigned preferredMode);
 

@@ -1,9 +1,12 @@
 // The main window at its default size: a category and each fixed item
 // selected, and the sidebar in every language Kelvara speaks; and at its
 // least size in English and French.
+#include "KLAnimation.h"
+#include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLMasterViewController.h"
 #include "KLMenuController.h"
+#include "KLSensor.h"
 #include "KLWindowController.h"
 #include "Pictures.h"
 
@@ -58,7 +61,20 @@ bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int 
     master.reloadData();
     window.menuController()->updateUI();
 
-    // At its least size, in English and French: every name and the graph's axes.
+    // At its least size, in English and French: every name and the graph's
+    // axes, with every fan and the first temperatures in the menu bar.
+    const QStringList menuSensors = data.menuSensors().value_or(QStringList{});
+    QStringList chips;
+    for (KLCategory* category : KLCategory::allObjects()) {
+        const QList<KLSensor*> sensors = category->sensors();
+        if (category->type() == KLCategoryTypeFan || category->type() == KLCategoryTypeTemperature)
+            for (KLSensor* sensor : sensors.mid(0, category->type() == KLCategoryTypeFan ? sensors.size() : 4))
+                chips << sensor->key();
+    }
+    data.setMenuSensors(chips);
+    // The menu-bar switch at rest, not halfway through its animation.
+    const bool wasImmediate = KLAnimation::immediate();
+    KLAnimation::setImmediateForTesting(true);
     for (const QString code : {QStringLiteral("en"), QStringLiteral("fr")}) {
         KLWindowController small;
         data.setCurrentLanguage(code);
@@ -74,7 +90,9 @@ bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int 
                                 scale);
         }
     }
+    KLAnimation::setImmediateForTesting(wasImmediate);
     data.setCurrentLanguage(language);
+    data.setMenuSensors(menuSensors);
     return ok;
 }
 

@@ -1,9 +1,11 @@
 #include "KLDetailViewController.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 #include <cmath>
 
@@ -48,6 +50,9 @@ QColor withAlpha(QColor color, double alpha)
 
 using KLSensorHistoryGraph::timeRange;
 
+// Room for the y labels and a readable run of time labels.
+constexpr int kGraphMinimumWidth = 280;
+
 QString sectionStyleText(QLabel* label)
 {
     QFont font = label->font();
@@ -77,9 +82,16 @@ KLDetailViewController::KLDetailViewController(QWidget* parent)
     connect(ui->menuBarSwitch, &TSSwitch::action, this, [this] { menuBarSwitchValueChanged(); });
     connect(ui->graphSegmentedControl, &KLSegmentedControl::action, this, [this] { graphSegmentedControlValueChanged(); });
     KLFanControlBox::connectActions(this, ui.get());
+    // The speed buttons may narrow to their text, so they do not widen the column.
+    for (QPushButton* speed : {ui->fanManualUtil25Button, ui->fanManualUtil50Button, ui->fanManualUtil75Button,
+                               ui->fanManualUtil100Button}) {
+        speed->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        speed->setMinimumWidth(speed->fontMetrics().horizontalAdvance(speed->text()) + 24);
+    }
 
     m_menuBarLayout = new KLFlowLayout(ui->menuBarCollectionView, 6);
     m_menuBarLayout->setContentsMargins(0, 0, 0, 0);
+    ui->rightColumnView->installEventFilter(this);
 }
 
 KLDetailViewController::~KLDetailViewController()
@@ -116,6 +128,11 @@ void KLDetailViewController::configureUI()
 
     ui->graphView->setDelegate(this);
     KLSensorHistoryGraph::configure(*ui->graphView, dark);
+    // The least that shows both axes: the unit's row, a label's height for
+    // each segment, and the time labels.
+    const RZGraphLayout& graph = ui->graphView->graphLayout();
+    ui->graphView->setMinimumHeight(
+        int(std::ceil(graph.xAxisLabelHeight() + graph.yAxisLabelHeight() * (graph.yAxisSegmentCount() + 1))));
     ui->graphView->update();
 
     for (QLabel* section : {ui->sensorsSectionField, ui->graphSectionField, ui->descriptionSectionField,
@@ -124,6 +141,7 @@ void KLDetailViewController::configureUI()
     ui->fanManualUtilLinkButton->setToolTip(QStringLiteral("Link button"));
     // Beside the mode pop-up and the edit button a long title takes two lines.
     ui->fanControlSectionField->setWordWrap(true);
+    updateColumnWidths();
 }
 
 void KLDetailViewController::localizeUI()
@@ -138,6 +156,46 @@ void KLDetailViewController::localizeUI()
     ui->fanControlEditButton->setText(localized("detail-screen-fan-control-edit-button"));
     for (int segment = 0; segment < 3; ++segment)
         ui->graphSegmentedControl->setLabel(localized(timeRange(unsigned(segment)).labelKey), segment);
+    updateColumnWidths();
+}
+
+void KLDetailViewController::updateColumnWidths()
+{
+    // The columns share the width by their stretch alone, from least widths
+    // that hold in every fan mode, so the boundary between them stays put
+    // when the mode shows or hides the speed buttons.
+    const auto horizontal = [](const QLayout* layout) {
+        const QMargins margins = layout->contentsMargins();
+        return margins.left() + margins.right();
+    };
+    const KLSensorCellView row;
+    const int table = horizontal(ui->tableBoxLayout) + 2 * ui->tableView->frameWidth()
+                      + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ui->tableView) + row.wholeNameWidth();
+    int fanBox = std::max(ui->fanControlHeaderLayout->minimumSize().width(),
+                          ui->fanManualUtilBox->minimumSizeHint().width());
+    fanBox += horizontal(ui->fanControlLayout) + 2 * ui->fanControlBox->frameWidth();
+    ui->leftColumnView->setMinimumWidth(std::max({table, fanBox, ui->sensorsSectionField->minimumSizeHint().width()}));
+    ui->rightColumnView->setMinimumWidth(std::max(ui->rightColumnLayout->minimumSize().width(), kGraphMinimumWidth));
+    updateRightColumnHeight();
+}
+
+void KLDetailViewController::updateRightColumnHeight()
+{
+    // The chips and the description wrap at the column's least width; their
+    // layouts count one row and one line only, which would leave the graph
+    // less than its least height in a window at its least size.
+    const QLayout* column = ui->rightColumnLayout;
+    ui->rightColumnView->setMinimumHeight(std::max(column->minimumHeightForWidth(ui->rightColumnView->minimumWidth()),
+                                                   column->minimumSize().height()));
+}
+
+bool KLDetailViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    // New chips, another description or another font reach the column as a
+    // layout request, once the boxes between have taken their new sizes.
+    if (watched == ui->rightColumnView && event->type() == QEvent::LayoutRequest)
+        updateRightColumnHeight();
+    return KLViewController::eventFilter(watched, event);
 }
 
 void KLDetailViewController::viewWillAppear()

@@ -93,6 +93,7 @@ protected:
     void localizeUI() override;
     void appearanceDidChange() override { configureUI(); }
     void keyUp(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void reloadMenuBarItems();
@@ -100,6 +101,8 @@ private:
     void applyChosenMode(bool granted);
     bool isFanControlSheetShown() const;
     void setFanControlBoxShown(bool shown);
+    void updateColumnWidths();
+    void updateRightColumnHeight();
     KLFanControlSheet* fanControlSheet() const;
     void presentFanControlSheet(unsigned preferredMode);
 

@@ -64,6 +64,8 @@ public:
     void addFanConditionButtonTapped();
     void cancelButtonTapped();
     void saveButtonTapped();
+    // Escape: Cancel.
+    void cancelOperation() override { cancelButtonTapped(); }
 
     void handleChangeFanSpeedWithPercent(double percent);
     void handleChangeFanSpeedViaButtonWithPercent(double percent);

@@ -29,7 +29,8 @@ KLWindowController::KLWindowController(QWidget* parent)
     setWindowTitle(QStringLiteral("Kelvara"));
     setObjectName(QStringLiteral("mainWindow"));
     setAttribute(Qt::WA_QuitOnClose);
-    setMinimumSize(860, 560);
+    // No minimum of its own: the window's least size is what the sidebar and
+    // the pane's screen need (their layouts), so no screen is ever cut.
 
     NSStoryboard& board = KLMainStoryboard::storyboard();
     m_splitView = new QSplitter(Qt::Horizontal, this);

@@ -1,6 +1,7 @@
 #include "KLSensorCellView.h"
 
 #include <QEvent>
+#include <QLayout>
 #include <QPainter>
 #include <cfloat>
 #include <cmath>
@@ -142,6 +143,14 @@ void KLSensorCellView::updateIndicator()
         break;
     }
     indicator->setDoubleValue(m_sensor->convertedValue());
+}
+
+int KLSensorCellView::wholeNameWidth() const
+{
+    // The name takes no room of its own in the row's layout (it gives way first).
+    const QFontMetrics metrics(ui->titleField->font());
+    const int name = metrics.horizontalAdvance(QString(kWholeNameLength, QLatin1Char('x')));
+    return layout()->minimumSize().width() + name;
 }
 
 QLabel* KLSensorCellView::titleField() const { return ui->titleField; }

@@ -17,6 +17,8 @@ class KLSensorCellView : public NSTableCellView {
     Q_OBJECT
 public:
     static constexpr int kRowHeight = 34;
+    // Names up to this many characters show whole in a row of wholeNameWidth().
+    static constexpr int kWholeNameLength = 20;
 
     explicit KLSensorCellView(QWidget* parent = nullptr);
     ~KLSensorCellView() override;
@@ -28,6 +30,9 @@ public:
     void prepareForReuse() override;
 
     KLSensor* sensor() const { return m_sensor; }
+    // The least row width that shows a name of kWholeNameLength characters
+    // whole beside the icon, the bar and the value.
+    int wholeNameWidth() const;
     virtual void setSensor(KLSensor* sensor);
     virtual void updateUI();
     virtual void updateIndicator();

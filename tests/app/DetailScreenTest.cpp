@@ -264,6 +264,34 @@ TEST_F(DetailScreenTest, TheFanBoxShowsTheStoredModeAndItsRows)
     EXPECT_NE(dynamic_cast<KLFanControlCellView*>(out<NSTableView>("fanControlTableView")->viewAtColumn(0, 0, true)), nullptr);
 }
 
+// The speed buttons of a fan set come and go with the mode; the boundary
+// between the two columns stays where it is.
+TEST_F(DetailScreenTest, TheColumnsKeepTheirBoundaryInEveryFanMode)
+{
+    storeQuietSet();
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setFanSetName(QStringLiteral("Quiet"));
+    show(fans);
+    for (int width : {860, 1000}) {
+        SCOPED_TRACE(width);
+        screen.resize(width, 700);
+        QList<int> boundaries;
+        for (unsigned mode : {KLFanControlModeSystem, KLFanControlModeFanSet, KLFanControlModeAutoBoost}) {
+            settings.setFanControlMode(mode);
+            NSDistributedNotificationCenter::defaultCenter().postNotificationName(
+                QString::fromLatin1(KLDataManagerSettingsDidChangeNotification));
+            ASSERT_TRUE(waitUntil([&] { return out<QWidget>("fanManualUtilBox")->isVisible() == (mode == 1); }));
+            drainMainQueue();
+            const QWidget* table = out<QWidget>("tableBox");
+            EXPECT_EQ(out<QWidget>("fanControlBox")->width(), table->width());
+            boundaries << table->mapTo(&screen, QPoint(table->width(), 0)).x();
+            boundaries << out<QWidget>("statusTempView")->mapTo(&screen, QPoint()).x();
+        }
+        EXPECT_EQ(boundaries.count(boundaries[0]), 3) << boundaries[0];
+        EXPECT_EQ(boundaries.count(boundaries[1]), 3) << boundaries[1];
+    }
+}
+
 TEST_F(DetailScreenTest, ARefusedInstallationChangesNothing)
 {
     TestAdministrator refuses(TestAdministrator::Refuse);

@@ -337,10 +337,19 @@ TEST_F(FanRulesSheetTest, AutoBoostSaveNeedsAConditionAndCancelLeavesTheStore)
     EXPECT_EQ(storedNames(store), QStringList({"Manual"}));
     EXPECT_TRUE(store.fetch("FanCondition").isEmpty());
 
+    // Escape is Cancel.
+    open(KLFanControlModeAutoBoost);
+    EXPECT_EQ(setNames(), QStringList({"Manual"}));
+    click("addFanSetButton");
+    QTest::keyClick(sheet->window(), Qt::Key_Escape);
+    EXPECT_EQ(sheet->presentingViewController(), nullptr);
+    EXPECT_EQ(storedNames(store), QStringList({"Manual"}));
+
+    // Return presses the default button, Save.
     open(KLFanControlModeAutoBoost);
     EXPECT_EQ(setNames(), QStringList({"Manual"}));
     click("addFanConditionButton");
-    click("saveButton");
+    QTest::keyClick(sheet->window(), Qt::Key_Return);
     EXPECT_EQ(presenter.saves, 1);
     EXPECT_EQ(otherProgram().fetch("FanCondition").size(), 1);
 }

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -31,7 +32,12 @@
 #include "AppTestSession.h"
 #include "ClippedTexts.h"
 #include "KLDetailViewController.h"
+#include "KLMenuCollectionViewItem.h"
 #include "KLSensor.h"
+#include "KLSensorCellView.h"
+#include "RZLineGraphGeometry.h"
+#include "RZLineGraphView.h"
+#include "TSSwitch.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "HeldAdministrator.h"
@@ -443,6 +449,127 @@ TEST_F(MainWindowTest, WindowComesBackAtItsSizeAfterClosing)
     window->close();
     open();
     EXPECT_EQ(window->size(), QSize(960, 620));
+}
+
+// The window's least size is what its screens need: every sensor name shows
+// whole and the history graph keeps its axes, in English and in French, with
+// chips in several rows and a description of several lines.
+TEST_F(MainWindowTest, AtItsLeastSizeNamesShowWholeAndTheGraphKeepsItsAxes)
+{
+    // Every fan and the first temperatures in the menu bar.
+    QStringList chips;
+    for (KLCategory* category : KLCategory::allObjects()) {
+        const QList<KLSensor*> sensors = category->sensors();
+        if (category->type() == KLCategoryTypeFan)
+            for (KLSensor* sensor : sensors)
+                chips << sensor->key();
+        if (category->type() == KLCategoryTypeTemperature)
+            for (KLSensor* sensor : sensors.mid(0, 4))
+                chips << sensor->key();
+    }
+    ASSERT_GE(chips.size(), 6);
+    const QStringList before = KLDataManager::sharedInstance().menuSensors().value_or(QStringList{});
+    const auto restore = qScopeGuard([&] { KLDataManager::sharedInstance().setMenuSensors(before); });
+    // Not cut by any box around it.
+    const auto whole = [](const QWidget* widget) {
+        for (QRect rect = widget->rect(); widget->parentWidget(); widget = widget->parentWidget()) {
+            rect.translate(widget->pos());
+            if (!widget->parentWidget()->rect().contains(rect))
+                return false;
+        }
+        return true;
+    };
+    for (const char* language : {"en", "fr"}) {
+        SCOPED_TRACE(language);
+        KLDataManager::sharedInstance().setMenuSensors(chips);
+        KLDataManager::sharedInstance().setCurrentLanguage(QString::fromLatin1(language));
+        drainMainQueue();
+        open();
+        click(rowOfType(KLMenuItemTypeTemperature));
+        drainMainQueue();
+        window->resize(1, 1);  // as small as it lets itself be
+        drainMainQueue();
+        NSViewController* detail = master->paneViewController();
+        ASSERT_TRUE(detail);
+        ASSERT_TRUE(window->rect().contains(QRect(detail->mapTo(window.get(), QPoint()), detail->size())));
+
+        auto* sensors = detail->findChild<NSTableView*>(QStringLiteral("tableView"));
+        ASSERT_TRUE(sensors);
+        ASSERT_GT(sensors->numberOfRows(), 5);
+        int longestDescription = 0;
+        qsizetype longestLength = 0;
+        for (int row = 0; row < sensors->numberOfRows(); ++row) {
+            auto* cell = qobject_cast<KLSensorCellView*>(sensors->viewAtColumn(0, row, true));
+            ASSERT_TRUE(cell);
+            const QString name = cell->sensor()->name();
+            if (name.size() <= KLSensorCellView::kWholeNameLength)
+                EXPECT_EQ(cell->titleField()->text(), name);
+            else
+                EXPECT_FALSE(cell->titleField()->text().isEmpty()) << name.toStdString();
+            if (cell->sensor()->sensorDescription().size() > longestLength) {
+                longestLength = cell->sensor()->sensorDescription().size();
+                longestDescription = row;
+            }
+        }
+
+        auto* detailScreen = qobject_cast<KLDetailViewController*>(detail);
+        ASSERT_TRUE(detailScreen);
+        auto* description = detail->findChild<QLabel*>(QStringLiteral("descriptionValueTextField"));
+        ASSERT_TRUE(description);
+        auto* graph = detail->findChild<RZLineGraphView*>(QStringLiteral("graphView"));
+        ASSERT_TRUE(graph);
+        // As it opened, then with the longest description and one more chip
+        // (the window grows with them).
+        for (bool more : {false, true}) {
+            SCOPED_TRACE(more ? "one more chip" : "as opened");
+            if (more) {
+                sensors->selectRowIndexes({longestDescription}, false);
+                detailScreen->tableViewSelected();
+                auto* menuBarSwitch = detail->findChild<TSSwitch*>(QStringLiteral("menuBarSwitch"));
+                ASSERT_TRUE(menuBarSwitch);
+                ASSERT_FALSE(menuBarSwitch->isChecked());
+                menuBarSwitch->toggleByUser();
+                drainMainQueue();
+            }
+            // The chips in several rows and the description on several lines, whole.
+            EXPECT_TRUE(whole(description));
+            EXPECT_GE(description->height(), description->heightForWidth(description->width()));
+            if (QString::fromLatin1(language) == QLatin1String("fr")) {
+                EXPECT_GT(description->heightForWidth(description->width()),
+                          3 * description->fontMetrics().lineSpacing() / 2);
+            }
+            ASSERT_EQ(detailScreen->menuBarItems().size(), chips.size() + (more ? 1 : 0));
+            QSet<int> rows;
+            for (const QWidget* chip : detailScreen->menuBarItems()) {
+                EXPECT_TRUE(whole(chip));
+                rows << chip->y();
+            }
+            EXPECT_GE(rows.size(), 3);
+
+            // The graph whole, with its base line and time labels that do not touch.
+            EXPECT_GE(graph->height(), graph->minimumHeight());
+            EXPECT_TRUE(whole(graph));
+            graph->repaint();
+            EXPECT_TRUE(graph->lineLayer(RZLineGraphView::XAxisZero).made);
+            const QFontMetricsF metrics(graph->graphLayout().xAxisLabelFont());
+            std::optional<double> rightEdge;
+            int shown = 0;
+            for (const auto& label : graph->xAxisLabels()) {
+                if (!label.made || label.hidden)
+                    continue;
+                ++shown;
+                const double width = std::min(metrics.horizontalAdvance(label.text), label.frame.width());
+                if (rightEdge) {
+                    EXPECT_GE(label.frame.center().x() - width / 2, *rightEdge + RZLineGraphGeometry::kXLabelGap)
+                        << label.text.toStdString();
+                }
+                rightEdge = label.frame.center().x() + width / 2;
+            }
+            EXPECT_GE(shown, 3);
+        }
+        window->close();
+    }
+    KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en"));
 }
 
 }  // namespace

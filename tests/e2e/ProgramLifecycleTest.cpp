@@ -60,7 +60,12 @@ TEST_P(ProgramLifecycleTest, QuietUntilTerminatedThenExitsCleanly)
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
     EXPECT_EQ(program.readAllStandardOutput(), "");
-    EXPECT_EQ(program.readAllStandardError(), "");
+    // The offscreen platform has no size hints to pass to a window manager
+    // and says so whenever the window's least size follows its content: the
+    // platform's line, not the program's.
+    QByteArray errors = program.readAllStandardError();
+    errors.replace("This plugin does not support propagateSizeHints()\n", "");
+    EXPECT_EQ(errors, "");
     // Kelvara starts its companions, which outlive it.
     for (const qint64 pid : processesInHome(home.path()))
         ::kill(static_cast<pid_t>(pid), SIGKILL);

@@ -1,8 +1,12 @@
 // The main window at its default size: a category and each fixed item
-// selected, and the sidebar in every language Kelvara speaks.
+// selected, and the sidebar in every language Kelvara speaks; and at its
+// least size in English and French.
+#include "KLAnimation.h"
+#include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLMasterViewController.h"
 #include "KLMenuController.h"
+#include "KLSensor.h"
 #include "KLWindowController.h"
 #include "Pictures.h"
 
@@ -55,6 +59,40 @@ bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int 
     }
     data.setCurrentLanguage(language);
     master.reloadData();
+    window.menuController()->updateUI();
+
+    // At its least size, in English and French: every name and the graph's
+    // axes, with every fan and the first temperatures in the menu bar.
+    const QStringList menuSensors = data.menuSensors().value_or(QStringList{});
+    QStringList chips;
+    for (KLCategory* category : KLCategory::allObjects()) {
+        const QList<KLSensor*> sensors = category->sensors();
+        if (category->type() == KLCategoryTypeFan || category->type() == KLCategoryTypeTemperature)
+            for (KLSensor* sensor : sensors.mid(0, category->type() == KLCategoryTypeFan ? sensors.size() : 4))
+                chips << sensor->key();
+    }
+    data.setMenuSensors(chips);
+    // The menu-bar switch at rest, not halfway through its animation.
+    const bool wasImmediate = KLAnimation::immediate();
+    KLAnimation::setImmediateForTesting(true);
+    for (const QString code : {QStringLiteral("en"), QStringLiteral("fr")}) {
+        KLWindowController small;
+        data.setCurrentLanguage(code);
+        small.show();
+        drain();
+        KLMasterViewController& smallMaster = *small.masterViewController();
+        for (const auto& [type, name] : {std::pair{KLMenuItemTypeTemperature, "temperature"},
+                                         std::pair{KLMenuItemTypeFan, "fans"}}) {
+            select(smallMaster, rowOfType(smallMaster, type));
+            small.resize(1, 1);
+            drain();
+            ok &= pictures.save(small, QStringLiteral("main-window-least-%1-%2").arg(QLatin1String(name), code), dark,
+                                scale);
+        }
+    }
+    KLAnimation::setImmediateForTesting(wasImmediate);
+    data.setCurrentLanguage(language);
+    data.setMenuSensors(menuSensors);
     return ok;
 }
 

@@ -149,6 +149,31 @@ TEST(GraphGeometry, LabelFrames)
     expectRect(geometry.yLabelFrame(60), 0, 30 + 0.25 + 2 * (144.5 / 3) - 12.5, 35, 25);
 }
 
+// Time labels wider than their spacing (as French ones at the window's least
+// size) would touch: every n-th one is drawn, counted back from the newest.
+TEST(GraphGeometry, XLabelsThatWouldTouchAreLeftOut)
+{
+    const auto texts = [](double spacing, double width) {
+        QList<std::optional<QRectF>> list;
+        for (int i = 0; i < 7; ++i)
+            list << QRectF(i * spacing - width / 2, 8, width, 14);
+        return list;
+    };
+    const double gap = RZLineGraphGeometry::kXLabelGap;
+    EXPECT_EQ(RZLineGraphGeometry::shownXLabels(texts(40 + gap, 40)), QList<bool>(7, true));
+    EXPECT_EQ(RZLineGraphGeometry::shownXLabels(texts(40 + gap - 0.5, 40)),
+              (QList<bool>{true, false, true, false, true, false, true}));
+    EXPECT_EQ(RZLineGraphGeometry::shownXLabels(texts(16, 40)),
+              (QList<bool>{true, false, false, true, false, false, true}));
+    // An entry without a label keeps its place in the count.
+    QList<std::optional<QRectF>> list = texts(30, 40);
+    list[0].reset();
+    EXPECT_EQ(RZLineGraphGeometry::shownXLabels(list), (QList<bool>{false, false, true, false, true, false, true}));
+    // Too narrow for any two: the newest alone.
+    EXPECT_EQ(RZLineGraphGeometry::shownXLabels(texts(1, 40)), (QList<bool>{false, false, false, false, false, false, true}));
+    EXPECT_TRUE(RZLineGraphGeometry::shownXLabels({}).isEmpty());
+}
+
 TEST(GraphGeometry, LinePaths)
 {
     RZGraphLayout layout;

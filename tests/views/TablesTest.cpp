@@ -262,8 +262,18 @@ class SheetScreen : public NSViewController {
 public:
     QList<bool> presentedWhenAppearing;
     int disappearances = 0;
+    int cancels = 0;
+    void cancelOperation() override { ++cancels; }
 
 protected:
+    // Its content exists only once it loaded, as a screen made from its interface file.
+    void viewDidLoad() override
+    {
+        auto* layout = new QVBoxLayout(this);
+        auto* content = new QLabel(QStringLiteral("content"));
+        content->setMinimumSize(420, 260);
+        layout->addWidget(content);
+    }
     void viewWillAppear() override { presentedWhenAppearing << (presentingViewController() != nullptr); }
     void viewWillDisappear() override { ++disappearances; }
 };
@@ -283,10 +293,16 @@ TEST(Sheet, IsWindowModalAtTheTopCentreAndKnowsItsPresenterWhileShown)
     auto* dialog = qobject_cast<QDialog*>(sheet.window());
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(dialog->frameGeometry().center().x(), window.geometry().center().x());
+    // Sized from its loaded content and placed from the first presentation on.
+    const QSize size = dialog->size();
+    EXPECT_EQ(size, dialog->sizeHint());
+    EXPECT_GE(size.width(), 420);
+    EXPECT_GE(size.height(), 260);
+    EXPECT_NEAR(dialog->frameGeometry().center().x(), window.geometry().center().x(), 1);
     EXPECT_EQ(dialog->frameGeometry().y(), window.geometry().y());
-    // Escape does not close a sheet; only its controller does.
+    // Escape asks the controller to cancel; only the controller closes the sheet.
     QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_EQ(sheet.cancels, 1);
     EXPECT_TRUE(dialog->isVisible());
 
     sheet.dismissController();
@@ -298,7 +314,16 @@ TEST(Sheet, IsWindowModalAtTheTopCentreAndKnowsItsPresenterWhileShown)
     // The same controller can be presented again.
     window.presentViewControllerAsSheet(&sheet);
     EXPECT_EQ(sheet.presentedWhenAppearing, (QList<bool>{true, true}));
+    EXPECT_EQ(sheet.window()->size(), size);
+    EXPECT_NEAR(sheet.window()->frameGeometry().center().x(), window.geometry().center().x(), 1);
     window.dismissViewController(&sheet);
+
+    // By default Escape dismisses the sheet.
+    NSViewController plain;
+    plain.setMinimumSize(200, 100);
+    window.presentViewControllerAsSheet(&plain);
+    QTest::keyClick(plain.window(), Qt::Key_Escape);
+    EXPECT_EQ(window.presentedViewController(), nullptr);
 }
 
 TEST(Alert, AnswerFromTheHookRecordsWhatWasAskedWithoutBlocking)

@@ -101,6 +101,30 @@ std::optional<QRectF> RZLineGraphGeometry::xLabelFrame(double position, QSizeF t
     return QRectF(x - w / 2, m_frames.xLabels.height() / 2 - h / 2, w, h);
 }
 
+QList<bool> RZLineGraphGeometry::shownXLabels(const QList<std::optional<QRectF>>& texts)
+{
+    const qsizetype count = texts.size();
+    for (qsizetype stride = 1; stride < count; ++stride) {
+        QList<bool> shown(count, false);
+        std::optional<QRectF> right;  // the nearest kept text to the right
+        bool fits = true;
+        for (qsizetype i = count - 1; i >= 0 && fits; i -= stride) {
+            if (!texts[i])
+                continue;
+            fits = !right || texts[i]->right() + kXLabelGap <= right->left();
+            shown[i] = true;
+            right = texts[i];
+        }
+        if (fits)
+            return shown;
+    }
+    // The newest alone always fits.
+    QList<bool> shown(count, false);
+    if (count > 0)
+        shown.last() = texts.last().has_value();
+    return shown;
+}
+
 QRectF RZLineGraphGeometry::yLabelFrame(double value) const
 {
     const RZGraphLayout& l = *m_layout;

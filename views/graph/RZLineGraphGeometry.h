@@ -87,6 +87,11 @@ public:
     // Frame of an x label in the x-label strip, for the entry's position and
     // its measured text; nullopt when the entry lies too far left to get one.
     std::optional<QRectF> xLabelFrame(double position, QSizeF textSize) const;
+    // Which x labels are drawn, given the extents of their texts (none for an
+    // entry without a label): every n-th one counted back from the newest,
+    // with n the least that leaves kXLabelGap points between neighbours.
+    static constexpr double kXLabelGap = 6;
+    static QList<bool> shownXLabels(const QList<std::optional<QRectF>>& texts);
     // Frame of a y label in the y-label column.
     QRectF yLabelFrame(double value) const;
 

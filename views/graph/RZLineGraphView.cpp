@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QTextLayout>
 #include <QVariantAnimation>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -150,6 +151,18 @@ void RZLineGraphView::drawXAxisLabels()
         }
         label.text = entry.label.isNull() ? QStringLiteral("") : entry.label;
     }
+    // Texts wider than the marks' spacing would run into each other.
+    QList<std::optional<QRectF>> texts(m_xAxisLabels.size());
+    for (qsizetype i = 0; i < m_xAxisLabels.size(); ++i) {
+        const AxisLabel& label = m_xAxisLabels[i];
+        if (!label.made)
+            continue;
+        const double width = std::min(metrics.horizontalAdvance(label.text), label.frame.width());
+        texts[i] = QRectF(label.frame.center().x() - width / 2, label.frame.y(), width, label.frame.height());
+    }
+    const QList<bool> shown = RZLineGraphGeometry::shownXLabels(texts);
+    for (qsizetype i = 0; i < m_xAxisLabels.size(); ++i)
+        m_xAxisLabels[i].hidden = !shown[i];
 }
 
 void RZLineGraphView::drawYAxisLabels()
@@ -640,7 +653,7 @@ void RZLineGraphView::paintEvent(QPaintEvent*)
                   Qt::AlignHCenter);
     // The x labels last, hanging half outside the plot area at both ends.
     for (const AxisLabel& label : m_xAxisLabels)
-        if (label.made)
+        if (label.made && !label.hidden)
             paintText(painter, label.frame.translated(frames.xLabels.topLeft()), label.text, l.xAxisLabelFont(),
                       l.xAxisLabelColor(), Qt::AlignHCenter);
 }

@@ -27,6 +27,7 @@ public:
         bool made = false;
         QRectF frame;
         QString text;
+        bool hidden = false;  // left out so that its neighbours do not touch
     };
     // One of the four base-line and grid strokes, made on its first draw.
     struct LineLayer {

@@ -10,6 +10,7 @@
 class NSStoryboard;
 class QDialog;
 class QKeyEvent;
+class QPushButton;
 
 class NSViewController : public QWidget {
     Q_OBJECT
@@ -33,6 +34,9 @@ public:
     // A presented sheet dismissing itself.
     void dismissController();
     NSViewController* presentedViewController() const { return m_presented; }
+    // Escape in a presented sheet: what its Cancel button does; by default
+    // the sheet is dismissed.
+    virtual void cancelOperation();
 
     // The storyboard this screen came from, else the program's main one.
     NSStoryboard* storyboard() const;
@@ -60,5 +64,6 @@ private:
     QPointer<NSViewController> m_presented;
     QPointer<QDialog> m_sheetDialog;
     QPointer<QWidget> m_presentedFormerParent;
+    QPointer<QPushButton> m_defaultButton;  // as a sheet: the button Return presses
     NSStoryboard* m_storyboard = nullptr;
 };

@@ -139,15 +139,9 @@ TEST(AnalyticsTest, WhatIsNoLogIsSetAsideOnceAndANewOneBegun)
     const std::string path = QFile::encodeName(MSAppCenter::eventLogPath()).toStdString();
     for (const char* shape : kHostileShapes) {
         SCOPED_TRACE(shape);
-        std::filesystem::remove(path);
-        ASSERT_TRUE(layHostile(path, shape));
-        const int before = setAsideCount(path);
-        const RoleRun run = runRole("KELVARA_TEST_ANALYTICS", "Probe");
-        ASSERT_TRUE(run.finished) << "still opening at the time limit";
-        EXPECT_EQ(run.exitCode, 0) << run.said;
-        EXPECT_EQ(std::count(run.said.begin(), run.said.end(), '\n'), 1) << run.said;
-        EXPECT_NE(run.said.find("it was kept as"), std::string::npos) << run.said;
-        EXPECT_EQ(setAsideCount(path), before + 1);
+        expectSetAsideOnce(path, shape, "KELVARA_TEST_ANALYTICS", "Probe");
+        if (testing::Test::HasFatalFailure())
+            return;
         ASSERT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
         QFile log(QString::fromStdString(path));
         ASSERT_TRUE(log.open(QIODevice::ReadOnly));

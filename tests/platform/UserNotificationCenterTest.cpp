@@ -179,17 +179,9 @@ TEST_F(UserNotificationCenterTest, WhatIsNoRecordIsSetAsideOnceAndANewOneIsWritt
     FakeNotificationServer server;
     for (const char* shape : kHostileShapes) {
         SCOPED_TRACE(shape);
-        std::filesystem::remove(path);
-        ASSERT_TRUE(layHostile(path, shape));
-        const int before = setAsideCount(path);
-        const RoleRun run = runRole("KELVARA_TEST_NOTICE_RECORD", record());
-        ASSERT_TRUE(run.finished) << "still reading at the time limit";
-        EXPECT_EQ(run.exitCode, 0) << run.said;
-        EXPECT_GT(run.peakKiB, 0);
-        EXPECT_LT(run.peakKiB, 100 * 1024);
-        EXPECT_EQ(std::count(run.said.begin(), run.said.end(), '\n'), 1) << run.said;
-        EXPECT_NE(run.said.find("it was kept as"), std::string::npos) << run.said;
-        EXPECT_EQ(setAsideCount(path), before + 1);
+        expectSetAsideOnce(path, shape, "KELVARA_TEST_NOTICE_RECORD", record());
+        if (testing::Test::HasFatalFailure())
+            return;
 
         // The next notice starts a new record, which the next run reads back.
         {

@@ -251,17 +251,9 @@ TEST_F(VirtualSMCTest, WhatIsNoStateFileIsSetAsideOnceAndTheDefaultsServe)
     for (const char* shape : kHostileShapes) {
         SCOPED_TRACE(shape);
         const std::string state = home.virtualSMCState();
-        std::filesystem::remove(state);
-        ASSERT_TRUE(layHostile(state, shape));
-        const int before = setAsideCount(state);
-        const RoleRun run = runRole("KELVARA_TEST_SMC_STATE", QString::fromStdString(state));
-        ASSERT_TRUE(run.finished) << "still reading at the time limit";
-        EXPECT_EQ(run.exitCode, 0) << run.said;
-        EXPECT_GT(run.peakKiB, 0);
-        EXPECT_LT(run.peakKiB, 100 * 1024);
-        EXPECT_EQ(std::count(run.said.begin(), run.said.end(), '\n'), 1) << run.said;
-        EXPECT_NE(run.said.find("it was kept as"), std::string::npos) << run.said;
-        EXPECT_EQ(setAsideCount(state), before + 1);
+        expectSetAsideOnce(state, shape, "KELVARA_TEST_SMC_STATE", QString::fromStdString(state));
+        if (testing::Test::HasFatalFailure())
+            return;
         // The change went into a new regular file.
         EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(state)));
         VirtualSMC after{state};

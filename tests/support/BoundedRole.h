@@ -8,9 +8,11 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <fcntl.h>
 #include <filesystem>
@@ -96,4 +98,21 @@ inline int setAsideCount(const std::string& path)
     for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error))
         count += entry.path().filename().string().rfind(prefix, 0) == 0;
     return count;
+}
+
+// Lays `shape` at `path`, runs the role and checks that it ended in time, within
+// 100 MB, and set the thing aside once with one line, leaving the path free.
+inline void expectSetAsideOnce(const std::string& path, const char* shape, const QString& variable, const QString& value)
+{
+    std::filesystem::remove(path);
+    ASSERT_TRUE(layHostile(path, shape));
+    const int before = setAsideCount(path);
+    const RoleRun run = runRole(variable, value);
+    ASSERT_TRUE(run.finished) << "still reading at the time limit";
+    EXPECT_EQ(run.exitCode, 0) << run.said;
+    EXPECT_GT(run.peakKiB, 0);
+    EXPECT_LT(run.peakKiB, 100 * 1024);
+    EXPECT_EQ(std::count(run.said.begin(), run.said.end(), '\n'), 1) << run.said;
+    EXPECT_NE(run.said.find("it was kept as"), std::string::npos) << run.said;
+    EXPECT_EQ(setAsideCount(path), before + 1);
 }

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 #include <algorithm>
 
@@ -19,6 +20,7 @@
 #include "KLSensor.h"
 #include "KLShadowBox.h"
 #include "KLTableRowView.h"
+#include "KLTranslationWidth.h"
 #include "NSAlert.h"
 #include "NSImage.h"
 #include "NSKeyedArchiver.h"
@@ -36,6 +38,42 @@ const QString kFanSetDetailCellId = QStringLiteral("fanSetDetailCellId");
 const QString kConditionCellIds[] = {QStringLiteral("fanConSensorCellId"), QStringLiteral("fanConThresholdCellId"),
                                      QStringLiteral("fanConBatteryStateCellId"), QStringLiteral("fanConFanSetCellId"),
                                      QStringLiteral("fanConDeleteCellId")};
+const char* const kConditionHeaderKeys[] = {
+    "fan-control-screen-condition-sensor-header", "fan-control-screen-condition-threshold-header",
+    "fan-control-screen-condition-battery-state-header", "fan-control-screen-condition-fan-set-header"};
+constexpr int kConditionColumnWidths[] = {224, 92, 178, 136, 34};
+
+// Wide enough for the header and, in the sensor and power state columns, for
+// every title of the pop-up in every language: nothing is cut and the columns
+// keep their places across languages.
+int conditionColumnWidth(const QWidget* screen, int column)
+{
+    int width = kConditionColumnWidths[column];
+    if (column < int(std::size(kConditionHeaderKeys))) {
+        const int margin = screen->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, screen);
+        const QString key = QString::fromLatin1(kConditionHeaderKeys[column]);
+        width = std::max(width, KLTranslationWidth::widest(QFontMetrics(screen->font()), key) + 2 * margin);
+    }
+    if (column != 0 && column != 2)
+        return width;
+    // As the cells make it: a 12-point pop-up with 6 points on each side.
+    QComboBox popUp;
+    QFont font = popUp.font();
+    font.setPixelSize(12);
+    popUp.setFont(font);
+    const QFontMetrics metrics = popUp.fontMetrics();
+    int text = 0;
+    if (column == 0) {
+        text = KLTranslationWidth::widest(metrics, QStringLiteral("sensor-any-title"));
+        for (KLSensor* sensor : KLSensor::tempSensors().value_or(QList<KLSensor*>()))
+            text = std::max(text, metrics.horizontalAdvance(QStringLiteral("%1 (%2)").arg(sensor->name(), sensor->key())));
+    } else {
+        for (const char* key : {"battery-state-any-title", "battery-state-charging-title",
+                                "battery-state-discharging-title", "battery-state-ac-title"})
+            text = std::max(text, KLTranslationWidth::widest(metrics, QString::fromLatin1(key)));
+    }
+    return std::max(width, KLTranslationWidth::popUpWidth(&popUp, text) + 12);
+}
 
 }  // namespace
 
@@ -92,10 +130,14 @@ void KLFanControlViewController::configureUI()
         table->setDataSource(this);
         table->setDelegate(this);
     }
-    const int widths[] = {224, 92, 178, 136, 34};
     const auto& columns = ui->autoBoostConditionTableView->tableColumns();
-    for (size_t i = 0; i < columns.size() && i < std::size(widths); ++i)
-        columns[i]->setWidth(widths[i]);
+    int grown = 0;
+    for (int i = 0; i < int(columns.size()) && i < int(std::size(kConditionColumnWidths)); ++i) {
+        columns[i]->setWidth(conditionColumnWidth(this, i));
+        grown += columns[i]->width() - kConditionColumnWidths[i];
+    }
+    // The table, and with it the sheet, widens by what the columns need beyond their usual widths.
+    ui->autoBoostConditionTableView->setMinimumWidth(ui->autoBoostConditionTableView->minimumWidth() + grown);
     ui->fanManualUtilLinkButton->setIconSize(QSize(16, 16));
 
     connect(ui->addFanSetButton, &QToolButton::clicked, this, &KLFanControlViewController::addFanSetButtonTapped);
@@ -126,12 +168,9 @@ void KLFanControlViewController::localizeUI()
     ui->fanSetsField->setText(localizedStringForKey(QStringLiteral("fan-control-screen-fan-sets-field")));
     ui->autoBoostNotiField->setText(localizedStringForKey(QStringLiteral("fan-control-screen-auto-boost-noti-field")));
     ui->autoBoostConditionField->setText(localizedStringForKey(QStringLiteral("fan-control-screen-condition-field")));
-    const char* headers[] = {"fan-control-screen-condition-sensor-header", "fan-control-screen-condition-threshold-header",
-                             "fan-control-screen-condition-battery-state-header",
-                             "fan-control-screen-condition-fan-set-header"};
     const auto& columns = ui->autoBoostConditionTableView->tableColumns();
-    for (size_t i = 0; i < columns.size() && i < std::size(headers); ++i)
-        columns[i]->setTitle(localizedStringForKey(QString::fromLatin1(headers[i])));
+    for (size_t i = 0; i < columns.size() && i < std::size(kConditionHeaderKeys); ++i)
+        columns[i]->setTitle(localizedStringForKey(QString::fromLatin1(kConditionHeaderKeys[i])));
     ui->cancelButton->setText(localizedStringForKey(QStringLiteral("fan-control-screen-cancel-button")));
     ui->saveButton->setText(localizedStringForKey(QStringLiteral("fan-control-screen-save-button")));
 }

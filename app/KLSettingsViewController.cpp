@@ -18,6 +18,7 @@
 #include "KLSupportLinks.h"
 #include "KLUtils.h"
 #include "NSAlert.h"
+#include "NSAppearance.h"
 #include "NSBundle.h"
 #include "NSColor+KLExtension.h"
 #include "NSDistributedNotificationCenter.h"
@@ -130,6 +131,14 @@ void KLSettingsViewController::viewDidLoad()
     updateUI();
 }
 
+void KLSettingsViewController::updateMakerLinkColor()
+{
+    // The maker's name reads as a link, not as a button.
+    ui->nudraButton->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px 2px; color: %1; }"
+                                                  "QPushButton:hover { text-decoration: underline; }")
+                                       .arg(KLExtension::appLinkColor().name()));
+}
+
 void KLSettingsViewController::configureUI()
 {
     QFont title = font();
@@ -147,10 +156,7 @@ void KLSettingsViewController::configureUI()
     for (QWidget* about : {static_cast<QWidget*>(ui->nudraField), static_cast<QWidget*>(ui->nudraButton),
                            static_cast<QWidget*>(ui->versionField)})
         about->setFont(small);
-    // The maker's name reads as a link, not as a button.
-    ui->nudraButton->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px 2px; color: %1; }"
-                                                  "QPushButton:hover { text-decoration: underline; }")
-                                       .arg(KLExtension::appBlueColor().name()));
+    updateMakerLinkColor();
 
     // The pop-up lists the languages by their English names, once.
     KLDataManager& data = KLDataManager::sharedInstance();
@@ -245,6 +251,8 @@ void KLSettingsViewController::viewWillAppear()
                        [this](const NSNotification&) { dataManagerSettingsDidChangeNotification(); });
     center.addObserver(this, QString::fromLatin1(KLDataManagerLanguageDidChangeNotification),
                        [this](const NSNotification&) { dataManagerLanguageDidChangeNotification(); });
+    center.addObserver(this, NSAppearance::themeChangedNotification(),
+                       [this](const NSNotification&) { updateMakerLinkColor(); });
 }
 
 void KLSettingsViewController::updateUI()

@@ -69,8 +69,10 @@ protected:
     void viewWillAppear() override;
     void configureUI() override;
     void localizeUI() override;
+    void appearanceDidChange() override { updateMakerLinkColor(); }
 
 private:
+    void updateMakerLinkColor();
     void dataManagerSettingsDidChangeNotification();
     void dataManagerLanguageDidChangeNotification();
     void selectCurrentLanguage();

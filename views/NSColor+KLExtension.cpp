@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "KLUtils.h"
+#include "NSAppearance.h"
 
 namespace KLExtension {
 
@@ -45,6 +46,10 @@ QColor appGreenColor() { return QColor(70, 216, 117); }
 QColor appOrangeColor() { return QColor(255, 149, 0); }
 QColor appRedColor() { return QColor(255, 59, 48); }
 QColor appDeepBlueColor() { return QColor(10, 100, 210); }
+QColor appLinkColor()
+{
+    return colorFromLightStyleColor(appDeepBlueColor(), NSAppearance::darkPalette().color(QPalette::Link));
+}
 
 QColor colorWithHexString(const QString& text)
 {

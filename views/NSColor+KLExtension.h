@@ -15,6 +15,9 @@ QColor appRedColor();
 // Behind small white text (selected segments, chips): the blue darkened until
 // white reads at 4.5:1 on it, which appBlue's 3.8:1 does not.
 QColor appDeepBlueColor();
+// Link text on the window: the deep blue in light, the dark palette's link
+// colour in dark; each reads at 4.5:1 or more where appBlue reads at 3.3:1.
+QColor appLinkColor();
 
 // "RRGGBB" read as a hexadecimal number, with an optional "0x"; black when the
 // text does not start with a hexadecimal digit.

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@
 #include "NSStoryboard.h"
 #include "AnalyticsLog.h"
 #include "AppTestSession.h"
+#include "ClippedTexts.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "StoreFixture.h"
@@ -300,6 +302,30 @@ TEST_F(FanRulesSheetTest, NewConditionsWatchTheNextFreeSensorAtHalfAgainItsReadi
     auto* stateCell = cell<KLFanConBatteryStateCellView>("autoBoostConditionTableView", 1, 2);
     stateCell->namePopUpButton()->activated(2);
     EXPECT_EQ(sheet->fanConditions()[1]->batteryState(), 2);
+}
+
+// Opened for a fan set and for auto boost, with a condition row, in every
+// language: no text of the sheet or its rows is wider than its control.
+TEST_F(FanRulesSheetTest, EveryTextFitsInEveryLanguage)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const auto english = qScopeGuard([&] { settings.setCurrentLanguage("en"); });
+    QStringList clipped;
+    for (const QString& language : settings.allLanguages()) {
+        settings.setCurrentLanguage(language);
+        for (const unsigned mode : {unsigned(KLFanControlModeFanSet), unsigned(KLFanControlModeAutoBoost)}) {
+            open(mode);
+            click("addFanConditionButton");
+            ASSERT_FALSE(sheet->fanConditions().isEmpty());
+            drainMainQueue();
+            for (const QString& found : ClippedTexts::find(sheet))
+                clipped << QStringLiteral("%1 mode %2: %3").arg(language).arg(mode).arg(found);
+            click("cancelButton");
+            drainMainQueue();
+        }
+    }
+    clipped.removeDuplicates();
+    EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
 }
 
 // With nothing to apply no condition is made, yet the table reloads and the press is counted.

@@ -31,7 +31,10 @@
 #include "NSString+KLExtension.h"
 #include "AppTestSession.h"
 #include "ClippedTexts.h"
+#include "Contrast.h"
 #include "KLDetailViewController.h"
+#include "KLDropdownSettingsViewController.h"
+#include "KLSettingsViewController.h"
 #include "KLMenuCollectionViewItem.h"
 #include "KLSensor.h"
 #include "KLSensorCellView.h"
@@ -204,8 +207,8 @@ TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
     EXPECT_EQ(cell->findChild<QLabel*>("textField")->text(), "Mitteilungen");
 }
 
-// Every pane of the window, in every language: no text is wider than its
-// control (pop-ups list every item).
+// Every pane of the window and the layout sheet, in every language: no text is
+// wider than its control (pop-ups list every item).
 TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
 {
     const auto english = qScopeGuard([] { KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en")); });
@@ -221,6 +224,17 @@ TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
             for (const QString& found : ClippedTexts::find(window.get()))
                 clipped << QStringLiteral("%1 row %2: %3").arg(language).arg(row).arg(found);
         }
+        // The settings pane's sheet with its rows.
+        auto* settings = qobject_cast<KLSettingsViewController*>(master->settingsViewController());
+        ASSERT_TRUE(settings);
+        settings->findChild<QPushButton*>(QStringLiteral("editMenuDropdownButton"))->click();
+        KLDropdownSettingsViewController* sheet = settings->dropdownSettingsViewController();
+        ASSERT_TRUE(sheet && sheet->presentingViewController() == settings);
+        ASSERT_TRUE(waitUntil([&] { return sheet->dropDownItemsTableView()->numberOfRows() > 0; }));
+        drainMainQueue();
+        for (const QString& found : ClippedTexts::find(sheet))
+            clipped << QStringLiteral("%1 layout sheet: %2").arg(language, found);
+        settings->dismissViewController(sheet);
     }
     clipped.removeDuplicates();
     EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
@@ -440,6 +454,22 @@ TEST_F(MainWindowTest, ScreensFollowAChangeOfAppearance)
     ASSERT_TRUE(detail->isVisible());
     EXPECT_GT(chipBox(), 128);
     EXPECT_GT(sensors->palette().color(QPalette::Base).lightness(), 200);
+
+    // The maker's link reads at 4.5:1 on the window as drawn, in either appearance.
+    click(rowOfType(KLMenuItemTypeSettings));
+    auto* maker = master->settingsViewController()->findChild<QPushButton*>("nudraButton");
+    ASSERT_TRUE(maker && maker->isVisible());
+    for (const bool dark : {true, false}) {
+        change(dark);
+        const QImage drawn = window->grab(QRect(maker->mapTo(window.get(), QPoint()), maker->size())).toImage();
+        const QColor behind = drawn.pixelColor(0, 0);
+        double strongest = 0;
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x)
+                strongest = std::max(strongest, Contrast::ratio(drawn.pixelColor(x, y), behind));
+        }
+        EXPECT_GE(strongest, 4.5) << (dark ? "dark" : "light");
+    }
 }
 
 TEST_F(MainWindowTest, WindowComesBackAtItsSizeAfterClosing)

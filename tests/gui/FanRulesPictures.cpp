@@ -75,7 +75,7 @@ bool fanRulesPictures(Pictures& pictures, const PictureScene&, bool dark, int sc
     const bool animations = KLAnimation::immediate();
     KLAnimation::setImmediateForTesting(true);
     bool ok = true;
-    for (const char* code : {"en", "de"}) {
+    for (const char* code : {"en", "fr", "de"}) {
         settings.setCurrentLanguage(QString::fromLatin1(code));
         for (const unsigned shown : {unsigned(KLFanControlModeFanSet), unsigned(KLFanControlModeAutoBoost)}) {
             settings.setFanControlMode(shown);

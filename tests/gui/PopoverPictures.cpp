@@ -40,7 +40,7 @@ bool popoverPictures(Pictures& pictures, const PictureScene& scene, bool dark, i
 
     bool ok = true;
     const QRect area = NSScreen::visibleFrame(NSScreen::mainScreen());
-    for (const QString& code : {QStringLiteral("en"), QStringLiteral("de")}) {
+    for (const QString& code : {QStringLiteral("en"), QStringLiteral("fr"), QStringLiteral("de")}) {
         settings.setCurrentLanguage(code);
         settings.setFanControlMode(KLFanControlModeSystem);
         settings.setManualLinkEnabled(false);

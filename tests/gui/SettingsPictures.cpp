@@ -27,7 +27,7 @@ bool settingsPictures(Pictures& pictures, const PictureScene&, bool dark, int sc
         drain();
         ok &= pictures.save(*screen, QStringLiteral("settings-%1").arg(code), dark, scale);
 
-        if (code == QLatin1String("en") || code == QLatin1String("de") || code == QLatin1String("vi")) {
+        if (code != QLatin1String("es")) {
             KLDropdownSettingsViewController* sheet = screen->dropdownSettingsViewController();
             if (!sheet)
                 return false;

@@ -180,7 +180,7 @@ TEST_F(PopupScreenTest, HeightsFollowTheLayoutAndTheScreen)
 
 // No text of the popover is wider than its control, in any language, in the
 // system mode and with a fan set (speed buttons shown); the mode pop-up fits
-// every item.
+// every item. The same for the detail popover of a hovered row.
 TEST_F(PopupScreenTest, EveryTextFitsInEveryLanguage)
 {
     KLDataManager& settings = KLDataManager::sharedInstance();
@@ -194,6 +194,11 @@ TEST_F(PopupScreenTest, EveryTextFitsInEveryLanguage)
             QCoreApplication::processEvents();
             for (const QString& found : ClippedTexts::find(screen))
                 clipped << QStringLiteral("%1 mode %2: %3").arg(language).arg(mode).arg(found);
+            screen->trackingTableViewMouseMoved(at(screen, 40, list(screen)->rectOfRow(2).center().y()));
+            EXPECT_TRUE(screen->detailPopover()->isShown()) << language.toStdString();
+            QCoreApplication::processEvents();
+            for (const QString& found : ClippedTexts::find(screen->detailViewController()))
+                clipped << QStringLiteral("%1 detail: %2").arg(language, found);
             popover.close();
         }
     }

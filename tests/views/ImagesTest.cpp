@@ -7,6 +7,7 @@
 #include <QSvgRenderer>
 #include <gtest/gtest.h>
 
+#include "Contrast.h"
 #include "NSAppearance.h"
 #include "NSImage.h"
 
@@ -26,17 +27,7 @@ const QStringList kNames = kTiles + kMachines + QStringList{
     "ico_fan",     "ico_voltage", "ico_current", "ico_power",      "ico_notification", "ico_log",
     "ico_settings", "ico_link", "ico_link_selected", "bar_icon"};
 
-double luminance(const QColor& color)
-{
-    auto channel = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
-    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b)
-{
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
+using Contrast::ratio;
 
 // The colour the eye takes from the image: its pixels averaged by coverage.
 QColor inkOf(const QImage& image, int* opaque)
@@ -85,7 +76,7 @@ TEST(Images, EveryNameLoadsAndReadsOnItsWindowInBothAppearancesAndScales)
                 EXPECT_GT(opaque, 0) << "scale " << scale;
                 // Icons stand out from the window; white text stands out from a tile.
                 const QColor behind = tile ? QColor(Qt::white) : dark ? darkWindow : lightWindow;
-                EXPECT_GE(contrast(ink, behind), 3.0) << "scale " << scale << " ink " << qPrintable(ink.name());
+                EXPECT_GE(ratio(ink, behind), 3.0) << "scale " << scale << " ink " << qPrintable(ink.name());
             }
         }
     }

@@ -140,7 +140,7 @@ protected:
         env.insert(QStringLiteral("DISPLAY"), display.display());
         tool.setProcessEnvironment(env);
         tool.start(QStringLiteral("xdotool"), arguments);
-        tool.waitForFinished(5000);
+        tool.waitForFinished(20000);
         return QString::fromLatin1(tool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     }
     QStringList visibleWindows(qint64 pid) const
@@ -162,6 +162,21 @@ protected:
             pause.exec();
         }
         return {};
+    }
+    // Polls until the program shows a folder chooser, known by the title Qt gives it.
+    bool waitForFolderChooser(qint64 pid, int timeoutMs) const
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            if (!xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(pid), "--name", "^Find Directory"})
+                     .isEmpty())
+                return true;
+            QEventLoop pause;
+            QTimer::singleShot(100, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        return false;
     }
     void moveTo(const QString& window, int x, int y) const
     {
@@ -233,16 +248,24 @@ TEST_F(TerminationTest, KelvaraEndsWithTheFolderChooserOpen)
     const QString window = waitForWindows(program.processId(), 1);
     ASSERT_FALSE(window.isEmpty()) << kelvara.output(0).constData();
     // File Logging in the sidebar, then Choose Folder (places in the 1100x700
-    // window), again while the screen was not there yet for the second click.
+    // window). A click that comes before the screen is laid out finds no
+    // button: both again, each time after the chooser had a while to show.
+    // Once it shows, its modality keeps later clicks from opening another.
+    QElapsedTimer clock;
+    clock.start();
     bool opened = false;
-    for (int attempt = 0; attempt < 10 && !opened; ++attempt) {
+    while (!opened && clock.elapsed() < 60000) {
         click(window, 93, 399);
         click(window, 438, 135);
-        opened = !waitForWindows(program.processId(), 2, 1000).isEmpty();
+        opened = waitForFolderChooser(program.processId(), 5000);
     }
     ASSERT_TRUE(opened) << "the folder chooser did not open";
+    QFile::remove(settingsFile());
 
     EXPECT_TRUE(endsByItsNormalPath(program)) << kelvara.output(0).constData();
+    QFile settings(settingsFile());
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(settings.readAll().contains("KLMainWindowGeometry"));
 }
 
 TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)

@@ -306,6 +306,8 @@ private:
             // answer, and the host's menu must not stay open beside it.
             if (entry && id == 0 && event == QLatin1String("opened"))
                 m_item->menuOpened();
+            else if (id == 0 && event == QLatin1String("closed"))
+                m_item->menuClosed();
             return true;
         }
         if (member == QLatin1String("EventGroup") && signature == QLatin1String("a(isvu)")) {
@@ -335,9 +337,9 @@ StatusNotifierItem::StatusNotifierItem(const QString& id, QObject* parent)
 {
     registerTypes();
     m_menuClosing.setSingleShot(true);
-    // Long enough for GNOME's extension to see each status apart (it batches changes over 16 ms).
-    m_menuClosing.setInterval(80);
-    connect(&m_menuClosing, &QTimer::timeout, this, [this] { changed("NewStatus", {status()}); });
+    // For hosts that do not close their menu when the item turns passive.
+    m_menuClosing.setInterval(3000);
+    connect(&m_menuClosing, &QTimer::timeout, this, &StatusNotifierItem::menuClosed);
     // Never reused within the process, so a host never confuses an old item with a new one.
     static QAtomicInt counter;
     const int number = counter.fetchAndAddRelaxed(1) + 1;
@@ -517,18 +519,30 @@ StatusNotifierToolTip StatusNotifierItem::toolTip() const
 
 QString StatusNotifierItem::status() const
 {
-    return m_menuClosing.isActive() ? QStringLiteral("Passive") : QStringLiteral("Active");
+    return m_passive ? QStringLiteral("Passive") : QStringLiteral("Active");
 }
 
 void StatusNotifierItem::menuOpened()
 {
-    activate(0, 0);
-    // GNOME closes an item's menu only when it hides the item: passive for a
-    // moment, then active again (the timer's end announces it).
-    if (m_menuClosing.isActive())
+    // GNOME closes an item's menu only when it hides the item: passive until
+    // the host says its menu closed.
+    if (m_passive)
         return;
+    m_passive = true;
     m_menuClosing.start();
     changed("NewStatus", {status()});
+}
+
+void StatusNotifierItem::menuClosed()
+{
+    if (!m_passive)
+        return;
+    m_passive = false;
+    m_menuClosing.stop();
+    changed("NewStatus", {status()});
+    // Only now: the host's menu held the input, and a window shown meanwhile
+    // lost the focus again when the menu closed.
+    activate(0, 0);
 }
 
 void StatusNotifierItem::activate(int x, int y)

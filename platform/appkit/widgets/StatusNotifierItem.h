@@ -93,7 +93,7 @@ public:
     StatusNotifierToolTip toolTip() const;
     uint orderingIndex() const { return m_orderingIndex; }
     bool menuOpensItem() const { return m_menuOpensItem; }
-    // "Active", or "Passive" for a moment after the host opened the menu.
+    // "Active", or "Passive" from the host's opening of the menu until it closed it.
     QString status() const;
     // Bytes this item's connection holds for the bus; answers held back meanwhile.
     qint64 queuedBytes() const;
@@ -111,6 +111,7 @@ private:
     void changed(const char* signal, const QVariantList& arguments = {});
     void menuChanged();
     void menuOpened();
+    void menuClosed();
     const QVariantMap& properties() const;
 
     QString m_id;
@@ -126,7 +127,8 @@ private:
     uint m_orderingIndex = 0;
     bool m_menuOpensItem = false;
     bool m_registersUniqueName = false;
-    // While it runs the item is passive: hosts hide it, and its open menu with it.
+    // Passive after the host opened the menu: GNOME hides the item, and closes its menu.
+    bool m_passive = false;
     QTimer m_menuClosing;
     uint m_menuRevision = 1;
     // Every property as hosts read it, rebuilt only after a change.

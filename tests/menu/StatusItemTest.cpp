@@ -77,6 +77,21 @@ private:
     QDBusConnection m_bus;
 };
 
+// The statuses an item announces, as a host hears them.
+class StatusListener : public QObject {
+    Q_OBJECT
+public:
+    explicit StatusListener(const StatusNotifierItem* item)
+    {
+        QDBusConnection::sessionBus().connect(item->serviceName(), QString::fromLatin1(StatusNotifierItem::kItemPath),
+                                              QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewStatus"),
+                                              this, SLOT(heard(QString)));
+    }
+    QStringList statuses;
+public slots:
+    void heard(const QString& status) { statuses << status; }
+};
+
 // Never a blocking call: the item answers from this very thread.
 QVariant hostReads(const StatusNotifierItem* item, const QString& property)
 {
@@ -400,6 +415,10 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     const QList<StatusNotifierItem*> items = item->statusNotifierItems();
     ASSERT_EQ(items.size(), 1);
     ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 1; }));
+    // Under the connection's unique name: GNOME's extension loses items it must watch a well-known name for.
+    EXPECT_EQ(watcher->registered.value(0),
+              QDBusConnection::sessionBus().interface()->serviceOwner(items[0]->serviceName()).value());
+    EXPECT_TRUE(watcher->registered.value(0).startsWith(QLatin1Char(':')));
     EXPECT_EQ(hostReads(items[0], QStringLiteral("XAyatanaLabel")).toString(), QStringLiteral("73° -- 2447rpm"));
     EXPECT_TRUE(hostReadsIcon(items[0]).contains(square22({QStringLiteral("bar_icon"), {}})));
     // GNOME opens the item's menu on a single click: the menu tells us, and the click opens the popover.
@@ -418,9 +437,20 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     root.endStructure();
     EXPECT_EQ(rootId, 0);
     EXPECT_EQ(children.size(), 1);
+    StatusListener listener(items[0]);
+    drainMainQueue();
     hostCalls(items[0], menuPath, menu, QStringLiteral("Event"),
               {0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    // The host's menu closes again at once: GNOME closes it when it hides the item;
+    // the popover opens once it did, and the item shows again.
+    ASSERT_TRUE(waitUntil([&] { return listener.statuses.size() == 1; }));
+    EXPECT_EQ(hostReads(items[0], QStringLiteral("Status")).toString(), QStringLiteral("Passive"));
+    hostCalls(items[0], menuPath, menu, QStringLiteral("Event"),
+              {0, QStringLiteral("closed"), QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_TRUE(waitUntil([&] { return clicks == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return listener.statuses.size() == 2; })) << listener.statuses.join(' ').toStdString();
+    EXPECT_EQ(listener.statuses, (QStringList{QStringLiteral("Passive"), QStringLiteral("Active")}));
+    EXPECT_EQ(hostReads(items[0], QStringLiteral("Status")).toString(), QStringLiteral("Active"));
     // The icon off: the label alone, without an empty square or the host's placeholder.
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 1);
@@ -604,3 +634,5 @@ TEST_F(StatusItemClickTest, AClickOnAnXEmbedIconTogglesInsteadOfReopening)
 }
 
 }  // namespace
+
+#include "StatusItemTest.moc"

@@ -639,6 +639,7 @@ void NSStatusItem::refresh()
             item->setOrderingIndex(uint(i));
             // GNOME opens an item's menu on one click and activates it on two.
             item->setMenuOpensItem(m_host == Host::Label);
+            item->setRegistersUniqueName(m_host == Host::Label);
         } else {
             QSystemTrayIcon* icon = m_trayIcons.at(size_t(i)).get();
             if (changed) {

@@ -128,6 +128,7 @@ const char* const kItemIntrospection = R"xml(<interface name="org.kde.StatusNoti
 <method name="SecondaryActivate"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
 <method name="ContextMenu"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
 <method name="Scroll"><arg type="i" direction="in"/><arg type="s" direction="in"/></method>
+<method name="ProvideXdgActivationToken"><arg type="s" direction="in"/></method>
 <signal name="NewTitle"/><signal name="NewIcon"/><signal name="NewAttentionIcon"/><signal name="NewOverlayIcon"/>
 <signal name="NewToolTip"/><signal name="NewStatus"><arg type="s"/></signal>
 <signal name="XAyatanaNewLabel"><arg type="s"/><arg type="s"/></signal>
@@ -248,7 +249,10 @@ private:
             m_item->activate(message.arguments().value(0).toInt(), message.arguments().value(1).toInt());
             return true;
         }
-        if (member == QLatin1String("Scroll") && message.signature() == QLatin1String("is")) {
+        // GNOME hands over a window activation token before it activates the item:
+        // accepted, since the popover needs none (an unknown method is logged there).
+        const bool token = member == QLatin1String("ProvideXdgActivationToken") && message.signature() == QLatin1String("s");
+        if (token || (member == QLatin1String("Scroll") && message.signature() == QLatin1String("is"))) {
             connection.send(message.createReply());
             return true;
         }
@@ -298,10 +302,12 @@ private:
             connection.send(message.createReply());
             const int id = arguments.value(0).toInt();
             const QString event = arguments.value(1).toString();
-            // The host opened the menu on a single click. Choosing the entry only
-            // closes the host's menu: the popover is open already.
+            // The host opened the menu on a single click: the popover is the click's
+            // answer, and the host's menu must not stay open beside it.
             if (entry && id == 0 && event == QLatin1String("opened"))
-                m_item->activate(0, 0);
+                m_item->menuOpened();
+            else if (id == 0 && event == QLatin1String("closed"))
+                m_item->menuClosed();
             return true;
         }
         if (member == QLatin1String("EventGroup") && signature == QLatin1String("a(isvu)")) {
@@ -330,6 +336,10 @@ StatusNotifierItem::StatusNotifierItem(const QString& id, QObject* parent)
     , m_object(std::make_unique<StatusNotifierItemObject>(this))
 {
     registerTypes();
+    m_menuClosing.setSingleShot(true);
+    // For hosts that do not close their menu when the item turns passive.
+    m_menuClosing.setInterval(3000);
+    connect(&m_menuClosing, &QTimer::timeout, this, &StatusNotifierItem::menuClosed);
     // Never reused within the process, so a host never confuses an old item with a new one.
     static QAtomicInt counter;
     const int number = counter.fetchAndAddRelaxed(1) + 1;
@@ -367,11 +377,12 @@ void StatusNotifierItem::registerWithWatcher()
                                                        QString::fromLatin1(kWatcherPath),
                                                        QString::fromLatin1(kWatcherService),
                                                        QStringLiteral("RegisterStatusNotifierItem"));
-    call << m_service;
+    const QDBusConnection connection(m_connectionName);
+    call << (m_registersUniqueName ? connection.baseService() : m_service);
     // Neither blocking nor waiting for the answer: a watcher that never answers
     // (or one in this very process) leaves no call pending.
     call.setAutoStartService(false);
-    QDBusConnection(m_connectionName).send(call);
+    connection.send(call);
 }
 
 StatusNotifierPixmap StatusNotifierItem::pixmapFromImage(const QImage& image)
@@ -473,7 +484,7 @@ const QVariantMap& StatusNotifierItem::properties() const
         {QStringLiteral("Category"), QStringLiteral("Hardware")},
         {QStringLiteral("Id"), m_id},
         {QStringLiteral("Title"), m_title},
-        {QStringLiteral("Status"), QStringLiteral("Active")},
+        {QStringLiteral("Status"), status()},
         {QStringLiteral("WindowId"), 0},
         {QStringLiteral("IconThemePath"), none},
         {QStringLiteral("IconName"), none},
@@ -504,6 +515,34 @@ qint64 StatusNotifierItem::queuedBytes() const
 StatusNotifierToolTip StatusNotifierItem::toolTip() const
 {
     return {QString(), {}, m_toolTipTitle, m_toolTipText};
+}
+
+QString StatusNotifierItem::status() const
+{
+    return m_passive ? QStringLiteral("Passive") : QStringLiteral("Active");
+}
+
+void StatusNotifierItem::menuOpened()
+{
+    // GNOME closes an item's menu only when it hides the item: passive until
+    // the host says its menu closed.
+    if (m_passive)
+        return;
+    m_passive = true;
+    m_menuClosing.start();
+    changed("NewStatus", {status()});
+}
+
+void StatusNotifierItem::menuClosed()
+{
+    if (!m_passive)
+        return;
+    m_passive = false;
+    m_menuClosing.stop();
+    changed("NewStatus", {status()});
+    // Only now: the host's menu held the input, and a window shown meanwhile
+    // lost the focus again when the menu closed.
+    activate(0, 0);
 }
 
 void StatusNotifierItem::activate(int x, int y)

@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <QTimer>
 #include <QVariantMap>
 #include <memory>
 
@@ -71,8 +72,13 @@ public:
     void setOrderingIndex(uint index);
     // A menu of one entry that opens the item: hosts that open an item's menu on
     // a single click and activate it only on a double click (GNOME) then tell us
-    // of the click through the menu. Without it the menu is empty.
+    // of the click through the menu, and the host's own menu closes again at
+    // once. Without it the menu is empty.
     void setMenuOpensItem(bool opens);
+    // Register under the connection's unique name instead of the item's own:
+    // GNOME's extension watches a well-known name and, when that watch answers
+    // after the item's properties, drops them and then the item.
+    void setRegistersUniqueName(bool unique) { m_registersUniqueName = unique; }
 
     // Asks the watcher (again) to show the item, without waiting for its answer.
     void registerWithWatcher();
@@ -87,6 +93,8 @@ public:
     StatusNotifierToolTip toolTip() const;
     uint orderingIndex() const { return m_orderingIndex; }
     bool menuOpensItem() const { return m_menuOpensItem; }
+    // "Active", or "Passive" from the host's opening of the menu until it closed it.
+    QString status() const;
     // Bytes this item's connection holds for the bus; answers held back meanwhile.
     qint64 queuedBytes() const;
     int answersHeldBack() const { return m_heldBack; }
@@ -102,6 +110,8 @@ private:
     void activate(int x, int y);
     void changed(const char* signal, const QVariantList& arguments = {});
     void menuChanged();
+    void menuOpened();
+    void menuClosed();
     const QVariantMap& properties() const;
 
     QString m_id;
@@ -116,6 +126,10 @@ private:
     StatusNotifierPixmaps m_pixmaps;
     uint m_orderingIndex = 0;
     bool m_menuOpensItem = false;
+    bool m_registersUniqueName = false;
+    // Passive after the host opened the menu: GNOME hides the item, and closes its menu.
+    bool m_passive = false;
+    QTimer m_menuClosing;
     uint m_menuRevision = 1;
     // Every property as hosts read it, rebuilt only after a change.
     mutable QVariantMap m_properties;

@@ -423,7 +423,11 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     EXPECT_TRUE(hostReadsIcon(items[0]).contains(square22({QStringLiteral("bar_icon"), {}})));
     // GNOME opens the item's menu on a single click: the menu tells us, and the click opens the popover.
     int clicks = 0;
-    QObject::connect(item.get(), &NSStatusItem::action, [&] { ++clicks; });
+    QRect anchor;
+    QObject::connect(item.get(), &NSStatusItem::action, [&] {
+        ++clicks;
+        anchor = item->buttonBounds();
+    });
     const QString menuPath = QStringLiteral("/MenuBar");
     const QString menu = QStringLiteral("com.canonical.dbusmenu");
     const QDBusMessage layout = hostCalls(items[0], menuPath, menu, QStringLiteral("GetLayout"), {0, -1, QStringList()});
@@ -448,6 +452,8 @@ TEST_F(StatusItemTest, LabelHostsGetOneItemWithTheWholeTitle)
     hostCalls(items[0], menuPath, menu, QStringLiteral("Event"),
               {0, QStringLiteral("closed"), QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_TRUE(waitUntil([&] { return clicks == 1; }));
+    // No position comes with it: the popover opens at the bar's right end, where the label is.
+    EXPECT_EQ(anchor.topLeft(), QGuiApplication::primaryScreen()->geometry().topRight());
     ASSERT_TRUE(waitUntil([&] { return listener.statuses.size() == 2; })) << listener.statuses.join(' ').toStdString();
     EXPECT_EQ(listener.statuses, (QStringList{QStringLiteral("Passive"), QStringLiteral("Active")}));
     EXPECT_EQ(hostReads(items[0], QStringLiteral("Status")).toString(), QStringLiteral("Active"));

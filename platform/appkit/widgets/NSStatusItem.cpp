@@ -253,7 +253,7 @@ void NSStatusItem::performClick(const QPoint& pointer)
     m_clickedAt.reset();
 }
 
-void NSStatusItem::hostClicked(const QPoint& pointer)
+bool NSStatusItem::takeHostClick()
 {
     // Any program on the bus may call Activate as often as it likes: beyond what
     // a person's clicks could be, the calls are dropped, not each run as a toggle.
@@ -261,8 +261,24 @@ void NSStatusItem::hostClicked(const QPoint& pointer)
         m_clickWindow.start();
         m_clicksInWindow = 0;
     }
-    if (++m_clicksInWindow <= kMaxClicksPerSecond)
+    return ++m_clicksInWindow <= kMaxClicksPerSecond;
+}
+
+void NSStatusItem::hostClicked(const QPoint& pointer)
+{
+    if (takeHostClick())
         performClick(pointer);
+}
+
+void NSStatusItem::hostMenuClicked()
+{
+    // The host's menu gives no position, and the pointer over the host's bar is
+    // not ours to read (an X client on a Wayland shell sees a stale one): label
+    // hosts keep their items at the bar's right end, so the popover opens there.
+    if (!takeHostClick())
+        return;
+    m_clickedAt.reset();
+    emit action();
 }
 
 QStringList NSStatusItem::values(const QString& title)
@@ -492,6 +508,7 @@ void NSStatusItem::rebuild(qsizetype count)
         if (m_backend == Backend::StatusNotifier) {
             auto item = std::make_unique<StatusNotifierItem>(i == 0 ? kItemId : kItemId + QStringLiteral("-%1").arg(i));
             connect(item.get(), &StatusNotifierItem::activated, this, &NSStatusItem::hostClicked);
+            connect(item.get(), &StatusNotifierItem::activatedFromMenu, this, &NSStatusItem::hostMenuClicked);
             m_items.push_back(std::move(item));
         } else {
             auto icon = std::make_unique<QSystemTrayIcon>();

@@ -111,6 +111,8 @@ private:
     friend class NSStatusBar;
     NSStatusItem(double length, Backend backend, QObject* parent);
     void hostClicked(const QPoint& pointer);
+    void hostMenuClicked();
+    bool takeHostClick();
     void refresh();
     void rebuild(qsizetype count);
     void registerItems();

@@ -542,7 +542,7 @@ void StatusNotifierItem::menuClosed()
     changed("NewStatus", {status()});
     // Only now: the host's menu held the input, and a window shown meanwhile
     // lost the focus again when the menu closed.
-    activate(0, 0);
+    emit activatedFromMenu();
 }
 
 void StatusNotifierItem::activate(int x, int y)

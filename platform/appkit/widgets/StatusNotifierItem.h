@@ -104,6 +104,8 @@ public:
 signals:
     // Screen coordinates where the host clicked; a null point when it sent none.
     void activated(const QPoint& at);
+    // A click the host reported only by opening the item's menu: no position.
+    void activatedFromMenu();
 
 private:
     friend class StatusNotifierItemObject;

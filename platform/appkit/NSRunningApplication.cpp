@@ -84,6 +84,8 @@ public:
             // Answered from the main thread, which owns the handlers; a few at a time.
             if (m_linksWaiting.fetchAndAddRelaxed(1) >= kMostLinksWaiting) {
                 m_linksWaiting.fetchAndSubRelaxed(1);
+                connection.send(message.createErrorReply(QDBusError::LimitsExceeded,
+                                                         QStringLiteral("Too many links wait already.")));
                 return true;
             }
             onMainThread([this, message, connection] {
@@ -98,7 +100,8 @@ public:
     }
 
 private:
-    static constexpr int kMostLinksWaiting = 16;
+    // Well above what the handler keeps, so only a flood is refused here.
+    static constexpr int kMostLinksWaiting = 8 * int(NSAppleEventManager::kMaxPendingEvents);
 
     static void onMainThread(std::function<void()> work)
     {

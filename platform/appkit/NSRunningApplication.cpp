@@ -2,13 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
-#include <QDBusContext>
+#include <QAtomicInt>
+#include <QDBusVirtualObject>
 #include <QDBusMessage>
 #include <QFile>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sys/types.h>
@@ -26,35 +28,109 @@ constexpr QLatin1StringView kBusPath("/org/freedesktop/DBus");
 constexpr int kBusTimeoutMs = 3000;
 constexpr int kQuitGraceMs = 2000;
 
-// What other programs may ask of this one over the bus.
-class ApplicationObject : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.orvane.kelvara.Application")
-public:
-    using QObject::QObject;
+constexpr QLatin1StringView kIntrospection(
+    "<interface name=\"com.orvane.kelvara.Application\">"
+    "<method name=\"Quit\"/>"
+    "<method name=\"Activate\"/>"
+    "<method name=\"OpenURL\"><arg name=\"url\" type=\"s\" direction=\"in\"/></method>"
+    "</interface>");
 
-public slots:
-    // Queued, so the call's reply leaves before the event loop ends.
-    void Quit() { NSApplication::sharedApplication().terminate(); }
-    void Activate() { NSApplication::sharedApplication().activateIgnoringOtherApps(true); }
+// What other programs may ask of this one over the bus. Every call to the
+// connection comes here, whatever its path, so that none is answered (not even
+// by Qt: introspection, unknown objects) while the bus takes no more answers.
+// It lives on the connection's own thread: answers sent from there are counted
+// at once, where the main thread's would wait uncounted on their way to it.
+class ApplicationObject : public QDBusVirtualObject {
+public:
+    using QDBusVirtualObject::QDBusVirtualObject;
+
+    QString introspect(const QString& path) const override
+    {
+        if (path == kApplicationPath)
+            return kIntrospection;
+        // The nodes on the way to the object, for those that walk the tree.
+        const QString below = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+        if (!kApplicationPath.startsWith(below))
+            return {};
+        const QString rest = QString(kApplicationPath).mid(below.size());
+        return QStringLiteral("<node name=\"%1\"/>").arg(rest.section(QLatin1Char('/'), 0, 0));
+    }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.type() != QDBusMessage::MethodCallMessage)
+            return false;
+        // The caller waits in vain, as for a program too busy to answer.
+        if (SessionBus::answersHeldBack(connection))
+            return true;
+        if (message.interface() == QLatin1String("org.freedesktop.DBus.Introspectable"))
+            return false;
+        if (message.path() != kApplicationPath) {
+            connection.send(message.createErrorReply(QDBusError::UnknownObject, QStringLiteral("No such object")));
+            return true;
+        }
+        const QString& member = message.member();
+        const QString signature = message.signature();
+        if (message.interface() != kApplicationInterface && !message.interface().isEmpty()) {
+            connection.send(message.createErrorReply(QDBusError::UnknownInterface, QStringLiteral("No such interface")));
+        } else if (member == QLatin1String("Quit") && signature.isEmpty()) {
+            // Queued, so the reply leaves before the event loop ends.
+            connection.send(message.createReply());
+            onMainThread([] { NSApplication::sharedApplication().terminate(); });
+        } else if (member == QLatin1String("Activate") && signature.isEmpty()) {
+            connection.send(message.createReply());
+            onMainThread([] { NSApplication::sharedApplication().activateIgnoringOtherApps(true); });
+        } else if (member == QLatin1String("OpenURL") && signature == QLatin1String("s")) {
+            // Answered from the main thread, which owns the handlers; a few at a time.
+            if (m_linksWaiting.fetchAndAddRelaxed(1) >= kMostLinksWaiting) {
+                m_linksWaiting.fetchAndSubRelaxed(1);
+                connection.send(message.createErrorReply(QDBusError::LimitsExceeded,
+                                                         QStringLiteral("Too many links wait already.")));
+                return true;
+            }
+            onMainThread([this, message, connection] {
+                m_linksWaiting.fetchAndSubRelaxed(1);
+                if (!SessionBus::answersHeldBack(connection))
+                    connection.send(openURL(message, message.arguments().value(0).toString()));
+            });
+        } else {
+            connection.send(message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("No such method")));
+        }
+        return true;
+    }
+
+private:
+    // Well above what the handler keeps, so only a flood is refused here.
+    static constexpr int kMostLinksWaiting = 8 * int(NSAppleEventManager::kMaxPendingEvents);
+
+    static void onMainThread(std::function<void()> work)
+    {
+        if (QCoreApplication* application = QCoreApplication::instance())
+            QMetaObject::invokeMethod(application, std::move(work), Qt::QueuedConnection);
+    }
+
+    QAtomicInt m_linksWaiting;
+
     // A `kelvara://` link for the get-URL handler; queued, so the caller's reply
     // never waits for what the link opens. Without a handler yet it is only
     // kept, which runs nothing, so that is done at once: the reply then says
     // whether it was kept. Refused by a program that takes no links, and while
     // too many wait for the handler.
-    void OpenURL(const QString& url)
+    static QDBusMessage openURL(const QDBusMessage& message, const QString& url)
     {
         NSAppleEventManager& events = NSAppleEventManager::sharedAppleEventManager();
         NSAppleEventDescriptor event = NSAppleEventDescriptor::getURLEvent(url);
         if (!events.hasEventHandler(kInternetEventClass, kAEGetURL)) {
             if (!events.dispatchEvent(event))
-                sendErrorReply(QDBusError::NotSupported, QStringLiteral("This program does not take this link now."));
-            return;
+                return message.createErrorReply(QDBusError::NotSupported,
+                                                QStringLiteral("This program does not take this link now."));
+            return message.createReply();
         }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [event = std::move(event)] { NSAppleEventManager::sharedAppleEventManager().dispatchEvent(event); },
             Qt::QueuedConnection);
+        return message.createReply();
     }
 };
 
@@ -96,8 +172,11 @@ void exportApplicationObject(QCoreApplication& application, QDBusConnection& bus
 {
     static QPointer<ApplicationObject> object;
     if (!object) {
-        object = new ApplicationObject(&application);
-        bus.registerObject(kApplicationPath, object, QDBusConnection::ExportAllSlots);
+        // Lives as long as the process; the connection's thread cannot take a parent of another.
+        Q_UNUSED(application);
+        object = new ApplicationObject;
+        bus.registerVirtualObject(QStringLiteral("/"), object, QDBusConnection::SubPath);
+        object->moveToThread(bus.interface()->thread());
     }
 }
 
@@ -263,4 +342,3 @@ void NSRunningApplication::registerAsSoleCopy(QCoreApplication& application, con
     });
 }
 
-#include "NSRunningApplication.moc"

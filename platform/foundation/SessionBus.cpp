@@ -1,6 +1,7 @@
 #include "SessionBus.h"
 
 #include <QDBusError>
+#include <dbus/dbus.h>
 #include <cstdio>
 
 QDBusConnection SessionBus::connection()
@@ -19,4 +20,10 @@ QDBusConnection SessionBus::connection()
         return session;
     }();
     return bus;
+}
+
+qint64 SessionBus::unsentBytes(const QDBusConnection& connection)
+{
+    auto* raw = static_cast<DBusConnection*>(connection.internalPointer());
+    return raw ? qint64(dbus_connection_get_outgoing_size(raw)) : 0;
 }

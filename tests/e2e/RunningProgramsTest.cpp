@@ -28,10 +28,12 @@
 #include "NSWorkspace.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
+#include "SessionBus.h"
 #include "SystemdUserManager.h"
 #include "ProgramBusName.h"
 #include "TerminationSignals.h"
 #include "TestHome.h"
+#include "UnreadClient.h"
 
 namespace {
 
@@ -214,6 +216,18 @@ NSRunningApplication find(const QString& bundleIdentifier, qint64 pid)
     return {};
 }
 
+// The most memory the process ever held.
+qint64 peakKilobytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
 bool finished(QProcess& process, int timeoutMs = kStartMs)
 {
     return waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
@@ -385,6 +399,31 @@ TEST_F(RunningProgramsTest, HelperIsFoundByItsIdentifierAndQuitsWhenAsked)
     for (const auto& app : NSWorkspace::sharedWorkspace().runningApplications())
         inWorkspace = inWorkspace || app.bundleIdentifier() == kHelperId;
     EXPECT_TRUE(inWorkspace);
+
+    // A client that asks for the biggest answer and never reads one pins no memory:
+    // past a few MB unsent the helper answers nothing until the bus took them.
+    const qint64 peakBefore = peakKilobytes(pid);
+    {
+        UnreadClient client;
+        ASSERT_TRUE(client.isValid());
+        for (int i = 0; i < 49000; ++i)
+            ASSERT_TRUE(client.send(kHelperId, kApplicationPath, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                    QStringLiteral("Introspect")));
+    }
+    // The client gone, the bus drops its answers and the helper answers again.
+    QDBusMessage introspect;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            introspect = SessionBus::connection().call(
+                QDBusMessage::createMethodCall(kHelperId, kApplicationPath,
+                                               QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                               QStringLiteral("Introspect")),
+                QDBus::Block, 2000);
+            return introspect.type() == QDBusMessage::ReplyMessage;
+        },
+        60000));
+    EXPECT_TRUE(introspect.arguments().value(0).toString().contains(kApplicationInterface));
+    EXPECT_LT(peakKilobytes(pid) - peakBefore, 20 * 1024);
 
     ASSERT_TRUE(find(kHelperId, pid).terminate());
     ASSERT_TRUE(quitOnRequest(helper));

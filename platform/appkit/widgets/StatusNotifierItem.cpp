@@ -1,7 +1,5 @@
 #include "StatusNotifierItem.h"
 
-#include <dbus/dbus.h>
-
 #include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDBusVirtualObject>
@@ -12,6 +10,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QtEndian>
+
+#include "SessionBus.h"
 
 QDBusArgument& operator<<(QDBusArgument& argument, const StatusNotifierPixmap& pixmap)
 {
@@ -198,7 +198,7 @@ public:
     {
         if (message.type() != QDBusMessage::MethodCallMessage)
             return false;
-        if (m_item->queuedBytes() > StatusNotifierItem::kMaxQueuedBytes) {
+        if (SessionBus::answersHeldBack(connection)) {
             // Unread answers pile up in this process: the caller waits in vain.
             ++m_item->m_heldBack;
             return true;
@@ -507,9 +507,7 @@ const QVariantMap& StatusNotifierItem::properties() const
 
 qint64 StatusNotifierItem::queuedBytes() const
 {
-    const QDBusConnection connection(m_connectionName);
-    auto* raw = static_cast<DBusConnection*>(connection.internalPointer());
-    return raw ? qint64(dbus_connection_get_outgoing_size(raw)) : 0;
+    return SessionBus::unsentBytes(QDBusConnection(m_connectionName));
 }
 
 StatusNotifierToolTip StatusNotifierItem::toolTip() const

@@ -7,8 +7,8 @@
 //
 // Any program on the bus may read the item as fast as it can send and never read
 // the answers: answers are built once per change, and a connection whose unsent
-// answers pass kMaxQueuedBytes answers nothing until the bus took them. (Qt hands
-// answers to its bus thread first: those on their way are not yet counted.)
+// answers pass kMaxQueuedBytes answers nothing until the bus took them (see
+// SessionBus::answersHeldBack).
 #include <QDBusConnection>
 #include <QImage>
 #include <QList>
@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QVariantMap>
 #include <memory>
+
+#include "SessionBus.h"
 
 class QDBusArgument;
 
@@ -52,7 +54,7 @@ public:
     static constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
     static constexpr const char* kItemPath = "/StatusNotifierItem";
     static constexpr const char* kMenuPath = "/MenuBar";
-    static constexpr qint64 kMaxQueuedBytes = 4 * 1024 * 1024;
+    static constexpr qint64 kMaxQueuedBytes = SessionBus::kMostUnsentBytes;
 
     // id is the item's stable identity for hosts that remember positions.
     explicit StatusNotifierItem(const QString& id, QObject* parent = nullptr);

@@ -408,11 +408,14 @@ bool NSUserDefaults::writePending(int waitMs)
         return true;
     const QByteArray native = QFile::encodeName(m_path);
     const QByteArray names = QStringList(m_pending.keys()).join(QStringLiteral(", ")).toUtf8();
+    const auto began = std::chrono::steady_clock::now();
     const int lock = openLock(waitMs);
     if (lock < 0 && errno == EWOULDBLOCK) {
         // Kept in memory (getters see it) and written, merged per key, when the lock frees.
         g_lockHeld.store(true);
-        if (!m_saidHeld) {
+        if (!m_heldSince)
+            m_heldSince = began;
+        if (!m_saidHeld && std::chrono::steady_clock::now() - *m_heldSince >= std::chrono::seconds(1)) {
             m_saidHeld = true;
             std::fprintf(stderr, "Kelvara: the settings file %s stays locked by another program; %s is kept and saved once the lock is free.\n",
                          native.constData(), names.constData());
@@ -422,6 +425,7 @@ bool NSUserDefaults::writePending(int waitMs)
     }
     const QVariantMap changes = std::exchange(m_pending, {});
     m_saidHeld = false;
+    m_heldSince.reset();
     m_retryDelayMs = kFirstRetryMs;
     if (lock < 0) {
         std::fprintf(stderr, "Kelvara: the settings file %s cannot be locked (%s); %s was not saved.\n", native.constData(),

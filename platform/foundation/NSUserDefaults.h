@@ -24,6 +24,8 @@
 #include <sys/types.h>
 
 #include "OwnFile.h"
+#include <chrono>
+#include <optional>
 
 class QTimer;
 
@@ -92,6 +94,8 @@ private:
     // Changes waiting for the lock (an invalid value removes its key).
     QVariantMap m_pending;
     bool m_saidHeld = false;
+    // Since when the lock has been found held; a moment's contention is not worth a line.
+    std::optional<std::chrono::steady_clock::time_point> m_heldSince;
     static constexpr int kFirstRetryMs = 50;
     static constexpr int kLastRetryMs = 2000;
     int m_retryDelayMs = kFirstRetryMs;

@@ -5,19 +5,9 @@
 
 #include "KelvaraInHome.h"
 #include "NSRunningApplication.h"
+#include "ProcessMemory.h"
 
 namespace {
-
-qint64 residentKilobytes(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
 
 struct Companion {
     const char* identifier;
@@ -47,10 +37,10 @@ TEST_P(CompanionLinksTest, RefusesLinksAndKeepsItsMemory)
     int taken = 0;
     for (int i = 0; i < 10; ++i)
         taken += running.first().openURL(link);
-    const qint64 before = residentKilobytes(program.processId());
+    const qint64 before = processKilobytes(program.processId(), "VmRSS");
     for (int i = 0; i < 60; ++i)
         taken += running.first().openURL(link);
-    const qint64 after = residentKilobytes(program.processId());
+    const qint64 after = processKilobytes(program.processId(), "VmRSS");
 
     EXPECT_EQ(taken, 0);
     ASSERT_GT(before, 0);

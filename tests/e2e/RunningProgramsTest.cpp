@@ -27,6 +27,7 @@
 #include "NSRunningApplication.h"
 #include "NSWorkspace.h"
 #include "PrivateBus.h"
+#include "ProcessMemory.h"
 #include "QtApplication.h"
 #include "SessionBus.h"
 #include "SystemdUserManager.h"
@@ -216,18 +217,6 @@ NSRunningApplication find(const QString& bundleIdentifier, qint64 pid)
     return {};
 }
 
-// The most memory the process ever held.
-qint64 peakKilobytes(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 bool finished(QProcess& process, int timeoutMs = kStartMs)
 {
     return waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
@@ -402,7 +391,7 @@ TEST_F(RunningProgramsTest, HelperIsFoundByItsIdentifierAndQuitsWhenAsked)
 
     // A client that asks for the biggest answer and never reads one pins no memory:
     // past a few MB unsent the helper answers nothing until the bus took them.
-    const qint64 peakBefore = peakKilobytes(pid);
+    const qint64 peakBefore = processKilobytes(pid, "VmHWM");
     {
         UnreadClient client;
         ASSERT_TRUE(client.isValid());
@@ -423,7 +412,7 @@ TEST_F(RunningProgramsTest, HelperIsFoundByItsIdentifierAndQuitsWhenAsked)
         },
         60000));
     EXPECT_TRUE(introspect.arguments().value(0).toString().contains(kApplicationInterface));
-    EXPECT_LT(peakKilobytes(pid) - peakBefore, 20 * 1024);
+    EXPECT_LT(processKilobytes(pid, "VmHWM") - peakBefore, 20 * 1024);
 
     ASSERT_TRUE(find(kHelperId, pid).terminate());
     ASSERT_TRUE(quitOnRequest(helper));

@@ -49,11 +49,8 @@ constexpr int kConditionColumnWidths[] = {224, 92, 178, 136, 34};
 int conditionColumnWidth(const QWidget* screen, int column)
 {
     int width = kConditionColumnWidths[column];
-    if (column < int(std::size(kConditionHeaderKeys))) {
-        const int margin = screen->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, screen);
-        const QString key = QString::fromLatin1(kConditionHeaderKeys[column]);
-        width = std::max(width, KLTranslationWidth::widest(QFontMetrics(screen->font()), key) + 2 * margin);
-    }
+    if (column < int(std::size(kConditionHeaderKeys)))
+        width = std::max(width, KLTranslationWidth::headerWidth(screen, QString::fromLatin1(kConditionHeaderKeys[column])));
     if (column != 0 && column != 2)
         return width;
     // As the cells make it: a 12-point pop-up with 6 points on each side.

@@ -38,11 +38,8 @@ constexpr int kColumnWidths[] = {76, 250, 130, 110, 76, 44};
 int columnWidth(const QWidget* screen, int column)
 {
     int width = kColumnWidths[column];
-    if (column < int(std::size(kHeaderKeys))) {
-        const int margin = screen->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, screen);
-        const QString key = QString::fromLatin1(kHeaderKeys[column]);
-        width = std::max(width, KLTranslationWidth::widest(QFontMetrics(screen->font()), key) + 2 * margin);
-    }
+    if (column < int(std::size(kHeaderKeys)))
+        width = std::max(width, KLTranslationWidth::headerWidth(screen, QString::fromLatin1(kHeaderKeys[column])));
     if (column == SensorColumn) {
         const QComboBox popUp;
         const int any = KLTranslationWidth::widest(popUp.fontMetrics(), QStringLiteral("sensor-any-title"));

@@ -60,4 +60,10 @@ void fitPopUp(QComboBox* popUp, const QStringList& keys, const QStringList& titl
     popUp->setMinimumWidth(popUpWidth(popUp, text));
 }
 
+int headerWidth(const QWidget* widget, const QString& key)
+{
+    const int margin = widget->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, widget);
+    return widest(QFontMetrics(widget->font()), key) + 2 * margin;
+}
+
 }  // namespace KLTranslationWidth

@@ -1,5 +1,6 @@
 // The status item on a tray host: its StatusNotifierItems as a host on the
 // session bus reads them, a watcher of the test's own, and the popover they open.
+#include <QCollator>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -75,6 +76,41 @@ public:
 
 private:
     QString m_name;
+    QDBusConnection m_bus;
+};
+
+// Xfce's panel settings (org.xfce.Xfconf), answered by this thread, which is the
+// menu's main thread too: a menu that waits for it there never gets the answer in
+// time. Without a panel it never answers at all.
+class FakeXfconf : public QDBusVirtualObject {
+public:
+    explicit FakeXfconf(std::optional<QVariantMap> panel)
+        : m_panel(std::move(panel))
+        , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-xfconf")))
+    {
+        m_bus.registerVirtualObject(QStringLiteral("/org/xfce/Xfconf"), this);
+        EXPECT_TRUE(m_bus.registerService(QStringLiteral("org.xfce.Xfconf")));
+    }
+    ~FakeXfconf() override
+    {
+        m_bus.unregisterObject(QStringLiteral("/org/xfce/Xfconf"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-xfconf"));
+    }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("GetAllProperties"))
+            return false;
+        ++asked;
+        if (m_panel)
+            connection.send(message.createReply(QVariant::fromValue(*m_panel)));
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    int asked = 0;
+
+private:
+    std::optional<QVariantMap> m_panel;
     QDBusConnection m_bus;
 };
 
@@ -180,6 +216,7 @@ protected:
     {
         NSAppearance::forceDarkModeForTesting(std::nullopt);
         NSStatusItem::setHostKindForTesting(std::nullopt);
+        NSStatusItem::setTrayProgramForTesting(std::nullopt);
         NSStatusBar::setSystemTrayAvailableForTesting(std::nullopt);
     }
 
@@ -230,8 +267,9 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
         EXPECT_TRUE(hostReads(items[i], QStringLiteral("XAyatanaLabel")).toString().isEmpty());
         EXPECT_FALSE(hostReads(items[i], QStringLiteral("ItemIsMenu")).toBool());
     }
-    EXPECT_EQ(hostReads(items[0], QStringLiteral("Title")).toString(), QStringLiteral("73° -- 2447rpm"));
-    EXPECT_EQ(hostReads(items[3], QStringLiteral("Title")).toString(), QStringLiteral("Left Fan 2447rpm"));
+    // Titles that sort in the squares' order (Plasma sorts by title), then what the square shows.
+    EXPECT_EQ(hostReads(items[0], QStringLiteral("Title")).toString(), QStringLiteral("Kelvara Menu 01 73° -- 2447rpm"));
+    EXPECT_EQ(hostReads(items[3], QStringLiteral("Title")).toString(), QStringLiteral("Kelvara Menu 04 Left Fan 2447rpm"));
     // Large in a 22-pixel square, light or dark (a tray shrinks one wide picture to 5-pixel digits).
     EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, false)), 10);
     EXPECT_GE(inkHeight(NSStatusItem::renderCell(expected[1], 22, 1, true)), 10);
@@ -248,7 +286,7 @@ TEST_F(StatusItemTest, IconHostsGetOneLargeSquarePerValueInOrder)
     ASSERT_EQ(item->statusNotifierItems().size(), NSStatusItem::kMaxValueIcons + 1);
     EXPECT_EQ(hostReadsToolTip(item->statusNotifierItems().last()).text, QStringLiteral("Kelvara: 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     EXPECT_EQ(hostReads(item->statusNotifierItems().first(), QStringLiteral("Title")).toString(),
-              QStringLiteral("1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
+              QStringLiteral("Kelvara Menu 01 1° 2° 3° 4° 5° 6° 7° 8° 9° 10°"));
     item->setTitle(QStringLiteral(" 74° -- 2447rpm"));
     item->setImageName(QString());
     ASSERT_EQ(item->statusNotifierItems().size(), 3);
@@ -262,9 +300,12 @@ TEST_F(StatusItemTest, SquaresRegisterInTheOrderTheRunningTraysRuleNeeds)
 {
     // Newcomers first: Xfce's tray (or its plugin wrapper), and swaybar, which lays
     // items out from the right end.
-    for (const char* program : {"xfce4-panel", "/usr/lib/x86_64-linux-gnu/xfce4/panel/wrapper-2.0", "swaybar", "/usr/bin/swaybar"})
+    for (const char* program : {"xfce4-panel", "/usr/bin/xfce4-panel", "/usr/lib/x86_64-linux-gnu/xfce4/panel/wrapper-2.0",
+                                "/usr/libexec/xfce4/panel/wrapper-2.0", "swaybar", "/usr/bin/swaybar"})
         EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::First) << program;
-    for (const char* program : {"waybar", "/usr/bin/waybar", "lxqt-panel", "kded5", "/usr/bin/gnome-shell", ""})
+    // Xfce's tray by its path, not by a path that names Xfce somewhere.
+    for (const char* program : {"waybar", "/usr/bin/waybar", "lxqt-panel", "kded5", "/usr/bin/gnome-shell", "",
+                                "/home/me/xfce4-tools/waybar", "/usr/bin/xfce4-panel-profiles", "/opt/xfce4/panel/lxqt-panel"})
         EXPECT_EQ(NSStatusItem::placementOf(QString::fromLatin1(program)), NSStatusItem::Placement::Last) << program;
 
     // A tray of two rows fills them column by column: the icon and the three values
@@ -285,6 +326,75 @@ TEST_F(StatusItemTest, SquaresRegisterInTheOrderTheRunningTraysRuleNeeds)
     panel[QStringLiteral("/plugins/plugin-2/single-row")] = true;
     EXPECT_EQ(NSStatusItem::xfceTrayRows(panel), 1);
     EXPECT_EQ(NSStatusItem::xfceTrayRows({}), 1);
+
+    // The registration itself, as the watcher hears it: swaybar gets the last square
+    // first; Xfce's tray of two rows (asked of its settings), the places that read row by row.
+    panel.remove(QStringLiteral("/plugins/plugin-2/single-row"));
+    FakeXfconf xfconf(panel);
+    for (const auto& [program, order] : {std::pair{"/usr/bin/swaybar", QList<int>{3, 2, 1, 0}},
+                                         std::pair{"xfce4-panel", QList<int>{3, 1, 2, 0}}}) {
+        SCOPED_TRACE(program);
+        NSStatusItem::setTrayProgramForTesting(QString::fromLatin1(program));
+        watcher->registered.clear();
+        auto item = makeItem();
+        ASSERT_TRUE(item);
+        item->setImageName(QStringLiteral("bar_icon"));
+        item->setTitle(QStringLiteral(" 73° 51° 2447rpm"));
+        const QList<StatusNotifierItem*> items = item->statusNotifierItems();
+        ASSERT_EQ(items.size(), 4);
+        ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 4; })) << watcher->registered.join(' ').toStdString();
+        QStringList expected;
+        for (int square : order)
+            expected << items[square]->serviceName();
+        EXPECT_EQ(watcher->registered, expected) << watcher->registered.join(' ').toStdString();
+    }
+    EXPECT_EQ(xfconf.asked, 1);
+}
+
+TEST_F(StatusItemTest, AnXfconfThatNeverAnswersHoldsNeitherTheMenuNorItsSquares)
+{
+    // Xfce's tray, whose settings service hangs, and whose watcher restarts 25 times at once.
+    NSStatusItem::setTrayProgramForTesting(QStringLiteral("xfce4-panel"));
+    FakeXfconf xfconf(std::nullopt);
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    item->setTitle(QStringLiteral(" 73° 51°"));
+    const QList<StatusNotifierItem*> items = item->statusNotifierItems();
+    ASSERT_EQ(items.size(), 2);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 25; ++i) {
+        watcher->stop();
+        watcher->start();
+    }
+    // The last watcher gets each square once, in one row, newcomers first, once the
+    // settings had their time (not once per appearance of a watcher).
+    ASSERT_TRUE(waitUntil([&] { return watcher->registered.size() == 2; })) << watcher->registered.join(' ').toStdString();
+    EXPECT_LT(clock.elapsed(), 4 * NSStatusItem::kSettingsTimeoutMs);
+    drainMainQueue();
+    EXPECT_EQ(watcher->registered, (QStringList{items[1]->serviceName(), items[0]->serviceName()}));
+}
+
+TEST_F(StatusItemTest, SquareTitlesSortInTheSquaresOrderAsPlasmaSortsThem)
+{
+    // Sensors whose names and values sort against their places, past nine squares.
+    QStringList titles;
+    for (int square = 0; square < 12; ++square) {
+        const QString shows = QStringLiteral("%1 Sensor %2°").arg(QChar(u'Z' - square)).arg(100 - square * 9);
+        titles << NSStatusItem::squareTitle(square, shows);
+    }
+    for (const char* locale : {"en_US", "de_DE", "sv_SE", "C"}) {
+        for (const bool numeric : {false, true}) {
+            for (const bool ignorePunctuation : {false, true}) {
+                QCollator collator{QLocale(QString::fromLatin1(locale))};
+                collator.setNumericMode(numeric);
+                collator.setIgnorePunctuation(ignorePunctuation);
+                QStringList sorted = titles;
+                std::sort(sorted.begin(), sorted.end(), collator);
+                EXPECT_EQ(sorted, titles) << locale << " numeric " << numeric << " ignoring punctuation " << ignorePunctuation;
+            }
+        }
+    }
 }
 
 TEST_F(StatusItemTest, EveryItemExportsAValidMenuThatAHostCanRead)

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QFile>
@@ -47,6 +48,7 @@ int g_attempts = 5;
 int g_intervalMs = 3000;
 
 const QString kProductName = QStringLiteral("Kelvara");
+const QString kMenuName = QStringLiteral("Kelvara Menu");
 const QString kItemId = QStringLiteral("com.orvane.kelvara.menu");
 
 // From four characters on ("2447", "100°") a value is narrow in its square.
@@ -323,16 +325,33 @@ NSStatusItem::Placement NSStatusItem::placementOf(const QString& trayProgram)
     // swaybar lays its items out from the right end, so the first one registered
     // stands rightmost. waybar, LXQt and the protocol's own order: each newcomer last.
     const QString name = trayProgram.section(QLatin1Char('/'), -1);
-    if (trayProgram.contains(QLatin1String("xfce4")) || name == QLatin1String("swaybar"))
+    if (isXfceTray(trayProgram) || name == QLatin1String("swaybar"))
         return Placement::First;
     return Placement::Last;
 }
 
+bool NSStatusItem::isXfceTray(const QString& trayProgram)
+{
+    // The panel as the session starts it (by name or from a bin folder), or the
+    // wrapper that runs its external plugins, where distributions put it.
+    static const QRegularExpression xfce(
+        QStringLiteral("^((/usr(/local)?)?/bin/)?xfce4-panel$|^/usr(/local)?/(lib|lib64|libexec)(/[^/]+)?/xfce4/panel/wrapper-2\\.0$"));
+    return xfce.match(trayProgram).hasMatch();
+}
+
 namespace {
+
+std::optional<QString>& forcedTrayProgram()
+{
+    static std::optional<QString> forced;
+    return forced;
+}
 
 // The program that owns the watcher, which is the tray's own process: its path.
 QString trayProgram()
 {
+    if (forcedTrayProgram())
+        return *forcedTrayProgram();
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return {};
@@ -347,6 +366,11 @@ QString trayProgram()
 }
 
 }  // namespace
+
+void NSStatusItem::setTrayProgramForTesting(std::optional<QString> program)
+{
+    forcedTrayProgram() = std::move(program);
+}
 
 void NSStatusItem::setHostKindForTesting(std::optional<Host> host)
 {
@@ -469,19 +493,32 @@ QString NSStatusItem::cellToolTip(qsizetype index, const QString& title) const
     return (name.isEmpty() ? text : name + QStringLiteral(": ") + text) + QLatin1Char('\n') + title;
 }
 
+QString NSStatusItem::squareTitle(qsizetype square, const QString& shows)
+{
+    // Plasma sorts a category's items by title, locale-aware: the program's name and
+    // the square's place, zero-padded, sort in place whether digits compare as
+    // numbers or as characters (and whether blanks count or not).
+    QString title = kMenuName + QLatin1Char(' ') + QStringLiteral("%1").arg(square + 1, 2, 10, QLatin1Char('0'));
+    return shows.isEmpty() ? title : title + QLatin1Char(' ') + shows;
+}
+
 void NSStatusItem::showTexts(StatusNotifierItem* item, qsizetype index, const QString& title)
 {
-    const QString whole = title.isEmpty() ? kProductName : title;
     const qsizetype value = index - (m_imageName.isEmpty() ? 0 : 1);
-    if (m_host == Host::Label || value < 0) {
-        item->setTitle(whole);
+    if (m_host == Host::Label) {
+        item->setTitle(title.isEmpty() ? kProductName : title);
+        item->setToolTip(kProductName, title);
+        return;
+    }
+    if (value < 0) {
+        item->setTitle(squareTitle(index, title));
         item->setToolTip(kProductName, title);
         return;
     }
     const QString name = m_valueNames.value(value);
     const QString text = values(m_title).value(value);
-    // The square's sensor and value first: a square out of place still says what it shows.
-    item->setTitle(name.isEmpty() ? text : name + QLatin1Char(' ') + text);
+    // After its place, the square's sensor and value: a square out of place still says what it shows.
+    item->setTitle(squareTitle(index, name.isEmpty() ? text : name + QLatin1Char(' ') + text));
     item->setToolTip(name.isEmpty() ? text : name + QStringLiteral(": ") + text, kProductName + QStringLiteral(": ") + title);
 }
 
@@ -589,35 +626,46 @@ int NSStatusItem::xfceTrayRows(const QVariantMap& panelSettings)
     return 1;
 }
 
-namespace {
-
-// Rows of Xfce's tray, from the panel's settings; 1 when they cannot be read.
-int xfceRows()
+void NSStatusItem::registerItems()
 {
+    const int generation = ++m_registration;
+    const QString program = trayProgram();
+    if (!isXfceTray(program)) {
+        registerInOrder(1, placementOf(program) == Placement::First);
+        return;
+    }
+    // Xfce's tray may wrap into rows, which its panel's settings tell. Asked without
+    // waiting on the answer: a settings service that hangs must not hold the menu.
+    // One question at a time; its answer serves the latest appearance of the tray.
+    m_awaitingRows = generation;
+    if (m_rowsCall)
+        return;
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.xfce.Xfconf"), QStringLiteral("/org/xfce/Xfconf"),
                                                        QStringLiteral("org.xfce.Xfconf"), QStringLiteral("GetAllProperties"));
     call << QStringLiteral("xfce4-panel") << QStringLiteral("/");
     call.setAutoStartService(false);
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return 1;
-    return NSStatusItem::xfceTrayRows(qdbus_cast<QVariantMap>(reply.arguments().value(0)));
+    m_rowsCall = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, kSettingsTimeoutMs), this);
+    connect(m_rowsCall, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* answered) {
+        answered->deleteLater();
+        m_rowsCall = nullptr;
+        // Without an answer, the rows it gave last time (the panel's size rarely changes).
+        const QDBusMessage reply = answered->reply();
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            m_xfceRows = xfceTrayRows(qdbus_cast<QVariantMap>(reply.arguments().value(0)));
+        if (m_awaitingRows == m_registration)
+            registerInOrder(m_xfceRows, true);
+    });
 }
 
-}  // namespace
-
-void NSStatusItem::registerItems()
+void NSStatusItem::registerInOrder(int rows, bool newcomersFirst)
 {
     // Trays keep the order in which items first arrive: one at a time, in the
     // order that the running tray's rule turns into the squares' order, row by
     // row where the tray wraps.
-    const QString program = trayProgram();
-    const bool lastFirst = placementOf(program) == Placement::First;
-    const int rows = program.contains(QLatin1String("xfce4")) ? xfceRows() : 1;
     QList<int> order = displayOrder(int(m_items.size()), rows);
-    if (lastFirst)
+    if (newcomersFirst)
         std::reverse(order.begin(), order.end());
-    const int generation = ++m_registration;
+    const int generation = m_registration;
     for (qsizetype i = 0; i < order.size(); ++i) {
         QTimer::singleShot(int(i) * kRegistrationSpacingMs, this, [this, generation, cell = size_t(order.at(i))] {
             if (generation == m_registration && cell < m_items.size())

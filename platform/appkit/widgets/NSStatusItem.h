@@ -26,6 +26,7 @@
 #include <optional>
 #include <vector>
 
+class QDBusPendingCallWatcher;
 class QDBusServiceWatcher;
 class QSystemTrayIcon;
 class StatusNotifierItem;
@@ -44,6 +45,8 @@ public:
     // Beyond this many values only the title, tool tip and label carry the rest.
     static constexpr int kMaxValueIcons = 8;
     static constexpr int kRegistrationSpacingMs = 150;
+    // How long the squares wait for Xfce's panel settings before registering in one row.
+    static constexpr int kSettingsTimeoutMs = 1000;
     // Clicks a host may report in one second; more are dropped.
     static constexpr int kMaxClicksPerSecond = 5;
 
@@ -82,6 +85,10 @@ public:
     static void setHostKindForTesting(std::optional<Host> host);
     // The rule of the tray whose program is named so (its process name).
     static Placement placementOf(const QString& trayProgram);
+    // Whether the tray is Xfce's: its panel, or the wrapper of the panel's plugins.
+    static bool isXfceTray(const QString& trayProgram);
+    // The tray's program as if the watcher's owner ran it; nullopt: the real owner's.
+    static void setTrayProgramForTesting(std::optional<QString> program);
     // For each place of a tray of the given rows (filled column by column), the
     // square shown there so that the squares read row by row in order.
     static QList<int> displayOrder(int count, int rows);
@@ -94,6 +101,8 @@ public:
     static QList<QImage> cellImages(const Cell& cell, bool dark);
     // Fully transparent images: an icon that shows nothing where a host insists on one.
     static QList<QImage> clearImages();
+    // The Title of an icon host's square at the given place (from 0), showing shows.
+    static QString squareTitle(qsizetype square, const QString& shows);
     // The values of a title: its blank-separated texts (tidy values hold no blank).
     static QStringList values(const QString& title);
 
@@ -116,6 +125,7 @@ private:
     void refresh();
     void rebuild(qsizetype count);
     void registerItems();
+    void registerInOrder(int rows, bool newcomersFirst);
     QString wholeTitle() const;
     void showTexts(StatusNotifierItem* item, qsizetype index, const QString& title);
     QString cellToolTip(qsizetype index, const QString& title) const;
@@ -136,6 +146,11 @@ private:
     std::vector<std::unique_ptr<QSystemTrayIcon>> m_trayIcons;
     QDBusServiceWatcher* m_watcher = nullptr;
     int m_registration = 0;
+    // The one question to Xfce's panel settings on its way, the registration that
+    // waits for it, and the rows of its last answer.
+    QDBusPendingCallWatcher* m_rowsCall = nullptr;
+    int m_awaitingRows = 0;
+    int m_xfceRows = 1;
 };
 
 class NSStatusBar {

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
+#include <QMap>
 #include <QPushButton>
 #include <QTest>
 #include <QScopeGuard>
@@ -17,12 +19,14 @@
 #include "KLFileLoggingSensorEnabledCellView.h"
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
+#include "NSAppearance.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSOpenPanel.h"
 #include "NSStoryboard.h"
 #include "NSUserDefaults.h"
 #include "NSWorkspace.h"
 #include "AppTestSession.h"
+#include "Contrast.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "TSSwitch.h"
@@ -251,6 +255,39 @@ TEST_F(FileLoggingScreenTest, TheCheckColumnFitsItsHeading)
     const int heading = QFontMetrics(outline->font()).horizontalAdvance(columns[1]->title());
     EXPECT_GT(heading, 64);
     EXPECT_GE(outline->viewport()->width() - columns[0]->width(), heading);
+}
+
+// With logging off the reset segments are disabled: in dark their titles read
+// at least as well as in light, the chosen one and the others.
+TEST_F(FileLoggingScreenTest, DisabledSegmentsReadInDarkAsInLight)
+{
+    settings().setFileLoggingEnabled(false);
+    settings().setFileLoggingResetMode(KLFileLoggingResetModeNever);
+    const auto light = qScopeGuard([] {
+        NSAppearance::forceDarkModeForTesting(std::nullopt);
+        NSAppearance::applyApplicationPalette();
+    });
+    show();
+    const char* const names[] = {"resetNeverSegment", "resetOnStartupSegment", "resetEveryDaySegment"};
+    QMap<bool, QList<double>> read;
+    for (const bool dark : {false, true}) {
+        NSAppearance::forceDarkModeForTesting(dark);
+        NSAppearance::applyApplicationPalette();
+        drainMainQueue();
+        for (const char* name : names) {
+            auto* segment = outlet<QPushButton>(name);
+            EXPECT_FALSE(segment->isEnabled());
+            const QImage drawn = screen->grab(QRect(segment->mapTo(screen.get(), QPoint()), segment->size())).toImage();
+            // The face above the title, inside the border.
+            const QColor face = drawn.pixelColor(drawn.width() / 2, 2);
+            read[dark] << Contrast::strongest(drawn, drawn.rect().adjusted(3, 3, -3, -3), face);
+        }
+    }
+    ASSERT_TRUE(outlet<QPushButton>("resetNeverSegment")->isChecked());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GT(read[false][i], 1.5) << names[i];
+        EXPECT_GE(read[true][i], read[false][i]) << names[i];
+    }
 }
 
 }  // namespace

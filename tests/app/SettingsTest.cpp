@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 #include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -26,11 +28,14 @@
 #include "KLSettingsViewController.h"
 #include "KLSupportLinks.h"
 #include "NSAlert.h"
+#include "NSAppearance+Controls.h"
+#include "NSAppearance.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
 #include "AnalyticsLog.h"
 #include "AppTestSession.h"
+#include "Contrast.h"
 #include "PrivateBus.h"
 #include "SUUpdater.h"
 #include "QtApplication.h"
@@ -183,6 +188,36 @@ TEST_F(SettingsScreenTest, FahrenheitIsStoredAndCelsiusTurnsOffThroughTheNotice)
     press(celsius);
     EXPECT_TRUE(data.tempUnitCelsius());
     EXPECT_TRUE(waitUntil([&] { return celsius->isChecked() && !fahrenheit->isChecked(); }));
+}
+
+// In dark, drawn as the programs draw: the box of an unticked check box and the
+// ring of an unselected radio button stand out 3:1 from what is behind them.
+TEST_F(SettingsScreenTest, UntickedBoxesAndUnselectedRadioButtonsShowInDark)
+{
+    const auto light = qScopeGuard([] {
+        NSAppearance::forceDarkModeForTesting(std::nullopt);
+        NSAppearance::applyApplicationPalette();
+    });
+    NSAppearanceControls::install();
+    NSAppearance::forceDarkModeForTesting(true);
+    NSAppearance::applyApplicationPalette();
+    auto* box = child<QCheckBox>("autoCheckUpdateButton");
+    auto* radio = child<QRadioButton>("fahrenheitButton");
+    box->setChecked(false);
+    child<QRadioButton>("celsiusButton")->setChecked(true);
+    ASSERT_FALSE(radio->isChecked());
+    drainMainQueue();
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{box, radio}) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect indicator = button->style()->subElementRect(
+            button == box ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator, &option, button);
+        const QImage drawn = screen->grab(QRect(button->mapTo(screen, QPoint()), button->size())).toImage();
+        // Between the indicator and the title.
+        const QColor behind = drawn.pixelColor(indicator.right() + 2, indicator.center().y());
+        EXPECT_LT(behind.lightness(), 60);
+        EXPECT_GE(Contrast::strongest(drawn, indicator, behind), 3.0) << button->objectName().toStdString();
+    }
 }
 
 TEST_F(SettingsScreenTest, UpdateFrequencyIsStoredAndTheHelperLoopRestartsOnIt)

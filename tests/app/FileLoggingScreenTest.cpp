@@ -257,6 +257,24 @@ TEST_F(FileLoggingScreenTest, TheCheckColumnFitsItsHeading)
     EXPECT_GE(outline->viewport()->width() - columns[0]->width(), heading);
 }
 
+// The tree's groups are named in the chosen language, with the popover's names.
+TEST_F(FileLoggingScreenTest, GroupsAreNamedInTheChosenLanguage)
+{
+    settings().setCurrentLanguage(QStringLiteral("fr"));
+    const auto english = qScopeGuard([this] { settings().setCurrentLanguage(QStringLiteral("en")); });
+    show();
+    NSOutlineView* outline = screen->outlineView();
+    QStringList shown;
+    for (KLCategory* category : KLCategory::allObjects()) {
+        QWidget* cell = outline->viewAtColumn(0, outline->rowForItem(category), true);
+        auto* name = cell ? cell->findChild<QLabel*>(QStringLiteral("textField")) : nullptr;
+        ASSERT_TRUE(name) << category->name().toStdString();
+        EXPECT_EQ(name->text().toStdString(), category->localizedName().toStdString());
+        shown << name->text();
+    }
+    EXPECT_TRUE(shown.contains(QStringLiteral("Température"))) << shown.join(", ").toStdString();
+}
+
 // With logging off the reset segments are disabled: in dark their titles read
 // at least as well as in light, the chosen one and the others.
 TEST_F(FileLoggingScreenTest, DisabledSegmentsReadInDarkAsInLight)

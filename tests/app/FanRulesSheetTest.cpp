@@ -378,6 +378,28 @@ TEST_F(FanRulesSheetTest, AutoBoostSaveNeedsAConditionAndCancelLeavesTheStore)
     QTest::keyClick(sheet->window(), Qt::Key_Return);
     EXPECT_EQ(presenter.saves, 1);
     EXPECT_EQ(otherProgram().fetch("FanCondition").size(), 1);
+
+    // Also after a click on another button, which takes the focus: that button
+    // does not take the default, nor does one made after the sheet opened.
+    auto* save = child<QPushButton>("saveButton");
+    for (const bool madeLater : {false, true}) {
+        open();
+        QPushButton* clicked = child<QPushButton>("fanManualUtil100Button");
+        if (madeLater) {
+            clicked = new QPushButton(QStringLiteral("Later"), sheet);
+            clicked->show();
+        }
+        ASSERT_TRUE(clicked->isVisible());
+        QTest::mouseClick(clicked, Qt::LeftButton);
+        ASSERT_EQ(QApplication::focusWidget(), clicked);
+        EXPECT_FALSE(clicked->isDefault());
+        EXPECT_TRUE(save->isDefault());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(sheet->presentingViewController(), nullptr) << madeLater;
+        EXPECT_EQ(presenter.saves, madeLater ? 3 : 2);
+        if (madeLater)
+            delete clicked;
+    }
 }
 
 // Kelvara Helper reads the rules when the presenter tells it to; they must be

@@ -34,6 +34,8 @@
 #include "NSPopover.h"
 #include "NSScreen.h"
 #include "NSStoryboard.h"
+#include "NSString+KLExtension.h"
+#include "NSUserDefaults.h"
 #include "QtApplication.h"
 #include "SessionBus.h"
 #include "StoreFixture.h"
@@ -204,6 +206,34 @@ TEST_F(PopupScreenTest, EveryTextFitsInEveryLanguage)
     }
     clipped.removeDuplicates();
     EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
+}
+
+// The language changes while the popover is closed (Kelvara writes it, this
+// program reads the settings anew): the next opening is sized for it, the fan
+// box's title and pop-up whole and inside the popover.
+TEST_F(PopupScreenTest, AnOpeningAfterAChangeOfLanguageIsSizedForIt)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    settings.setCurrentLanguage(QStringLiteral("en"));
+    const auto english = qScopeGuard([&] { settings.setCurrentLanguage(QStringLiteral("en")); });
+    KLPopupViewController* screen = show();
+    const QRect anchor = popover.window()->geometry();
+    popover.close();
+    NSUserDefaults(QString::fromLatin1(KLAppGroupSuiteName))
+        .setObject(QStringLiteral("fr"), QString::fromLatin1(KLCurrentLanguageKey));
+    popover.showRelativeToRect(QRect(anchor.center().x(), anchor.top() - 2, 1, 1), NSRectEdgeMinY);
+    QCoreApplication::processEvents();
+
+    auto* title = screen->findChild<QLabel*>(QStringLiteral("fanControlSectionField"));
+    auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
+    ASSERT_TRUE(title && mode && mode->isVisible());
+    EXPECT_EQ(title->text(), KLExtension::localizedStringForKey(QStringLiteral("detail-screen-fan-control-section-field"), QStringLiteral("fr")));
+    const QStringList clipped = ClippedTexts::find(screen);
+    EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
+    const QRect box = screen->findChild<QWidget*>(QStringLiteral("fanControlBox"))->contentsRect();
+    EXPECT_LE(mode->geometry().right(), box.right());
+    EXPECT_GE(mode->geometry().left(), title->geometry().right());
+    EXPECT_EQ(popover.window()->width(), screen->width() + 2);
 }
 
 TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)

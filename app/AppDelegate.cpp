@@ -9,6 +9,7 @@
 #include "KLDeepLink.h"
 #include "KLSettingsViewController.h"
 #include "KLUtils.h"
+#include "NSAppearance+Controls.h"
 #include "NSAppearance.h"
 #include "NSAppleEventManager.h"
 #include "NSApplication.h"
@@ -99,6 +100,7 @@ void AppDelegate::applicationWillFinishLaunching()
 {
     // Installed programs live where the package put them; there is no folder to move into.
     // Before the first window: it opens in the desktop's appearance.
+    NSAppearanceControls::install();
     NSAppearance::followDesktopAppearance();
 }
 

@@ -267,8 +267,9 @@ QWidget* KLFileLoggingConfigViewController::viewForTableColumn(NSOutlineView* ou
         QWidget* cell = outlineView->makeViewWithIdentifier(category ? QStringLiteral("categoryCell")
                                                                      : QStringLiteral("sensorCell"),
                                                             this);
+        // A group by its name in the chosen language, as the popover's headers.
         if (auto* field = cell ? cell->findChild<QLabel*>(QStringLiteral("textField")) : nullptr)
-            field->setText(category ? category->name() : sensor->name());
+            field->setText(category ? category->localizedName() : sensor->name());
         return cell;
     }
     if (category) {

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "KLAnalyticsHelper.h"
+#include "NSAppearance+Controls.h"
 #include "NSAppearance.h"
 #include "NSRunningApplication.h"
 #include "NSWorkspace.h"
@@ -24,6 +25,7 @@ AppDelegate::AppDelegate(QObject* parent)
 void AppDelegate::applicationDidFinishLaunching()
 {
     // Before the popover is made: it opens in the desktop's appearance.
+    NSAppearanceControls::install();
     NSAppearance::followDesktopAppearance();
     KLAnalyticsHelper::sharedInstance().initializeTracking();
     checkForUpdate();

@@ -247,7 +247,10 @@ void KLPopupViewController::updateUI()
 void KLPopupViewController::fitWidthToFanControlHeader()
 {
     // The section title and the mode pop-up share one line: a longer
-    // translation widens the popover rather than cut either.
+    // translation widens the popover rather than cut either. The line's
+    // layout still measures the texts it last laid out (a language changed
+    // while the popover was closed): measured anew.
+    ui->fanControlHeaderLayout->invalidate();
     const QMargins root = layout()->contentsMargins();
     const QMargins box = ui->fanControlBoxLayout->contentsMargins();
     const int header = ui->fanControlHeaderLayout->minimumSize().width() + root.left() + root.right() + box.left()

@@ -178,7 +178,10 @@ QPalette darkPalette()
     palette.setColor(QPalette::PlaceholderText, QColor(165, 165, 165));
     palette.setColor(QPalette::Light, QColor(80, 80, 80));
     palette.setColor(QPalette::Midlight, QColor(66, 66, 66));
-    palette.setColor(QPalette::Mid, QColor(70, 70, 70));
+    // Outlines of check boxes and radio buttons (NSAppearance+Controls) and of
+    // segments, 3:1 on the window, base and button colours; the file logging
+    // screen's disabled segments write in it too.
+    palette.setColor(QPalette::Mid, QColor(135, 135, 135));
     palette.setColor(QPalette::Dark, QColor(22, 22, 22));
     palette.setColor(QPalette::Shadow, QColor(0, 0, 0));
     palette.setColor(QPalette::Highlight, QColor(10, 100, 210));

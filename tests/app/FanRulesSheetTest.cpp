@@ -378,6 +378,20 @@ TEST_F(FanRulesSheetTest, AutoBoostSaveNeedsAConditionAndCancelLeavesTheStore)
     QTest::keyClick(sheet->window(), Qt::Key_Return);
     EXPECT_EQ(presenter.saves, 1);
     EXPECT_EQ(otherProgram().fetch("FanCondition").size(), 1);
+
+    // Also after a click on another button, which takes the focus: it does not
+    // take the default, nor does a button made after the sheet opened.
+    for (const bool madeLater : {false, true}) {
+        open();
+        std::unique_ptr<QPushButton> later(madeLater ? new QPushButton(QStringLiteral("Later"), sheet) : nullptr);
+        QPushButton* clicked = later ? later.get() : child<QPushButton>("fanManualUtil100Button");
+        clicked->show();
+        QTest::mouseClick(clicked, Qt::LeftButton);
+        ASSERT_EQ(QApplication::focusWidget(), clicked);
+        EXPECT_TRUE(child<QPushButton>("saveButton")->isDefault() && !clicked->isDefault());
+        QTest::keyClick(clicked, Qt::Key_Return);
+        EXPECT_EQ(presenter.saves, madeLater ? 3 : 2);
+    }
 }
 
 // Kelvara Helper reads the rules when the presenter tells it to; they must be

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -17,12 +18,14 @@
 #include "KLFileLoggingSensorEnabledCellView.h"
 #include "KLMainStoryboard.h"
 #include "KLSensor.h"
+#include "NSAppearance.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSOpenPanel.h"
 #include "NSStoryboard.h"
 #include "NSUserDefaults.h"
 #include "NSWorkspace.h"
 #include "AppTestSession.h"
+#include "Contrast.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "TSSwitch.h"
@@ -251,6 +254,48 @@ TEST_F(FileLoggingScreenTest, TheCheckColumnFitsItsHeading)
     const int heading = QFontMetrics(outline->font()).horizontalAdvance(columns[1]->title());
     EXPECT_GT(heading, 64);
     EXPECT_GE(outline->viewport()->width() - columns[0]->width(), heading);
+}
+
+// The tree's groups are named in the chosen language, with the popover's names.
+TEST_F(FileLoggingScreenTest, GroupsAreNamedInTheChosenLanguage)
+{
+    settings().setCurrentLanguage(QStringLiteral("fr"));
+    const auto english = qScopeGuard([this] { settings().setCurrentLanguage(QStringLiteral("en")); });
+    show();
+    for (KLCategory* category : KLCategory::allObjects()) {
+        QWidget* cell = screen->outlineView()->viewAtColumn(0, screen->outlineView()->rowForItem(category), true);
+        ASSERT_TRUE(cell);
+        EXPECT_EQ(cell->findChild<QLabel*>("textField")->text().toStdString(), category->localizedName().toStdString());
+    }
+    EXPECT_EQ(temperature->localizedName(), QStringLiteral("Température"));
+}
+
+// With logging off the reset segments are disabled: in dark each title reads
+// at least as well as in light.
+TEST_F(FileLoggingScreenTest, DisabledSegmentsReadInDarkAsInLight)
+{
+    settings().setFileLoggingEnabled(false);
+    settings().setFileLoggingResetMode(KLFileLoggingResetModeNever);  // one chosen, two not
+    const auto light = qScopeGuard([] {
+        NSAppearance::forceDarkModeForTesting(std::nullopt);
+        NSAppearance::applyApplicationPalette();
+    });
+    show();
+    QList<double> read;  // light, then dark
+    for (const bool dark : {false, true}) {
+        NSAppearance::forceDarkModeForTesting(dark);
+        NSAppearance::applyApplicationPalette();
+        drainMainQueue();
+        for (const char* name : {"resetNeverSegment", "resetOnStartupSegment", "resetEveryDaySegment"}) {
+            auto* segment = outlet<QPushButton>(name);
+            ASSERT_FALSE(segment->isEnabled());
+            const QImage drawn = screen->grab(QRect(segment->mapTo(screen.get(), QPoint()), segment->size())).toImage();
+            // Against the face above the title, inside the border.
+            read << Contrast::strongest(drawn, drawn.rect().adjusted(3, 3, -3, -3), drawn.pixelColor(drawn.width() / 2, 2));
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_GE(read[3 + i], read[i]) << i;
 }
 
 }  // namespace

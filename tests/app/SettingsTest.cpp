@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 #include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -26,11 +28,14 @@
 #include "KLSettingsViewController.h"
 #include "KLSupportLinks.h"
 #include "NSAlert.h"
+#include "NSAppearance+Controls.h"
+#include "NSAppearance.h"
 #include "NSDistributedNotificationCenter.h"
 #include "NSStoryboard.h"
 #include "NSString+KLExtension.h"
 #include "AnalyticsLog.h"
 #include "AppTestSession.h"
+#include "Contrast.h"
 #include "PrivateBus.h"
 #include "SUUpdater.h"
 #include "QtApplication.h"
@@ -183,6 +188,32 @@ TEST_F(SettingsScreenTest, FahrenheitIsStoredAndCelsiusTurnsOffThroughTheNotice)
     press(celsius);
     EXPECT_TRUE(data.tempUnitCelsius());
     EXPECT_TRUE(waitUntil([&] { return celsius->isChecked() && !fahrenheit->isChecked(); }));
+}
+
+// In dark, as the programs draw: an unticked box and an unselected radio
+// button stand out 3:1 from what is behind them.
+TEST_F(SettingsScreenTest, UntickedBoxesAndUnselectedRadioButtonsShowInDark)
+{
+    const auto light = qScopeGuard([] {
+        NSAppearance::forceDarkModeForTesting(std::nullopt);
+        NSAppearance::applyApplicationPalette();
+    });
+    NSAppearanceControls::install();
+    NSAppearance::forceDarkModeForTesting(true);
+    NSAppearance::applyApplicationPalette();
+    child<QCheckBox>("autoCheckUpdateButton")->setChecked(false);
+    drainMainQueue();
+    for (const char* name : {"autoCheckUpdateButton", "fahrenheitButton"}) {
+        auto* button = child<QAbstractButton>(name);
+        ASSERT_FALSE(button->isChecked());
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect box = button->style()->subElementRect(
+            qobject_cast<QCheckBox*>(button) ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator, &option, button);
+        const QImage drawn = screen->grab(QRect(button->mapTo(screen, QPoint()), button->size())).toImage();
+        // Behind it: between the box and the title.
+        EXPECT_GE(Contrast::strongest(drawn, box, drawn.pixelColor(box.right() + 2, box.center().y())), 3.0) << name;
+    }
 }
 
 TEST_F(SettingsScreenTest, UpdateFrequencyIsStoredAndTheHelperLoopRestartsOnIt)

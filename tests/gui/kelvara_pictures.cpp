@@ -18,6 +18,7 @@
 #include "KLGraphPoint.h"
 #include "KLKelvara.h"
 #include "KLSensor.h"
+#include "NSAppearance+Controls.h"
 #include "NSAppearance.h"
 #include "NSBundle.h"
 #include "Pictures.h"
@@ -112,6 +113,8 @@ int main(int argc, char** argv)
     const PictureScene scene{temperature, fan, now};
     Pictures pictures(folder);
     bool ok = true;
+    // The programs' own controls, as each installs them before its first window.
+    NSAppearanceControls::install();
     for (const QByteArray& palette : palettes) {
         const bool dark = palette == "dark";
         // As the programs do when the desktop asks for either.

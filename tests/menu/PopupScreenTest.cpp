@@ -34,6 +34,7 @@
 #include "NSPopover.h"
 #include "NSScreen.h"
 #include "NSStoryboard.h"
+#include "NSUserDefaults.h"
 #include "QtApplication.h"
 #include "SessionBus.h"
 #include "StoreFixture.h"
@@ -204,6 +205,27 @@ TEST_F(PopupScreenTest, EveryTextFitsInEveryLanguage)
     }
     clipped.removeDuplicates();
     EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
+}
+
+// The language changes while the popover is closed (Kelvara writes it, this
+// program reads the settings anew): the next opening is sized for it, the fan
+// box's title and pop-up whole and inside the popover.
+TEST_F(PopupScreenTest, AnOpeningAfterAChangeOfLanguageIsSizedForIt)
+{
+    const auto english = qScopeGuard([] { KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en")); });
+    KLPopupViewController* screen = show();
+    popover.close();
+    NSUserDefaults(QString::fromLatin1(KLAppGroupSuiteName))
+        .setObject(QStringLiteral("fr"), QString::fromLatin1(KLCurrentLanguageKey));
+    const QRect area = NSScreen::visibleFrame(NSScreen::mainScreen());
+    popover.showRelativeToRect(QRect(area.right() - 40, area.top() - 10, 1, 1), NSRectEdgeMinY);
+    QCoreApplication::processEvents();
+    auto* title = screen->findChild<QLabel*>(QStringLiteral("fanControlSectionField"));
+    auto* mode = screen->findChild<QComboBox*>(QStringLiteral("fanControlModeButton"));
+    EXPECT_EQ(title->text(), QStringLiteral("Contrôle des ventilateurs"));
+    const QStringList clipped = ClippedTexts::find(screen);
+    EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
+    EXPECT_LE(mode->geometry().right(), screen->findChild<QWidget*>(QStringLiteral("fanControlBox"))->contentsRect().right());
 }
 
 TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)

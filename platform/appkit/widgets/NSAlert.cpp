@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "NSWindow+DefaultButton.h"
+
 namespace {
 std::optional<int> g_nextAnswer;
 std::optional<NSAlert::Asked> g_asked;
@@ -28,6 +30,7 @@ int NSAlert::runModal(QWidget* parent)
     for (const QString& title : m_buttons)
         buttons << box.addButton(title, QMessageBox::AcceptRole);
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    NSWindowDefaultButton::setDefaultButton(&box, box.defaultButton());
     box.exec();
     const int index = int(buttons.indexOf(box.clickedButton()));
     return NSAlertFirstButtonReturn + std::max(0, index);

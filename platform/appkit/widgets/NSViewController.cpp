@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "NSStoryboard.h"
+#include "NSWindow+DefaultButton.h"
 
 namespace {
 
@@ -121,17 +122,14 @@ void NSViewController::presentViewControllerAsSheet(NSViewController* sheet)
     sheet->view();
     sheet->setParent(dialog);
     layout->addWidget(sheet);
-    // The button the interface file marks as default is the dialog's own, so
-    // Return keeps pressing it after focus passed through other buttons.
+    // The button the interface file marks as default is the dialog's own:
+    // Return presses it whichever button was clicked or focused last.
     if (!sheet->m_defaultButton) {
         const QList<QPushButton*> buttons = sheet->findChildren<QPushButton*>();
         const auto marked = std::find_if(buttons.begin(), buttons.end(), [](QPushButton* b) { return b->isDefault(); });
         sheet->m_defaultButton = marked == buttons.end() ? nullptr : *marked;
     }
-    if (sheet->m_defaultButton) {
-        sheet->m_defaultButton->setDefault(false);  // setting it again registers it with this dialog
-        sheet->m_defaultButton->setDefault(true);
-    }
+    NSWindowDefaultButton::setDefaultButton(dialog, sheet->m_defaultButton);
     // Set before it shows, so its appearance already sees its presenter.
     sheet->m_presenting = this;
     m_presented = sheet;

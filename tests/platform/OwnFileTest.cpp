@@ -1,5 +1,4 @@
 #include <QDir>
-#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -50,25 +49,6 @@ TEST(OwnFileTest, ALinkToTheUsersFileIsNeitherReplacedThroughNorAppendedTo)
     EXPECT_EQ(contents(users), "the user's own words");
     EXPECT_FALSE(QFileInfo(ours).isSymLink());
     EXPECT_EQ(contents(ours), "ours");
-}
-
-// A folder at the name cannot be renamed over: it is set aside like anything
-// else in the way, and what someone put in it stays.
-TEST(OwnFileTest, AFolderInTheWayOfAReplaceIsSetAside)
-{
-    const TestHome home;
-    const QString ours = home.path() + "/table.plist";
-    ASSERT_TRUE(QDir().mkpath(ours));
-    write(ours + "/inside", "kept");
-    testing::internal::CaptureStderr();
-    std::string reason;
-    EXPECT_TRUE(OwnFile::replace(QFile::encodeName(ours).toStdString(), "ours", 0600, &reason)) << reason;
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-    EXPECT_EQ(contents(ours), "ours");
-    const QStringList aside = setAsideBeside(ours);
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(contents(home.path() + "/" + aside.first() + "/inside"), "kept");
 }
 
 // Over a long use damaged files would pile up: only the newest few stay, the

@@ -163,7 +163,8 @@ NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, 
 int NSUserDefaults::openLock(int waitMs) const
 {
     // Ours, never opened through a link: one planted there would have a file made where it points.
-    const int lock = OwnFile::openLock(QFile::encodeName(m_path + QStringLiteral(".lock")).toStdString(), "the settings lock");
+    const int lock =
+        OwnFile::openLock(QFile::encodeName(m_path + QStringLiteral(".lock")).toStdString(), "the settings lock");
     if (lock < 0)
         return -1;
     // A stopped or hung holder must not stop this program.

@@ -318,7 +318,7 @@ QStringList KLDataManager::fileLoggingSensorKeys(QHash<QString, KLSensor*>* sens
             keys.append(sensor->key());
     }
     if (!keys.isEmpty())
-        m_userDefaults->setObject(QVariant(keys).toList(), KLFileLoggingSensorsKey);
+        storeDefaultOnce(KLFileLoggingSensorsKey, QVariant(keys).toList());
     return keys;
 }
 
@@ -346,22 +346,34 @@ void KLDataManager::setFileLoggingResetMode(unsigned mode)
     m_userDefaults->setInteger(mode, KLFileLoggingResetModeKey);
 }
 
+// A default that was always written into the file once read. Reading it is no
+// change: it is stored once per process, so a file that cannot be written is
+// not written again on every read.
+void KLDataManager::storeDefaultOnce(const char* key, const QVariant& value)
+{
+    const QString name = QString::fromLatin1(key);
+    if (m_storedDefaults.contains(name))
+        return;
+    m_storedDefaults.insert(name);
+    m_userDefaults->setObject(value, name);
+}
+
 // A setting that is on unless it was switched off: absent reads as YES and
-// is stored, either straight away or through its setter.
+// its default is stored.
 bool KLDataManager::storedFlag(const char* key, bool directly)
 {
     const QVariant stored = m_userDefaults->objectForKey(key);
     if (stored.isValid())
         return m_userDefaults->boolForKey(key);
     if (directly)
-        m_userDefaults->setBool(true, key);
+        storeDefaultOnce(key, true);
     return true;
 }
 
 bool KLDataManager::openAtLogin()
 {
     if (!m_userDefaults->objectForKey(KLOpenAtLoginKey).isValid())
-        setOpenAtLogin(true);
+        storeDefaultOnce(KLOpenAtLoginKey, true);
     return storedFlag(KLOpenAtLoginKey, false);
 }
 
@@ -373,7 +385,7 @@ void KLDataManager::setOpenAtLogin(bool open)
 bool KLDataManager::autoCheckUpdate()
 {
     if (!m_userDefaults->objectForKey(KLAutoCheckUpdateKey).isValid())
-        setAutoCheckUpdate(true);
+        storeDefaultOnce(KLAutoCheckUpdateKey, true);
     return storedFlag(KLAutoCheckUpdateKey, false);
 }
 
@@ -566,7 +578,7 @@ QString KLDataManager::currentLanguage()
     const QStringList preferred = NSBundle::mainBundle().preferredLocalizations();
     const QString first = preferred.isEmpty() ? QString() : preferred.first();
     m_currentLanguage = m_allLanguages.contains(first) ? first : m_allLanguages.first();
-    m_userDefaults->setObject(m_currentLanguage, KLCurrentLanguageKey);
+    storeDefaultOnce(KLCurrentLanguageKey, m_currentLanguage);
     return m_currentLanguage;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QHash>
+#include <QSet>
 // The settings of all three programs, in the shared defaults suite. Getters
 // read the suite anew; setters write at once and, for the settings other
 // programs follow, announce the change on the distributed notice centre.
@@ -158,12 +159,15 @@ public:
 private:
     void post(const char* notice);
     bool storedFlag(const char* key, bool directly);
+    void storeDefaultOnce(const char* key, const QVariant& value);
     void convertThresholds(bool toCelsius);
     void kelvaraTempDidChangeNotification();
 
     Program m_program;
     std::unique_ptr<NSUserDefaults> m_userDefaults;
     QStringList m_allLanguages;
+    // Keys whose default this process has stored, or tried to.
+    QSet<QString> m_storedDefaults;
     KLSensor* m_mainSensor = nullptr;
     QStringList m_menuSensors;
     QVariantList m_dropdownItems;

@@ -4,6 +4,14 @@
 #include "KLFileLoggingManager.h"
 #include "KLKelvara.h"
 #include "KLNotificationsManager.h"
+#include "NSUserDefaults.h"
+
+AppDelegate::AppDelegate()
+{
+    // The poll loop never waits for the settings lock: a change that finds it
+    // held is written once it is free (and at the latest when the helper quits).
+    NSUserDefaults::setLockWait(0);
+}
 
 void AppDelegate::applicationDidFinishLaunching()
 {

@@ -3,5 +3,6 @@
 
 class AppDelegate {
 public:
+    AppDelegate();
     void applicationDidFinishLaunching();
 };

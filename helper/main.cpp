@@ -4,7 +4,6 @@
 #include "AppDelegate.h"
 #include "NSBundle.h"
 #include "NSRunningApplication.h"
-#include "NSUserDefaults.h"
 #include "TerminationSignals.h"
 
 namespace {
@@ -24,9 +23,6 @@ int main(int argc, char* argv[])
     installTerminationSignals();
     QCoreApplication application(argc, argv);
     quitOnTerminationSignals(application);
-    // The poll loop never waits for the settings lock: a change that finds it
-    // held is written once it is free.
-    NSUserDefaults::setLockWait(0);
     AppDelegate delegate;
     // Only the owner of the bus name polls; a second copy waits in line and leaves.
     NSRunningApplication::registerAsSoleCopy(

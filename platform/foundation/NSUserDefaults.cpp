@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <utility>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -163,35 +162,20 @@ NSUserDefaults::Outcome NSUserDefaults::load(QVariantMap* values, Stamp* stamp, 
 
 int NSUserDefaults::openLock(int waitMs) const
 {
-    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
-    const int lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Ours, never opened through a link: one planted there would have a file made where it points.
+    const int lock =
+        OwnFile::openLock(QFile::encodeName(m_path + QStringLiteral(".lock")).toStdString(), "the settings lock");
     if (lock < 0)
         return -1;
-    // Tries again after growing pauses: a stopped or hung holder must not stop this program.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    auto pause = std::chrono::milliseconds(2);
-    for (;;) {
-        if (::flock(lock, LOCK_EX | LOCK_NB) == 0) {
-            g_lockHeld.store(false);
-            return lock;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK) {
-            const int saved = errno;
-            ::close(lock);
-            errno = saved;
-            return -1;
-        }
-        const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero())
-            break;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, left));
-        pause = std::min(pause * 2, std::chrono::milliseconds(100));
+    // A stopped or hung holder must not stop this program.
+    if (!OwnFile::lockWithin(lock, waitMs)) {
+        const int saved = errno;
+        ::close(lock);
+        errno = saved;
+        return -1;
     }
-    ::close(lock);
-    errno = EWOULDBLOCK;
-    return -1;
+    g_lockHeld.store(false);
+    return lock;
 }
 
 // Called under the lock, with the stamp of a file that was read to the end and did not parse.
@@ -210,10 +194,12 @@ bool NSUserDefaults::setAside(const Stamp& failed, const char* unsaved) const
                      native.constData(), aside.c_str());
         return true;
     }
-    if (unsaved)
-        std::fprintf(stderr, "Kelvara: the settings file %s could not be read nor set aside (%s); it is left as it is and %s was not saved.\n",
-                     native.constData(), std::strerror(errno), unsaved);
-    else
+    if (unsaved) {
+        // Empty when every key was said unsaved already.
+        if (*unsaved)
+            std::fprintf(stderr, "Kelvara: the settings file %s could not be read nor set aside (%s); it is left as it is and %s was not saved.\n",
+                         native.constData(), std::strerror(errno), unsaved);
+    } else
         std::fprintf(stderr, "Kelvara: the settings file %s could not be read; the defaults are used.\n",
                      native.constData());
     return false;
@@ -402,7 +388,21 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
     return writePending(wait ? g_lockWaitMs.load() : 0);
 }
 
-bool NSUserDefaults::writePending(int waitMs)
+// The keys of `changes` not yet said to be unsaved since the last save that worked:
+// a save that keeps failing is said once, not on every try.
+QByteArray NSUserDefaults::unsaidKeys(const QVariantMap& changes, bool markSaid)
+{
+    QStringList fresh;
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (!m_saidUnsaved.contains(it.key()))
+            fresh.append(it.key());
+    }
+    if (markSaid)
+        m_saidUnsaved.unite(QSet<QString>(fresh.cbegin(), fresh.cend()));
+    return fresh.join(QStringLiteral(", ")).toUtf8();
+}
+
+bool NSUserDefaults::writePending(int waitMs, bool quitting)
 {
     if (m_pending.isEmpty())
         return true;
@@ -413,6 +413,8 @@ bool NSUserDefaults::writePending(int waitMs)
     if (lock < 0 && errno == EWOULDBLOCK) {
         // Kept in memory (getters see it) and written, merged per key, when the lock frees.
         g_lockHeld.store(true);
+        if (quitting)
+            return false;
         if (!m_heldSince)
             m_heldSince = began;
         if (!m_saidHeld && std::chrono::steady_clock::now() - *m_heldSince >= std::chrono::seconds(1)) {
@@ -428,8 +430,11 @@ bool NSUserDefaults::writePending(int waitMs)
     m_heldSince.reset();
     m_retryDelayMs = kFirstRetryMs;
     if (lock < 0) {
-        std::fprintf(stderr, "Kelvara: the settings file %s cannot be locked (%s); %s was not saved.\n", native.constData(),
-                     std::strerror(errno), names.constData());
+        const int error = errno;
+        const QByteArray unsaid = unsaidKeys(changes);
+        if (!unsaid.isEmpty())
+            std::fprintf(stderr, "Kelvara: the settings file %s cannot be locked (%s); %s was not saved.\n",
+                         native.constData(), std::strerror(error), unsaid.constData());
         return false;
     }
     // Whatever other programs wrote since our last read stays.
@@ -444,14 +449,16 @@ bool NSUserDefaults::writePending(int waitMs)
         break;
     case Outcome::Unreadable:
         // Writing now would replace every other key with nothing.
-        std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); %s was not saved.\n", native.constData(),
-                     describe(error), names.constData());
+        if (const QByteArray unsaid = unsaidKeys(changes); !unsaid.isEmpty())
+            std::fprintf(stderr, "Kelvara: the settings file %s cannot be read (%s); %s was not saved.\n",
+                         native.constData(), describe(error), unsaid.constData());
         ::flock(lock, LOCK_UN);
         ::close(lock);
         return false;
     case Outcome::Damaged:
         // Writing over a damaged file that could not be moved would lose it.
-        if (!setAside(stamp, names.constData())) {
+        if (!setAside(stamp, unsaidKeys(changes, false).constData())) {
+            unsaidKeys(changes);
             ::flock(lock, LOCK_UN);
             ::close(lock);
             return false;
@@ -473,10 +480,14 @@ bool NSUserDefaults::writePending(int waitMs)
     // Other suites of this process on the same file look again.
     checkAgain();
     if (written) {
+        m_saidUnsaved.clear();
         // Under the lock the file is exactly what we wrote: no need to parse it again.
         struct stat st;
         if (::stat(native.constData(), &st) == 0)
             keep(values, {st.st_ino, nanoseconds(st.st_mtim), st.st_size});
+    } else if (const QByteArray unsaid = unsaidKeys(changes); !unsaid.isEmpty()) {
+        std::fprintf(stderr, "Kelvara: the settings file %s cannot be written (%s); %s was not saved.\n",
+                     native.constData(), reason.c_str(), unsaid.constData());
     }
     ::flock(lock, LOCK_UN);
     ::close(lock);
@@ -508,8 +519,10 @@ void NSUserDefaults::setLockWait(int milliseconds)
 
 NSUserDefaults::~NSUserDefaults()
 {
-    // A last try; what still cannot be written is said to be lost.
-    if (!m_pending.isEmpty() && !writePending(0) && !m_pending.isEmpty())
+    // The program ends: changes waiting for the lock are worth a few seconds of
+    // its quit (the termination watchdog allows 10 s), not more; what still
+    // cannot be written then is said once.
+    if (!m_pending.isEmpty() && !writePending(kQuitWaitMs, true) && !m_pending.isEmpty())
         std::fprintf(stderr, "Kelvara: the settings file %s stayed locked; %s was not saved.\n",
                      QFile::encodeName(m_path).constData(),
                      QStringList(m_pending.keys()).join(QStringLiteral(", ")).toUtf8().constData());

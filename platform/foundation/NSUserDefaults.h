@@ -13,9 +13,12 @@
 // Nobody waits long for the lock: a setter waits for it a bounded time, then
 // keeps its change in memory (getters see it) and writes it, merged per key,
 // when the lock is free; later changes join it without waiting. A getter
-// never waits for it.
+// never waits for it. Only the end of the suite (the program's quit) waits a
+// few seconds more for what is kept, then says once which keys were not saved.
+// A save that fails says so once per key until a save works again.
 #include <QByteArray>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -82,7 +85,9 @@ private:
     void sayUnreadable(int error);
     // The lock, tried again for up to `waitMs`; -1 with errno EWOULDBLOCK while held.
     int openLock(int waitMs) const;
-    bool writePending(int waitMs);
+    // `quitting`: the last try, which neither says the change is kept nor tries again later.
+    bool writePending(int waitMs, bool quitting = false);
+    QByteArray unsaidKeys(const QVariantMap& changes, bool markSaid = true);
     void retryLater();
 
     QString m_path;
@@ -94,6 +99,9 @@ private:
     // Changes waiting for the lock (an invalid value removes its key).
     QVariantMap m_pending;
     bool m_saidHeld = false;
+    // Keys said to be unsaved since the last save that worked.
+    QSet<QString> m_saidUnsaved;
+    static constexpr int kQuitWaitMs = 4000;
     // Since when the lock has been found held; a moment's contention is not worth a line.
     std::optional<std::chrono::steady_clock::time_point> m_heldSince;
     static constexpr int kFirstRetryMs = 50;

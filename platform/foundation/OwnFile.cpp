@@ -1,13 +1,21 @@
 #include "OwnFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace OwnFile {
 
@@ -67,6 +75,57 @@ int openChecked(const std::string& path, int flags, mode_t mode, Links links, st
 std::string sizeText(long long bytes)
 {
     return bytes >= 1024 * 1024 ? std::to_string(bytes / (1024 * 1024)) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
+// The order of a name setAside gave, "<time>" or "<time>-<n>" after ".damaged-";
+// nothing for names of another form, which are not ours to remove.
+std::optional<std::pair<std::string, int>> setAsideOrder(const std::string& suffix)
+{
+    constexpr std::size_t kTime = 19;  // YYYYMMDD-HHMMSS-mmm
+    if (suffix.size() < kTime || suffix.size() > kTime + 3)
+        return std::nullopt;
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        const bool dash = i == 8 || i == 15 || i == kTime;
+        if (dash ? suffix[i] != '-' : !(suffix[i] >= '0' && suffix[i] <= '9'))
+            return std::nullopt;
+    }
+    if (suffix.size() == kTime + 1)
+        return std::nullopt;
+    return std::make_pair(suffix.substr(0, kTime), suffix.size() > kTime ? std::stoi(suffix.substr(kTime + 1)) : 1);
+}
+
+// Keeps the newest kSetAsideKept names set aside for `path`, `made` (just set
+// aside) among them; over a long use they would pile up.
+void pruneSetAside(const std::string& path, const std::string& made)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".damaged-";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    // Bounded: whatever is past the bound goes at a later setting aside.
+    constexpr std::size_t kMostSeen = 4096;
+    std::vector<std::pair<std::pair<std::string, int>, std::string>> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0 || name == made)
+            continue;
+        if (const auto order = setAsideOrder(name.substr(prefix.size())))
+            found.emplace_back(*order, name);
+        if (found.size() >= kMostSeen)
+            break;
+    }
+    if (found.size() > static_cast<std::size_t>(kSetAsideKept - 1)) {
+        std::sort(found.begin(), found.end());
+        found.resize(found.size() - (kSetAsideKept - 1));
+        for (const auto& [order, name] : found) {
+            // A folder goes only when empty: what someone put in it is never thrown away.
+            if (::unlinkat(::dirfd(dir), name.c_str(), 0) != 0 && errno == EISDIR)
+                ::unlinkat(::dirfd(dir), name.c_str(), AT_REMOVEDIR);
+        }
+    }
+    ::closedir(dir);
 }
 
 }  // namespace
@@ -177,8 +236,14 @@ bool replace(const std::string& path, const std::string& bytes, mode_t mode, std
             *reason = errorText(errno ? errno : EIO);
         done = ::close(fd) == 0 && done;
         if (done && ::rename(temp.c_str(), path.c_str()) != 0) {
-            *reason = errorText(errno);
-            done = false;
+            int error = errno;
+            // A folder in the way is set aside, as anything else standing where a file of ours belongs.
+            if (error == EISDIR && setAsideAndSay(path, "the file", "is a folder", "the new file is written in its place"))
+                error = ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+            if (error != 0) {
+                *reason = errorText(error);
+                done = false;
+            }
         }
         if (!done)
             ::unlink(temp.c_str());
@@ -208,7 +273,49 @@ std::string setAside(const std::string& path)
         aside = stamp + "-" + std::to_string(n);
     if (moved != 0 && errno == EINVAL)  // a file system without the flag
         moved = ::rename(path.c_str(), aside.c_str());
-    return moved == 0 ? aside : std::string();
+    if (moved != 0)
+        return {};
+    pruneSetAside(path, aside.substr(aside.rfind('/') + 1));
+    return aside;
+}
+
+int openLock(const std::string& path, const char* what)
+{
+    for (int attempt = 0;; ++attempt) {
+        struct stat st {};
+        std::string reason;
+        bool refused = false;
+        int error = 0;
+        const int fd = openChecked(path, O_RDWR | O_CREAT, 0600, Links::Refuse, &st, &reason, &refused, &error);
+        if (fd >= 0)
+            return fd;
+        // Once set aside, what stands there now is another program's new lock, or nothing.
+        if (!refused || attempt > 0 || !setAsideAndSay(path, what, reason, "a new one is made")) {
+            errno = error ? error : EINVAL;
+            return -1;
+        }
+    }
+}
+
+bool lockWithin(int fd, int waitMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+    auto pause = std::chrono::milliseconds(2);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return false;
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, left));
+        pause = std::min(pause * 2, std::chrono::milliseconds(100));
+    }
 }
 
 Stamp stampOf(const std::string& path)

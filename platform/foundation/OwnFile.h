@@ -6,7 +6,8 @@
 // is not followed unless the caller allows it, and a file larger than its
 // caller's limit is not read. Whatever is refused is set aside (or ignored) by
 // the caller with one line on standard error, and the program goes on with its
-// defaults. Plain C++: the setuid SMC tool uses it too.
+// defaults. Lock files are files of ours as well. Plain C++: the setuid SMC
+// tool uses it too.
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
@@ -47,14 +48,27 @@ Contents read(const std::string& path, std::size_t limit, Links links = Links::R
 int openForAppend(const std::string& path, long long limit, mode_t mode, std::string* reason, bool* refused);
 
 // Writes a new file beside `path` and renames it over `path`: a link there is
-// replaced, never written through. Its modification time is made later than
+// replaced, never written through, and a folder there is set aside (one line on
+// standard error) to make room. Its modification time is made later than
 // `laterThanNs` (when given) so readers that compare stamps see the change.
 bool replace(const std::string& path, const std::string& bytes, mode_t mode, std::string* reason,
              long long laterThanNs = -1);
 
 // Renames `path` to "<path>.damaged-<UTC time>" without replacing anything
-// there; the new name, or empty with errno set.
+// there; the new name, or empty with errno set. Only the newest few set aside
+// for a path are kept: older ones are removed (a folder only when empty).
 std::string setAside(const std::string& path);
+inline constexpr int kSetAsideKept = 3;
+
+// A lock file of ours, open for flock (made 0600 when missing): a link, pipe,
+// folder or device standing there is never opened through but set aside with
+// one line (`what` names it) and a new file made. -1 with errno set otherwise.
+int openLock(const std::string& path, const char* what);
+
+// An exclusive flock on `fd`, tried again after growing pauses for up to
+// `waitMs`: a stopped or hung holder never stops the caller for longer. False
+// with errno EWOULDBLOCK when it is still held then.
+bool lockWithin(int fd, int waitMs);
 
 // The name the file would be read under now, without following a link.
 Stamp stampOf(const std::string& path);

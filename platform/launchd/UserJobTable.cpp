@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include "OwnFile.h"
 #include "PropertyList.h"
@@ -41,10 +40,26 @@ UserJobTable::UserJobTable()
         return;
     }
     m_open = true;
-    if (!QFileInfo::exists(path()))
-        return;
+    // Ours to write, so never read through a link; whatever is no file of ours
+    // is set aside and the table begins empty.
+    const std::string native = QFile::encodeName(path()).toStdString();
+    const OwnFile::Contents file = OwnFile::read(native, PropertyList::kMaxDataSize);
     QString reason;
-    const QVariant table = PropertyList::readFile(path(), &reason);
+    QVariant table;
+    switch (file.outcome) {
+    case OwnFile::Contents::Outcome::Missing:
+        return;
+    case OwnFile::Contents::Outcome::Refused:
+    case OwnFile::Contents::Outcome::TooLarge:
+        OwnFile::setAsideAndSay(native, "the job table", file.reason, "it is begun anew");
+        return;
+    case OwnFile::Contents::Outcome::Failed:
+        reason = QString::fromStdString(file.reason);
+        break;
+    case OwnFile::Contents::Outcome::Read:
+        table = PropertyList::fromData(QByteArray::fromStdString(file.bytes), &reason);
+        break;
+    }
     if (table.typeId() != QMetaType::QVariantMap) {
         // An unreadable table holds no job we could act on; it is replaced at the next save.
         qWarning("Ignoring the job table %s: %s", qPrintable(path()),

@@ -4,7 +4,8 @@
 // process of a direct start). Kept as a property list in the user's state
 // folder and changed only under an exclusive lock, since all three programs
 // may submit and remove jobs. Direct starts belong to one boot: records of an
-// earlier boot are forgotten, as launchd forgets its jobs.
+// earlier boot are forgotten, as launchd forgets its jobs. The table is ours:
+// never read through a link, and whatever else stands there is set aside.
 #include <QLockFile>
 #include <QString>
 #include <QStringList>

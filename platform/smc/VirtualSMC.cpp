@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <pwd.h>
 #include <sstream>
 
@@ -124,6 +126,16 @@ std::atomic<uint64_t> g_writes{0};
 // the state file; however long such a run lasts, it looks again this often.
 constexpr long long kReadRunGapNs = 1000000;
 constexpr long long kLongestShareNs = 100000000;
+
+// A writer waits for another's lock this long at most, as a setting does: a
+// stopped or hung holder fails the write instead of stopping the writer.
+constexpr int kLockWaitMs = 1500;
+
+// What stands in a state's place and could not be set aside (a folder nobody
+// may write in), by state path: said once in this process, not at every look
+// of every reader.
+std::mutex g_leftMutex;
+std::map<std::string, OwnFile::Stamp> g_left;
 
 long long monotonicNs()
 {
@@ -319,21 +331,33 @@ void VirtualSMC::reload(bool locked)
 // Sets aside, under the lock, what stands in the state's place, unless a writer replaced it meanwhile.
 void VirtualSMC::setAside(const OwnFile::Stamp& refused, const std::string& reason, bool locked)
 {
+    {
+        const std::lock_guard guard(g_leftMutex);
+        const auto left = g_left.find(m_statePath);
+        if (left != g_left.end() && left->second == refused)
+            return;
+    }
     int lock = -1;
     if (!locked) {
-        lock = ::open((m_statePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        // A reader never waits for the lock: the next look tries again.
-        if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        lock = OwnFile::openLock(m_statePath + ".lock", "the virtual SMC lock");
+        // A reader never waits for the lock: the next look tries again. Where no
+        // lock can be made at all, nobody can write the state either.
+        const bool noLockHere = lock < 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
+        if ((lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) != 0) || (lock < 0 && !noLockHere)) {
             if (lock >= 0)
                 ::close(lock);
             m_stamp = FileStamp{};
             return;
         }
     }
-    if (OwnFile::stampOf(m_statePath) == refused)
-        OwnFile::setAsideAndSay(m_statePath, "the virtual SMC state", reason, "the simulated Mac starts afresh");
-    else
+    if (OwnFile::stampOf(m_statePath) == refused) {
+        if (!OwnFile::setAsideAndSay(m_statePath, "the virtual SMC state", reason, "the simulated Mac starts afresh")) {
+            const std::lock_guard guard(g_leftMutex);
+            g_left[m_statePath] = refused;
+        }
+    } else {
         m_stamp = FileStamp{};  // replaced: read the new one next time
+    }
     if (lock >= 0) {
         ::flock(lock, LOCK_UN);
         ::close(lock);
@@ -346,12 +370,12 @@ bool VirtualSMC::update(Change&& change)
     std::error_code error;
     const std::filesystem::path path(m_statePath);
     std::filesystem::create_directories(path.parent_path(), error);
-    const std::string lockPath = m_statePath + ".lock";
-    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Ours, never opened through a link: one planted there would have a file made where it points.
+    const int lock = OwnFile::openLock(m_statePath + ".lock", "the virtual SMC lock");
     if (lock < 0)
         return false;
     bool written = false;
-    if (::flock(lock, LOCK_EX) == 0) {
+    if (OwnFile::lockWithin(lock, kLockWaitMs)) {
         // Re-read under the lock so that no other writer's change is lost.
         m_stamp = FileStamp{};
         reload(true);

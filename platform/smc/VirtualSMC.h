@@ -127,7 +127,8 @@ private:
     // pause, or after a write by any VirtualSMC of this process, looks again.
     void refresh();
     // Reads the state anew when the file changed; anything but a regular file
-    // of a sensible size is set aside (under the lock, which `locked` says is held).
+    // of a sensible size is set aside (under the lock, which `locked` says is held),
+    // or, where that cannot be done, said once per process and left alone.
     void reload(bool locked = false);
     void setAside(const OwnFile::Stamp& refused, const std::string& reason, bool locked);
     double currentTime();

@@ -1,4 +1,7 @@
+#include <QFile>
 #include <QLocale>
+#include <algorithm>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include "KLCategory.h"
@@ -89,6 +92,25 @@ TEST_F(SettingsTest, AFreshSuiteReadsItsDefaultsAndStoresOnlySome)
     EXPECT_DOUBLE_EQ(KLSensor::convertedTemp(70), 158);
     drainMainQueue();
     EXPECT_EQ(heard, QStringList({KLDataManagerSettingsDidChangeNotification}));
+}
+
+// A default read is no change: a suite that cannot be written (a pipe in the
+// file's place) is not written again on every read, and what failed is said once.
+TEST_F(SettingsTest, DefaultsAreNotRewrittenOnEveryReadOfASuiteThatCannotBeSaved)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(suite().path()).constData(), 0600), 0);
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_TRUE(settings().tempUnitCelsius());
+        EXPECT_TRUE(settings().showTempInMenu());
+        EXPECT_TRUE(settings().showIconInMenu());
+        EXPECT_TRUE(settings().openAtLogin());
+        EXPECT_TRUE(settings().autoCheckUpdate());
+        EXPECT_FALSE(settings().currentLanguage().isEmpty());
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    // The unreadable file once, and each of the six defaults once at most.
+    EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 7) << said;
 }
 
 TEST_F(SettingsTest, LoggedSensorsDefaultToTheWholeCatalogue)

@@ -1,6 +1,10 @@
 #include <QDir>
 #include <QRegularExpression>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "HelperProcess.h"
 #include "VirtualSMC.h"
@@ -110,6 +114,28 @@ TEST_F(HelperFileLoggingTest, DailyFilesAndTheStandardNameAreStored)
     ASSERT_TRUE(waitForLines("Kelvara Log.csv", 2));
     EXPECT_EQ(settings().fileLoggingPath(), folder() + "/Kelvara Log.csv");
     EXPECT_EQ(files(), QStringList({daily, "Kelvara Log.csv"}));
+}
+
+// Another program holds the settings lock from before the helper starts until
+// a second after it is told to quit: the day's name waits in memory, and the
+// quit waits for the lock long enough to save it.
+TEST_F(HelperFileLoggingTest, ANameWaitingForTheSettingsLockIsSavedWhenTheHelperQuits)
+{
+    settings().setFileLoggingResetMode(KLFileLoggingResetModeDaily);
+    const int lock = ::open(QFile::encodeName(settings().userDefaults().path() + ".lock").constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    helper.start();
+    ASSERT_TRUE(waitUntil([&] { return files().size() == 1 && lines(files()[0]).size() == 2; }, 20000));
+    ::kill(static_cast<pid_t>(helper.process.processId()), SIGTERM);
+    // Freed a second later, or as soon as the helper has ended if that comes first.
+    helper.process.waitForFinished(1000);
+    ::flock(lock, LOCK_UN);
+    ::close(lock);
+    ASSERT_TRUE(helper.process.state() == QProcess::NotRunning || helper.process.waitForFinished(10000));
+    EXPECT_EQ(helper.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(helper.process.exitCode(), 0);
+    EXPECT_FALSE(helper.process.readAllStandardError().contains("not saved"));
+    EXPECT_EQ(NSUserDefaults(KLAppGroupSuiteName).stringForKey(KLFileLoggingPathKey), folder() + "/" + files()[0]);
 }
 
 // A row per tick of the helper's own: tick notices on the bus, even a program's, add none.

@@ -1,13 +1,16 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "AppDelegate.h"
 #include "KLDataManager.h"
 #include "KLFileLoggingManager.h"
 #include "KLSensor.h"
@@ -192,6 +195,26 @@ TEST_F(FileLoggingTest, ALogThatIsALinkIsSetAsideNotWrittenThrough)
     tickAt("2026-03-09T21:10:07");
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/through-a-link.csv"));
     EXPECT_EQ(read("Kelvara Log.csv"), kCPUHeader + "\n2026-03-09,21:10:07,45°");
+}
+
+// Kelvara Helper's poll loop never waits for the settings lock: a tick whose
+// change finds it held keeps the change and goes on; it is saved once free.
+TEST_F(FileLoggingTest, AHeldSettingsLockDoesNotHoldUpTheHelpersTick)
+{
+    const AppDelegate helper;
+    settings().setFileLoggingResetMode(KLFileLoggingResetModeDaily);
+    const int lock = ::open(QFile::encodeName(settings().userDefaults().path() + ".lock").constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    QElapsedTimer clock;
+    clock.start();
+    tickAt("2026-03-09T21:10:00");
+    EXPECT_LT(clock.elapsed(), 1500);  // what a windowed program's setter waits
+    const QString daily = folder() + "/Kelvara Log 2026-03-09.csv";
+    EXPECT_EQ(settings().fileLoggingPath(), daily);
+    EXPECT_EQ(read("Kelvara Log 2026-03-09.csv"), kCPUHeader + "\n2026-03-09,21:10:00,45°");
+    ::flock(lock, LOCK_UN);
+    ::close(lock);
+    EXPECT_TRUE(waitUntil([&] { return NSUserDefaults(KLAppGroupSuiteName).stringForKey(KLFileLoggingPathKey) == daily; }));
 }
 
 // An append-only file takes rows but cannot be deleted, even by root.

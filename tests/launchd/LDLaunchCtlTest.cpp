@@ -208,13 +208,15 @@ TEST_F(LDLaunchCtlAddTest, AFolderThatCannotBeMadeIsAWriteError)
 TEST_F(LDLaunchCtlAddTest, WithoutAConsoleUserTheFileIsWrittenButNothingSubmitted)
 {
     const TestHome home;
+    // A folder in the file's place is set aside to make room for it.
+    ASSERT_TRUE(QDir().mkpath(jobFile("com.example.atlogin")));
     for (const QString& user : {QString(), QStringLiteral("loginwindow")}) {
         const ConsoleUser nobody(user);
         LDLaunchJob job = sleepJob(QStringLiteral("com.example.atlogin"));
         CFError error;
         EXPECT_TRUE(LDLaunchCtl::sharedController().add(job, 1, &error));
         EXPECT_EQ(job.domain(), 0);
-        EXPECT_TRUE(QFileInfo::exists(jobFile("com.example.atlogin")));
+        EXPECT_TRUE(QFileInfo(jobFile("com.example.atlogin")).isFile());
         EXPECT_TRUE(LDLaunchCtl::allRunningJobsInDomain(1).isEmpty());
         EXPECT_FALSE(LDLaunchCtl::sharedController().unload("com.example.atlogin", 1, &error));
         EXPECT_EQ(error.code, 3);

@@ -240,8 +240,8 @@ TEST_F(PrivilegedFileTest, JobFilesForTheAdministratorPassThroughAPrivateCopy)
     ASSERT_TRUE(writeLaunchdPlistPrivileged(1, job, reference, &error)) << qPrintable(error.localizedDescription());
     EXPECT_EQ(PropertyList::readFile(target).toMap(), job);
     EXPECT_EQ(QFileInfo(target).permissions() & kGroupAndOthers, QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    QFile::remove(target);
-    QDir().mkpath(target);
+    // (A folder in its place would be set aside: the folder it goes into is taken away instead.)
+    ASSERT_TRUE(QDir(QFileInfo(target).path()).removeRecursively());
     error = {};
     EXPECT_FALSE(writeLaunchdPlistPrivileged(1, job, reference, &error));
     EXPECT_EQ(error.domain, "NSCocoaErrorDomain");

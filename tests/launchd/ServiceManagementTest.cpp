@@ -1,4 +1,5 @@
 #include <QDir>
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -331,6 +332,22 @@ TEST_F(ServiceManagementTest, AnUnreadableOrStaleJobTableHoldsNothing)
     CFError error;
     EXPECT_TRUE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.old", {"/bin/true"}, false), nullptr, &error))
         << qPrintable(error.localizedDescription());
+
+    // A folder in its place is set aside, so the table can be saved again.
+    ASSERT_TRUE(QFile::remove(UserJobTable::path()));
+    ASSERT_TRUE(QDir().mkpath(UserJobTable::path()));
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(SMJobSubmit(kSMDomainUserLaunchd, job("com.example.later", {"/bin/true"}, false), nullptr, &error))
+        << qPrintable(error.localizedDescription());
+    EXPECT_EQ(SMCopyAllJobDictionaries(kSMDomainUserLaunchd).size(), 1);
+    // Ours to write, so never read through a link: what it points at is not our table.
+    const QString elsewhere = home.path() + "/elsewhere.plist";
+    ASSERT_TRUE(QFile::rename(UserJobTable::path(), elsewhere));
+    ASSERT_TRUE(QFile::link(elsewhere, UserJobTable::path()));
+    EXPECT_TRUE(SMCopyAllJobDictionaries(kSMDomainUserLaunchd).isEmpty());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;  // the folder, the link
+    EXPECT_EQ(PropertyList::readFile(elsewhere).toMap().keys(), QStringList{"com.example.later"});
 }
 
 TEST_F(ServiceManagementTest, TheSystemDomainOnlyRunsOneShotJobs)

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -322,14 +323,17 @@ TEST(DefaultsTest, ASuiteNestedTooDeeplyIsDamagedNotFatal)
     // Deep enough to overflow any recursive reader, or tiny but huge once shared objects are expanded.
     const QByteArray hostile[] = {nested(200000), crafted::nestedArrays(200000), crafted::sharedChildren(30)};
     for (const QByteArray& bytes : hostile) {
-        const qsizetype before = setAside(defaults).size();
+        const QStringList before = setAside(defaults);
         writeAtomically(defaults.path(), bytes);
         testing::internal::CaptureStderr();
         EXPECT_FALSE(defaults.objectForKey("KLDropdownItemsKey").isValid());
         EXPECT_TRUE(defaults.setInteger(2, "KLUpdateFrequencyKey"));
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-        EXPECT_EQ(setAside(defaults).size(), before + 1);
+        // A new one, and only the newest few are kept.
+        const QStringList after = setAside(defaults);
+        EXPECT_EQ(after.size(), std::min<qsizetype>(before.size() + 1, OwnFile::kSetAsideKept));
+        EXPECT_TRUE(std::any_of(after.begin(), after.end(), [&](const QString& name) { return !before.contains(name); }));
         EXPECT_EQ(NSUserDefaults(kSuite).dictionaryRepresentation(), QVariantMap({{"KLUpdateFrequencyKey", 2}}));
     }
 }
@@ -378,6 +382,39 @@ TEST(DefaultsTest, AHeldLockDelaysNobodyAndChangesAreSavedOnceItIsFree)
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;  // the kept change, the read from memory
     EXPECT_NE(said.find("KLTempUnitCelsius is kept"), std::string::npos) << said;
+
+    // At the program's end the suite waits longer than a setter for what it
+    // keeps, and when the lock stays held says once which keys were lost.
+    HeldLock again(mine.path());
+    testing::internal::CaptureStderr();
+    {
+        NSUserDefaults quitting(kSuite);
+        EXPECT_FALSE(quitting.setInteger(3, "KLAppLaunchCountKey"));
+        EXPECT_FALSE(quitting.setBool(false, "KLShowTempInMenu"));
+        clock.restart();
+    }
+    const qint64 quit = clock.elapsed();
+    const std::string lost = testing::internal::GetCapturedStderr();
+    EXPECT_GT(quit, first);
+    EXPECT_EQ(std::count(lost.begin(), lost.end(), '\n'), 2) << lost;  // kept, then lost
+    EXPECT_NE(lost.find("KLAppLaunchCountKey, KLShowTempInMenu was not saved"), std::string::npos) << lost;
+}
+
+// The lock is ours: a link planted at its name is set aside, never followed
+// to make a file where it points.
+TEST(DefaultsTest, ALinkInTheLocksPlaceIsNotFollowed)
+{
+    const TestHome home;
+    NSUserDefaults defaults(kSuite);
+    const QString elsewhere = home.path() + "/somewhere";
+    ASSERT_TRUE(QFile::link(elsewhere, defaults.path() + ".lock"));
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(defaults.setInteger(7, "KLAppLaunchCountKey"));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_FALSE(QFileInfo::exists(elsewhere));
+    EXPECT_FALSE(QFileInfo(defaults.path() + ".lock").isSymLink());
+    EXPECT_EQ(NSUserDefaults(kSuite).integerForKey("KLAppLaunchCountKey"), 7);
 }
 
 }  // namespace

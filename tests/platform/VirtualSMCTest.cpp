@@ -2,12 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <linux/fs.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <tuple>
 #include <vector>
 
@@ -259,6 +267,65 @@ TEST_F(VirtualSMCTest, WhatIsNoStateFileIsSetAsideOnceAndTheDefaultsServe)
         VirtualSMC after{state};
         EXPECT_DOUBLE_EQ(after.load(), 0.5);
     }
+}
+
+// Where nothing can be renamed (a folder nobody may write in; root too, once
+// it is immutable), what stands in the state's place stays: said once, however
+// many readers look.
+TEST_F(VirtualSMCTest, WhatIsNoStateFileInAFolderNobodyMayWriteInIsSaidOnce)
+{
+    const std::string state = home.virtualSMCState();
+    const std::string folder = std::filesystem::path(state).parent_path();
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::mkfifo(state.c_str(), 0600), 0);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    const bool immutable = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                           ::ioctl(fd, FS_IOC_SETFLAGS, &(flags |= FS_IMMUTABLE_FL)) == 0;
+    if (!immutable && (::geteuid() == 0 || ::chmod(folder.c_str(), 0555) != 0)) {
+        ::close(fd);
+        GTEST_SKIP() << "no folder here can be made one that root may not write in";
+    }
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(VirtualSMC(state).modelIdentifier(), kDefaultVirtualProfile);
+    const std::string said = testing::internal::GetCapturedStderr();
+    if (!immutable || ::ioctl(fd, FS_IOC_SETFLAGS, &(flags &= ~FS_IMMUTABLE_FL)) != 0)
+        ::chmod(folder.c_str(), 0755);
+    ::close(fd);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("could not be set aside"), std::string::npos) << said;
+}
+
+// The lock is ours: a link planted at its name is not followed to make a file
+// where it points, and a holder that never lets go fails a write instead of
+// stopping it (a watchdog lets go at last, so waiting without limit fails the
+// test rather than hanging it).
+TEST_F(VirtualSMCTest, ItsLockIsNeitherFollowedThroughALinkNorWaitedOnWithoutLimit)
+{
+    const std::string lock = home.virtualSMCState() + ".lock";
+    std::filesystem::create_directories(std::filesystem::path(lock).parent_path());
+    const std::string elsewhere = home.path().toStdString() + "/somewhere";
+    ASSERT_EQ(::symlink(elsewhere.c_str(), lock.c_str()), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(smc.setLoad(0.25));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(elsewhere)));
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(lock)));
+
+    const int held = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    std::promise<void> done;
+    auto watchdog = std::async(std::launch::async, [&held, finished = done.get_future()] {
+        if (finished.wait_for(std::chrono::seconds(20)) == std::future_status::timeout)
+            ::flock(held, LOCK_UN);
+    });
+    EXPECT_FALSE(smc.setLoad(0.75));
+    done.set_value();
+    watchdog.wait();
+    ::close(held);
+    EXPECT_DOUBLE_EQ(VirtualSMC(home.virtualSMCState()).load(), 0.25);
 }
 
 TEST(VirtualSMCStateTest, NumbersThatAreNotFiniteAreRefusedLikeAnyBadLine)

@@ -50,6 +50,8 @@ void KLDetailViewController::updateFanControlUI()
     table->setFixedHeight(int(table->rowHeight() * std::max<qsizetype>(m_sensors.size(), 1)) + 2);
 
     m_fanSetNames = KLFanControlCells::fillModeButton(ui->fanControlModeButton, mode, settings.fanSetName());
+    // The pop-up is as wide as its widest item, which may be a set's name.
+    updateLeftColumnWidth();
 }
 
 void KLDetailViewController::fanControlModeButtonTapped()

@@ -52,6 +52,33 @@ using KLSensorHistoryGraph::timeRange;
 
 // Room for the y labels and a readable run of time labels.
 constexpr int kGraphMinimumWidth = 280;
+// The left column's share of the width, in twentieths.
+constexpr int kLeftColumnShare = 9;
+
+// The least width at which a wrapping label keeps its text to two lines.
+int twoLineWidth(const QLabel* label)
+{
+    const QFontMetricsF metrics(label->font());
+    const QString text = label->text();
+    qreal widest = metrics.horizontalAdvance(text);
+    const QChar blank = QLatin1Char(' ');
+    for (qsizetype space = text.indexOf(blank); space >= 0; space = text.indexOf(blank, space + 1))
+        widest = std::min(widest, std::max(metrics.horizontalAdvance(text.left(space)),
+                                           metrics.horizontalAdvance(text.mid(space + 1))));
+    return int(std::ceil(widest)) + 2 * label->margin() + 1;
+}
+
+int horizontalMargins(const QLayout* layout)
+{
+    const QMargins margins = layout->contentsMargins();
+    return margins.left() + margins.right();
+}
+
+// What a box's frame and margins take of its width.
+int horizontalFrame(const QWidget* box)
+{
+    return box->width() - box->contentsRect().width();
+}
 
 QString sectionStyleText(QLabel* label)
 {
@@ -92,6 +119,8 @@ KLDetailViewController::KLDetailViewController(QWidget* parent)
     m_menuBarLayout = new KLFlowLayout(ui->menuBarCollectionView, 6);
     m_menuBarLayout->setContentsMargins(0, 0, 0, 0);
     ui->rightColumnView->installEventFilter(this);
+    // Sees a new width before the layout spreads it over the columns.
+    installEventFilter(this);
 }
 
 KLDetailViewController::~KLDetailViewController()
@@ -139,7 +168,7 @@ void KLDetailViewController::configureUI()
                             ui->menuBarSectionField, ui->fanControlSectionField})
         sectionStyleText(section);
     ui->fanManualUtilLinkButton->setToolTip(QStringLiteral("Link button"));
-    // Beside the mode pop-up and the edit button a long title takes two lines.
+    // Beside the mode pop-up and the edit button a long title takes two lines, no more.
     ui->fanControlSectionField->setWordWrap(true);
     updateColumnWidths();
 }
@@ -161,22 +190,61 @@ void KLDetailViewController::localizeUI()
 
 void KLDetailViewController::updateColumnWidths()
 {
-    // The columns share the width by their stretch alone, from least widths
-    // that hold in every fan mode, so the boundary between them stays put
-    // when the mode shows or hides the speed buttons.
-    const auto horizontal = [](const QLayout* layout) {
-        const QMargins margins = layout->contentsMargins();
-        return margins.left() + margins.right();
-    };
+    // The columns share the width by their stretch, from least widths that
+    // hold in every fan mode, so the boundary between them stays put when
+    // the mode shows or hides the speed buttons.
     const KLSensorCellView row;
-    const int table = horizontal(ui->tableBoxLayout) + 2 * ui->tableView->frameWidth()
-                      + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ui->tableView) + row.wholeNameWidth();
-    int fanBox = std::max(ui->fanControlHeaderLayout->minimumSize().width(),
-                          ui->fanManualUtilBox->minimumSizeHint().width());
-    fanBox += horizontal(ui->fanControlLayout) + 2 * ui->fanControlBox->frameWidth();
-    ui->leftColumnView->setMinimumWidth(std::max({table, fanBox, ui->sensorsSectionField->minimumSizeHint().width()}));
+    const int table = horizontalFrame(ui->tableBox) + horizontalMargins(ui->tableBoxLayout)
+                      + horizontalFrame(ui->tableView)
+                      + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ui->tableView);
+    m_tableLeastWidth = table + row.wholeNameWidth();
+    m_tableWidthBesideNames = table + row.widthForName(QString());
+    m_nameFont = row.titleField()->font();
     ui->rightColumnView->setMinimumWidth(std::max(ui->rightColumnLayout->minimumSize().width(), kGraphMinimumWidth));
+    updateWholeNamesWidth();
+    updateLeftColumnWidth();
     updateRightColumnHeight();
+}
+
+void KLDetailViewController::updateWholeNamesWidth()
+{
+    // Every category's names, so the boundary stays put from one category to the next.
+    const QFontMetricsF metrics(m_nameFont);
+    qreal widest = 0;
+    for (KLCategory* category : KLCategory::allObjects())
+        for (KLSensor* sensor : category->sensors())
+            widest = std::max(widest, metrics.horizontalAdvance(sensor->name()));
+    m_wholeNamesWidth = m_tableWidthBesideNames + int(std::ceil(widest));
+}
+
+void KLDetailViewController::updateLeftColumnWidth()
+{
+    // The fan box's header: the title on two lines at most beside the whole
+    // mode pop-up (its widest item) and the edit button. The title's own
+    // least is its longest word; a least width set on a wrapping label would
+    // become the width it wraps at.
+    QLabel* title = ui->fanControlSectionField;
+    ui->fanControlHeaderLayout->invalidate();
+    const int header = ui->fanControlHeaderLayout->minimumSize().width() - title->minimumSizeHint().width()
+                       + std::max(twoLineWidth(title), title->minimumSizeHint().width());
+    const int fanBox = std::max(header, ui->fanManualUtilBox->minimumSizeHint().width())
+                       + horizontalMargins(ui->fanControlLayout) + horizontalFrame(ui->fanControlBox);
+    ui->leftColumnView->setMinimumWidth(
+        std::max({m_tableLeastWidth, fanBox, ui->sensorsSectionField->minimumSizeHint().width()}));
+    updateColumnShares();
+}
+
+void KLDetailViewController::updateColumnShares()
+{
+    // Nine twentieths of the width go left, more where that shows every
+    // sensor name whole and leaves the right column its least width, so
+    // names are cut only in windows narrower than the default.
+    const QMargins margins = ui->rootLayout->contentsMargins();
+    const int inner = std::max(0, width() - margins.left() - margins.right() - ui->rootLayout->spacing());
+    const int share = inner * kLeftColumnShare / 20;
+    const int left = std::max(share, std::min(m_wholeNamesWidth, inner - ui->rightColumnView->minimumWidth()));
+    ui->rootLayout->setStretch(0, std::max(1, left));
+    ui->rootLayout->setStretch(1, std::max(1, inner - left));
 }
 
 void KLDetailViewController::updateRightColumnHeight()
@@ -195,6 +263,8 @@ bool KLDetailViewController::eventFilter(QObject* watched, QEvent* event)
     // layout request, once the boxes between have taken their new sizes.
     if (watched == ui->rightColumnView && event->type() == QEvent::LayoutRequest)
         updateRightColumnHeight();
+    if (watched == this && event->type() == QEvent::Resize)
+        updateColumnShares();
     return KLViewController::eventFilter(watched, event);
 }
 
@@ -223,6 +293,11 @@ void KLDetailViewController::setCategory(KLCategory* category)
 void KLDetailViewController::reloadData()
 {
     m_sensors = m_category ? m_category->sensors() : QList<KLSensor*>{};
+    // A new catalogue may bring longer names.
+    if (isViewLoaded()) {
+        updateWholeNamesWidth();
+        updateColumnShares();
+    }
     m_selectedSensor = m_selectedFan = m_sensors.isEmpty() ? nullptr : m_sensors.first();
     if (isVisible())
         updateUI();

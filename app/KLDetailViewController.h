@@ -4,6 +4,7 @@
 // sensors shown in the menu-bar title, and, on the fan category, the fan
 // control box (mode, fan speeds, the fan-rules sheet). Redrawn from the store
 // on every poll notice of Kelvara Helper and on every settings notice.
+#include <QFont>
 #include <QPointer>
 #include <memory>
 
@@ -102,6 +103,9 @@ private:
     bool isFanControlSheetShown() const;
     void setFanControlBoxShown(bool shown);
     void updateColumnWidths();
+    void updateWholeNamesWidth();
+    void updateLeftColumnWidth();
+    void updateColumnShares();
     void updateRightColumnHeight();
     KLFanControlSheet* fanControlSheet() const;
     void presentFanControlSheet(unsigned preferredMode);
@@ -117,6 +121,13 @@ private:
     int m_fanControlBoxTopConstraint = 15;
     int m_fanControlTableViewTopConstraint = 12;
     int m_shownGraphTimeRange = -1;
+    // The left column's least width for the sensor table, what the table
+    // takes beside a row's name in the row's font, and the width that shows
+    // every sensor name of the catalogue whole.
+    int m_tableLeastWidth = 0;
+    int m_tableWidthBesideNames = 0;
+    QFont m_nameFont;
+    int m_wholeNamesWidth = 0;
     // The pop-up's fan-set names as last built, so a choice maps to the set it showed.
     QStringList m_fanSetNames;
     // The latest mode choice waiting for the privilege, with the names shown then.

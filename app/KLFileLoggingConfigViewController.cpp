@@ -108,7 +108,8 @@ void KLFileLoggingConfigViewController::configureUI()
     outline->setDataSource(this);
     outline->setDelegate(this);
     outline->setSelectionHighlightStyle(NSTableViewSelectionHighlightStyleNone);
-    outline->installEventFilter(this);
+    // The viewport, which narrows when the rows come to need a scroll bar.
+    outline->viewport()->installEventFilter(this);
     fitColumns();
     outline->expandItem(nullptr, true);
 }
@@ -335,7 +336,10 @@ void KLFileLoggingConfigViewController::fitColumns()
         return;
     // The check column is as wide as its heading, which some languages make long.
     const int heading = QFontMetrics(ui->outlineView->font()).horizontalAdvance(columns[1]->title()) + 24;
-    columns[0]->setWidth(std::max(120, ui->outlineView->viewport()->width() - std::max(kCheckColumnWidth, heading)));
+    const int check = std::max(kCheckColumnWidth, heading);
+    // The names take the rest; below their least the outline scrolls sideways.
+    columns[1]->setWidth(check);
+    columns[0]->setWidth(std::max(120, ui->outlineView->viewport()->width() - check));
 }
 
 bool KLFileLoggingConfigViewController::eventFilter(QObject* watched, QEvent* event)
@@ -343,7 +347,7 @@ bool KLFileLoggingConfigViewController::eventFilter(QObject* watched, QEvent* ev
     if (event->type() == QEvent::Resize) {
         if (watched == ui->pathControl)
             showPath(m_shownPath);
-        else if (watched == ui->outlineView)
+        else if (watched == ui->outlineView->viewport())
             fitColumns();
     }
     return KLViewController::eventFilter(watched, event);

@@ -197,6 +197,11 @@ void KLMasterViewController::updateUI()
     m_ui->deviceNoteTextField->setPalette(note);
 
     m_ui->tableView->reloadData();
+    // Every item in view whatever the pane, so the window never gets so low
+    // that the sidebar scrolls.
+    const int rows = m_ui->tableView->numberOfRows();
+    const QRect last = m_ui->tableView->rectOfRow(rows - 1);
+    m_ui->tableView->setMinimumHeight((rows > 0 ? last.bottom() + 1 : 0) + 2 * m_ui->tableView->frameWidth());
     if (m_selectedRow >= 0 && m_selectedRow < int(m_menuItems.size()))
         m_ui->tableView->selectRowIndexes({m_selectedRow}, false);
 }

@@ -8,4 +8,9 @@ class KLPopupSensorCellView : public KLSensorCellView {
 public:
     explicit KLPopupSensorCellView(QWidget* parent = nullptr);
     void awakeFromNib() override;
+    void updateUI() override;
+
+private:
+    // The kind of sensor the value's room was made for.
+    int m_valueCategoryType = -1;
 };

@@ -147,10 +147,15 @@ void KLSensorCellView::updateIndicator()
 
 int KLSensorCellView::wholeNameWidth() const
 {
+    return widthForName(QString(kWholeNameLength, QLatin1Char('x')));
+}
+
+int KLSensorCellView::widthForName(const QString& name) const
+{
     // The name takes no room of its own in the row's layout (it gives way first).
-    const QFontMetrics metrics(ui->titleField->font());
-    const int name = metrics.horizontalAdvance(QString(kWholeNameLength, QLatin1Char('x')));
-    return layout()->minimumSize().width() + name;
+    // Whole points up: the name is cut once its exact width passes the field's.
+    const QFontMetricsF metrics(ui->titleField->font());
+    return layout()->minimumSize().width() + int(std::ceil(metrics.horizontalAdvance(name)));
 }
 
 QLabel* KLSensorCellView::titleField() const { return ui->titleField; }

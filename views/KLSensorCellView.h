@@ -33,6 +33,8 @@ public:
     // The least row width that shows a name of kWholeNameLength characters
     // whole beside the icon, the bar and the value.
     int wholeNameWidth() const;
+    // The least row width that shows this name whole.
+    int widthForName(const QString& name) const;
     virtual void setSensor(KLSensor* sensor);
     virtual void updateUI();
     virtual void updateIndicator();

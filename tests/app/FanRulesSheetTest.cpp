@@ -30,6 +30,7 @@
 #include "AnalyticsLog.h"
 #include "AppTestSession.h"
 #include "ClippedTexts.h"
+#include "OverlappingControls.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "StoreFixture.h"
@@ -305,7 +306,8 @@ TEST_F(FanRulesSheetTest, NewConditionsWatchTheNextFreeSensorAtHalfAgainItsReadi
 }
 
 // Opened for a fan set and for auto boost, with a condition row, in every
-// language: no text of the sheet or its rows is wider than its control.
+// language: no text of the sheet or its rows is wider than its control, and
+// no control lies over another.
 TEST_F(FanRulesSheetTest, EveryTextFitsInEveryLanguage)
 {
     KLDataManager& settings = KLDataManager::sharedInstance();
@@ -318,7 +320,7 @@ TEST_F(FanRulesSheetTest, EveryTextFitsInEveryLanguage)
             click("addFanConditionButton");
             ASSERT_FALSE(sheet->fanConditions().isEmpty());
             drainMainQueue();
-            for (const QString& found : ClippedTexts::find(sheet))
+            for (const QString& found : ClippedTexts::find(sheet) + OverlappingControls::find(sheet))
                 clipped << QStringLiteral("%1 mode %2: %3").arg(language).arg(mode).arg(found);
             click("cancelButton");
             drainMainQueue();

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QProcess>
 #include <QSplitter>
 #include <QTest>
@@ -31,6 +33,7 @@
 #include "NSString+KLExtension.h"
 #include "AppTestSession.h"
 #include "ClippedTexts.h"
+#include "OverlappingControls.h"
 #include "Contrast.h"
 #include "KLDetailViewController.h"
 #include "KLDropdownSettingsViewController.h"
@@ -208,22 +211,44 @@ TEST_F(MainWindowTest, LanguageMenuWritesTheSettingAndTextsFollow)
 }
 
 // Every pane of the window and the layout sheet, in every language: no text is
-// wider than its control (pop-ups list every item).
+// wider than its control (pop-ups list every item), no control lies over
+// another and no section title takes more than two lines, at the default size
+// and at the pane's least size.
 TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
 {
     const auto english = qScopeGuard([] { KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en")); });
     open();
     QStringList clipped;
+    const auto overlapsAndLongTitles = [&] {
+        QStringList found = OverlappingControls::find(window.get());
+        for (const QLabel* title : window->findChildren<QLabel*>(QRegularExpression(QStringLiteral("SectionField$")))) {
+            if (!title->isVisibleTo(window.get()) || !title->wordWrap())
+                continue;
+            const QFontMetrics metrics = title->fontMetrics();
+            const int height = metrics.boundingRect(title->contentsRect(), Qt::TextWordWrap, title->text()).height();
+            if (height > 5 * metrics.lineSpacing() / 2)
+                found << QStringLiteral("%1 «%2» takes %3 points").arg(title->objectName(), title->text()).arg(height);
+        }
+        return found;
+    };
     for (const QString& language : KLDataManager::sharedInstance().allLanguages()) {
         KLDataManager::sharedInstance().setCurrentLanguage(language);
         const QString settingsTitle = KLExtension::localizedStringForKey(QStringLiteral("side-bar-settings-item"));
         ASSERT_TRUE(waitUntil([&] { return master->menuItems().last().title == settingsTitle; })) << language.toStdString();
         for (int row = 0; row < table->numberOfRows(); ++row) {
+            window->resize(1100, 700);
             click(row);
             drainMainQueue();
             for (const QString& found : ClippedTexts::find(window.get()))
                 clipped << QStringLiteral("%1 row %2: %3").arg(language).arg(row).arg(found);
+            for (const QString& found : overlapsAndLongTitles())
+                clipped << QStringLiteral("%1 row %2: %3").arg(language).arg(row).arg(found);
+            window->resize(1, 1);
+            drainMainQueue();
+            for (const QString& found : overlapsAndLongTitles())
+                clipped << QStringLiteral("%1 row %2 at its least size: %3").arg(language).arg(row).arg(found);
         }
+        window->resize(1100, 700);
         // The settings pane's sheet with its rows.
         auto* settings = qobject_cast<KLSettingsViewController*>(master->settingsViewController());
         ASSERT_TRUE(settings);
@@ -232,7 +257,7 @@ TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
         ASSERT_TRUE(sheet && sheet->presentingViewController() == settings);
         ASSERT_TRUE(waitUntil([&] { return sheet->dropDownItemsTableView()->numberOfRows() > 0; }));
         drainMainQueue();
-        for (const QString& found : ClippedTexts::find(sheet))
+        for (const QString& found : ClippedTexts::find(sheet) + OverlappingControls::find(sheet))
             clipped << QStringLiteral("%1 layout sheet: %2").arg(language, found);
         settings->dismissViewController(sheet);
     }
@@ -600,6 +625,77 @@ TEST_F(MainWindowTest, AtItsLeastSizeNamesShowWholeAndTheGraphKeepsItsAxes)
         window->close();
     }
     KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en"));
+}
+
+// At the default size the sensor table has room: the catalogue's longest
+// name shows whole, in English and Vietnamese.
+TEST_F(MainWindowTest, AtTheDefaultSizeTheLongestSensorNameShowsWhole)
+{
+    const auto english = qScopeGuard([] { KLDataManager::sharedInstance().setCurrentLanguage(QStringLiteral("en")); });
+    const KLSensorCellView measure;
+    const QFontMetrics metrics(measure.titleField()->font());
+    KLSensor* longest = nullptr;
+    for (KLCategory* category : KLCategory::allObjects())
+        for (KLSensor* sensor : category->sensors())
+            if (!longest || metrics.horizontalAdvance(sensor->name()) > metrics.horizontalAdvance(longest->name()))
+                longest = sensor;
+    ASSERT_TRUE(longest);
+    ASSERT_GT(longest->name().size(), KLSensorCellView::kWholeNameLength);
+    for (const char* language : {"en", "vi"}) {
+        SCOPED_TRACE(language);
+        KLDataManager::sharedInstance().setCurrentLanguage(QString::fromLatin1(language));
+        drainMainQueue();
+        open();
+        ASSERT_EQ(window->size(), QSize(1100, 700));
+        click(int(master->categories().indexOf(longest->category())));
+        drainMainQueue();
+        auto* sensors = master->paneViewController()->findChild<NSTableView*>(QStringLiteral("tableView"));
+        ASSERT_TRUE(sensors);
+        KLSensorCellView* cell = nullptr;
+        for (int row = 0; row < sensors->numberOfRows() && !cell; ++row) {
+            auto* each = qobject_cast<KLSensorCellView*>(sensors->viewAtColumn(0, row, true));
+            if (each && each->sensor() == longest)
+                cell = each;
+        }
+        ASSERT_TRUE(cell);
+        EXPECT_EQ(cell->titleField()->text().toStdString(), longest->name().toStdString());
+        window->close();
+    }
+}
+
+// At the least size of every pane, every table's last column can be brought
+// into view (it fits, or the table scrolls sideways to it), and the sidebar
+// shows all its items.
+TEST_F(MainWindowTest, AtEachPanesLeastSizeEveryColumnIsInReach)
+{
+    open();
+    for (int row = 0; row < table->numberOfRows(); ++row) {
+        SCOPED_TRACE(master->menuItems()[row].title.toStdString());
+        window->resize(1100, 700);
+        click(row);
+        drainMainQueue();
+        window->resize(1, 1);
+        drainMainQueue();
+        int tables = 0;
+        for (NSTableView* each : window->findChildren<NSTableView*>()) {
+            if (!each->isVisibleTo(window.get()))
+                continue;
+            ++tables;
+            int columns = 0;
+            for (const auto& column : each->tableColumns())
+                columns += column->width();
+            const QScrollBar* sideways = each->horizontalScrollBar();
+            const int reach =
+                each->viewport()->width() + (sideways->isVisibleTo(window.get()) ? sideways->maximum() : 0);
+            EXPECT_GE(reach, columns) << each->objectName().toStdString();
+            EXPECT_GE(each->viewport()->height(), std::min<int>(each->rowHeight(), each->rectOfRow(0).height()))
+                << each->objectName().toStdString();
+        }
+        EXPECT_GT(tables, 0);
+        // The sidebar shows every item without scrolling.
+        EXPECT_GE(table->viewport()->height(), table->rectOfRow(table->numberOfRows() - 1).bottom() + 1);
+        EXPECT_GE(master->width(), master->minimumWidth());
+    }
 }
 
 }  // namespace

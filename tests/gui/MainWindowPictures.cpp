@@ -1,11 +1,13 @@
 // The main window at its default size: a category and each fixed item
-// selected, and the sidebar in every language Kelvara speaks; and at its
-// least size in English and French.
+// selected, and the sidebar and the fans pane in every language Kelvara
+// speaks; and at its least size in English and French (the notifications'
+// table then scrolls sideways).
 #include "KLAnimation.h"
 #include "KLCategory.h"
 #include "KLDataManager.h"
 #include "KLMasterViewController.h"
 #include "KLMenuController.h"
+#include "KLNotification.h"
 #include "KLSensor.h"
 #include "KLWindowController.h"
 #include "Pictures.h"
@@ -54,8 +56,11 @@ bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int 
         // Without a session bus the language notice does not come round.
         master.reloadData();
         window.menuController()->updateUI();
-        select(master, master.selectedRow());
+        select(master, rowOfType(master, KLMenuItemTypeFileLogging));
         ok &= pictures.save(window, QStringLiteral("main-window-%1").arg(code), dark, scale);
+        // The fan box's header holds a translated title, pop-up and button side by side.
+        select(master, rowOfType(master, KLMenuItemTypeFan));
+        ok &= pictures.save(window, QStringLiteral("main-window-fans-%1").arg(code), dark, scale);
     }
     data.setCurrentLanguage(language);
     master.reloadData();
@@ -72,17 +77,25 @@ bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int 
                 chips << sensor->key();
     }
     data.setMenuSensors(chips);
+    // Two rules, so the notifications' table has rows to scroll.
+    const std::optional<QList<KLNotification>> rules = data.overheatNotifications();
+    KLNotification rule;
+    rule.sensorKey = rule.sensorName = chips.value(0);
+    rule.threshold = 80;
+    rule.active = rule.repeat = true;
+    data.setOverheatNotifications({rule, rule});
     // The menu-bar switch at rest, not halfway through its animation.
     const bool wasImmediate = KLAnimation::immediate();
     KLAnimation::setImmediateForTesting(true);
-    for (const QString code : {QStringLiteral("en"), QStringLiteral("fr")}) {
+    for (const QString& code : {QStringLiteral("en"), QStringLiteral("fr")}) {
         KLWindowController small;
         data.setCurrentLanguage(code);
         small.show();
         drain();
         KLMasterViewController& smallMaster = *small.masterViewController();
         for (const auto& [type, name] : {std::pair{KLMenuItemTypeTemperature, "temperature"},
-                                         std::pair{KLMenuItemTypeFan, "fans"}}) {
+                                         std::pair{KLMenuItemTypeFan, "fans"},
+                                         std::pair{KLMenuItemTypeNotifications, "notifications"}}) {
             select(smallMaster, rowOfType(smallMaster, type));
             small.resize(1, 1);
             drain();
@@ -93,6 +106,8 @@ bool mainWindowPictures(Pictures& pictures, const PictureScene&, bool dark, int 
     KLAnimation::setImmediateForTesting(wasImmediate);
     data.setCurrentLanguage(language);
     data.setMenuSensors(menuSensors);
+    if (rules)
+        data.setOverheatNotifications(*rules);
     return ok;
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "ClippedTexts.h"
+#include "OverlappingControls.h"
 #include "FreshState.h"
 #include "KLCategory.h"
 #include "KLCoreDataHelper.h"
@@ -179,9 +180,10 @@ TEST_F(PopupScreenTest, HeightsFollowTheLayoutAndTheScreen)
     EXPECT_FALSE(screen->findChild<QWidget*>(QStringLiteral("cpuTempView"))->isVisible());
 }
 
-// No text of the popover is wider than its control, in any language, in the
-// system mode and with a fan set (speed buttons shown); the mode pop-up fits
-// every item. The same for the detail popover of a hovered row.
+// No text of the popover is wider than its control and no control lies over
+// another, in any language, in the system mode and with a fan set (speed
+// buttons shown); the mode pop-up fits every item. The same for the detail
+// popover of a hovered row.
 TEST_F(PopupScreenTest, EveryTextFitsInEveryLanguage)
 {
     KLDataManager& settings = KLDataManager::sharedInstance();
@@ -193,12 +195,13 @@ TEST_F(PopupScreenTest, EveryTextFitsInEveryLanguage)
             settings.setFanControlMode(mode);
             KLPopupViewController* screen = show();
             QCoreApplication::processEvents();
-            for (const QString& found : ClippedTexts::find(screen))
+            for (const QString& found : ClippedTexts::find(screen) + OverlappingControls::find(screen))
                 clipped << QStringLiteral("%1 mode %2: %3").arg(language).arg(mode).arg(found);
             screen->trackingTableViewMouseMoved(at(screen, 40, list(screen)->rectOfRow(2).center().y()));
             EXPECT_TRUE(screen->detailPopover()->isShown()) << language.toStdString();
             QCoreApplication::processEvents();
-            for (const QString& found : ClippedTexts::find(screen->detailViewController()))
+            const QWidget* detail = screen->detailViewController();
+            for (const QString& found : ClippedTexts::find(detail) + OverlappingControls::find(detail))
                 clipped << QStringLiteral("%1 detail: %2").arg(language, found);
             popover.close();
         }
@@ -226,6 +229,32 @@ TEST_F(PopupScreenTest, AnOpeningAfterAChangeOfLanguageIsSizedForIt)
     const QStringList clipped = ClippedTexts::find(screen);
     EXPECT_TRUE(clipped.isEmpty()) << clipped.join(QLatin1Char('\n')).toStdString();
     EXPECT_LE(mode->geometry().right(), screen->findChild<QWidget*>(QStringLiteral("fanControlBox"))->contentsRect().right());
+}
+
+// The list has room for the simulated Mac's longest sensor name: it shows
+// whole, in English and Vietnamese, as does every other row's.
+TEST_F(PopupScreenTest, TheLongestSensorNameShowsWhole)
+{
+    KLDataManager& settings = KLDataManager::sharedInstance();
+    const auto english = qScopeGuard([&] { settings.setCurrentLanguage(QStringLiteral("en")); });
+    temperatures[2]->setName(QStringLiteral("Platform Controller Hub Die"));
+    for (const char* language : {"en", "vi"}) {
+        SCOPED_TRACE(language);
+        settings.setCurrentLanguage(QString::fromLatin1(language));
+        KLPopupViewController* screen = show();
+        QCoreApplication::processEvents();
+        KLTrackingTableView* table = list(screen);
+        int rows = 0;
+        for (int row = 0; row < table->numberOfRows(); ++row) {
+            auto* cell = qobject_cast<KLPopupSensorCellView*>(table->viewAtColumn(0, row, true));
+            if (!cell)
+                continue;
+            ++rows;
+            EXPECT_EQ(cell->titleField()->text().toStdString(), cell->sensor()->name().toStdString());
+        }
+        EXPECT_EQ(rows, temperatures.size());
+        popover.close();
+    }
 }
 
 TEST_F(PopupScreenTest, HoverProbesTenPointsBelowAndExitsByTheMargins)

@@ -2,7 +2,9 @@
 #include <QDialog>
 #include <QDropEvent>
 #include <QImage>
+#include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -177,6 +179,41 @@ TEST(TableView, ClicksAndArrowKeysSelectOnceEachAndKeyUpReachesTheScreen)
     screen.table->selectRowIndexes({3}, false);
     screen.table->selectRowIndexes({3}, false);
     EXPECT_EQ(screen.selectionChanges, before + 1);
+}
+
+// Columns wider together than the table: it scrolls sideways, the header with
+// the rows, until the last column is in view, and clicks still find their row.
+TEST(TableView, ColumnsWiderThanTheTableScrollSidewaysWithTheHeader)
+{
+    ListScreen screen;
+    screen.table->setColumnIdentifiers({"name", "value"});
+    screen.table->tableColumns()[0]->setWidth(150);
+    screen.table->tableColumns()[1]->setWidth(120);
+    screen.table->setHeaderVisible(true);
+    screen.show();
+    QCoreApplication::processEvents();
+    QScrollBar* sideways = screen.table->horizontalScrollBar();
+    ASSERT_TRUE(sideways->isVisible());
+    QWidget* viewport = screen.table->viewport();
+    EXPECT_EQ(sideways->maximum(), 270 - viewport->width());
+
+    sideways->setValue(sideways->maximum());
+    QWidget* last = screen.table->viewAtColumn(1, 2, true);
+    ASSERT_TRUE(last);
+    EXPECT_TRUE(viewport->rect().contains(QRect(last->mapTo(viewport, QPoint()), last->size())));
+    auto* header = screen.table->findChild<QHeaderView*>();
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->sectionViewportPosition(1), last->mapTo(viewport, QPoint()).x());
+    EXPECT_EQ(screen.table->visibleRect().left(), sideways->value());
+
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(viewport->width() - 5, screen.centreOf(2).y()));
+    EXPECT_EQ(screen.table->selectedRow(), 2);
+
+    // Wide enough for both: no bar, and the last column takes the rest.
+    screen.resize(400, 100);
+    QCoreApplication::processEvents();  // the bar shows or hides on a queued call
+    EXPECT_FALSE(sideways->isVisible());
+    EXPECT_EQ(screen.table->viewAtColumn(1, 2, true)->geometry().right(), viewport->width() - 1);
 }
 
 TEST(TableView, DropsReorderTheRowsAsTheDataSourceMovesThem)

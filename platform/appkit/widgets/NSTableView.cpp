@@ -69,8 +69,10 @@ NSTableView::NSTableView(QWidget* parent)
 {
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Columns wider together than the table scroll sideways, so none is out of reach.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     verticalScrollBar()->setSingleStep(20);
+    horizontalScrollBar()->setSingleStep(20);
     m_document = new QWidget(viewport());
     m_dropIndicator = new DropIndicator(m_document);
     m_dropIndicator->hide();
@@ -152,6 +154,8 @@ void NSTableView::columnsChanged()
     setViewportMargins(0, headerHeight, 0, 0);
     const QRect area = contentsRect();
     m_header->setGeometry(area.left(), area.top(), viewport()->width(), headerHeight);
+    m_header->setOffset(horizontalScrollBar()->value());
+    updateScrollRange();
     positionBuiltRows();
 }
 
@@ -170,6 +174,14 @@ int NSTableView::columnWidth(int column) const
         return width;
     // The last column takes what is left of the width.
     return std::max(width, viewport()->width() - columnX(column));
+}
+
+int NSTableView::documentWidth() const
+{
+    int columns = 0;
+    for (const auto& column : m_columns)
+        columns += column->width();
+    return std::max(viewport()->width(), columns);
 }
 
 QWidget* NSTableView::makeViewWithIdentifier(const QString& identifier, QObject*)
@@ -374,7 +386,11 @@ void NSTableView::updateScrollRange()
     const int visible = viewport()->height();
     verticalScrollBar()->setPageStep(visible);
     verticalScrollBar()->setRange(0, std::max(0, total - visible));
-    m_document->setGeometry(0, -verticalScrollBar()->value(), viewport()->width(), std::max(total, visible));
+    const int width = documentWidth();
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setRange(0, width - viewport()->width());
+    m_document->setGeometry(-horizontalScrollBar()->value(), -verticalScrollBar()->value(), width,
+                            std::max(total, visible));
 }
 
 void NSTableView::layoutRows()
@@ -393,7 +409,7 @@ void NSTableView::positionBuiltRows()
 {
     if (m_updateDepth > 0)
         return;
-    m_document->resize(viewport()->width(), m_document->height());
+    m_document->resize(documentWidth(), m_document->height());
     for (int row = 0; row < numberOfRows(); ++row) {
         if (!m_rows[row].view)
             continue;
@@ -424,7 +440,7 @@ void NSTableView::setRowHeight(double height)
 int NSTableView::rowAtPoint(QPointF point) const
 {
     if (m_rows.empty() || point.y() < 0 || point.y() >= m_tops.back() || point.x() < 0
-        || point.x() >= viewport()->width())
+        || point.x() >= documentWidth())
         return -1;
     auto it = std::upper_bound(m_tops.begin(), m_tops.end(), int(std::floor(point.y())));
     return int(it - m_tops.begin()) - 1;
@@ -434,12 +450,12 @@ QRect NSTableView::rectOfRow(int row) const
 {
     if (row < 0 || row >= numberOfRows())
         return {};
-    return QRect(0, m_tops[row], viewport()->width(), m_tops[row + 1] - m_tops[row]);
+    return QRect(0, m_tops[row], documentWidth(), m_tops[row + 1] - m_tops[row]);
 }
 
 QRect NSTableView::visibleRect() const
 {
-    return QRect(0, verticalScrollBar()->value(), viewport()->width(), viewport()->height());
+    return QRect(QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()), viewport()->size());
 }
 
 void NSTableView::scrollRowToVisible(int row)
@@ -610,7 +626,7 @@ void NSTableView::showDropIndicator(int row, NSTableViewDropOperation operation)
         indicator->setGeometry(rectOfRow(row));
     } else {
         const int y = row < numberOfRows() ? m_tops[row] : m_tops.back();
-        indicator->setGeometry(0, std::max(0, y - 1), viewport()->width(), 2);
+        indicator->setGeometry(0, std::max(0, y - 1), documentWidth(), 2);
     }
     indicator->raise();
     indicator->show();
@@ -667,7 +683,7 @@ void NSTableView::mousePressEvent(QMouseEvent* event)
     }
     setFocus(Qt::MouseFocusReason);
     const QPoint point = event->position().toPoint();
-    m_pressRow = rowAtPoint(QPointF(point.x(), point.y() + verticalScrollBar()->value()));
+    m_pressRow = rowAtPoint(QPointF(point + QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value())));
     m_pressPos = point;
     m_pressInside = true;
     if (m_pressRow < 0)
@@ -745,6 +761,7 @@ void NSTableView::wheelEvent(QWheelEvent* event)
 {
     // Touchpads report pixels: follow them one for one.
     if (!event->pixelDelta().isNull()) {
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - event->pixelDelta().x());
         verticalScrollBar()->setValue(verticalScrollBar()->value() - event->pixelDelta().y());
         event->accept();
         return;
@@ -762,6 +779,7 @@ void NSTableView::resizeEvent(QResizeEvent* event)
 
 void NSTableView::scrollContentsBy(int, int)
 {
-    m_document->move(0, -verticalScrollBar()->value());
+    m_document->move(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+    m_header->setOffset(horizontalScrollBar()->value());
     layoutRows();
 }

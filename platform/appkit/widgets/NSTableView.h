@@ -7,6 +7,7 @@
 // by click and the arrow keys; the action signal on every click; key
 // releases pass on to the parent screen (NSViewController::keyUp). Rows are
 // reordered by drag and drop through the data source's three drag methods.
+// Columns wider together than the table scroll sideways with the header.
 #include <QAbstractScrollArea>
 #include <QHash>
 #include <QList>
@@ -150,7 +151,7 @@ public:
     NSTableRowView* rowViewAtRow(int row, bool makeIfNecessary);
 
     // Heights and places, in the table's own coordinates: y from the top of
-    // the first row, like a flipped view.
+    // the first row, x from the first column's left edge, like a flipped view.
     double rowHeight() const { return m_rowHeight; }
     void setRowHeight(double height);
     int rowAtPoint(QPointF point) const;
@@ -235,6 +236,8 @@ private:
     void columnsChanged();
     int columnX(int column) const;
     int columnWidth(int column) const;
+    // The rows' width: the viewport's, or all the columns' when wider.
+    int documentWidth() const;
     void setSelection(int row, bool notify);
     void selectByKey(int step);
     friend class NSTableColumn;

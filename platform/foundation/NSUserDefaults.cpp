@@ -392,7 +392,13 @@ bool NSUserDefaults::setObject(const QVariant& value, const QString& key)
 // a save that keeps failing is said once, not on every try.
 QByteArray NSUserDefaults::unsaidKeys(const QVariantMap& changes, bool markSaid)
 {
+    // One line for a failing file, not one per key: after the first, quiet until a save works.
     QStringList fresh;
+    if (!m_saidUnsaved.isEmpty()) {
+        if (markSaid)
+            m_saidUnsaved.unite(QSet<QString>(changes.keyBegin(), changes.keyEnd()));
+        return {};
+    }
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
         if (!m_saidUnsaved.contains(it.key()))
             fresh.append(it.key());

@@ -214,6 +214,12 @@ TEST_F(SettingsScreenTest, UntickedBoxesAndUnselectedRadioButtonsShowInDark)
         // Behind it: between the box and the title.
         EXPECT_GE(Contrast::strongest(drawn, box, drawn.pixelColor(box.right() + 2, box.center().y())), 3.0) << name;
     }
+    // A push button's text keeps some room from its frame on either side.
+    for (const char* name : {"checkUpdatesButton", "mediumSegment", "sendFeedbackButton"}) {
+        auto* button = child<QPushButton>(name);
+        const int text = button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_GE(button->width() - text, 16) << name;
+    }
 }
 
 TEST_F(SettingsScreenTest, UpdateFrequencyIsStoredAndTheHelperLoopRestartsOnIt)

@@ -32,7 +32,22 @@ public:
         painter->restore();
     }
 
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contents,
+                           const QWidget* widget) const override
+    {
+        QSize size = QProxyStyle::sizeFromContents(type, option, contents, widget);
+        // Fusion leaves a text almost touching the button's frame: a little more room each side.
+        if (type == CT_PushButton) {
+            const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+            if (button && !button->text.isEmpty())
+                size.rwidth() += 2 * kPushButtonPadding;
+        }
+        return size;
+    }
+
 private:
+    static constexpr int kPushButtonPadding = 4;
+
     bool outlinedHere(const QStyleOption* option) const
     {
         // Keyboard focus has its own outline; other styles draw other shapes.

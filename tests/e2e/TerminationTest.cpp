@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "KelvaraInHome.h"
@@ -327,6 +328,37 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
     application.exec();
 }
 
+// Not a test of its own: a program whose main thread holds the termination
+// signals back until the test has sent two and written a line, then takes
+// them both at once.
+TEST(TerminationSignalsTest, DISABLED_ProgramTakingTwoSignalsAtOnce)
+{
+    QCoreApplication& application = testApplication();
+    quitOnTerminationSignals(application);
+    QTimer::singleShot(0, [] {
+        sigset_t termination;
+        sigemptyset(&termination);
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+            sigaddset(&termination, signal);
+        sigset_t taking;
+        ::pthread_sigmask(SIG_BLOCK, &termination, &taking);
+        sigdelset(&taking, SIGTERM);
+        sigdelset(&taking, SIGINT);
+        sigdelset(&taking, SIGHUP);
+        std::puts("holding");
+        std::fflush(stdout);
+        char line[8];
+        if (!std::fgets(line, sizeof line, stdin))
+            return;
+        for (;;) {
+            ::sigsuspend(&taking);
+            std::puts("signalled");
+            std::fflush(stdout);
+        }
+    });
+    application.exec();
+}
+
 // Not a test of its own: a program signalled while it sets up, before its
 // event loop runs, whose quit then takes longer than the watchdog once allowed.
 TEST(TerminationSignalsTest, DISABLED_SlowlyQuittingProgram)
@@ -425,6 +457,28 @@ TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
         stuck.kill();
         stuck.waitForFinished(2000);
     }
+}
+
+// Two signals pending together on the main thread: the kernel hands out SIGINT
+// first, and its handler holds SIGTERM back until it has recorded SIGINT; then
+// SIGTERM ends the program at once, with its own number. Were they not held
+// back, SIGTERM's handler would run inside SIGINT's and be recorded instead.
+TEST(TerminationSignalsTest, TwoSignalsTakenTogetherRecordTheFirstAndEndWithTheSecond)
+{
+    testApplication();
+    QProcess program;
+    ASSERT_TRUE(startsAndSays(program, QStringLiteral("TerminationSignalsTest.DISABLED_ProgramTakingTwoSignalsAtOnce"),
+                              "holding"));
+    // To the main thread itself, where both wait while it holds them back.
+    const auto pid = static_cast<pid_t>(program.processId());
+    ASSERT_EQ(::syscall(SYS_tgkill, pid, pid, SIGTERM), 0);
+    ASSERT_EQ(::syscall(SYS_tgkill, pid, pid, SIGINT), 0);
+    program.write("take\n");
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(program.exitCode(), SIGTERM);
+    // The first handler returned, the second never did.
+    EXPECT_EQ(program.readAllStandardOutput().count("signalled"), 1);
 }
 
 // A signal taken while the program sets up quits it once its loop runs, and a

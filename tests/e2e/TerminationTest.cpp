@@ -299,14 +299,15 @@ TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
     EXPECT_TRUE(endsByItsNormalPath(program)) << kelvara.output(0).constData();
 }
 
-// Not a test of its own: the program the next test stops. Its main thread
-// stops turning the event loop, as one stuck in a blocking call would; it says
-// when it waits and when a signal has been taken there.
-TEST(TerminationSignalsTest, DISABLED_StuckProgram)
+// The main thread of a program stops turning its event loop, as one stuck in
+// a blocking call would, and takes the termination signals only while it waits
+// in sigsuspend, saying when it waits (word) and when a signal has been taken.
+// Given a line to wait for, it holds them back until that line has come.
+void stuckTakingSignals(const char* word, bool afterALine)
 {
     QCoreApplication& application = testApplication();
     quitOnTerminationSignals(application);
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [word, afterALine] {
         // Held back until the program waits, so none comes before it says so.
         sigset_t termination;
         sigemptyset(&termination);
@@ -317,8 +318,11 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
         sigdelset(&waiting, SIGTERM);
         sigdelset(&waiting, SIGINT);
         sigdelset(&waiting, SIGHUP);
-        std::puts("stuck");
+        std::puts(word);
         std::fflush(stdout);
+        char line[8];
+        if (afterALine && !std::fgets(line, sizeof line, stdin))
+            return;
         for (;;) {
             ::sigsuspend(&waiting);
             std::puts("signalled");
@@ -328,35 +332,17 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
     application.exec();
 }
 
-// Not a test of its own: a program whose main thread holds the termination
-// signals back until the test has sent two and written a line, then takes
-// them both at once.
+// Not a test of its own: the program AStuckProgramStillEndsAndASecondSignalEndsItAtOnce stops.
+TEST(TerminationSignalsTest, DISABLED_StuckProgram)
+{
+    stuckTakingSignals("stuck", false);
+}
+
+// Not a test of its own: a program that takes two signals at once, both sent
+// while it held them back.
 TEST(TerminationSignalsTest, DISABLED_ProgramTakingTwoSignalsAtOnce)
 {
-    QCoreApplication& application = testApplication();
-    quitOnTerminationSignals(application);
-    QTimer::singleShot(0, [] {
-        sigset_t termination;
-        sigemptyset(&termination);
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-            sigaddset(&termination, signal);
-        sigset_t taking;
-        ::pthread_sigmask(SIG_BLOCK, &termination, &taking);
-        sigdelset(&taking, SIGTERM);
-        sigdelset(&taking, SIGINT);
-        sigdelset(&taking, SIGHUP);
-        std::puts("holding");
-        std::fflush(stdout);
-        char line[8];
-        if (!std::fgets(line, sizeof line, stdin))
-            return;
-        for (;;) {
-            ::sigsuspend(&taking);
-            std::puts("signalled");
-            std::fflush(stdout);
-        }
-    });
-    application.exec();
+    stuckTakingSignals("holding", true);
 }
 
 // Not a test of its own: a program signalled while it sets up, before its

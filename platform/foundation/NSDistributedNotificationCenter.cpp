@@ -11,12 +11,14 @@
 #include <QObject>
 #include <QSet>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "Dispatch.h"
 #include "NSUserDefaults.h"
@@ -47,6 +49,11 @@ constexpr qsizetype kMaxNamedRules = 32;
 // A notices name held by another connection (a copy of the program still
 // leaving) is asked for again after this long; meanwhile posts take Qt's way.
 constexpr std::chrono::seconds kNoticesNameRetry(30);
+// Posts made while the sending connection opens wait for it, this many at most:
+// more only come when the bus has stalled, and the other programs miss them.
+constexpr qsizetype kMostWaitingPosts = 1024;
+// How long the opening thread waits for Qt's connection to have sent what it holds.
+constexpr int kQtWayDrainedMs = 5000;
 // A post the socket could not take is written again after this, doubling up to a second.
 constexpr double kFirstWriteRetrySeconds = 0.05;
 constexpr double kLastWriteRetrySeconds = 1.0;
@@ -108,6 +115,147 @@ private:
     std::function<void(const QDBusMessage&, bool)> m_handler;
 };
 
+struct Post {
+    QString name;
+    QString object;
+    UserInfo userInfo;
+};
+
+// How a program's posts leave it: Qt's way, or once it owns its program name
+// through its own sending connection. Two connections keep no order between
+// them, so while that one opens, posts wait here and go out on it in order once
+// it is open, after what went Qt's way before has reached the bus; if it does
+// not open they go Qt's way, in order too. Shared with the thread that opens the
+// connection, which may outlive the centre at exit.
+class Outbox : public std::enable_shared_from_this<Outbox> {
+public:
+    const std::shared_ptr<NoticeSender> sender = std::make_shared<NoticeSender>();
+
+    // False when the post is dropped (no bus). ownProgram() gives the program
+    // name this process owns, asked only when the connection may be opened.
+    template <class OwnProgram>
+    bool send(const Post& post, OwnProgram ownProgram)
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (m_way == Way::Opening) {
+            keep(post);
+            return true;
+        }
+        if (m_way == Way::Own) {
+            if (sendOwn(post))
+                return true;
+            if (sender->isOpen())
+                return false;
+            // The connection closed (the bus went, or a peer sent it more than it takes).
+            m_way = Way::Qt;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= m_nextOpen) {
+            if (const QString program = ownProgram(); !program.isEmpty()) {
+                m_nextOpen = now + kNoticesNameRetry;
+                if (startOpening(program)) {
+                    keep(post);
+                    return true;
+                }
+            }
+        }
+        return sendQt(post);
+    }
+
+private:
+    enum class Way { Qt, Opening, Own };
+
+    // Opened on a thread of its own, as a stalled bus must not hold up the poster.
+    bool startOpening(const QString& program)
+    {
+        try {
+            std::thread([box = shared_from_this(), program, bus = SessionBus::connection()] {
+                box->open(program, bus);
+            }).detach();
+        } catch (const std::system_error&) {
+            return false;
+        }
+        m_way = Way::Opening;
+        return true;
+    }
+
+    void open(const QString& program, QDBusConnection bus)
+    {
+        const bool opened = sender->open(program);
+        bool drain = false;
+        {
+            const QMutexLocker lock(&m_mutex);
+            drain = opened && std::exchange(m_sentQtWay, false);
+        }
+        // Qt's bus thread sends what it was handed in order, this call behind
+        // the posts made before the opening began: once the bus answers, they
+        // reach every receiver ahead of the first post on the new connection.
+        if (drain)
+            bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                    QStringLiteral("/org/freedesktop/DBus"),
+                                                    QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")),
+                     QDBus::Block, kQtWayDrainedMs);
+        const QMutexLocker lock(&m_mutex);
+        m_way = opened ? Way::Own : Way::Qt;
+        for (const Post& post : std::as_const(m_waiting)) {
+            if (m_way == Way::Own && !sendOwn(post) && !sender->isOpen())
+                m_way = Way::Qt;
+            if (m_way == Way::Qt)
+                sendQt(post);
+        }
+        m_waiting = {};
+        if (opened)
+            dispatch_async(dispatch_get_main_queue(), [open = std::weak_ptr<NoticeSender>(sender),
+                                                       socket = sender->incomingSocket()] { watchIncoming(open, socket); });
+    }
+
+    void keep(const Post& post)
+    {
+        if (m_waiting.size() < kMostWaitingPosts)
+            m_waiting.append(post);
+    }
+
+    bool sendOwn(const Post& post)
+    {
+        bool waiting = false;
+        if (!sender->send(kPathText, kInterfaceText, kMemberText, post.name, post.object, post.userInfo, &waiting))
+            return false;
+        if (waiting && !m_writeScheduled.exchange(true))
+            dispatch_async(dispatch_get_main_queue(), [box = shared_from_this()] { box->writeLater(kFirstWriteRetrySeconds); });
+        return true;
+    }
+
+    bool sendQt(const Post& post)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
+        signal << post.name << post.object << QVariant::fromValue(post.userInfo);
+        m_sentQtWay = true;
+        return SessionBus::connection().send(signal);
+    }
+
+    // Never blocks the poster: a bus that reads slowly is written to from the main loop.
+    void writeLater(double seconds)
+    {
+        dispatch_after_seconds(seconds, dispatch_get_main_queue(), [box = shared_from_this(), seconds] {
+            if (box->sender->writeWaiting()) {
+                box->writeLater(std::min(seconds * 2, kLastWriteRetrySeconds));
+                return;
+            }
+            box->m_writeScheduled = false;
+            // A post queued after the last write but before the flag dropped is written here.
+            if (box->sender->writeWaiting() && !box->m_writeScheduled.exchange(true))
+                box->writeLater(kFirstWriteRetrySeconds);
+        });
+    }
+
+    QMutex m_mutex;
+    Way m_way = Way::Qt;
+    QList<Post> m_waiting;
+    bool m_sentQtWay = false;
+    std::chrono::steady_clock::time_point m_nextOpen;
+    std::atomic<bool> m_writeScheduled{false};
+};
+
 }  // namespace
 
 struct NSDistributedNotificationCenter::Private {
@@ -133,11 +281,9 @@ struct NSDistributedNotificationCenter::Private {
     QSet<QString> namedRules;
     bool everyPost = false;
     QStringList wanted;  // observed before the bus was joined
-    // This program's own sending connection, once its bus name is owned here.
-    // Shared with the thread that opens it, which may outlive the centre at exit.
-    std::shared_ptr<NoticeSender> sender = std::make_shared<NoticeSender>();
-    std::chrono::steady_clock::time_point nextOpen;  // guarded by mutex
-    std::atomic<bool> writeScheduled{false};
+    // This program's posts on their way out, through its own sending connection
+    // once its bus name is owned here.
+    const std::shared_ptr<Outbox> outbox = std::make_shared<Outbox>();
 
     bool ensureSetUp()
     {
@@ -284,7 +430,7 @@ struct NSDistributedNotificationCenter::Private {
 
     bool isOwnSender(const QString& service)
     {
-        const QString own = sender->uniqueName();
+        const QString own = outbox->sender->uniqueName();
         return !own.isEmpty() && service == own;
     }
 
@@ -310,57 +456,6 @@ struct NSDistributedNotificationCenter::Private {
             if (programOwners.value(program) == ownName)
                 return program;
         return {};
-    }
-
-    // Through the program's own sending connection; false when there is none
-    // (not one of the programs, or its notices name is held elsewhere).
-    bool sendOwn(const QString& name, const QString& object, const UserInfo& userInfo)
-    {
-        if (!sender->isOpen()) {
-            const QString program = ownProgram();
-            if (program.isEmpty())
-                return false;
-            const auto now = std::chrono::steady_clock::now();
-            {
-                const QMutexLocker lock(&mutex);
-                if (now < nextOpen)
-                    return false;
-                nextOpen = now + kNoticesNameRetry;
-            }
-            // Opened on a thread of its own, as a stalled bus must not hold up the
-            // poster; posts go Qt's way until it is open.
-            try {
-                std::thread([opening = sender, program] {
-                    if (opening->open(program))
-                        dispatch_async(dispatch_get_main_queue(),
-                                       [sender = std::weak_ptr<NoticeSender>(opening),
-                                        socket = opening->incomingSocket()] { watchIncoming(sender, socket); });
-                }).detach();
-            } catch (const std::system_error&) {
-            }
-            return false;
-        }
-        bool waiting = false;
-        if (!sender->send(kPathText, kInterfaceText, kMemberText, name, object, userInfo, &waiting))
-            return false;
-        if (waiting && !writeScheduled.exchange(true))
-            writeLater(kFirstWriteRetrySeconds);
-        return true;
-    }
-
-    // Never blocks the poster: a bus that reads slowly is written to from the main loop.
-    void writeLater(double seconds)
-    {
-        dispatch_after_seconds(seconds, dispatch_get_main_queue(), [this, seconds] {
-            if (sender->writeWaiting()) {
-                writeLater(std::min(seconds * 2, kLastWriteRetrySeconds));
-                return;
-            }
-            writeScheduled = false;
-            // A post queued after the last write but before the flag dropped is written here.
-            if (sender->writeWaiting() && !writeScheduled.exchange(true))
-                writeLater(kFirstWriteRetrySeconds);
-        });
     }
 
     void receive(const QDBusMessage& message, bool any)
@@ -428,14 +523,10 @@ void NSDistributedNotificationCenter::postNotificationName(const QString& name, 
 {
     if (!d->ensureSetUp())
         return;
-    if (!d->sendOwn(name, object, userInfo)) {
-        QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
-        signal << name << object << QVariant::fromValue(userInfo);
-        if (!SessionBus::connection().send(signal))
-            return;
-    }
-    // Behind anything already queued on the main thread, so "save, then post" holds here too.
     Private* const p = d;
+    if (!d->outbox->send({name, object, userInfo}, [p] { return p->ownProgram(); }))
+        return;
+    // Behind anything already queued on the main thread, so "save, then post" holds here too.
     dispatch_async(dispatch_get_main_queue(), [p, name, object, userInfo] {
         p->observers.postNotificationName(name, object, toVariantMap(userInfo));
     });

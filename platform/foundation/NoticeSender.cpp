@@ -11,6 +11,11 @@ namespace {
 // Nothing is kept from what reaches this connection; a peer that sends it more
 // cannot make it hold much.
 constexpr long kMostReceivedBytes = 64 * 1024;
+// The bus library takes a whole message in before it can be dropped, and the
+// memory a large one took stays with the program. A call of ordinary size is
+// answered with an error; a larger message ends the connection, and the program
+// posts Qt's way until it takes its notices name again.
+constexpr long kMostMessageBytes = 2 * 1024 * 1024;
 // The bus library reads a few KB at a time: this many reads, then the event
 // loop's other work has its turn before the rest.
 constexpr int kMostReadsPerTurn = 128;
@@ -86,6 +91,7 @@ DBusConnection* NoticeSender::connect(const QByteArray& name)
     // The library would otherwise end the whole program when the bus goes away.
     dbus_connection_set_exit_on_disconnect(connection, false);
     dbus_connection_set_max_received_size(connection, kMostReceivedBytes);
+    dbus_connection_set_max_message_size(connection, kMostMessageBytes);
     const int reply = dbus_bus_request_name(connection, name.constData(), DBUS_NAME_FLAG_DO_NOT_QUEUE, &error);
     dbus_error_free(&error);
     discardIncoming(connection);

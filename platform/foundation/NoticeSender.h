@@ -41,7 +41,8 @@ public:
     int incomingSocket() const;
     // Reads what waits on the socket and drops it, answering calls with an error:
     // this connection serves nothing, and what it does not read piles up in the
-    // bus daemon. False once socket is not the open connection's.
+    // bus daemon. A message larger than a call needs ends the connection. False
+    // once socket is not the open connection's.
     bool readIncoming(int socket);
     // The unique name of the last connection opened, kept once it closed (its
     // posts may still be on their way); empty before the first.

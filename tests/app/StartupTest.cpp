@@ -102,7 +102,8 @@ TEST(StartupTest, LinksWaitingForTheHandlerAreBounded)
 }
 
 // Links sent over the bus at once, while Kelvara starts: each caller hears
-// whether its link was kept, never "taken" for one dropped afterwards.
+// whether its link was kept, never "taken" for one dropped afterwards. Far more
+// than could ever be kept are refused at once, without waiting for the main thread.
 TEST(StartupTest, LinksOverTheBusAreAnsweredAsTheyAreKept)
 {
     appTestSession();
@@ -118,13 +119,17 @@ TEST(StartupTest, LinksOverTheBusAreAnsweredAsTheyAreKept)
 
     QDBusConnection sender = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("link-sender"));
     QList<QDBusPendingCall> calls;
-    for (int i = 0; i < 3 * NSAppleEventManager::kMaxPendingEvents; ++i) {
+    for (int i = 0; i < 16 * NSAppleEventManager::kMaxPendingEvents; ++i) {
         QDBusMessage call = QDBusMessage::createMethodCall(name, QStringLiteral("/com/orvane/kelvara/Application"),
                                                            QStringLiteral("com.orvane.kelvara.Application"),
                                                            QStringLiteral("OpenURL"));
         call << QStringLiteral("kelvara://fan_rule/%1").arg(i % 3);
-        calls << sender.asyncCall(call);
+        calls << sender.asyncCall(call, 10000);
     }
+    // Waited for without turning the main thread's loop.
+    QDBusPendingCall last = calls.last();
+    last.waitForFinished();
+    EXPECT_EQ(last.error().type(), QDBusError::LimitsExceeded) << qPrintable(last.error().message());
     ASSERT_TRUE(waitUntil([&] {
         return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall& call) { return call.isFinished(); });
     }, 15000));

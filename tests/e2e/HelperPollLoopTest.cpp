@@ -8,6 +8,7 @@
 #include "KLCategory.h"
 #include "KLGraphPoint.h"
 #include "KLSensor.h"
+#include "ProcessMemory.h"
 
 namespace {
 
@@ -129,7 +130,9 @@ TEST_F(HelperPollLoopTest, AStrangerHoldingTheHelpersNoticesNameIsNotHeard)
 }
 
 // The helper's ".notices" connection serves nothing, but reads and drops what
-// reaches it, so that cannot pile up in the bus daemon; calls get an error.
+// reaches it, so that cannot pile up in the bus daemon; calls get an error. A
+// message larger than any call it answers ends the connection instead of
+// growing the helper.
 TEST_F(HelperPollLoopTest, WhatReachesTheNoticesNameIsReadAndDropped)
 {
     KLDataManager settings(KLDataManager::Program::Helper);
@@ -151,6 +154,20 @@ TEST_F(HelperPollLoopTest, WhatReachesTheNoticesNameIsReadAndDropped)
     EXPECT_EQ(answer.errorName().toStdString(), "org.freedesktop.DBus.Error.UnknownMethod") << qPrintable(answer.errorMessage());
     const int ticks = helper.ticks;
     EXPECT_TRUE(helper.waitForTicks(ticks + 1));
+
+    // Large ones leave nothing behind, not even for a moment, and the helper still posts.
+    const qint64 pid = helper.process.processId();
+    const qint64 before = processKilobytes(pid, "VmRSS");
+    const qint64 peakBefore = processKilobytes(pid, "VmHWM");
+    for (int i = 0; i < 20; ++i) {
+        QDBusMessage large = QDBusMessage::createMethodCall(notices, "/", "com.orvane.kelvara.Test", "Take");
+        large << QByteArray(30 * 1024 * 1024, 'x');
+        EXPECT_EQ(caller.call(large, QDBus::Block, 30000).type(), QDBusMessage::ErrorMessage);
+    }
+    EXPECT_LT(processKilobytes(pid, "VmRSS") - before, 8 * 1024);
+    EXPECT_LT(processKilobytes(pid, "VmHWM") - peakBefore, 8 * 1024);
+    const int ticksAfter = helper.ticks;
+    EXPECT_TRUE(helper.waitForTicks(ticksAfter + 1));
 
     QDBusConnection::disconnectFromBus("kelvara-test-caller");
     EXPECT_TRUE(helper.stop());

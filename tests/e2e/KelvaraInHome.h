@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "NSRunningApplication.h"
 #include "PrivateBus.h"
 #include "QtApplication.h"
 #include "TestHome.h"
@@ -122,13 +123,16 @@ public:
         return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
 
-    // Waits until exactly one of each program runs (copies in line leave within 5 s).
-    bool waitForExactlyOne(const QString& executable, int timeoutMs = 30000) const
+    // Waits until exactly one of each program runs (copies in line leave within 5 s),
+    // and, given its bundle identifier, until that one is the only one on the bus: a
+    // copy just started has not asked for its name yet, one leaving has let it go.
+    bool waitForExactlyOne(const QString& executable, const QString& bundleIdentifier = {}, int timeoutMs = 30000) const
     {
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < timeoutMs) {
-            if (processesInHome(home.path(), executable).size() == 1)
+            const QList<qint64> running = processesInHome(home.path(), executable);
+            if (running.size() == 1 && (bundleIdentifier.isEmpty() || isOnlyOneOnTheBus(bundleIdentifier, running.first())))
                 return true;
             QThread::msleep(50);
         }
@@ -157,6 +161,12 @@ public:
     const TestHome home;
 
 private:
+    static bool isOnlyOneOnTheBus(const QString& bundleIdentifier, qint64 pid)
+    {
+        const QList<NSRunningApplication> listed = NSRunningApplication::runningApplicationsWithBundleIdentifier(bundleIdentifier);
+        return listed.size() == 1 && listed.first().processIdentifier() == pid;
+    }
+
     QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
     std::vector<std::unique_ptr<QProcess>> m_kelvaras;
     std::vector<QByteArray> m_output;

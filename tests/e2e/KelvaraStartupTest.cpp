@@ -34,8 +34,8 @@ TEST(KelvaraStartupTest, RegistersAndStartsBothCompanionsAndCountsTheLaunch)
     KelvaraInHome kelvara;
     kelvara.start();
     ASSERT_TRUE(kelvara.waitForCompanionChecks(0)) << kelvara.output(0).constData();
-    EXPECT_TRUE(kelvara.waitForExactlyOne(kHelperProgram));
-    EXPECT_TRUE(kelvara.waitForExactlyOne(kMenuProgram));
+    EXPECT_TRUE(kelvara.waitForExactlyOne(kHelperProgram, kHelperId));
+    EXPECT_TRUE(kelvara.waitForExactlyOne(kMenuProgram, kMenuId));
     EXPECT_EQ(NSRunningApplication::runningApplicationsWithBundleIdentifier(kHelperId).size(), 1);
     EXPECT_EQ(NSRunningApplication::runningApplicationsWithBundleIdentifier(kMenuId).size(), 1);
     // The job files as Kelvara wrote them: started at load, and kept alive so that
@@ -85,8 +85,8 @@ TEST(KelvaraStartupTest, FiveStartsInARowLeaveOneHelperAndOneMenu)
         ASSERT_TRUE(kelvara.waitForCompanionChecks(i)) << "start " << i << ": " << kelvara.output(i).constData();
         ASSERT_TRUE(kelvara.stop(i));
     }
-    EXPECT_TRUE(kelvara.waitForExactlyOne(kHelperProgram));
-    EXPECT_TRUE(kelvara.waitForExactlyOne(kMenuProgram));
+    EXPECT_TRUE(kelvara.waitForExactlyOne(kHelperProgram, kHelperId));
+    EXPECT_TRUE(kelvara.waitForExactlyOne(kMenuProgram, kMenuId));
     EXPECT_EQ(NSRunningApplication::runningApplicationsWithBundleIdentifier(kHelperId).size(), 1);
     EXPECT_EQ(NSRunningApplication::runningApplicationsWithBundleIdentifier(kMenuId).size(), 1);
     EXPECT_EQ(settings().integerForKey(KLAppLaunchCountKey), 5);

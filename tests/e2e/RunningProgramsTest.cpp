@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <gtest/gtest.h>
 
 #include "Dispatch.h"
@@ -48,6 +49,7 @@ const QString kMenuPath =
 const QString kApplicationPath = QStringLiteral("/com/orvane/kelvara/Application");
 const QString kApplicationInterface = QStringLiteral("com.orvane.kelvara.Application");
 constexpr int kNotices = 5;
+constexpr int kBurst = 500;
 // Bounds for what a program does once started; a busy machine may take seconds, a passing test never waits them out.
 constexpr int kStartMs = 30000;
 
@@ -74,6 +76,11 @@ int noticesRole(QCoreApplication& app)
     center.addObserver(nullptr, "KLTestFromChild-" + tag,
                        [&](const NSNotification& n) { own << n.userInfo.value("index").toString(); });
     center.addObserver(nullptr, "KLTestDone-" + tag, [&](const NSNotification&) { app.quit(); });
+    // Posted at once, while the program's own sending connection opens; large
+    // enough that Qt's bus thread falls behind. None may overtake another.
+    const QString padding(4096, QLatin1Char('x'));
+    for (int i = 0; i < kBurst; ++i)
+        center.postNotificationName("KLTestBurst-" + tag, "child", {{"index", QString::number(i)}, {"text", padding}});
     // Says it is ready until the parent, whose subscription may still be on its way, answers.
     QTimer ready;
     QObject::connect(&ready, &QTimer::timeout, [&] {
@@ -329,6 +336,9 @@ TEST_F(RunningProgramsTest, NoticesReachTheOtherProgramAndThePosterInOrderWithTh
     });
     center.addObserver(this, "KLTestFromParent-" + tag,
                        [&](const NSNotification& n) { own << n.userInfo.value("index").toString(); });
+    QList<int> burst;
+    center.addObserver(this, "KLTestBurst-" + tag,
+                       [&](const NSNotification& n) { burst << n.userInfo.value("index").toInt(); });
     center.addObserver(this, "KLTestFromChild-" + tag, [&](const NSNotification& n) {
         fromChild << n.userInfo.value("index").toString();
         intact = intact && n.object == QVariant(QStringLiteral("child")) &&
@@ -344,6 +354,9 @@ TEST_F(RunningProgramsTest, NoticesReachTheOtherProgramAndThePosterInOrderWithTh
 
     EXPECT_EQ(child.exitCode(), 0);
     EXPECT_EQ(fromChild, QStringList({"0", "1", "2", "3", "4"}));
+    QList<int> inOrder(kBurst);
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    EXPECT_EQ(burst, inOrder);
     EXPECT_EQ(own, QStringList({"posted", "0", "1", "2", "3", "4"}));
     EXPECT_TRUE(intact);
     EXPECT_EQ(resultLine(child), "parent:0,1,2,3,4 own:0,1,2,3,4 intact:1");

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "KelvaraInHome.h"
@@ -298,14 +299,15 @@ TEST_F(TerminationTest, KelvaraMenuEndsWithItsPopoverAndDetailPopoverOpen)
     EXPECT_TRUE(endsByItsNormalPath(program)) << kelvara.output(0).constData();
 }
 
-// Not a test of its own: the program the next test stops. Its main thread
-// stops turning the event loop, as one stuck in a blocking call would; it says
-// when it waits and when a signal has been taken there.
-TEST(TerminationSignalsTest, DISABLED_StuckProgram)
+// The main thread of a program stops turning its event loop, as one stuck in
+// a blocking call would, and takes the termination signals only while it waits
+// in sigsuspend, saying when it waits (word) and when a signal has been taken.
+// Given a line to wait for, it holds them back until that line has come.
+void stuckTakingSignals(const char* word, bool afterALine)
 {
     QCoreApplication& application = testApplication();
     quitOnTerminationSignals(application);
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [word, afterALine] {
         // Held back until the program waits, so none comes before it says so.
         sigset_t termination;
         sigemptyset(&termination);
@@ -316,8 +318,11 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
         sigdelset(&waiting, SIGTERM);
         sigdelset(&waiting, SIGINT);
         sigdelset(&waiting, SIGHUP);
-        std::puts("stuck");
+        std::puts(word);
         std::fflush(stdout);
+        char line[8];
+        if (afterALine && !std::fgets(line, sizeof line, stdin))
+            return;
         for (;;) {
             ::sigsuspend(&waiting);
             std::puts("signalled");
@@ -325,6 +330,19 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
         }
     });
     application.exec();
+}
+
+// Not a test of its own: the program AStuckProgramStillEndsAndASecondSignalEndsItAtOnce stops.
+TEST(TerminationSignalsTest, DISABLED_StuckProgram)
+{
+    stuckTakingSignals("stuck", false);
+}
+
+// Not a test of its own: a program that takes two signals at once, both sent
+// while it held them back.
+TEST(TerminationSignalsTest, DISABLED_ProgramTakingTwoSignalsAtOnce)
+{
+    stuckTakingSignals("holding", true);
 }
 
 // Not a test of its own: a program signalled while it sets up, before its
@@ -425,6 +443,28 @@ TEST(TerminationSignalsTest, AStuckProgramStillEndsAndASecondSignalEndsItAtOnce)
         stuck.kill();
         stuck.waitForFinished(2000);
     }
+}
+
+// Two signals pending together on the main thread: the kernel hands out SIGINT
+// first, and its handler holds SIGTERM back until it has recorded SIGINT; then
+// SIGTERM ends the program at once, with its own number. Were they not held
+// back, SIGTERM's handler would run inside SIGINT's and be recorded instead.
+TEST(TerminationSignalsTest, TwoSignalsTakenTogetherRecordTheFirstAndEndWithTheSecond)
+{
+    testApplication();
+    QProcess program;
+    ASSERT_TRUE(startsAndSays(program, QStringLiteral("TerminationSignalsTest.DISABLED_ProgramTakingTwoSignalsAtOnce"),
+                              "holding"));
+    // To the main thread itself, where both wait while it holds them back.
+    const auto pid = static_cast<pid_t>(program.processId());
+    ASSERT_EQ(::syscall(SYS_tgkill, pid, pid, SIGTERM), 0);
+    ASSERT_EQ(::syscall(SYS_tgkill, pid, pid, SIGINT), 0);
+    program.write("take\n");
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(program.exitCode(), SIGTERM);
+    // The first handler returned, the second never did.
+    EXPECT_EQ(program.readAllStandardOutput().count("signalled"), 1);
 }
 
 // A signal taken while the program sets up quits it once its loop runs, and a

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "KelvaraInHome.h"
 #include "NSRunningApplication.h"
@@ -69,6 +70,33 @@ TEST_P(ProgramLifecycleTest, QuietUntilTerminatedThenExitsCleanly)
     // Kelvara starts its companions, which outlive it.
     for (const qint64 pid : processesInHome(home.path()))
         ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+// A session that ends without stopping the helper takes its bus along: the helper
+// left behind leaves too, by the normal way out, instead of polling alone for good.
+TEST(HelperLifecycleTest, LeavesWhenItsSessionBusEnds)
+{
+    testApplication();
+    std::optional<PrivateBus> bus(std::in_place);
+    const TestHome home;
+    QProcess helper;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    helper.setProcessEnvironment(env);
+    helper.start(QStringLiteral(KELVARA_APP_DIR "/Contents/Components/Kelvara Helper.app/Contents/MacOS/Kelvara Helper"), {});
+    ASSERT_TRUE(helper.waitForStarted(5000));
+    const QString identifier = QStringLiteral("com.orvane.kelvara.helper");
+    ASSERT_TRUE(waitUntil([&] {
+        return helper.state() != QProcess::Running ||
+               !NSRunningApplication::runningApplicationsWithBundleIdentifier(identifier).isEmpty();
+    }, 60000));
+    ASSERT_EQ(helper.state(), QProcess::Running) << helper.readAllStandardError().constData();
+
+    bus.reset();
+    ASSERT_TRUE(helper.waitForFinished(30000)) << "still polling without a bus";
+    EXPECT_EQ(helper.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(helper.exitCode(), 0);
+    EXPECT_TRUE(helper.readAllStandardError().contains("session bus has gone"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramLifecycleTest,

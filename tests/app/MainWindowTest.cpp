@@ -239,9 +239,7 @@ TEST_F(MainWindowTest, EveryPaneFitsItsTextsInEveryLanguage)
             window->resize(1100, 700);
             click(row);
             drainMainQueue();
-            for (const QString& found : ClippedTexts::find(window.get()))
-                clipped << QStringLiteral("%1 row %2: %3").arg(language).arg(row).arg(found);
-            for (const QString& found : overlapsAndLongTitles())
+            for (const QString& found : ClippedTexts::find(window.get()) + overlapsAndLongTitles())
                 clipped << QStringLiteral("%1 row %2: %3").arg(language).arg(row).arg(found);
             window->resize(1, 1);
             drainMainQueue();
@@ -652,12 +650,9 @@ TEST_F(MainWindowTest, AtTheDefaultSizeTheLongestSensorNameShowsWhole)
         auto* sensors = master->paneViewController()->findChild<NSTableView*>(QStringLiteral("tableView"));
         ASSERT_TRUE(sensors);
         KLSensorCellView* cell = nullptr;
-        for (int row = 0; row < sensors->numberOfRows() && !cell; ++row) {
-            auto* each = qobject_cast<KLSensorCellView*>(sensors->viewAtColumn(0, row, true));
-            if (each && each->sensor() == longest)
-                cell = each;
-        }
-        ASSERT_TRUE(cell);
+        for (int row = 0; row < sensors->numberOfRows() && !(cell && cell->sensor() == longest); ++row)
+            cell = qobject_cast<KLSensorCellView*>(sensors->viewAtColumn(0, row, true));
+        ASSERT_TRUE(cell && cell->sensor() == longest);
         EXPECT_EQ(cell->titleField()->text().toStdString(), longest->name().toStdString());
         window->close();
     }
@@ -685,14 +680,12 @@ TEST_F(MainWindowTest, AtEachPanesLeastSizeEveryColumnIsInReach)
             for (const auto& column : each->tableColumns())
                 columns += column->width();
             const QScrollBar* sideways = each->horizontalScrollBar();
-            const int reach =
-                each->viewport()->width() + (sideways->isVisibleTo(window.get()) ? sideways->maximum() : 0);
-            EXPECT_GE(reach, columns) << each->objectName().toStdString();
+            EXPECT_GE(each->viewport()->width() + (sideways->isVisibleTo(window.get()) ? sideways->maximum() : 0), columns)
+                << each->objectName().toStdString();
             EXPECT_GE(each->viewport()->height(), std::min<int>(each->rowHeight(), each->rectOfRow(0).height()))
                 << each->objectName().toStdString();
         }
         EXPECT_GT(tables, 0);
-        // The sidebar shows every item without scrolling.
         EXPECT_GE(table->viewport()->height(), table->rectOfRow(table->numberOfRows() - 1).bottom() + 1);
         EXPECT_GE(master->width(), master->minimumWidth());
     }

@@ -166,8 +166,7 @@ TEST_F(HelperPollLoopTest, WhatReachesTheNoticesNameIsReadAndDropped)
     }
     EXPECT_LT(processKilobytes(pid, "VmRSS") - before, 8 * 1024);
     EXPECT_LT(processKilobytes(pid, "VmHWM") - peakBefore, 8 * 1024);
-    const int ticksAfter = helper.ticks;
-    EXPECT_TRUE(helper.waitForTicks(ticksAfter + 1));
+    EXPECT_TRUE(helper.waitForTicks(helper.ticks + 1));
 
     QDBusConnection::disconnectFromBus("kelvara-test-caller");
     EXPECT_TRUE(helper.stop());

@@ -338,8 +338,7 @@ TEST(TerminationSignalsTest, DISABLED_StuckProgram)
     stuckTakingSignals("stuck", false);
 }
 
-// Not a test of its own: a program that takes two signals at once, both sent
-// while it held them back.
+// Not a test of its own: a program that takes two signals sent while it held them back.
 TEST(TerminationSignalsTest, DISABLED_ProgramTakingTwoSignalsAtOnce)
 {
     stuckTakingSignals("holding", true);

@@ -379,20 +379,16 @@ TEST_F(StatusItemTest, SquareTitlesSortInTheSquaresOrderAsPlasmaSortsThem)
 {
     // Sensors whose names and values sort against their places, past nine squares.
     QStringList titles;
-    for (int square = 0; square < 12; ++square) {
-        const QString shows = QStringLiteral("%1 Sensor %2°").arg(QChar(u'Z' - square)).arg(100 - square * 9);
-        titles << NSStatusItem::squareTitle(square, shows);
-    }
+    for (int square = 0; square < 12; ++square)
+        titles << NSStatusItem::squareTitle(square, QStringLiteral("%1 Sensor %2°").arg(QChar(u'Z' - square)).arg(100 - square * 9));
     for (const char* locale : {"en_US", "de_DE", "sv_SE", "C"}) {
-        for (const bool numeric : {false, true}) {
-            for (const bool ignorePunctuation : {false, true}) {
-                QCollator collator{QLocale(QString::fromLatin1(locale))};
-                collator.setNumericMode(numeric);
-                collator.setIgnorePunctuation(ignorePunctuation);
-                QStringList sorted = titles;
-                std::sort(sorted.begin(), sorted.end(), collator);
-                EXPECT_EQ(sorted, titles) << locale << " numeric " << numeric << " ignoring punctuation " << ignorePunctuation;
-            }
+        for (int mode = 0; mode < 4; ++mode) {
+            QCollator collator{QLocale(QString::fromLatin1(locale))};
+            collator.setNumericMode(mode & 1);
+            collator.setIgnorePunctuation(mode & 2);
+            QStringList sorted = titles;
+            std::sort(sorted.begin(), sorted.end(), collator);
+            EXPECT_EQ(sorted, titles) << locale << " numeric " << (mode & 1) << " ignoring punctuation " << (mode & 2);
         }
     }
 }

@@ -23,12 +23,6 @@ void write(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-QStringList setAsideBeside(const QString& path)
-{
-    const QFileInfo file(path);
-    return file.dir().entryList({file.fileName() + ".damaged-*"}, QDir::AllEntries | QDir::System, QDir::Name);
-}
-
 // Someone who can write in the folder plants a link to a file of the user's at
 // the name of a file of ours: ours is written beside it, the user's never.
 TEST(OwnFileTest, ALinkToTheUsersFileIsNeitherReplacedThroughNorAppendedTo)
@@ -37,15 +31,16 @@ TEST(OwnFileTest, ALinkToTheUsersFileIsNeitherReplacedThroughNorAppendedTo)
     const QString users = home.path() + "/notes.txt";
     write(users, "the user's own words");
     const QString ours = home.path() + "/ours";
-    ASSERT_EQ(::symlink(QFile::encodeName(users).constData(), QFile::encodeName(ours).constData()), 0);
+    const std::string oursPath = QFile::encodeName(ours).toStdString();
+    ASSERT_EQ(::symlink(QFile::encodeName(users).constData(), oursPath.c_str()), 0);
 
     std::string reason;
     bool refused = false;
-    EXPECT_EQ(OwnFile::openForAppend(QFile::encodeName(ours).toStdString(), 1 << 20, 0600, &reason, &refused), -1);
+    EXPECT_EQ(OwnFile::openForAppend(oursPath, 1 << 20, 0600, &reason, &refused), -1);
     EXPECT_TRUE(refused);
     EXPECT_EQ(contents(users), "the user's own words");
 
-    EXPECT_TRUE(OwnFile::replace(QFile::encodeName(ours).toStdString(), "ours", 0600, &reason)) << reason;
+    EXPECT_TRUE(OwnFile::replace(oursPath, "ours", 0600, &reason)) << reason;
     EXPECT_EQ(contents(users), "the user's own words");
     EXPECT_FALSE(QFileInfo(ours).isSymLink());
     EXPECT_EQ(contents(ours), "ours");
@@ -66,10 +61,10 @@ TEST(OwnFileTest, OnlyTheNewestFilesSetAsideAreKept)
     write(ours, "damaged");
     const std::string aside = OwnFile::setAside(QFile::encodeName(ours).toStdString());
     ASSERT_FALSE(aside.empty());
-    QStringList expected{QFileInfo(QString::fromStdString(aside)).fileName()};
-    expected << earlier.mid(earlier.size() - OwnFile::kSetAsideKept);
+    QStringList expected = earlier.mid(earlier.size() - OwnFile::kSetAsideKept) << QFileInfo(QString::fromStdString(aside)).fileName();
     expected.sort();
-    EXPECT_EQ(setAsideBeside(ours), expected) << qPrintable(setAsideBeside(ours).join(' '));
+    const QStringList kept = QDir(home.path()).entryList({"state.damaged-*"}, QDir::AllEntries | QDir::System, QDir::Name);
+    EXPECT_EQ(kept, expected) << qPrintable(kept.join(' '));
 }
 
 }  // namespace

@@ -86,10 +86,7 @@ inline QStringList find(const QWidget* root)
         QRect rect;
     };
     QList<Shown> controls;
-    QList<const QWidget*> widgets{root};
-    for (const QWidget* child : root->findChildren<QWidget*>())
-        widgets << child;
-    for (const QWidget* widget : widgets) {
+    for (const QWidget* widget : QList<const QWidget*>{root} + root->findChildren<const QWidget*>()) {
         if ((widget != root && !widget->isVisibleTo(root)) || !isControl(widget))
             continue;
         bool part = false;
@@ -105,17 +102,12 @@ inline QStringList find(const QWidget* root)
     QStringList found;
     for (qsizetype i = 0; i < controls.size(); ++i) {
         for (qsizetype j = i + 1; j < controls.size(); ++j) {
-            if (controls[i].widget->window() != controls[j].widget->window())
-                continue;
             const QRect both = controls[i].rect & controls[j].rect;
-            if (both.isEmpty())
+            if (controls[i].widget->window() != controls[j].widget->window() || both.isEmpty())
                 continue;
             found << QStringLiteral("%1 and %2 overlap by %3×%4 at (%5, %6)")
                          .arg(describe(controls[i].widget), describe(controls[j].widget))
-                         .arg(both.width())
-                         .arg(both.height())
-                         .arg(both.x())
-                         .arg(both.y());
+                         .arg(both.width()).arg(both.height()).arg(both.x()).arg(both.y());
         }
     }
     return found;
